@@ -1,0 +1,73 @@
+# velmo: build, test and demo. `make test` and `make demo` set up a fresh Debian machine first.
+
+SHELL := /bin/bash
+PYTHON ?= python3
+VENV := .venv
+VPY := $(VENV)/bin/python
+JOBS ?= $(shell nproc)
+APT_PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libutf8proc-dev libdeflate-dev
+PY_PACKAGES := pytest xlsxwriter python-calamine scikit-build-core ninja cmake
+
+.PHONY: all deps sysdeps pydeps build build-asan cpp-test asan-test module py-test test demo bench fuzz clean
+
+all: build
+
+# System packages: installed with apt-get when missing (root), else a clear message.
+sysdeps:
+	@missing=""; for p in $(APT_PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing >/dev/null; \
+	  else \
+	    echo "missing system packages:$$missing"; \
+	    echo "run: sudo apt-get install$$missing"; exit 1; \
+	  fi; \
+	fi
+
+$(VENV)/.ready:
+	$(PYTHON) -m venv $(VENV)
+	$(VPY) -m pip install -q --upgrade pip
+	$(VPY) -m pip install -q $(PY_PACKAGES)
+	touch $@
+
+pydeps: $(VENV)/.ready
+
+deps: sysdeps pydeps
+
+build: sysdeps
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build build -j $(JOBS)
+
+build-asan: sysdeps
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVELMO_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j $(JOBS)
+
+cpp-test: build
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+
+asan-test: build-asan
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+# The extension module, installed into the project's virtual environment.
+module: deps
+	$(VPY) -m pip install -q --no-build-isolation -Cbuild-dir=build/py .
+
+py-test: module
+	$(VPY) -m pytest -q tests/python
+
+test: cpp-test asan-test py-test
+
+demo: module
+	$(VPY) examples/demo.py
+
+bench: module
+	$(VPY) bench/run.py
+
+fuzz: sysdeps
+	$(MAKE) -C fuzz run
+
+clean:
+	rm -rf build build-asan $(VENV)

@@ -1,0 +1,159 @@
+#include "model/defined_names.hpp"
+
+#include "model/coords.hpp"
+
+namespace velmo {
+
+namespace {
+
+constexpr std::string_view kReservedPrefix = "_xlnm.";
+
+}  // namespace
+
+void DefinedNames::insert(DefinedName name) {
+    if (DefinedName* existing = find_mut(name.name)) {
+        *existing = std::move(name);  // replaced whole, keeping its position
+        return;
+    }
+    items_.push_back(std::move(name));
+}
+
+Result<void> DefinedNames::add(DefinedName name) {
+    if (name.name.starts_with(kReservedPrefix)) {
+        return fail(VelmoError::invalid_format(
+            "'_xlnm.*' names are reserved for print settings; use ws.print_area / ws.print_title_rows / "
+            "ws.print_title_cols instead"));
+    }
+    insert(std::move(name));
+    return {};
+}
+
+bool DefinedNames::remove(std::string_view name) {
+    for (auto it = items_.begin(); it != items_.end(); ++it) {
+        if (it->name == name) {
+            items_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+const DefinedName* DefinedNames::find(std::string_view name) const {
+    for (const DefinedName& item : items_) {
+        if (item.name == name) return &item;
+    }
+    return nullptr;
+}
+
+DefinedName* DefinedNames::find_mut(std::string_view name) {
+    for (DefinedName& item : items_) {
+        if (item.name == name) return &item;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> DefinedNames::names() const {
+    std::vector<std::string> out;
+    out.reserve(items_.size());
+    for (const DefinedName& item : items_) out.push_back(item.name);
+    return out;
+}
+
+namespace defined_names {
+
+std::string quote_sheet_title(std::string_view title) {
+    std::string out;
+    out.reserve(title.size() + 2);
+    out.push_back('\'');
+    for (char c : title) {
+        out.push_back(c);
+        if (c == '\'') out.push_back('\'');
+    }
+    out.push_back('\'');
+    return out;
+}
+
+std::vector<std::string> split_top_level_csv(std::string_view text) {
+    std::vector<std::string> pieces;
+    size_t start = 0;  // start of the current piece
+    bool in_quotes = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\'') {
+            // A doubled apostrophe inside a quoted title is an escaped one, not the closing quote.
+            if (in_quotes && i + 1 < text.size() && text[i + 1] == '\'') {
+                ++i;
+            } else {
+                in_quotes = !in_quotes;
+            }
+        } else if (c == ',' && !in_quotes) {
+            // A piece ended by a comma is kept even when empty, so positions stay meaningful.
+            pieces.emplace_back(coords::trim_ws(text.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+    std::string_view last = coords::trim_ws(text.substr(start));
+    if (!last.empty()) pieces.emplace_back(last);
+    return pieces;
+}
+
+std::string compose_print_area(std::string_view quoted_title, const std::vector<std::string>& pieces) {
+    std::string out;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (i != 0) out.push_back(',');
+        out.append(quoted_title);
+        out.push_back('!');
+        out.append(coords::trim_ws(pieces[i]));
+    }
+    return out;
+}
+
+std::string compose_print_area(std::string_view title, std::string_view stored) {
+    const std::string quoted = quote_sheet_title(title);
+    if (stored.find(',') == std::string_view::npos) {
+        // A single range is written exactly as stored.
+        std::string out = quoted;
+        out.push_back('!');
+        out.append(stored);
+        return out;
+    }
+    return compose_print_area(quoted, split_top_level_csv(stored));
+}
+
+namespace {
+
+std::string_view strip_sheet_prefix(std::string_view range) {
+    range = coords::trim_ws(range);
+    // The last "!" separates the prefix: a quoted title may itself hold one.
+    if (size_t bang = range.rfind('!'); bang != std::string_view::npos) range = range.substr(bang + 1);
+    return coords::trim_ws(range);
+}
+
+}  // namespace
+
+std::string strip_sheet_prefix_multi(std::string_view text) {
+    if (text.find(',') == std::string_view::npos) return std::string(strip_sheet_prefix(text));
+    std::string out;
+    bool first = true;
+    for (const std::string& piece : split_top_level_csv(text)) {
+        if (!first) out.push_back(',');
+        first = false;
+        out.append(strip_sheet_prefix(piece));
+    }
+    return out;
+}
+
+std::string make_absolute_area_range(std::string_view text) {
+    if (text.find(',') == std::string_view::npos) return coords::make_absolute_range(text);
+    std::string out;
+    bool first = true;
+    for (const std::string& piece : split_top_level_csv(text)) {
+        if (!first) out.push_back(',');
+        first = false;
+        out.append(coords::make_absolute_range(coords::trim_ws(piece)));
+    }
+    return out;
+}
+
+}  // namespace defined_names
+}  // namespace velmo

@@ -1,0 +1,186 @@
+#pragma once
+// The in-memory workbook: worksheets, cells and values, and the basic worksheet operations.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "model/comments.hpp"
+#include "model/conditional_formatting.hpp"
+#include "model/coords.hpp"
+#include "model/defined_names.hpp"
+#include "model/error.hpp"
+#include "model/hyperlink.hpp"
+#include "model/sheet_rel.hpp"
+#include "model/styles.hpp"
+#include "model/table.hpp"
+#include "model/value.hpp"
+
+namespace velmo {
+
+// The one immutable empty style sheet shared by every cell made through the API.
+const std::shared_ptr<const StyleSheet>& empty_stylesheet();
+
+// The rarely used parts of a cell, kept out of line so a plain cell stays small.
+struct CellExtras {
+    std::optional<Font> font;  // own font override
+    std::optional<Fill> fill;  // own fill override
+    std::optional<Comment> comment;
+    std::optional<Hyperlink> hyperlink;
+    bool empty() const { return !font && !fill && !comment && !hyperlink; }
+};
+
+// One stored cell. Its coordinate is the key it is stored under (kept once, in the map).
+struct Cell {
+    Value value;
+    uint64_t style_index = 0;                 // index into stylesheet->cell_xfs
+    std::shared_ptr<const StyleSheet> stylesheet = empty_stylesheet();  // never null
+    std::unique_ptr<CellExtras> extras;       // null for nearly every cell
+
+    Cell() = default;
+    Cell(Cell&&) noexcept = default;
+    Cell& operator=(Cell&&) noexcept = default;
+    Cell(const Cell& o)
+        : value(o.value), style_index(o.style_index), stylesheet(o.stylesheet),
+          extras(o.extras ? std::make_unique<CellExtras>(*o.extras) : nullptr) {}
+    Cell& operator=(const Cell& o) {
+        if (this != &o) *this = Cell(o);
+        return *this;
+    }
+
+    const Font* font() const { return extras && extras->font ? &*extras->font : nullptr; }
+    const Fill* fill() const { return extras && extras->fill ? &*extras->fill : nullptr; }
+    const Comment* comment() const { return extras && extras->comment ? &*extras->comment : nullptr; }
+    const Hyperlink* hyperlink() const { return extras && extras->hyperlink ? &*extras->hyperlink : nullptr; }
+    CellExtras& extras_mut() {
+        if (!extras) extras = std::make_unique<CellExtras>();
+        return *extras;
+    }
+};
+
+// A copy of a cell together with its coordinate, as handed out by the rectangular reads.
+struct CellCopy {
+    std::string coordinate;
+    Cell cell;
+};
+
+struct StringHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+using CellMap = std::unordered_map<std::string, Cell, StringHash, std::equal_to<>>;
+
+enum class Axis { Rows, Cols };
+
+struct UsedRange {
+    uint32_t min_row = 0, max_row = 0, min_col = 0, max_col = 0;
+    bool empty = true;  // no key parses
+};
+
+// The largest rectangle the rectangular reads will build (cells); larger requests fail before allocating.
+inline constexpr uint64_t kMaxRectangleCells = 100'000'000;
+
+class Worksheet {
+public:
+    std::string name;
+    std::vector<std::string> merged_ranges;
+    DefinedNames defined_names;  // sheet scope
+    std::vector<SheetTable> tables;
+    std::vector<ConditionalFormatting> conditional_formatting;
+    std::optional<std::string> freeze_panes;
+    std::optional<std::string> print_area_text;  // stored form: absolute, no sheet prefix, joined by ","
+    std::optional<std::string> print_title_rows;
+    std::optional<std::string> print_title_cols;
+    std::optional<std::string> auto_filter;
+    std::unordered_map<uint32_t, double> column_widths;
+    std::unordered_map<uint32_t, double> row_heights;
+
+    Worksheet() = default;
+    explicit Worksheet(std::string title) : name(std::move(title)) {}
+
+    // ---- cells ----
+    const CellMap& cells() const { return cells_; }
+    const Cell* find_cell(std::string_view key) const;
+    Cell* find_cell_mut(std::string_view key);
+    // The cell under that exact key, created empty (own empty style sheet, style 0) when absent.
+    Cell& ensure_cell_mut(std::string_view key);
+    // Stores a cell under `key`, replacing any cell there (the reader's bulk path).
+    void put_cell(std::string key, Cell cell);
+    void reserve_cells(size_t n) { cells_.reserve(n); }
+    void set_cell(std::string_view key, Value value);
+    // Writes the values into the row after the last parsed row, from column 1.
+    Result<void> append(std::vector<Value> values);
+
+    // Bounds default to the used range; see the implementation for the refusals.
+    Result<std::vector<std::vector<CellCopy>>> iter_rows(std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+                                                         std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
+    Result<std::vector<std::vector<CellCopy>>> iter_cols(std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+                                                         std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
+    // Min/max row and column over the keys that parse (cached; recomputed lazily after edits that move cells).
+    const UsedRange& used_range() const;
+
+    // ---- records on cells and the sheet ----
+    void merge_cells(std::string_view range);
+    void unmerge_cells(std::string_view range);
+    void set_cell_fill(std::string_view key, Fill fill);
+    void set_cell_comment(std::string_view key, Comment comment);
+    void set_cell_hyperlink(std::string_view key, std::string_view target);
+    void set_auto_filter(const std::optional<std::string>& text);
+    // The stored print area composed with the quoted sheet title ("'Sheet1'!$A$1:$B$2").
+    std::optional<std::string> print_area() const;
+    Result<void> add_conditional_formatting(std::string_view sqref, ConditionalRule rule);
+
+    // ---- structural edits ----
+    Result<void> validate_bulk_op(Axis axis, bool is_insert, uint32_t idx, uint32_t amount) const;
+    Result<void> insert_rows(uint32_t idx, uint32_t amount);
+    Result<void> delete_rows(uint32_t idx, uint32_t amount);
+    Result<void> insert_cols(uint32_t idx, uint32_t amount);
+    Result<void> delete_cols(uint32_t idx, uint32_t amount);
+    // Re-keys cells, merged ranges and heights/widths along an axis: delta > 0 inserts, < 0 deletes -delta.
+    Result<void> shift_axis(Axis axis, uint32_t at, int64_t delta);
+    Result<void> move_range(std::string_view range, int64_t rows, int64_t cols, bool translate);
+
+    // ---- tables ----
+    Result<void> add_table(Table table);
+    std::optional<SheetTable> remove_table(std::string_view display_name);
+    // Write access to a table; marks its raw part modified.
+    Table* table_mut(std::string_view display_name);
+    const Table* find_table(std::string_view display_name) const;
+
+    // Drops the cached used range (after edits that move or remove cells).
+    void invalidate_used_range() { used_valid_ = false; }
+    // Direct mutable access for edits that re-key cells; callers must invalidate the used range.
+    CellMap& cells_mut() { return cells_; }
+
+private:
+    void widen_used_range(std::string_view key) const;
+
+    CellMap cells_;
+    mutable UsedRange used_;
+    mutable bool used_valid_ = true;  // an empty map has an empty (valid) used range
+};
+
+namespace table {
+// One column per column of the range's first row, named from the header cells, de-duplicated.
+std::vector<TableColumn> derive_columns_from_header(const Worksheet& ws, std::string_view range);
+}
+
+class Workbook {
+public:
+    std::vector<Worksheet> sheets;
+    std::vector<std::vector<SheetRelEntry>> sheet_relationships;  // one list per worksheet (may be shorter)
+    std::vector<std::string> raw_defined_names;  // whole definedName elements, verbatim
+    DefinedNames defined_names;                  // workbook scope
+    std::optional<std::string> source_path;      // absolute path of the package loaded from
+    uint64_t active_index = 0;
+    std::shared_ptr<const StyleSheet> stylesheet;  // none for a new workbook
+
+    // One empty worksheet "Sheet", one empty relationship list.
+    static Workbook make_new();
+};
+
+}  // namespace velmo

@@ -1,0 +1,14 @@
+#pragma once
+// Opening a package into the model.
+
+#include <string_view>
+
+#include "model/error.hpp"
+#include "model/workbook.hpp"
+
+namespace velmo::reader {
+
+// Reads the whole package at `path` (UTF-8) into a new Workbook whose source_path is the absolute path.
+Result<Workbook> open_workbook(std::string_view path);
+
+}  // namespace velmo::reader
