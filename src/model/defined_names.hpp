@@ -45,10 +45,18 @@ namespace defined_names {
 
 // "'" + title with every "'" doubled + "'"; every title is quoted.
 std::string quote_sheet_title(std::string_view title);
-// Splits at commas outside single quotes; pieces trimmed; see the implementation for the empty-piece rule.
+// Splits at commas outside single quotes ("''" inside quotes stays inside); quotes kept, pieces trimmed of
+// white space. A piece ended by a comma is kept even when empty; the last piece only when not empty.
 std::vector<std::string> split_top_level_csv(std::string_view text);
 // Each piece trimmed and written "{quoted_title}!{piece}", joined with ",".
 std::string compose_print_area(std::string_view quoted_title, const std::vector<std::string>& pieces);
+// The print-area formula of a sheet from its (unquoted) title and stored print area: a stored text without
+// a comma is prefixed as is (untrimmed); otherwise it is split and composed piece by piece as above.
+std::string compose_print_area(std::string_view title, std::string_view stored);
+// Drops the sheet prefix (up to the last "!") of each range of a comma list; joined with ",".
+std::string strip_sheet_prefix_multi(std::string_view text);
+// coords::make_absolute_range of each range of a comma list (a single range is passed untrimmed).
+std::string make_absolute_area_range(std::string_view text);
 
 }  // namespace defined_names
 }  // namespace velmo
