@@ -1,0 +1,300 @@
+#include "model/workbook.hpp"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "model/quoted.hpp"
+#include "model/utf8.hpp"
+
+namespace velmo {
+
+namespace {
+
+constexpr uint32_t kU32Max = std::numeric_limits<uint32_t>::max();
+
+// Resolved bounds of a rectangular read; `empty` when there is nothing to walk.
+struct Rectangle {
+    uint32_t min_row = 1, max_row = 1, min_col = 1, max_col = 1;
+    bool empty = false;
+    uint64_t rows() const { return uint64_t{max_row} - min_row + 1; }
+    uint64_t cols() const { return uint64_t{max_col} - min_col + 1; }
+};
+
+Result<Rectangle> resolve_rectangle(const char* op, const UsedRange& used, std::optional<uint32_t> min_row,
+                                    std::optional<uint32_t> max_row, std::optional<uint32_t> min_col,
+                                    std::optional<uint32_t> max_col) {
+    Rectangle r;
+    r.min_row = min_row.value_or(used.empty ? 1 : used.min_row);
+    r.max_row = max_row.value_or(used.empty ? 1 : used.max_row);
+    r.min_col = min_col.value_or(used.empty ? 1 : used.min_col);
+    r.max_col = max_col.value_or(used.empty ? 1 : used.max_col);
+    if (r.min_row > r.max_row || r.min_col > r.max_col) {
+        r.empty = true;
+        return r;
+    }
+    // Only a first bound can be 0 in a rectangle that is not empty; 0 names no row or column.
+    if (r.min_row == 0) {
+        return fail(VelmoError::invalid_format(std::string(op) + " min_row must be >= 1, got 0"));
+    }
+    if (r.min_col == 0) {
+        return fail(VelmoError::invalid_format(std::string(op) + " min_col must be >= 1, got 0"));
+    }
+    // Refuse before allocating anything: a stray key at a far row would otherwise ask for billions of cells.
+    if (r.rows() > kMaxRectangleCells / r.cols()) {
+        return fail(VelmoError::invalid_format(std::string(op) + " rectangle of " + std::to_string(r.rows()) +
+                                               " rows by " + std::to_string(r.cols()) +
+                                               " columns exceeds the limit of " +
+                                               std::to_string(kMaxRectangleCells) + " cells"));
+    }
+    return r;
+}
+
+}  // namespace
+
+const std::shared_ptr<const StyleSheet>& empty_stylesheet() {
+    static const std::shared_ptr<const StyleSheet> sheet = std::make_shared<const StyleSheet>();
+    return sheet;
+}
+
+Workbook Workbook::make_new() {
+    Workbook wb;
+    wb.sheets.emplace_back("Sheet");
+    wb.sheet_relationships.emplace_back();
+    return wb;
+}
+
+// ---- cells ----
+
+const Cell* Worksheet::find_cell(std::string_view key) const {
+    const auto it = cells_.find(key);
+    return it == cells_.end() ? nullptr : &it->second;
+}
+
+Cell* Worksheet::find_cell_mut(std::string_view key) {
+    const auto it = cells_.find(key);
+    return it == cells_.end() ? nullptr : &it->second;
+}
+
+Cell& Worksheet::ensure_cell_mut(std::string_view key) {
+    if (const auto it = cells_.find(key); it != cells_.end()) return it->second;
+    const auto [it, inserted] = cells_.try_emplace(std::string(key));
+    widen_used_range(it->first);
+    return it->second;
+}
+
+void Worksheet::put_cell(std::string key, Cell cell) {
+    const auto [it, inserted] = cells_.insert_or_assign(std::move(key), std::move(cell));
+    if (inserted) widen_used_range(it->first);
+}
+
+void Worksheet::set_cell(std::string_view key, Value value) { ensure_cell_mut(key).value = std::move(value); }
+
+Result<void> Worksheet::append(std::vector<Value> values) {
+    if (values.empty()) return {};
+    const UsedRange& used = used_range();
+    if (!used.empty && used.max_row == kU32Max) {
+        return fail(VelmoError::invalid_format("append has no next row: the sheet already holds row 4294967295"));
+    }
+    if (values.size() > kU32Max) {
+        return fail(VelmoError::invalid_format("append row of " + std::to_string(values.size()) +
+                                               " values exceeds the last column 4294967295"));
+    }
+    const uint32_t row = used.empty ? 1 : used.max_row + 1;
+    std::string key;
+    for (size_t i = 0; i < values.size(); ++i) {
+        key.clear();
+        coords::append_a1(key, row, static_cast<uint32_t>(i + 1));
+        ensure_cell_mut(key).value = std::move(values[i]);
+    }
+    return {};
+}
+
+const UsedRange& Worksheet::used_range() const {
+    if (used_valid_) return used_;
+    UsedRange r;
+    for (const auto& [key, cell] : cells_) {
+        const auto pos = coords::parse_a1(key);
+        if (!pos) continue;
+        if (r.empty) {
+            r = {pos->row, pos->row, pos->col, pos->col, false};
+            continue;
+        }
+        r.min_row = std::min(r.min_row, pos->row);
+        r.max_row = std::max(r.max_row, pos->row);
+        r.min_col = std::min(r.min_col, pos->col);
+        r.max_col = std::max(r.max_col, pos->col);
+    }
+    used_ = r;
+    used_valid_ = true;
+    return used_;
+}
+
+void Worksheet::widen_used_range(std::string_view key) const {
+    if (!used_valid_) return;  // recomputed in full on the next read
+    const auto pos = coords::parse_a1(key);
+    if (!pos) return;
+    if (used_.empty) {
+        used_ = {pos->row, pos->row, pos->col, pos->col, false};
+        return;
+    }
+    used_.min_row = std::min(used_.min_row, pos->row);
+    used_.max_row = std::max(used_.max_row, pos->row);
+    used_.min_col = std::min(used_.min_col, pos->col);
+    used_.max_col = std::max(used_.max_col, pos->col);
+}
+
+namespace {
+
+// A copy of the cell under the canonical key in `key`, or an empty filler cell.
+CellCopy copy_at(const CellMap& cells, const std::string& key) {
+    const auto it = cells.find(key);
+    if (it == cells.end()) return CellCopy{key, Cell{}};
+    return CellCopy{key, it->second};
+}
+
+}  // namespace
+
+Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_rows(std::optional<uint32_t> min_row,
+                                                                std::optional<uint32_t> max_row,
+                                                                std::optional<uint32_t> min_col,
+                                                                std::optional<uint32_t> max_col) const {
+    auto rect = resolve_rectangle("iter_rows", used_range(), min_row, max_row, min_col, max_col);
+    if (!rect) return fail(std::move(rect.error()));
+    std::vector<std::vector<CellCopy>> out;
+    if (rect->empty) return out;
+    out.reserve(rect->rows());
+    std::string key;
+    // 64-bit counters so that a range ending at 4294967295 stops there instead of wrapping.
+    for (uint64_t r = rect->min_row; r <= rect->max_row; ++r) {
+        std::vector<CellCopy>& line = out.emplace_back();
+        line.reserve(rect->cols());
+        for (uint64_t c = rect->min_col; c <= rect->max_col; ++c) {
+            key.clear();
+            coords::append_a1(key, static_cast<uint32_t>(r), static_cast<uint32_t>(c));
+            line.push_back(copy_at(cells_, key));
+        }
+    }
+    return out;
+}
+
+Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_cols(std::optional<uint32_t> min_row,
+                                                                std::optional<uint32_t> max_row,
+                                                                std::optional<uint32_t> min_col,
+                                                                std::optional<uint32_t> max_col) const {
+    auto rect = resolve_rectangle("iter_cols", used_range(), min_row, max_row, min_col, max_col);
+    if (!rect) return fail(std::move(rect.error()));
+    std::vector<std::vector<CellCopy>> out;
+    if (rect->empty) return out;
+    out.reserve(rect->cols());
+    std::string key;
+    for (uint64_t c = rect->min_col; c <= rect->max_col; ++c) {
+        std::vector<CellCopy>& line = out.emplace_back();
+        line.reserve(rect->rows());
+        for (uint64_t r = rect->min_row; r <= rect->max_row; ++r) {
+            key.clear();
+            coords::append_a1(key, static_cast<uint32_t>(r), static_cast<uint32_t>(c));
+            line.push_back(copy_at(cells_, key));
+        }
+    }
+    return out;
+}
+
+// ---- records on cells and the sheet ----
+
+void Worksheet::merge_cells(std::string_view range) {
+    if (std::find(merged_ranges.begin(), merged_ranges.end(), range) != merged_ranges.end()) return;
+    merged_ranges.emplace_back(range);
+}
+
+void Worksheet::unmerge_cells(std::string_view range) { std::erase(merged_ranges, range); }
+
+void Worksheet::set_cell_fill(std::string_view key, Fill fill) { ensure_cell_mut(key).extras_mut().fill = std::move(fill); }
+
+void Worksheet::set_cell_comment(std::string_view key, Comment comment) {
+    ensure_cell_mut(key).extras_mut().comment = std::move(comment);
+}
+
+void Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target) {
+    if (target.empty()) return;  // neither creates a cell nor clears an existing link
+    ensure_cell_mut(key).extras_mut().hyperlink = Hyperlink{std::string(target), {}, {}, {}};
+}
+
+void Worksheet::set_auto_filter(const std::optional<std::string>& text) {
+    if (!text) {
+        auto_filter.reset();
+        return;
+    }
+    const std::string_view trimmed = coords::trim_ws(*text);
+    if (trimmed.empty()) {
+        auto_filter.reset();
+    } else {
+        auto_filter = std::string(trimmed);
+    }
+}
+
+std::optional<std::string> Worksheet::print_area() const {
+    if (!print_area_text) return std::nullopt;
+    const std::string title = defined_names::quote_sheet_title(name);
+    const std::string& stored = *print_area_text;
+    if (stored.find(',') == std::string::npos) return title + "!" + stored;
+    // Split the way the stored text was built, so a comma inside a quoted title stays in its piece.
+    return defined_names::compose_print_area(title, defined_names::split_top_level_csv(stored));
+}
+
+Result<void> Worksheet::add_conditional_formatting(std::string_view sqref, ConditionalRule rule) {
+    const std::string_view trimmed = coords::trim_ws(sqref);
+    auto invalid = [&] {
+        return fail(VelmoError::invalid_format("conditional formatting sqref " + quoted(sqref) +
+                                               " is not a valid A1 range"));
+    };
+    if (trimmed.empty()) return invalid();
+    // Pieces are separated by runs of white space.
+    size_t start = 0;
+    size_t i = 0;
+    bool piece_open = false;
+    while (i <= trimmed.size()) {
+        bool at_space = false;
+        size_t len = 1;
+        if (i < trimmed.size()) {
+            const auto d = utf8::decode(trimmed, i);
+            len = d.len;
+            at_space = d.cp != utf8::kInvalid && utf8::is_white_space(d.cp);
+        }
+        if (i == trimmed.size() || at_space) {
+            if (piece_open && !coords::parse_range(trimmed.substr(start, i - start))) return invalid();
+            piece_open = false;
+        } else if (!piece_open) {
+            piece_open = true;
+            start = i;
+        }
+        i += len;
+    }
+
+    std::optional<uint32_t> highest;
+    for (const ConditionalFormatting& block : conditional_formatting) {
+        for (const ConditionalRule& r : block.rules) {
+            if (r.priority && (!highest || *r.priority > *highest)) highest = r.priority;
+        }
+    }
+    if (highest == kU32Max) {
+        return fail(VelmoError::invalid_format(
+            "conditional formatting priority cannot exceed 4294967295: the sheet already holds a rule of that "
+            "priority"));
+    }
+    rule.priority = highest ? *highest + 1 : 1;
+
+    for (ConditionalFormatting& block : conditional_formatting) {
+        if (block.sqref == trimmed) {
+            block.rules.push_back(std::move(rule));
+            return {};
+        }
+    }
+    ConditionalFormatting block;
+    block.sqref = std::string(trimmed);
+    block.rules.push_back(std::move(rule));
+    conditional_formatting.push_back(std::move(block));
+    return {};
+}
+
+}  // namespace velmo
