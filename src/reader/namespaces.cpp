@@ -1,0 +1,67 @@
+#include "reader/namespaces.hpp"
+
+namespace velmo::reader {
+
+Result<void> NamespaceScope::push(const xml::Event& ev) {
+    marks_.push_back(bindings_.size());
+    xml::AttrIter it(ev);
+    xml::Attribute a;
+    std::string scratch;
+    for (;;) {
+        auto more = it.next(a);
+        if (!more) return fail(more.error());
+        if (!*more) break;
+        if (!a.name.starts_with("xmlns:")) continue;
+        auto value = xml::decode(a.value, scratch, a.offset);
+        if (!value) return fail(value.error());
+        bindings_.push_back({std::string(a.name.substr(6)), std::string(*value)});
+    }
+    return {};
+}
+
+void NamespaceScope::pop() {
+    if (marks_.empty()) return;
+    bindings_.resize(marks_.back());
+    marks_.pop_back();
+}
+
+std::optional<std::string_view> NamespaceScope::uri_of(std::string_view prefix) const {
+    // Innermost binding wins.
+    for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it)
+        if (it->prefix == prefix) return std::string_view(it->uri);
+    return std::nullopt;
+}
+
+Result<std::optional<std::string>> NamespaceScope::attr(const xml::Event& ev, std::string_view uri,
+                                                        std::string_view local) const {
+    xml::AttrIter it(ev);
+    xml::Attribute a;
+    for (;;) {
+        auto more = it.next(a);
+        if (!more) return fail(more.error());
+        if (!*more) return std::optional<std::string>{};
+        const auto colon = a.name.find(':');
+        if (colon == std::string_view::npos || a.name.substr(colon + 1) != local) continue;
+        const auto prefix = a.name.substr(0, colon);
+        if (prefix == "xmlns") continue;
+        if (uri_of(prefix) != uri) continue;
+        std::string scratch;
+        auto value = xml::decode(a.value, scratch, a.offset);
+        if (!value) return fail(value.error());
+        return std::optional<std::string>(std::string(*value));
+    }
+}
+
+Result<std::optional<std::string>> relationship_id(const xml::Event& ev, const NamespaceScope& scope,
+                                                   std::string_view fallback_name) {
+    for (std::string_view ns : {kRelationshipsNs, kStrictRelationshipsNs}) {
+        auto v = scope.attr(ev, ns, "id");
+        if (!v) return v;
+        if (*v) return v;
+    }
+    auto v = xml::attr_string(ev, "r:id");
+    if (!v || *v || fallback_name.empty()) return v;
+    return xml::attr_string(ev, fallback_name);
+}
+
+}  // namespace velmo::reader

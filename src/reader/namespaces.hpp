@@ -1,0 +1,52 @@
+#pragma once
+// Namespace-aware attribute look-up for the few attributes that live in a namespace (the
+// relationship id of a sheet or a hyperlink). Files may bind that namespace to any prefix, so
+// matching the literal "r:id" alone would miss them.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/error.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+// The relationships namespace of transitional packages, and of strict ones.
+inline constexpr std::string_view kRelationshipsNs =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+inline constexpr std::string_view kStrictRelationshipsNs = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+
+// Tracks the prefix bindings (xmlns:p="uri") in scope while a reader walks a document.
+// Feed it every tag: push() on Start and Empty (before reading the tag's attributes),
+// pop() on End and right after handling an Empty.
+class NamespaceScope {
+public:
+    Result<void> push(const xml::Event& ev);
+    void pop();
+
+    // The namespace bound to `prefix` in the current scope, if any.
+    std::optional<std::string_view> uri_of(std::string_view prefix) const;
+
+    // The decoded value of the first attribute of `ev` named "p:local" whose prefix p is bound
+    // to `uri` (ev must be the tag last pushed). Unprefixed attributes are in no namespace.
+    Result<std::optional<std::string>> attr(const xml::Event& ev, std::string_view uri, std::string_view local) const;
+
+private:
+    struct Binding {
+        std::string prefix;
+        std::string uri;
+    };
+    std::vector<Binding> bindings_;
+    std::vector<std::size_t> marks_;  // bindings_.size() at each open tag
+};
+
+// The relationship id of a tag: an "id" attribute in the relationships namespace under whatever
+// prefix, else a literal "r:id" (files that never declare the prefix), else `fallback_name`
+// (unqualified) when given.
+Result<std::optional<std::string>> relationship_id(const xml::Event& ev, const NamespaceScope& scope,
+                                                   std::string_view fallback_name = {});
+
+}  // namespace velmo::reader

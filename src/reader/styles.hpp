@@ -1,0 +1,26 @@
+#pragma once
+// Reading the styles part into a StyleSheet.
+
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "model/error.hpp"
+#include "model/styles.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+// Reads "xl/styles.xml": custom number formats, fonts, fills, cell formats and differential
+// formats, one record per list element in document order. Fails only with an XML error.
+Result<StyleSheet> parse_styles(std::string_view xml);
+
+// The colour of a `color`, `fgColor` or `bgColor` tag: rgb, else a numeric indexed, else a
+// numeric theme with optional tint; none otherwise.
+Result<std::optional<Color>> parse_color(const xml::Event& ev);
+
+// The temporal kind of every cell format, classified once per load so cell reading only indexes.
+using TemporalKinds = std::vector<std::optional<TemporalKind>>;
+TemporalKinds temporal_kinds_by_xf(const StyleSheet& styles);
+
+}  // namespace velmo::reader

@@ -1,0 +1,36 @@
+#pragma once
+// The sheet list of the workbook part joined with the workbook relationships.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/error.hpp"
+
+namespace velmo::reader {
+
+// One worksheet to load: its title and the entry name of its worksheet part.
+struct SheetRef {
+    std::string name;
+    std::string path;
+    bool operator==(const SheetRef&) const = default;
+};
+
+// What the workbook part says about its sheets.
+struct SheetList {
+    std::vector<SheetRef> sheets;  // in the order of the sheet elements
+    std::uint64_t active_tab = 0;  // as read, not bounded by the sheet count
+    bool date1904 = false;         // serials count from 1904-01-01 instead of 1899-12-30
+};
+
+// Reads the sheet elements, the active tab and the date system of "xl/workbook.xml", then finds
+// each sheet's part through "xl/_rels/workbook.xml.rels". Fails with an XML error, or with
+// MissingPart "workbook relationship {id}" for a sheet whose id has no worksheet relationship.
+Result<SheetList> parse_sheet_refs(std::string_view workbook_xml, std::string_view rels_xml);
+
+// The entry name a workbook relationship's Target designates ("/x" -> "x", "xl/x" as is,
+// anything else under "xl/").
+std::string workbook_target_entry(std::string_view target);
+
+}  // namespace velmo::reader

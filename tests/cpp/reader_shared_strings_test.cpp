@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "reader/shared_strings.hpp"
+
+using velmo::ErrorKind;
+using velmo::reader::parse_shared_strings;
+
+namespace {
+
+std::vector<std::string> items(std::string_view body, std::string_view sst_attrs = "") {
+    std::string doc = "<?xml version=\"1.0\"?><sst xmlns=\"x\"";
+    doc += sst_attrs;
+    doc += ">";
+    doc += body;
+    doc += "</sst>";
+    auto r = parse_shared_strings(doc);
+    EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().message);
+    return r ? r->items : std::vector<std::string>{};
+}
+
+using V = std::vector<std::string>;
+
+}  // namespace
+
+TEST(SharedStrings, PlainRichAndEmptyItems) {
+    EXPECT_EQ(items("<si><t>Hello</t></si>"), V{"Hello"});
+    EXPECT_EQ(items("<si><r><rPr><b/></rPr><t>ab</t></r><r><t>cd</t></r></si>"), V{"abcd"});
+    // Empty forms keep their index so later items stay in place.
+    EXPECT_EQ(items("<si><t/></si><si><t></t></si><si><t>  </t></si><si/><si><t>z</t></si>"), (V{"", "", "", "", "z"}));
+    EXPECT_EQ(items("<si>loose<t>in</t></si><t>outside</t>"), V{"in"});
+    auto r = parse_shared_strings("<sst/>");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->items.empty());
+}
+
+TEST(SharedStrings, WhiteSpaceTrimmedUnlessPreserved) {
+    EXPECT_EQ(items("<si><t>  padded \n</t></si>"), V{"padded"});
+    EXPECT_EQ(items("<si><r><t>Hello</t></r><r><t xml:space=\"preserve\"> world</t></r></si>"), V{"Hello world"});
+    EXPECT_EQ(items("<si><t xml:space=\"preserve\">  two  </t></si>"), V{"  two  "});
+    EXPECT_EQ(items("<si><t xml:space=\"preserve\">   </t></si>"), V{"   "});
+    // A character reference survives trimming.
+    EXPECT_EQ(items("<si><t>&#32;x</t></si>"), V{" x"});
+}
+
+TEST(SharedStrings, PhoneticRunsAreNotPartOfTheValue) {
+    EXPECT_EQ(items("<si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh><phoneticPr fontId=\"1\"/></si>"), V{"漢字"});
+    EXPECT_EQ(items("<si><r><t>a</t></r><rPh><t>x</t></rPh><r><t>b</t></r></si>"), V{"ab"});
+}
+
+TEST(SharedStrings, EscapesCdataAndComments) {
+    EXPECT_EQ(items("<si><t>a &amp; b &lt;c&gt;</t></si>"), V{"a & b <c>"});
+    EXPECT_EQ(items("<si><t><![CDATA[<raw> & ]]></t></si>"), V{"<raw> & "});
+    EXPECT_EQ(items("<si><t>a<!-- c -->b</t></si>"), V{"ab"});
+    EXPECT_EQ(items("<x:si><x:t>p</x:t></x:si>"), V{"p"});
+}
+
+TEST(SharedStrings, UniqueCountOnlyHintsTheSize) {
+    EXPECT_EQ(items("<si><t>a</t></si><si><t>b</t></si>", " uniqueCount=\"10\""), (V{"a", "b"}));
+    EXPECT_EQ(items("<si><t>a</t></si>", " uniqueCount=\"18446744073709551615\""), V{"a"});
+    for (const char* bad : {"", "abc", "-1", " 2"})
+        EXPECT_EQ(items("<si><t>a</t></si>", std::string(" uniqueCount=\"") + bad + "\""), V{"a"});
+    auto r = parse_shared_strings("<sst uniqueCount=\"18446744073709551615\"><si><t>a</t></si></sst>");
+    ASSERT_TRUE(r);
+    EXPECT_LE(r->items.capacity(), 64u);
+}
+
+TEST(SharedStrings, SecondRootRestartsTheList) {
+    EXPECT_EQ(items("<si><t>a</t></si><sst><si><t>b</t></si></sst>"), V{"b"});
+}
+
+TEST(SharedStrings, XmlErrors) {
+    for (std::string doc : {
+             std::string("<sst><si><t>&nbsp;</t></si></sst>"),
+             std::string("<sst><si><t>x</si></t></sst>"),
+             std::string("<sst><si><t>\xff</t></si></sst>"),
+             std::string("<sst uniqueCount=\"&bogus;\"></sst>"),
+         }) {
+        auto r = parse_shared_strings(doc);
+        ASSERT_FALSE(r) << doc;
+        EXPECT_EQ(r.error().kind, ErrorKind::Xml) << doc;
+    }
+}
+
+TEST(SharedStrings, FindIsBoundsChecked) {
+    velmo::reader::SharedStrings s{{"a", "b"}};
+    ASSERT_NE(s.find(1), nullptr);
+    EXPECT_EQ(*s.find(1), "b");
+    EXPECT_EQ(s.find(2), nullptr);
+    EXPECT_EQ(s.find(UINT64_MAX), nullptr);
+}

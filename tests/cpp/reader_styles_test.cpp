@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "reader/styles.hpp"
+
+using namespace velmo;
+using reader::parse_styles;
+
+namespace {
+
+StyleSheet styles(std::string_view body) {
+    std::string doc = "<styleSheet xmlns=\"x\">";
+    doc += body;
+    doc += "</styleSheet>";
+    auto r = parse_styles(doc);
+    EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().message);
+    return r ? std::move(*r) : StyleSheet{};
+}
+
+}  // namespace
+
+TEST(StylesReader, FontsKeepTheirPositions) {
+    auto s = styles(R"(<fonts count="3"><font/><font><b/><sz val="11"/><name val="Calibri"/><color theme="1"/></font>
+        <font><i val="1"/><strike/><u/><vertAlign val="superscript"/><sz val=" 9"/></font></fonts>)");
+    ASSERT_EQ(s.fonts.size(), 3u);
+    EXPECT_EQ(s.fonts[0], Font{});
+    EXPECT_TRUE(s.fonts[1].bold);
+    EXPECT_FALSE(s.fonts[1].italic);
+    EXPECT_EQ(s.fonts[1].size, 11.0);
+    EXPECT_EQ(s.fonts[1].name, "Calibri");
+    EXPECT_EQ(s.fonts[1].color, Color(ColorTheme{1, std::nullopt}));
+    EXPECT_TRUE(s.fonts[2].italic);
+    EXPECT_TRUE(s.fonts[2].strike);
+    EXPECT_EQ(s.fonts[2].size, 0.0);
+}
+
+TEST(StylesReader, FlagsHonourTheirVal) {
+    auto s = styles(R"(<fonts><font><b val="0"/><i val="false"/><strike val="true"/></font>
+        <font><b></b><i val="1"/></font></fonts>
+        <dxfs><dxf><font><b val="0"/><i/></font></dxf></dxfs>)");
+    ASSERT_EQ(s.fonts.size(), 2u);
+    EXPECT_FALSE(s.fonts[0].bold);
+    EXPECT_FALSE(s.fonts[0].italic);
+    EXPECT_TRUE(s.fonts[0].strike);
+    EXPECT_TRUE(s.fonts[1].bold);
+    EXPECT_TRUE(s.fonts[1].italic);
+    ASSERT_EQ(s.dxfs.size(), 1u);
+    ASSERT_TRUE(s.dxfs[0].font);
+    EXPECT_FALSE(s.dxfs[0].font->bold);
+    EXPECT_TRUE(s.dxfs[0].font->italic);
+}
+
+TEST(StylesReader, LaterChildrenReplaceEarlierOnes) {
+    auto s = styles(R"(<fonts><font><sz val="10"/><sz/><color rgb="FF000000"/><color auto="1"/></font>
+        <font><sz val="x"/></font></fonts>)");
+    ASSERT_EQ(s.fonts.size(), 2u);
+    EXPECT_EQ(s.fonts[0].size, 10.0);  // a sz without val leaves it
+    EXPECT_FALSE(s.fonts[0].color);    // a colour with none of the attributes clears it
+    EXPECT_EQ(s.fonts[1].size, 0.0);
+}
+
+TEST(StylesReader, Colors) {
+    auto s = styles(R"(<fonts>
+        <font><color rgb="FF00FF00" theme="3"/></font>
+        <font><color indexed="x" theme="3" tint="-0.25"/></font>
+        <font><color theme="3" tint="abc"/></font>
+        <font><color theme="-1"/></font>
+        <font><color indexed="+64"/></font></fonts>)");
+    ASSERT_EQ(s.fonts.size(), 5u);
+    EXPECT_EQ(s.fonts[0].color, Color(ColorArgb{"FF00FF00"}));
+    EXPECT_EQ(s.fonts[1].color, Color(ColorTheme{3, -0.25}));
+    EXPECT_EQ(s.fonts[2].color, Color(ColorTheme{3, std::nullopt}));
+    EXPECT_FALSE(s.fonts[3].color);
+    EXPECT_EQ(s.fonts[4].color, Color(ColorIndexed{64}));
+}
+
+TEST(StylesReader, Fills) {
+    auto s = styles(R"(<fills><fill/><fill><patternFill patternType="solid"><fgColor rgb="FFFF0000"/><bgColor indexed="64"/></patternFill></fill>
+        <fill><patternFill/></fill><fill><patternFill patternType=""/></fill>
+        <fill><gradientFill><stop position="0"><color theme="1"/></stop></gradientFill></fill>
+        <fill><fgColor rgb="FF0000FF"/></fill></fills>)");
+    ASSERT_EQ(s.fills.size(), 6u);
+    EXPECT_EQ(s.fills[0], Fill{});
+    EXPECT_EQ(s.fills[1].pattern_type, "solid");
+    EXPECT_EQ(s.fills[1].fg_color, Color(ColorArgb{"FFFF0000"}));
+    EXPECT_EQ(s.fills[1].bg_color, Color(ColorIndexed{64}));
+    EXPECT_EQ(s.fills[2].pattern_type, "none");
+    EXPECT_EQ(s.fills[3].pattern_type, "");
+    EXPECT_EQ(s.fills[4], Fill{});
+    EXPECT_EQ(s.fills[5].fg_color, Color(ColorArgb{"FF0000FF"}));
+}
+
+TEST(StylesReader, CellXfsAndNumberFormats) {
+    auto s = styles(R"(<numFmt numFmtId="200" formatCode="ignored"/>
+        <numFmts count="99999999999"><numFmt numFmtId="164" formatCode="yyyy-mm-dd"/><numFmt numFmtId="165"/>
+        <numFmt numFmtId="x" formatCode="0"/><numFmt numFmtId="164" formatCode="d/m/yy"/></numFmts>
+        <cellStyleXfs><xf fontId="7"/></cellStyleXfs>
+        <cellXfs><xf fontId="2" fillId="x"/><xf fontId="+2" numFmtId="164"><alignment/></xf><xf fontId="4294967296"/></cellXfs>)");
+    ASSERT_EQ(s.num_fmts.size(), 1u);
+    EXPECT_EQ(s.num_fmts.at(164), "d/m/yy");
+    ASSERT_EQ(s.cell_xfs.size(), 3u);
+    EXPECT_EQ(s.cell_xfs[0], (CellXf{2, 0, 0}));
+    EXPECT_EQ(s.cell_xfs[1], (CellXf{2, 0, 164}));
+    EXPECT_EQ(s.cell_xfs[2], (CellXf{0, 0, 0}));
+
+    auto kinds = reader::temporal_kinds_by_xf(s);
+    ASSERT_EQ(kinds.size(), 3u);
+    EXPECT_FALSE(kinds[0]);
+    EXPECT_EQ(kinds[1], TemporalKind::Date);
+}
+
+TEST(StylesReader, DifferentialFormats) {
+    auto s = styles(R"(<dxfs count="4"><dxf><font><b/><color rgb="FF9C0006"/></font><fill><patternFill><bgColor rgb="FFFFC7CE"/></patternFill></fill>
+        <numFmt numFmtId="3" formatCode="0"/><border/></dxf><dxf/><dxf><font/><fill/></dxf></dxfs>
+        <extLst><ext><x14:dxfs xmlns:x14="y"><x14:dxf><x14:fill><x14:patternFill patternType="solid"/></x14:fill></x14:dxf></x14:dxfs></ext></extLst>)");
+    ASSERT_EQ(s.dxfs.size(), 4u);
+    ASSERT_TRUE(s.dxfs[0].font);
+    EXPECT_TRUE(s.dxfs[0].font->bold);
+    EXPECT_EQ(s.dxfs[0].font->color, Color(ColorArgb{"FF9C0006"}));
+    ASSERT_TRUE(s.dxfs[0].fill);
+    EXPECT_EQ(s.dxfs[0].fill->bg_color, Color(ColorArgb{"FFFFC7CE"}));
+    EXPECT_EQ(s.dxfs[1], Dxf{});
+    EXPECT_EQ(s.dxfs[2].font, Font{});
+    EXPECT_EQ(s.dxfs[2].fill, Fill{});
+    ASSERT_TRUE(s.dxfs[3].fill);
+    EXPECT_EQ(s.dxfs[3].fill->pattern_type, "solid");
+    EXPECT_TRUE(s.num_fmts.empty());
+}
+
+TEST(StylesReader, PrefixedAttributesDoNotMatch) {
+    auto s = styles(R"(<x:fonts><x:font><x:sz x:val="12"/></x:font></x:fonts>)");
+    ASSERT_EQ(s.fonts.size(), 1u);
+    EXPECT_EQ(s.fonts[0].size, 0.0);
+    EXPECT_TRUE(styles("").fonts.empty());
+}
+
+TEST(StylesReader, XmlErrors) {
+    for (const char* doc : {"<styleSheet><fonts><font><name val=\"&nbsp;\"/></font></fonts></styleSheet>",
+                            "<styleSheet><fonts></font></styleSheet>", "<styleSheet><cellXfs><xf fontId=1/></cellXfs></styleSheet>"}) {
+        auto r = parse_styles(doc);
+        ASSERT_FALSE(r) << doc;
+        EXPECT_EQ(r.error().kind, ErrorKind::Xml);
+    }
+}
