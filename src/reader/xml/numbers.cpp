@@ -1,0 +1,110 @@
+#include "reader/xml/numbers.hpp"
+
+#include <charconv>
+#include <limits>
+#include <system_error>
+
+namespace velmo::xml {
+
+namespace {
+
+template <class T>
+std::optional<T> parse_unsigned(std::string_view s) {
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    // from_chars would accept neither sign here, but it would stop early on one: the
+    // whole-text check below catches that.
+    if (s.empty() || s.front() < '0' || s.front() > '9') return std::nullopt;
+    T v{};
+    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
+    if (ec != std::errc{} || p != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool iequals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != b[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> parse_u32(std::string_view s) { return parse_unsigned<std::uint32_t>(s); }
+std::optional<std::uint64_t> parse_u64(std::string_view s) { return parse_unsigned<std::uint64_t>(s); }
+
+std::optional<double> parse_f64(std::string_view s) {
+    bool negative = false;
+    std::string_view body = s;
+    if (!body.empty() && (body.front() == '+' || body.front() == '-')) {
+        negative = body.front() == '-';
+        body.remove_prefix(1);
+    }
+    if (body.empty()) return std::nullopt;
+
+    if (!is_digit(body.front()) && body.front() != '.') {
+        if (iequals(body, "inf") || iequals(body, "infinity"))
+            return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+        if (iequals(body, "nan")) return negative ? -std::numeric_limits<double>::quiet_NaN()
+                                                  : std::numeric_limits<double>::quiet_NaN();
+        return std::nullopt;
+    }
+
+    // Validate the grammar ourselves: from_chars is laxer in places (it reads a prefix) and
+    // stricter in others (no leading "+").
+    std::size_t i = 0;
+    const std::size_t n = body.size();
+    const std::size_t int_begin = i;
+    while (i < n && is_digit(body[i])) ++i;
+    const std::size_t int_end = i;
+    std::size_t frac_begin = i, frac_end = i;
+    if (i < n && body[i] == '.') {
+        ++i;
+        frac_begin = i;
+        while (i < n && is_digit(body[i])) ++i;
+        frac_end = i;
+    }
+    if (int_end == int_begin && frac_end == frac_begin) return std::nullopt;
+    long long exponent = 0;
+    if (i < n && (body[i] == 'e' || body[i] == 'E')) {
+        ++i;
+        bool exp_negative = false;
+        if (i < n && (body[i] == '+' || body[i] == '-')) {
+            exp_negative = body[i] == '-';
+            ++i;
+        }
+        if (i >= n || !is_digit(body[i])) return std::nullopt;
+        while (i < n && is_digit(body[i])) {
+            if (exponent < 1'000'000'000) exponent = exponent * 10 + (body[i] - '0');
+            ++i;
+        }
+        if (exp_negative) exponent = -exponent;
+    }
+    if (i != n) return std::nullopt;
+
+    double v = 0.0;
+    const auto [p, ec] = std::from_chars(body.data(), body.data() + n, v, std::chars_format::general);
+    if (ec == std::errc::result_out_of_range) {
+        // Out of range either way: the decimal exponent of the first significant digit tells
+        // overflow (infinity) from underflow (zero).
+        long long lead = 0;
+        std::size_t k = int_begin;
+        while (k < int_end && body[k] == '0') ++k;
+        if (k < int_end) {
+            lead = static_cast<long long>(int_end - k) - 1;
+        } else {
+            std::size_t f = frac_begin;
+            while (f < frac_end && body[f] == '0') ++f;
+            lead = -static_cast<long long>(f - frac_begin) - 1;
+        }
+        v = (lead + exponent >= 0) ? std::numeric_limits<double>::infinity() : 0.0;
+    } else if (ec != std::errc{} || p != body.data() + n) {
+        return std::nullopt;
+    }
+    return negative ? -v : v;
+}
+
+}  // namespace velmo::xml

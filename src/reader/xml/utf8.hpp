@@ -1,0 +1,27 @@
+#pragma once
+// UTF-8 validation for the text a part reader consumes.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmo::xml {
+
+// Where and how a byte string stops being UTF-8.
+struct Utf8Error {
+    // Bytes from the start that form complete, valid characters.
+    std::size_t valid_up_to = 0;
+    // Length of the invalid sequence at valid_up_to (1 to 3), or 0 when the input ends
+    // inside a sequence that would otherwise be valid.
+    std::size_t error_len = 0;
+};
+
+// None when `bytes` is valid UTF-8 (surrogates and overlong forms are invalid).
+std::optional<Utf8Error> check_utf8(std::string_view bytes);
+
+// "invalid utf-8 sequence of {n} bytes from index {i}" or
+// "incomplete utf-8 byte sequence from index {i}".
+std::string utf8_error_message(const Utf8Error& e);
+
+}  // namespace velmo::xml

@@ -1,0 +1,131 @@
+#include "writer/xml/xml_writer.hpp"
+
+#include <array>
+
+#include "reader/xml/utf8.hpp"
+
+namespace velmo::xml {
+
+namespace {
+
+// What to do with a byte. Plain bytes are copied in runs.
+enum Action : std::uint8_t { kPlain, kAmp, kLt, kGt, kQuot, kApos, kTab, kLf, kCr, kBad, kCheckEf };
+
+constexpr std::array<std::uint8_t, 256> make_table(bool attribute) {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[c] = kBad;
+    t['\t'] = attribute ? kTab : kPlain;
+    t['\n'] = attribute ? kLf : kPlain;
+    t['\r'] = kCr;
+    t['&'] = kAmp;
+    t['<'] = kLt;
+    t['>'] = kGt;
+    t['"'] = kQuot;
+    t['\''] = kApos;
+    t[0xEF] = kCheckEf;  // lead byte of U+FFFE and U+FFFF
+    return t;
+}
+
+constexpr auto kTextTable = make_table(false);
+constexpr auto kAttrTable = make_table(true);
+
+bool append_escaped(std::string& out, std::string_view s, const std::array<std::uint8_t, 256>& table) {
+    bool clean = true;
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    const char* run = p;
+    while (p < end) {
+        const std::uint8_t action = table[static_cast<unsigned char>(*p)];
+        if (action == kPlain) {
+            ++p;
+            continue;
+        }
+        if (action == kCheckEf) {
+            if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0xBF &&
+                (static_cast<unsigned char>(p[2]) == 0xBE || static_cast<unsigned char>(p[2]) == 0xBF))
+                clean = false;
+            ++p;
+            continue;
+        }
+        out.append(run, static_cast<std::size_t>(p - run));
+        switch (action) {
+        case kAmp: out += "&amp;"; break;
+        case kLt: out += "&lt;"; break;
+        case kGt: out += "&gt;"; break;
+        case kQuot: out += "&quot;"; break;
+        case kApos: out += "&apos;"; break;
+        case kTab: out += "&#9;"; break;
+        case kLf: out += "&#10;"; break;
+        case kCr: out += "&#13;"; break;
+        default:
+            clean = false;
+            out.push_back(*p);
+            break;
+        }
+        ++p;
+        run = p;
+    }
+    out.append(run, static_cast<std::size_t>(end - run));
+    return clean;
+}
+
+std::uint32_t decode_at(std::string_view s, std::size_t i, std::size_t len) {
+    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i + k])); };
+    switch (len) {
+    case 1: return b(0);
+    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+    }
+}
+
+}  // namespace
+
+bool append_escaped_text(std::string& out, std::string_view s) { return append_escaped(out, s, kTextTable); }
+bool append_escaped_attr(std::string& out, std::string_view s) { return append_escaped(out, s, kAttrTable); }
+
+std::optional<DisallowedChar> find_disallowed_char(std::string_view text) {
+    // Only the prefix up to a UTF-8 fault needs decoding; the fault itself is reported if no
+    // disallowed character comes before it.
+    const auto utf8 = check_utf8(text);
+    const std::size_t valid = utf8 ? utf8->valid_up_to : text.size();
+    for (std::size_t i = 0; i < valid;) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            if (lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') return DisallowedChar{i, lead, false};
+            ++i;
+            continue;
+        }
+        const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        if (len == 3) {
+            const std::uint32_t cp = decode_at(text, i, len);
+            if (cp == 0xFFFE || cp == 0xFFFF) return DisallowedChar{i, cp, false};
+        }
+        i += len;
+    }
+    if (utf8) return DisallowedChar{valid, static_cast<unsigned char>(text[valid]), true};
+    return std::nullopt;
+}
+
+Result<std::string> XmlWriter::finish() && {
+    if (!ok_) {
+        // Name the first offender so the message is of some use even without a caller's check.
+        if (const auto bad = find_disallowed_char(buf_)) {
+            char hex[16];
+            const char* digits = "0123456789ABCDEF";
+            int n = 0;
+            std::uint32_t cp = bad->code_point;
+            do {
+                hex[n++] = digits[cp & 0xF];
+                cp >>= 4;
+            } while (cp || n < 4);
+            std::string h(hex, static_cast<std::size_t>(n));
+            return fail(VelmoError::xml("character U+" + std::string(h.rbegin(), h.rend()) +
+                                        " is not allowed in XML (byte " + std::to_string(bad->offset) + ")"));
+        }
+        return fail(VelmoError::xml("a character not allowed in XML was written"));
+    }
+    return std::move(buf_);
+}
+
+}  // namespace velmo::xml
