@@ -166,7 +166,10 @@ private:
 
 namespace table {
 // One column per column of the range's first row, named from the header cells, de-duplicated.
+// Empty when the range does not parse, runs right to left, or spans more than 16384 columns.
 std::vector<TableColumn> derive_columns_from_header(const Worksheet& ws, std::string_view range);
+// The text a header cell's value gives a derived column name.
+std::string value_to_header(const Value& value);
 }
 
 class Workbook {

@@ -1,0 +1,312 @@
+// Structural edits of a worksheet: inserting and deleting rows or columns, and moving a block of cells.
+// Every check runs before the first change, so a refused edit leaves the sheet exactly as it was.
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "model/coords.hpp"
+#include "model/quoted.hpp"
+#include "model/workbook.hpp"
+
+namespace velmo {
+
+namespace {
+
+constexpr uint32_t kMaxRow = 1'048'576;
+constexpr uint32_t kMaxCol = 16'384;
+constexpr uint64_t kU32Max = std::numeric_limits<uint32_t>::max();
+
+uint32_t axis_limit(Axis axis) { return axis == Axis::Rows ? kMaxRow : kMaxCol; }
+const char* axis_word(Axis axis) { return axis == Axis::Rows ? "row" : "column"; }
+
+template <class Int>
+std::string dec(Int v) {
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, res.ptr);
+}
+
+uint32_t pos_on(Axis axis, coords::CellPos p) { return axis == Axis::Rows ? p.row : p.col; }
+
+// The new position of index `p` after a shift, or none when it falls in a deleted band or past u32.
+std::optional<uint32_t> shifted_index(uint32_t p, uint32_t at, bool insert, uint32_t n) {
+    if (p < at) return p;
+    if (insert) {
+        uint64_t q = uint64_t{p} + n;
+        if (q > kU32Max) return std::nullopt;
+        return static_cast<uint32_t>(q);
+    }
+    // Deletion of at..=at+n-1 (computed in 64 bits: at + n may pass u32 for a band past the grid).
+    if (uint64_t{p} < uint64_t{at} + n) return std::nullopt;
+    return p - n;
+}
+
+// The edit would store two cells under one canonical key; which survives would depend on map order.
+VelmoError collision_error(std::string_view what, std::string_view a, std::string_view b, std::string_view key) {
+    if (b < a) std::swap(a, b);
+    return VelmoError::invalid_format(std::string(what) + " would store cells " + quoted(a) + " and " + quoted(b) +
+                                      " under one key " + quoted(key));
+}
+
+// Two cells that would end under one key: each entry is (old key, new key).
+struct KeyClash {
+    std::string_view first, second, key;
+};
+using Rekeying = std::vector<std::pair<std::string_view, std::string>>;
+std::optional<KeyClash> find_clash(const Rekeying& entries) {
+    std::unordered_map<std::string_view, std::string_view> seen;
+    seen.reserve(entries.size());
+    for (const auto& [old_key, new_key] : entries) {
+        auto [it, inserted] = seen.emplace(new_key, old_key);
+        if (!inserted) return KeyClash{it->second, old_key, new_key};
+    }
+    return std::nullopt;
+}
+
+// First table, in order, that `hit` says is in the way (given its corners in min/max order).
+template <class Pred>
+const Table* first_table_where(const std::vector<SheetTable>& tables, Pred hit) {
+    for (const SheetTable& st : tables) {
+        auto r = coords::parse_range(st.table.ref_range);
+        if (!r) continue;
+        // Corners as written may run bottom-to-top or right-to-left; compare the true extent.
+        if (hit(r->ordered())) return &st.table;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+Result<void> Worksheet::validate_bulk_op(Axis axis, bool is_insert, uint32_t idx, uint32_t amount) const {
+    const std::string word = axis_word(axis);
+    const uint32_t limit = axis_limit(axis);
+    if (idx == 0) return fail(VelmoError::invalid_format(word + " index 0 out of bounds; must be >= 1"));
+    if (idx > limit)
+        return fail(VelmoError::invalid_format(word + " index " + dec(idx) + " out of bounds; maximum is " + dec(limit)));
+    if (amount == 0) return {};
+    const uint64_t end = uint64_t{idx} + amount;
+    const std::string op = is_insert ? " insert at " : " delete at ";
+    if (end > kU32Max)
+        return fail(VelmoError::invalid_format(word + op + dec(idx) + " with amount " + dec(amount) + " causes overflow"));
+    if (is_insert && end > limit)
+        return fail(VelmoError::invalid_format(word + op + dec(idx) + " with amount " + dec(amount) +
+                                               " would exceed maximum " + dec(limit)));
+    return {};
+}
+
+namespace {
+
+Result<void> bulk_edit(Worksheet& ws, Axis axis, bool insert, uint32_t idx, uint32_t amount) {
+    if (auto ok = ws.validate_bulk_op(axis, insert, idx, amount); !ok) return ok;
+    // Table ranges are never shifted, so any table reaching idx or lying after it blocks the edit.
+    const Table* t = first_table_where(ws.tables, [&](const coords::RangePos& r) {
+        return (axis == Axis::Rows ? r.row2 : r.col2) >= idx;
+    });
+    if (t) return fail(VelmoError::table_intersection(t->ref_range));
+    if (amount == 0) return {};
+    return ws.shift_axis(axis, idx, insert ? int64_t{amount} : -int64_t{amount});
+}
+
+}  // namespace
+
+Result<void> Worksheet::insert_rows(uint32_t idx, uint32_t amount) { return bulk_edit(*this, Axis::Rows, true, idx, amount); }
+Result<void> Worksheet::delete_rows(uint32_t idx, uint32_t amount) { return bulk_edit(*this, Axis::Rows, false, idx, amount); }
+Result<void> Worksheet::insert_cols(uint32_t idx, uint32_t amount) { return bulk_edit(*this, Axis::Cols, true, idx, amount); }
+Result<void> Worksheet::delete_cols(uint32_t idx, uint32_t amount) { return bulk_edit(*this, Axis::Cols, false, idx, amount); }
+
+Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
+    if (delta == 0 || at == 0) return {};
+    const bool insert = delta > 0;
+    const uint64_t magnitude = insert ? uint64_t(delta) : uint64_t(0) - uint64_t(delta);
+    if (magnitude > kU32Max)
+        return fail(VelmoError::invalid_format(std::string(axis_word(axis)) + " shift by " + dec(delta) + " causes overflow"));
+    const uint32_t n = static_cast<uint32_t>(magnitude);
+
+    // The cell's new position on the axis, or none when it is dropped; unparsed keys never get here.
+    auto target = [&](coords::CellPos p) -> std::optional<coords::CellPos> {
+        auto moved = shifted_index(pos_on(axis, p), at, insert, n);
+        if (!moved) return std::nullopt;
+        (axis == Axis::Rows ? p.row : p.col) = *moved;
+        return p;
+    };
+
+    // Check pass, before touching anything: a shift maps positions one to one, so two cells can only meet
+    // under one key when some parsed key is not in canonical form ("a1" beside "A1").
+    std::string scratch;
+    bool non_canonical = false;
+    for (const auto& [key, cell] : cells_) {
+        auto pos = coords::parse_a1(key);
+        if (!pos) continue;
+        scratch.clear();
+        coords::append_a1(scratch, pos->row, pos->col);
+        if (scratch != key) {
+            non_canonical = true;
+            break;
+        }
+    }
+    if (non_canonical) {
+        Rekeying survivors;
+        for (const auto& [key, cell] : cells_) {
+            auto pos = coords::parse_a1(key);
+            if (!pos) continue;
+            if (auto np = target(*pos)) survivors.emplace_back(key, coords::rc_to_a1(np->row, np->col));
+        }
+        auto clash = find_clash(survivors);
+        if (clash) return fail(collision_error(std::string(axis_word(axis)) + " shift", clash->first, clash->second, clash->key));
+    }
+
+    // Cells: nodes move into a fresh map and get their canonical key written in place, so payloads are
+    // never copied. Erasing keeps the order of the remaining elements, so `next` stays the next to visit.
+    CellMap rebuilt;
+    rebuilt.reserve(cells_.size());
+    for (auto it = cells_.begin(); it != cells_.end();) {
+        auto next = std::next(it);
+        auto pos = coords::parse_a1(it->first);
+        auto np = pos ? target(*pos) : std::nullopt;
+        auto node = cells_.extract(it);
+        it = next;
+        if (pos && !np) continue;  // in a deleted band, or pushed past u32
+        if (np) {
+            node.key().clear();
+            coords::append_a1(node.key(), np->row, np->col);
+        }
+        rebuilt.insert(std::move(node));
+    }
+    cells_ = std::move(rebuilt);
+    invalidate_used_range();
+
+    // Merged ranges, kept in list order.
+    std::vector<std::string> merged;
+    merged.reserve(merged_ranges.size());
+    for (std::string& text : merged_ranges) {
+        auto r = coords::parse_range(text);
+        if (!r) {
+            merged.push_back(std::move(text));
+            continue;
+        }
+        coords::CellPos a{r->col1, r->row1}, b{r->col2, r->row2};
+        uint32_t& s = axis == Axis::Rows ? a.row : a.col;
+        uint32_t& e = axis == Axis::Rows ? b.row : b.col;
+        if (insert) {
+            // Corners move independently: a range straddling `at` grows.
+            auto ns = shifted_index(s, at, true, n);
+            auto ne = shifted_index(e, at, true, n);
+            if (!ns || !ne) continue;
+            s = *ns;
+            e = *ne;
+        } else {
+            // Decide on the true extent, so a range written bottom-to-top cannot escape the band.
+            const uint32_t lo = std::min(s, e), hi = std::max(s, e);
+            if (hi >= at) {
+                if (uint64_t{lo} < uint64_t{at} + n) continue;  // meets or spans the deleted band
+                s -= n;
+                e -= n;
+            }
+        }
+        merged.push_back(coords::rc_to_a1(a.row, a.col) + ":" + coords::rc_to_a1(b.row, b.col));
+    }
+    merged_ranges = std::move(merged);
+
+    // Heights of rows or widths of columns; the other axis's map is untouched.
+    auto& sizes = axis == Axis::Rows ? row_heights : column_widths;
+    std::unordered_map<uint32_t, double> resized;
+    resized.reserve(sizes.size());
+    for (const auto& [k, size] : sizes) {
+        if (auto nk = shifted_index(k, at, insert, n)) resized.emplace(*nk, size);
+    }
+    sizes = std::move(resized);
+    return {};
+}
+
+Result<void> Worksheet::move_range(std::string_view range, int64_t rows, int64_t cols, bool translate) {
+    if (translate) return fail(VelmoError::translate_unsupported());
+    auto parsed = coords::parse_range(range);
+    if (!parsed) return fail(VelmoError::invalid_format("move_range cell_range " + quoted(range) + " is not a valid A1 range"));
+    const coords::RangePos src = parsed->ordered();
+
+    int64_t dst_c1, dst_r1, dst_c2, dst_r2;
+    auto col_overflow = [&] {
+        return fail(VelmoError::invalid_format("move_range column offset " + dec(cols) + " causes overflow for " + quoted(range)));
+    };
+    auto row_overflow = [&] {
+        return fail(VelmoError::invalid_format("move_range row offset " + dec(rows) + " causes overflow for " + quoted(range)));
+    };
+    if (__builtin_add_overflow(int64_t{src.col1}, cols, &dst_c1)) return col_overflow();
+    if (__builtin_add_overflow(int64_t{src.row1}, rows, &dst_r1)) return row_overflow();
+    if (__builtin_add_overflow(int64_t{src.col2}, cols, &dst_c2)) return col_overflow();
+    if (__builtin_add_overflow(int64_t{src.row2}, rows, &dst_r2)) return row_overflow();
+    if (dst_c1 < 1 || dst_r1 < 1)
+        return fail(VelmoError::invalid_format("move_range would push cells out of bounds (row/col < 1) for " + quoted(range)));
+    if (dst_c2 > kMaxCol || dst_r2 > kMaxRow)
+        return fail(VelmoError::invalid_format("move_range would push cells past Excel limits (max row=" + dec(kMaxRow) +
+                                               ", max col=" + dec(kMaxCol) + ") for " + quoted(range)));
+    // Within the grid now, so the destination fits u32.
+    const coords::RangePos dst{uint32_t(dst_c1), uint32_t(dst_r1), uint32_t(dst_c2), uint32_t(dst_r2)};
+
+    auto meets = [](const coords::RangePos& rect) {
+        return [&rect](const coords::RangePos& t) {
+            return t.col1 <= rect.col2 && rect.col1 <= t.col2 && t.row1 <= rect.row2 && rect.row1 <= t.row2;
+        };
+    };
+    if (const Table* t = first_table_where(tables, meets(src))) return fail(VelmoError::table_intersection(t->ref_range));
+    if (const Table* t = first_table_where(tables, meets(dst))) return fail(VelmoError::table_intersection(t->ref_range));
+
+    auto inside = [](const coords::RangePos& rect, coords::CellPos p) {
+        return rect.col1 <= p.col && p.col <= rect.col2 && rect.row1 <= p.row && p.row <= rect.row2;
+    };
+    struct Moved {
+        CellMap::iterator it;
+        coords::CellPos to;
+    };
+    std::vector<Moved> moved;
+    std::vector<CellMap::iterator> cleared;  // destination cells that do not move themselves
+    bool non_canonical = false;
+    std::string scratch;
+    for (auto it = cells_.begin(); it != cells_.end(); ++it) {
+        auto pos = coords::parse_a1(it->first);
+        if (!pos) continue;
+        if (inside(src, *pos)) {
+            if (!non_canonical) {
+                scratch.clear();
+                coords::append_a1(scratch, pos->row, pos->col);
+                non_canonical = scratch != it->first;
+            }
+            // The destination lies in the grid, so the sums stay within 1..limit.
+            moved.push_back({it, {uint32_t(int64_t{pos->col} + cols), uint32_t(int64_t{pos->row} + rows)}});
+        } else if (inside(dst, *pos)) {
+            cleared.push_back(it);
+        }
+    }
+    // A move maps positions one to one, so only keys not in canonical form can meet under one key.
+    if (non_canonical) {
+        Rekeying keys;
+        keys.reserve(moved.size());
+        for (const Moved& m : moved) keys.emplace_back(m.it->first, coords::rc_to_a1(m.to.row, m.to.col));
+        auto clash = find_clash(keys);
+        if (clash) return fail(collision_error("move_range", clash->first, clash->second, clash->key));
+    }
+
+    std::vector<CellMap::node_type> nodes;
+    nodes.reserve(moved.size());
+    for (const Moved& m : moved) {
+        auto node = cells_.extract(m.it);
+        node.key().clear();
+        coords::append_a1(node.key(), m.to.row, m.to.col);
+        nodes.push_back(std::move(node));
+    }
+    for (auto it : cleared) cells_.erase(it);
+    // Every key in the destination was just removed, so no insertion can meet an existing key.
+    for (auto& node : nodes) cells_.insert(std::move(node));
+    invalidate_used_range();
+    return {};
+}
+
+}  // namespace velmo

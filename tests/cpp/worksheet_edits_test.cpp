@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "model/workbook.hpp"
+
+using namespace velmo;
+
+namespace {
+
+constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
+
+// The sheet's cells as key -> string value, in key order, for whole-state comparisons.
+std::map<std::string, std::string> snapshot(const Worksheet& ws) {
+    std::map<std::string, std::string> out;
+    for (const auto& [k, c] : ws.cells()) {
+        const auto* s = std::get_if<std::string>(&c.value);
+        out[k] = s ? *s : "";
+    }
+    return out;
+}
+
+Worksheet sheet_with(std::initializer_list<const char*> keys) {
+    Worksheet ws("S");
+    for (const char* k : keys) ws.set_cell(k, Value(std::string(k)));
+    return ws;
+}
+
+void add_table(Worksheet& ws, std::string name, std::string range) {
+    ws.tables.push_back(SheetTable{Table::make(std::move(name), std::move(range)), std::nullopt});
+}
+
+void expect_invalid(const Result<void>& r, const std::string& message) {
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().kind, ErrorKind::InvalidFormat);
+    EXPECT_EQ(r.error().message, message);
+}
+
+void expect_table_hit(const Result<void>& r, const std::string& range) {
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error().kind, ErrorKind::TableIntersection);
+    EXPECT_EQ(r.error().message, range);
+}
+
+}  // namespace
+
+TEST(ValidateBulkOp, MessagesInCheckOrder) {
+    Worksheet ws("S");
+    expect_invalid(ws.validate_bulk_op(Axis::Rows, true, 0, 1), "row index 0 out of bounds; must be >= 1");
+    expect_invalid(ws.validate_bulk_op(Axis::Cols, true, 0, 0), "column index 0 out of bounds; must be >= 1");
+    expect_invalid(ws.validate_bulk_op(Axis::Cols, true, 16385, 1), "column index 16385 out of bounds; maximum is 16384");
+    expect_invalid(ws.validate_bulk_op(Axis::Rows, false, 1048577, 1), "row index 1048577 out of bounds; maximum is 1048576");
+    expect_invalid(ws.validate_bulk_op(Axis::Rows, true, 1048576, 1),
+                   "row insert at 1048576 with amount 1 would exceed maximum 1048576");
+    expect_invalid(ws.validate_bulk_op(Axis::Cols, true, 16000, 385),
+                   "column insert at 16000 with amount 385 would exceed maximum 16384");
+    expect_invalid(ws.validate_bulk_op(Axis::Rows, true, 1, 4294967295u), "row insert at 1 with amount 4294967295 causes overflow");
+    expect_invalid(ws.validate_bulk_op(Axis::Cols, false, 1, 4294967295u),
+                   "column delete at 1 with amount 4294967295 causes overflow");
+}
+
+TEST(ValidateBulkOp, AcceptedEdges) {
+    Worksheet ws("S");
+    EXPECT_TRUE(ws.validate_bulk_op(Axis::Rows, true, 1048575, 1));
+    EXPECT_TRUE(ws.validate_bulk_op(Axis::Cols, true, 16383, 1));
+    EXPECT_TRUE(ws.validate_bulk_op(Axis::Rows, true, 1048576, 0));  // amount 0 skips the range checks
+    EXPECT_TRUE(ws.validate_bulk_op(Axis::Rows, false, 1048576, 1000));  // deleting past the grid is fine
+    EXPECT_TRUE(ws.validate_bulk_op(Axis::Rows, false, 1, 4294967294u));
+}
+
+TEST(ShiftCells, InsertAndDeleteRows) {
+    Worksheet ws = sheet_with({"A1", "A2", "B5"});
+    ASSERT_TRUE(ws.insert_rows(2, 3));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A1", "A1"}, {"A5", "A2"}, {"B8", "B5"}}));
+
+    Worksheet del = sheet_with({"A1", "A2", "A3", "A4"});
+    ASSERT_TRUE(del.delete_rows(2, 2));
+    EXPECT_EQ(snapshot(del), (std::map<std::string, std::string>{{"A1", "A1"}, {"A2", "A4"}}));
+    EXPECT_EQ(del.used_range().max_row, 2u);
+}
+
+TEST(ShiftCells, InsertAndDeleteColumnsLeaveRowsAlone) {
+    Worksheet ws = sheet_with({"A7", "C7"});
+    ws.row_heights = {{7, 20.0}};
+    ASSERT_TRUE(ws.insert_cols(2, 1));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A7", "A7"}, {"D7", "C7"}}));
+    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{7, 20.0}}));
+    EXPECT_EQ(ws.used_range().max_col, 4u);
+
+    ASSERT_TRUE(ws.delete_cols(1, 2));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"B7", "C7"}}));
+}
+
+TEST(ShiftCells, KeysCanonicalisedAndUnparsedKeysKept) {
+    Worksheet ws = sheet_with({"b2", "Total", "A01"});
+    ASSERT_TRUE(ws.insert_rows(10, 1));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A1", "A01"}, {"B2", "b2"}, {"Total", "Total"}}));
+}
+
+TEST(ShiftCells, PastGridKeptPastU32Dropped) {
+    Worksheet ws = sheet_with({"A1048576", "A4294967295"});
+    ASSERT_TRUE(ws.insert_rows(1, 1));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A1048577", "A1048576"}}));
+}
+
+TEST(ShiftCells, PayloadTravelsWithTheCell) {
+    Worksheet ws("S");
+    ws.set_cell("B3", Value(2.5));
+    ws.set_cell_comment("B3", Comment{"note", "me"});
+    ws.find_cell_mut("B3")->style_index = 7;
+    ASSERT_TRUE(ws.delete_rows(1, 1));
+    ASSERT_EQ(ws.find_cell("B3"), nullptr);
+    const Cell* c = ws.find_cell("B2");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(std::get<double>(c->value), 2.5);
+    EXPECT_EQ(c->style_index, 7u);
+    ASSERT_NE(c->comment(), nullptr);
+    EXPECT_EQ(c->comment()->text, "note");
+}
+
+TEST(ShiftMerged, InsertGrowsStraddlingRanges) {
+    Worksheet ws("S");
+    ws.merged_ranges = {"A1:B3", "A5:B6", "A1:B1", "X", "C3"};
+    ASSERT_TRUE(ws.insert_rows(2, 1));
+    EXPECT_EQ(ws.merged_ranges, (std::vector<std::string>{"A1:B4", "A6:B7", "A1:B1", "X", "C4:C4"}));
+}
+
+TEST(ShiftMerged, DeleteDropsEveryRangeMeetingTheBand) {
+    Worksheet ws("S");
+    ws.merged_ranges = {"A1:B3", "A2:B2", "A5:B6", "a1:b1", "X", "A3:B8"};
+    ASSERT_TRUE(ws.delete_rows(2, 1));
+    EXPECT_EQ(ws.merged_ranges, (std::vector<std::string>{"A4:B5", "A1:B1", "X", "A2:B7"}));
+}
+
+TEST(ShiftMerged, ColumnsAndReversedRanges) {
+    Worksheet ws("S");
+    // A range written bottom-to-top still covers the deleted row and must go with it.
+    ws.merged_ranges = {"A5:B1", "A9:B7"};
+    ASSERT_TRUE(ws.delete_rows(3, 2));
+    EXPECT_EQ(ws.merged_ranges, (std::vector<std::string>{"A7:B5"}));
+
+    Worksheet cols("S");
+    cols.merged_ranges = {"C1:A2", "B1:B2", "D1:E1"};
+    ASSERT_TRUE(cols.delete_cols(2, 1));
+    EXPECT_EQ(cols.merged_ranges, (std::vector<std::string>{"C1:D1"}));
+    ASSERT_TRUE(cols.insert_cols(1, 2));
+    EXPECT_EQ(cols.merged_ranges, (std::vector<std::string>{"E1:F1"}));
+}
+
+TEST(ShiftSizes, RowHeightsAndColumnWidths) {
+    Worksheet ws("S");
+    ws.row_heights = {{2, 30.0}, {5, 12.0}};
+    ws.column_widths = {{5, 9.0}};
+    ASSERT_TRUE(ws.insert_rows(3, 2));
+    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{2, 30.0}, {7, 12.0}}));
+    EXPECT_EQ(ws.column_widths, (std::unordered_map<uint32_t, double>{{5, 9.0}}));
+
+    ws.row_heights = {{2, 30.0}, {5, 12.0}};
+    ASSERT_TRUE(ws.delete_rows(4, 2));
+    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{2, 30.0}}));
+
+    ASSERT_TRUE(ws.delete_cols(1, 2));
+    EXPECT_EQ(ws.column_widths, (std::unordered_map<uint32_t, double>{{3, 9.0}}));
+}
+
+TEST(ShiftTables, TableReachingTheIndexBlocks) {
+    Worksheet ws = sheet_with({"A20"});
+    add_table(ws, "T", "A5:C10");
+    EXPECT_TRUE(ws.insert_rows(11, 1));
+    EXPECT_TRUE(ws.delete_cols(4, 1));
+    expect_table_hit(ws.insert_rows(10, 1), "A5:C10");
+    expect_table_hit(ws.insert_rows(1, 1), "A5:C10");
+    expect_table_hit(ws.delete_cols(3, 1), "A5:C10");
+    // Amount 0 still runs the table check.
+    expect_table_hit(ws.insert_rows(5, 0), "A5:C10");
+    EXPECT_TRUE(ws.insert_rows(11, 0));
+    // Bad arguments are reported before tables.
+    expect_invalid(ws.insert_rows(0, 1), "row index 0 out of bounds; must be >= 1");
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A21", "A20"}}));
+}
+
+TEST(ShiftTables, ReversedTableRangeStillBlocks) {
+    Worksheet ws = sheet_with({"A20"});
+    add_table(ws, "Ok", "unparsed");
+    add_table(ws, "T", "C10:A5");
+    expect_table_hit(ws.insert_rows(8, 1), "C10:A5");
+    expect_table_hit(ws.delete_cols(2, 1), "C10:A5");
+    EXPECT_TRUE(ws.insert_rows(11, 1));
+    EXPECT_TRUE(ws.insert_cols(4, 1));
+}
+
+TEST(ShiftClash, TwoKeysForOneCellRefuseAndChangeNothing) {
+    Worksheet ws = sheet_with({"a1", "A1", "B9"});
+    ws.merged_ranges = {"A5:B6"};
+    ws.row_heights = {{9, 3.0}};
+    const auto before = snapshot(ws);
+    expect_invalid(ws.insert_rows(5, 1), "row shift would store cells \"A1\" and \"a1\" under one key \"A1\"");
+    EXPECT_EQ(snapshot(ws), before);
+    EXPECT_EQ(ws.merged_ranges, (std::vector<std::string>{"A5:B6"}));
+    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{9, 3.0}}));
+
+    // Both in the deleted band: nothing is lost that the edit did not mean to drop.
+    ASSERT_TRUE(ws.delete_rows(1, 1));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"B8", "B9"}}));
+}
+
+TEST(MoveRange, OverlappingMoveDiscardsWhatItCovers) {
+    Worksheet ws = sheet_with({"A1", "B2", "C3", "D4"});
+    ASSERT_TRUE(ws.move_range("A1:B2", 1, 1, false));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"B2", "A1"}, {"C3", "B2"}, {"D4", "D4"}}));
+    EXPECT_EQ(ws.used_range().min_row, 2u);  // the cached bounds follow the move
+}
+
+TEST(MoveRange, DestinationClearedEvenWhereSourceIsEmpty) {
+    Worksheet ws = sheet_with({"A1", "D2", "Total"});
+    ws.merged_ranges = {"A1:B1"};
+    ASSERT_TRUE(ws.move_range("A1:B2", 0, 2, false));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"C1", "A1"}, {"Total", "Total"}}));
+    EXPECT_EQ(ws.merged_ranges, (std::vector<std::string>{"A1:B1"}));  // a move leaves merges alone
+}
+
+TEST(MoveRange, ReversedRangeAndZeroMove) {
+    Worksheet ws = sheet_with({"A1", "B2"});
+    ASSERT_TRUE(ws.move_range("B2:A1", 0, 1, false));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"B1", "A1"}, {"C2", "B2"}}));
+
+    Worksheet lower = sheet_with({"a1", "b1"});
+    ASSERT_TRUE(lower.move_range("A1:A1", 0, 0, false));
+    EXPECT_EQ(snapshot(lower), (std::map<std::string, std::string>{{"A1", "a1"}, {"b1", "b1"}}));
+}
+
+TEST(MoveRange, Refusals) {
+    Worksheet ws = sheet_with({"A1"});
+    const auto before = snapshot(ws);
+    auto tr = ws.move_range("not a range", 0, 0, true);
+    ASSERT_FALSE(tr);
+    EXPECT_EQ(tr.error().kind, ErrorKind::TranslateUnsupported);
+    expect_invalid(ws.move_range("A1:", 0, 0, false), "move_range cell_range \"A1:\" is not a valid A1 range");
+    expect_invalid(ws.move_range("A1", -1, 0, false), "move_range would push cells out of bounds (row/col < 1) for \"A1\"");
+    expect_invalid(ws.move_range("XFD1", 0, 1, false),
+                   "move_range would push cells past Excel limits (max row=1048576, max col=16384) for \"XFD1\"");
+    expect_invalid(ws.move_range("A1048576", 1, 0, false),
+                   "move_range would push cells past Excel limits (max row=1048576, max col=16384) for \"A1048576\"");
+    expect_invalid(ws.move_range("A1", kI64Max, 0, false),
+                   "move_range row offset 9223372036854775807 causes overflow for \"A1\"");
+    // Both overflow: the column sum is computed first.
+    expect_invalid(ws.move_range("A1", kI64Max, kI64Max, false),
+                   "move_range column offset 9223372036854775807 causes overflow for \"A1\"");
+    expect_invalid(ws.move_range("B2", 0, -2, false), "move_range would push cells out of bounds (row/col < 1) for \"B2\"");
+    EXPECT_EQ(snapshot(ws), before);
+}
+
+TEST(MoveRange, TablesInSourceOrDestination) {
+    Worksheet ws = sheet_with({"A1"});
+    add_table(ws, "Beside", "E1:F2");
+    add_table(ws, "Below", "A10:C12");
+    EXPECT_TRUE(ws.move_range("A1:B2", 2, 0, false));
+    expect_table_hit(ws.move_range("A3:B4", 6, 0, false), "A10:C12");     // destination A9:B10
+    expect_table_hit(ws.move_range("B11", -8, 0, false), "A10:C12");      // source
+    expect_table_hit(ws.move_range("C10", 0, 0, false), "A10:C12");       // even a zero move
+    // Source is reported before destination.
+    expect_table_hit(ws.move_range("E2:F2", 9, -4, false), "E1:F2");
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A3", "A1"}}));
+}
+
+TEST(MoveRange, ReversedTableRangeStillBlocks) {
+    Worksheet ws = sheet_with({"B7"});
+    add_table(ws, "T", "C10:A5");
+    expect_table_hit(ws.move_range("B7", 0, 5, false), "C10:A5");
+    expect_table_hit(ws.move_range("E1:E2", 5, -2, false), "C10:A5");
+    EXPECT_TRUE(ws.move_range("E1:E2", 0, 1, false));
+}
+
+TEST(MoveRange, TwoKeysForOneCellRefuseAndChangeNothing) {
+    Worksheet ws = sheet_with({"a1", "A1", "C1"});
+    const auto before = snapshot(ws);
+    expect_invalid(ws.move_range("A1", 0, 2, false), "move_range would store cells \"A1\" and \"a1\" under one key \"C1\"");
+    EXPECT_EQ(snapshot(ws), before);
+}
