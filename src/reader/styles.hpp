@@ -3,7 +3,6 @@
 
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "model/error.hpp"
 #include "model/styles.hpp"
@@ -18,9 +17,5 @@ Result<StyleSheet> parse_styles(std::string_view xml);
 // The colour of a `color`, `fgColor` or `bgColor` tag: rgb, else a numeric indexed, else a
 // numeric theme with optional tint; none otherwise.
 Result<std::optional<Color>> parse_color(const xml::Event& ev);
-
-// The temporal kind of every cell format, classified once per load so cell reading only indexes.
-using TemporalKinds = std::vector<std::optional<TemporalKind>>;
-TemporalKinds temporal_kinds_by_xf(const StyleSheet& styles);
 
 }  // namespace velmo::reader

@@ -103,11 +103,6 @@ TEST(StylesReader, CellXfsAndNumberFormats) {
     EXPECT_EQ(s.cell_xfs[0], (CellXf{2, 0, 0}));
     EXPECT_EQ(s.cell_xfs[1], (CellXf{2, 0, 164}));
     EXPECT_EQ(s.cell_xfs[2], (CellXf{0, 0, 0}));
-
-    auto kinds = reader::temporal_kinds_by_xf(s);
-    ASSERT_EQ(kinds.size(), 3u);
-    EXPECT_FALSE(kinds[0]);
-    EXPECT_EQ(kinds[1], TemporalKind::Date);
 }
 
 TEST(StylesReader, DifferentialFormats) {

@@ -1,0 +1,187 @@
+#include "reader/reader.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "reader/shared_strings.hpp"
+#include "reader/sheet.hpp"
+#include "reader/sheet_rels.hpp"
+#include "reader/styles.hpp"
+#include "reader/workbook_rels.hpp"
+#include "zip/archive_reader.hpp"
+
+namespace velmo::reader {
+
+namespace {
+
+constexpr std::string_view kStylesPart = "xl/styles.xml";
+constexpr std::string_view kSharedStringsPart = "xl/sharedStrings.xml";
+constexpr std::string_view kWorkbookPart = "xl/workbook.xml";
+constexpr std::string_view kWorkbookRelsPart = "xl/_rels/workbook.xml.rels";
+
+// The path made absolute against the current directory, textually: symbolic links are not
+// resolved and nothing is normalised, so a later save re-opens the very file that was loaded
+// even after the working directory changes.
+std::string absolute_path(std::string_view path) {
+    if (path.empty() || path.front() == '/') return std::string(path);
+    std::string cwd(256, '\0');
+    while (::getcwd(cwd.data(), cwd.size()) == nullptr) {
+        if (errno != ERANGE || cwd.size() > (1u << 20)) return std::string(path);
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(cwd.find('\0'));
+    if (cwd.empty() || cwd.back() != '/') cwd.push_back('/');
+    cwd.append(path);
+    return cwd;
+}
+
+// A part the package cannot do without: absent or unreadable, it is reported missing.
+Result<std::string> read_required(const zip::ArchiveReader& archive, std::string_view name) {
+    const zip::Entry* entry = archive.find(name);
+    if (!entry) return fail(VelmoError::missing_part(std::string(name)));
+    auto bytes = archive.read(*entry);
+    if (!bytes) return fail(VelmoError::missing_part(std::string(name)));
+    return bytes;
+}
+
+// A part that may be absent; one that is present but unreadable fails the load.
+Result<std::optional<std::string>> read_optional(const zip::ArchiveReader& archive, std::string_view name) {
+    const zip::Entry* entry = archive.find(name);
+    if (!entry) return std::optional<std::string>{};
+    auto bytes = archive.read(*entry);
+    if (!bytes) {
+        if (bytes.error().kind == ErrorKind::Zip) return fail(std::move(bytes.error()));
+        return fail(VelmoError::zip(bytes.error().message));
+    }
+    return std::optional<std::string>(std::move(*bytes));
+}
+
+// What every worksheet of one package shares while it loads.
+struct LoadContext {
+    const zip::ArchiveReader& archive;
+    const SharedStrings& shared_strings;
+    const std::shared_ptr<const StyleSheet>& styles;
+    const std::vector<std::optional<TemporalKind>>& temporal_kinds;
+    bool date1904;
+};
+
+// The cell under exactly `key`, created empty with the workbook's style sheet when absent.
+Cell& find_or_create_cell(Worksheet& ws, std::string_view key, const std::shared_ptr<const StyleSheet>& styles) {
+    if (Cell* cell = ws.find_cell_mut(key)) return *cell;
+    Cell cell;
+    cell.stylesheet = styles;
+    ws.put_cell(std::string(key), std::move(cell));
+    return *ws.find_cell_mut(key);
+}
+
+void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const std::vector<SheetRelEntry>& rels,
+                       const std::shared_ptr<const StyleSheet>& styles) {
+    for (auto& link : links) {
+        // The relationship's target as stored: an external address stays untouched.
+        std::string target;
+        if (link.rel_id) {
+            if (auto t = relation_target_for_id(rels, *link.rel_id)) target = std::string(*t);
+        }
+        Cell& cell = find_or_create_cell(ws, link.cell_ref, styles);
+        cell.extras_mut().hyperlink =
+            Hyperlink{std::move(target), std::move(link.location), std::move(link.tooltip), std::move(link.display)};
+    }
+}
+
+Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& wb) {
+    ParsedSheet parsed;
+    {
+        auto part = read_required(ctx.archive, ref.path);
+        if (!part) return fail(part.error());
+        auto sheet = parse_sheet(*part, ctx.shared_strings, ctx.styles, ctx.temporal_kinds, ctx.date1904);
+        if (!sheet) return fail(sheet.error());
+        parsed = std::move(*sheet);
+    }
+    Worksheet& ws = parsed.worksheet;
+    ws.name = ref.name;
+
+    std::vector<SheetRelEntry> rels;
+    {
+        auto part = read_optional(ctx.archive, sheet_rels_path(ref.path));
+        if (!part) return fail(part.error());
+        if (*part) {
+            auto read = parse_sheet_rels(**part);
+            if (!read) return fail(read.error());
+            rels = std::move(*read);
+        }
+    }
+
+    // Comments are attached here, then tables are read, before hyperlinks, so that a cell can
+    // carry both a comment and a link.
+
+    attach_hyperlinks(ws, parsed.hyperlinks, rels, ctx.styles);
+
+    wb.sheet_relationships.push_back(std::move(rels));
+    wb.sheets.push_back(std::move(ws));
+    return {};
+}
+
+}  // namespace
+
+Result<Workbook> open_workbook(std::string_view path) {
+    Workbook wb;
+    wb.source_path = absolute_path(path);
+
+    auto archive = zip::ArchiveReader::open(*wb.source_path);
+    if (!archive) return fail(archive.error());
+
+    std::shared_ptr<const StyleSheet> styles;
+    {
+        auto part = read_required(*archive, kStylesPart);
+        if (!part) return fail(part.error());
+        auto parsed = parse_styles(*part);
+        if (!parsed) return fail(parsed.error());
+        styles = std::make_shared<const StyleSheet>(std::move(*parsed));
+    }
+
+    SharedStrings shared_strings;
+    {
+        auto part = read_optional(*archive, kSharedStringsPart);
+        if (!part) return fail(part.error());
+        if (*part) {
+            auto parsed = parse_shared_strings(**part);
+            if (!parsed) return fail(parsed.error());
+            shared_strings = std::move(*parsed);
+        }
+    }
+
+    auto workbook_part = read_required(*archive, kWorkbookPart);
+    if (!workbook_part) return fail(workbook_part.error());
+    SheetList sheets;
+    {
+        auto rels_part = read_required(*archive, kWorkbookRelsPart);
+        if (!rels_part) return fail(rels_part.error());
+        auto parsed = parse_sheet_refs(*workbook_part, *rels_part);
+        if (!parsed) return fail(parsed.error());
+        sheets = std::move(*parsed);
+    }
+    wb.active_index = sheets.active_tab;
+
+    // The defined names of the workbook part are read here, once the sheet count is known.
+
+    const auto temporal_kinds = temporal_kinds_by_style(*styles);
+    const LoadContext ctx{*archive, shared_strings, styles, temporal_kinds, sheets.date1904};
+    wb.sheets.reserve(sheets.sheets.size());
+    wb.sheet_relationships.reserve(sheets.sheets.size());
+    for (const SheetRef& ref : sheets.sheets) {
+        if (auto r = load_sheet(ctx, ref, wb); !r) return fail(r.error());
+    }
+
+    // Print areas, print titles and sheet-scope names from the defined names are applied here.
+
+    wb.stylesheet = std::move(styles);
+    return wb;
+}
+
+}  // namespace velmo::reader
