@@ -23,9 +23,12 @@ TEST(SheetRels, ReadsEntriesInDocumentOrder) {
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
 
-    auto bad = parse_sheet_rels(R"(<Relationships><Relationship Id="a" Type="&bad;" Target="x"/></Relationships>)");
-    ASSERT_FALSE(bad);
-    EXPECT_EQ(bad.error().kind, ErrorKind::Xml);
+    for (const char* doc : {R"(<Relationships><Relationship Id="a" Type="&bad;" Target="x"/></Relationships>)",
+                            "<Relationships><Relationship Id=\"a\" Type=\"t\" Target=\"\xff\"/></Relationships>"}) {
+        auto bad = parse_sheet_rels(doc);
+        ASSERT_FALSE(bad);
+        EXPECT_EQ(bad.error().kind, ErrorKind::Xml);
+    }
 }
 
 TEST(SheetRels, RelsPath) {

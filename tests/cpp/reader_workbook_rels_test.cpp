@@ -130,6 +130,10 @@ TEST(WorkbookRels, Failures) {
     ASSERT_FALSE(bad_name);
     EXPECT_EQ(bad_name.error().kind, ErrorKind::Xml);
 
+    auto bad_utf8 = parse_sheet_refs(workbook("<sheet name=\"\xC3(\" r:id=\"rId1\"/>"), rels(rel("rId1", "s.xml")));
+    ASSERT_FALSE(bad_utf8);
+    EXPECT_EQ(bad_utf8.error().kind, ErrorKind::Xml);
+
     // The workbook part's errors come first.
     auto both = parse_sheet_refs("<workbook><sheets></workbook>", "<Relationships></x>");
     ASSERT_FALSE(both);
