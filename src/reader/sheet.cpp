@@ -1,0 +1,587 @@
+#include "reader/sheet.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "model/coords.hpp"
+#include "model/temporal.hpp"
+#include "reader/cf_reader.hpp"
+#include "reader/namespaces.hpp"
+#include "reader/xml/numbers.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+namespace {
+
+// The grid's last column; a col span reaching past it is cut there.
+constexpr uint32_t kMaxColumn = 16384;
+// The shortest cell element, <c r="A1"/>, bounds how many cells a part can hold.
+constexpr size_t kMinCellBytes = 11;
+// Days from 1899-12-30 to 1904-01-01: a 1904-system serial plus this is a 1900-system serial.
+constexpr double k1904Offset = 1462.0;
+
+// How a cell's `t` attribute asks its `v` text to be read.
+enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr };
+
+CellType cell_type_of(std::string_view t) {
+    if (t.size() == 1) {
+        switch (t[0]) {
+        case 'b': return CellType::Bool;
+        case 's': return CellType::Shared;
+        case 'd': return CellType::IsoDate;
+        default: return CellType::Number;
+        }
+    }
+    if (t == "str") return CellType::Str;
+    if (t == "inlineStr") return CellType::InlineStr;
+    return CellType::Number;  // "n", "e" and anything unknown
+}
+
+bool digits(std::string_view s, size_t at, size_t n, int& out) {
+    if (at + n > s.size()) return false;
+    int v = 0;
+    for (size_t i = at; i < at + n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    out = v;
+    return true;
+}
+
+// An ISO 8601 text of a t="d" cell: "YYYY-MM-DD" gives a Date, with "Thh:mm[:ss[.fff]]" a
+// DateTime, a time alone a Time; an optional trailing "Z". Fractions round to the millisecond,
+// ties to even. None when the text is anything else or out of range.
+std::optional<Value> parse_iso_temporal(std::string_view s) {
+    using namespace std::chrono;
+    if (!s.empty() && s.back() == 'Z') s.remove_suffix(1);
+    size_t i = 0;
+    std::optional<year_month_day> date;
+    int y = 0, mo = 0, d = 0;
+    if (digits(s, 0, 4, y) && s.size() >= 10 && s[4] == '-' && digits(s, 5, 2, mo) && s[7] == '-' &&
+        digits(s, 8, 2, d)) {
+        const year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
+        if (!ymd.ok() || y < 1) return std::nullopt;
+        date = ymd;
+        i = 10;
+        if (i == s.size()) return Value{*date};
+        if (s[i] != 'T' && s[i] != ' ') return std::nullopt;
+        ++i;
+    } else if (!s.empty() && s[0] == 'T') {
+        i = 1;
+    }
+    int h = 0, mi = 0, sec = 0;
+    if (!digits(s, i, 2, h) || i + 2 >= s.size() || s[i + 2] != ':' || !digits(s, i + 3, 2, mi)) return std::nullopt;
+    i += 5;
+    int64_t frac_ms = 0;
+    if (i < s.size() && s[i] == ':') {
+        if (!digits(s, i + 1, 2, sec)) return std::nullopt;
+        i += 3;
+        if (i < s.size() && s[i] == '.') {
+            ++i;
+            const size_t begin = i;
+            int64_t nanos = 0;
+            bool sticky = false;  // a non-zero digit past the nanoseconds
+            for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+                if (i - begin < 9) nanos = nanos * 10 + (s[i] - '0');
+                else if (s[i] != '0') sticky = true;
+            }
+            if (i == begin) return std::nullopt;
+            for (size_t k = i - begin; k < 9; ++k) nanos *= 10;
+            frac_ms = nanos / 1'000'000;
+            const int64_t rest = nanos % 1'000'000;
+            if (rest > 500'000 || (rest == 500'000 && (sticky || frac_ms % 2 == 1))) ++frac_ms;
+        }
+    }
+    if (i != s.size() || h > 23 || mi > 59 || sec > 59) return std::nullopt;
+    const int64_t ms = ((static_cast<int64_t>(h) * 60 + mi) * 60 + sec) * 1000 + frac_ms;
+    if (!date) {
+        const int64_t of_day = ms % temporal::kMillisPerDay;  // 23:59:59.9999 rounds to midnight
+        return Value{TimeOfDay{static_cast<uint32_t>(of_day / 1000), static_cast<uint32_t>(of_day % 1000) * 1'000'000u}};
+    }
+    const sys_days day0{*date};
+    const int64_t days_on = ms / temporal::kMillisPerDay;  // 1 when the rounding reached midnight
+    const int64_t of_day = ms % temporal::kMillisPerDay;
+    const year_month_day when{day0 + days{days_on}};
+    if (int{when.year()} > 9999) return std::nullopt;
+    return Value{DateTime{when, TimeOfDay{static_cast<uint32_t>(of_day / 1000),
+                                          static_cast<uint32_t>(of_day % 1000) * 1'000'000u}}};
+}
+
+// A hyperlink's ref as the key of the cell it belongs to: a single reference as written, the
+// first cell of a range in canonical form; none for an empty ref or a range that does not parse.
+std::optional<std::string> hyperlink_cell_key(std::string_view ref) {
+    // A list of references ("A1 C3") attaches to its first one.
+    const auto first = ref.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return std::nullopt;
+    ref.remove_prefix(first);
+    ref = ref.substr(0, ref.find_first_of(" \t\r\n"));
+    if (ref.find(':') == std::string_view::npos) return std::string(ref);
+    const auto range = coords::parse_range(ref);
+    if (!range) return std::nullopt;
+    const auto top_left = range->ordered();
+    return coords::rc_to_a1(top_left.row1, top_left.col1);
+}
+
+class SheetReader {
+public:
+    SheetReader(std::string_view part, const SharedStrings& shared, const std::shared_ptr<const StyleSheet>& styles,
+                const std::vector<std::optional<TemporalKind>>& kinds, bool date1904)
+        : part_(part),
+          tok_(part, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true}),
+          shared_(shared),
+          styles_(styles ? styles : empty_stylesheet()),
+          kinds_(kinds),
+          date1904_(date1904) {}
+
+    Result<ParsedSheet> run();
+
+private:
+    Result<void> on_start(bool empty);
+    Result<void> on_end();
+    Result<void> on_text();
+
+    Result<void> open_cell();
+    void close_cell();
+    void end_value();
+    Result<void> read_row();
+    Result<void> read_col();
+    Result<void> read_pane();
+    Result<void> read_hyperlink();
+    Result<void> read_dimension();
+    Result<void> read_ref_into(std::optional<std::string>& slot);
+    Result<void> read_conditional_formatting();
+    Result<void> skip_subtree();
+
+    // Namespace declarations only matter to hyperlinks and kept conditional-formatting XML,
+    // so only tags that declare something are pushed: the scan stays off the cell path.
+    Result<void> push_scope() {
+        if (ev_.attrs.find("xmlns:") == std::string_view::npos) return {};
+        if (auto r = scope_.push(ev_); !r) return r;
+        scoped_levels_.push_back(ev_.kind == xml::EventKind::Start ? tok_.depth() : tok_.depth() + 1);
+        return {};
+    }
+    // After the element at `level` has closed.
+    void pop_scope(size_t level) {
+        while (!scoped_levels_.empty() && scoped_levels_.back() >= level) {
+            scope_.pop();
+            scoped_levels_.pop_back();
+        }
+    }
+
+    std::string_view part_;
+    xml::Tokenizer tok_;
+    xml::Event ev_;
+    const SharedStrings& shared_;
+    std::shared_ptr<const StyleSheet> styles_;
+    const std::vector<std::optional<TemporalKind>>& kinds_;
+    bool date1904_;
+
+    ParsedSheet out_;
+    NamespaceScope scope_;
+    std::vector<size_t> scoped_levels_;
+    std::string scratch_;
+
+    // The open cell.
+    bool cell_open_ = false;
+    std::string key_;
+    uint64_t style_ = 0;
+    CellType type_ = CellType::Number;
+    Value value_;
+    std::string formula_text_;
+
+    std::string value_text_;
+    bool in_value_ = false;
+    bool in_formula_ = false;
+    bool in_inline_ = false;  // inside the `is` of an inline-string cell
+    StringItemText inline_;
+    bool in_sheet_view_ = false;
+    bool reserved_ = false;
+
+    // Position of the last cell, for cells and rows written without a reference.
+    uint32_t row_ = 0;  // 0: no row yet
+    uint32_t col_ = 0;  // 0: no cell yet in this row
+};
+
+Result<ParsedSheet> SheetReader::run() {
+    while (tok_.next(ev_)) {
+        Result<void> r;
+        switch (ev_.kind) {
+        case xml::EventKind::Start: r = on_start(false); break;
+        case xml::EventKind::Empty: r = on_start(true); break;
+        case xml::EventKind::End: r = on_end(); break;
+        case xml::EventKind::Text:
+        case xml::EventKind::CData: r = on_text(); break;
+        case xml::EventKind::Eof: break;
+        }
+        if (!r) return fail(std::move(r.error()));
+    }
+    if (!tok_.ok()) return fail(tok_.error());
+    // A cell still open at the end of the input is lost.
+    return std::move(out_);
+}
+
+Result<void> SheetReader::on_start(bool empty) {
+    if (in_inline_) {
+        if (auto r = inline_.feed(ev_); !r) return r;
+    }
+    const std::string_view name = ev_.local_name;
+    // The hot elements first, without touching the namespace scope.
+    if (name == "c") {
+        if (auto r = open_cell(); !r) return r;
+        if (empty) close_cell();
+        return {};
+    }
+    if (name == "v") {
+        if (!empty) {
+            in_value_ = true;
+            value_text_.clear();
+        }
+        return {};
+    }
+    if (name == "f") {
+        if (!empty && cell_open_) {
+            in_formula_ = true;
+            formula_text_.clear();
+        }
+        return {};
+    }
+    if (name == "row") return read_row();
+
+    if (auto r = push_scope(); !r) return r;
+    // The element's depth counting the root as 1; 2 for the root's children.
+    const size_t level = empty ? tok_.depth() + 1 : tok_.depth();
+    Result<void> r;
+    if (name == "is") {
+        if (!empty && type_ == CellType::InlineStr && cell_open_) {
+            in_inline_ = true;
+            inline_.reset();
+        }
+    } else if (name == "col") {
+        r = read_col();
+    } else if (name == "mergeCell") {
+        std::string scratch;
+        auto ref = xml::attr_value(ev_, "ref", scratch);
+        if (!ref) return fail(std::move(ref.error()));
+        if (*ref) out_.worksheet.merged_ranges.emplace_back(**ref);
+    } else if (name == "sheetView") {
+        if (!empty) in_sheet_view_ = true;
+    } else if (name == "pane") {
+        if (in_sheet_view_) r = read_pane();
+    } else if (name == "autoFilter") {
+        // Only the worksheet's own filter: a custom view keeps a filter of its own.
+        if (level == 2) r = read_ref_into(out_.worksheet.auto_filter);
+    } else if (name == "hyperlink") {
+        r = read_hyperlink();
+    } else if (name == "dimension") {
+        r = read_dimension();
+    } else if (name == "conditionalFormatting") {
+        // A block inside an extension list has another shape (its range is a child element):
+        // only the worksheet's own blocks are read.
+        if (!empty) {
+            r = level == 2 ? read_conditional_formatting() : skip_subtree();
+            empty = true;  // its end tag has been consumed
+        }
+    }
+    if (empty) pop_scope(level);
+    return r;
+}
+
+Result<void> SheetReader::on_end() {
+    const std::string_view name = ev_.local_name;
+    if (in_inline_) {
+        if (name == "is") {
+            in_inline_ = false;
+            if (cell_open_) value_ = inline_.take();
+            pop_scope(tok_.depth() + 1);
+            return {};
+        }
+        if (auto r = inline_.feed(ev_); !r) return r;
+    }
+    if (name == "v") {
+        in_value_ = false;
+        if (cell_open_) end_value();
+        return {};
+    }
+    if (name == "c") {
+        close_cell();
+        return {};
+    }
+    if (name == "f") {
+        in_formula_ = false;
+        if (cell_open_ && !formula_text_.empty()) {
+            value_ = Formula{std::move(formula_text_)};
+            formula_text_.clear();
+        }
+        return {};
+    }
+    if (name == "row") return {};
+    if (name == "sheetView") in_sheet_view_ = false;
+    pop_scope(tok_.depth() + 1);
+    return {};
+}
+
+Result<void> SheetReader::on_text() {
+    if (in_value_) return append_element_text(ev_, value_text_);
+    if (in_formula_) return cell_open_ ? append_element_text(ev_, formula_text_) : Result<void>{};
+    if (in_inline_) return inline_.feed(ev_);
+    return {};
+}
+
+Result<void> SheetReader::open_cell() {
+    // A new cell replaces one still open.
+    cell_open_ = true;
+    key_.clear();
+    style_ = 0;
+    type_ = CellType::Number;
+    value_ = std::monostate{};
+    formula_text_.clear();
+    in_inline_ = false;
+
+    // One pass over the attributes; the first of each name counts.
+    bool seen_r = false, seen_s = false, seen_t = false;
+    std::string_view r_text;
+    xml::AttrIter it(ev_);
+    xml::Attribute a;
+    for (;;) {
+        auto more = it.next(a);
+        if (!more) return fail(std::move(more.error()));
+        if (!*more) break;
+        if (a.name.size() != 1) continue;
+        const char n = a.name[0];
+        if ((n == 'r' && seen_r) || (n == 's' && seen_s) || (n == 't' && seen_t) || (n != 'r' && n != 's' && n != 't'))
+            continue;
+        auto v = xml::decode(a.value, scratch_, a.offset);
+        if (!v) return fail(std::move(v.error()));
+        if (n == 'r') {
+            seen_r = true;
+            key_.assign(*v);
+            r_text = key_;
+        } else if (n == 's') {
+            seen_s = true;
+            style_ = xml::parse_u64(*v).value_or(0);
+        } else {
+            seen_t = true;
+            type_ = cell_type_of(*v);
+        }
+    }
+
+    if (!r_text.empty()) {
+        if (const auto pos = coords::parse_a1(r_text)) {
+            row_ = pos->row;
+            col_ = pos->col;
+        }
+        return {};
+    }
+    // No reference: the column after the row's previous cell.
+    if (row_ == 0 || col_ == std::numeric_limits<uint32_t>::max()) return {};  // no position: dropped
+    ++col_;
+    coords::append_a1(key_, row_, col_);
+    return {};
+}
+
+void SheetReader::close_cell() {
+    in_formula_ = false;
+    in_inline_ = false;
+    if (!cell_open_) return;
+    cell_open_ = false;
+    if (key_.empty()) return;
+    if (!reserved_) {
+        reserved_ = true;
+        // No dimension element: a rough guess from the part's size, rehashing the rest.
+        if (out_.worksheet.cells().empty()) out_.worksheet.reserve_cells(part_.size() / 64);
+    }
+    Cell cell;
+    cell.value = std::move(value_);
+    cell.style_index = style_;
+    cell.stylesheet = styles_;
+    out_.worksheet.put_cell(std::move(key_), std::move(cell));
+    key_ = std::string();
+    value_ = std::monostate{};
+}
+
+void SheetReader::end_value() {
+    if (std::holds_alternative<Formula>(value_)) return;  // a formula keeps no cached result
+    switch (type_) {
+    case CellType::Bool:
+        value_ = value_text_ == "1";
+        return;
+    case CellType::Shared: {
+        const auto index = xml::parse_u64(value_text_);
+        const std::string* text = index ? shared_.find(*index) : nullptr;
+        if (text) value_ = *text;
+        else value_ = std::monostate{};
+        return;
+    }
+    case CellType::Str:
+        value_ = value_text_;
+        return;
+    case CellType::IsoDate:
+        if (auto v = parse_iso_temporal(value_text_)) value_ = std::move(*v);
+        else value_ = std::monostate{};
+        return;
+    case CellType::Number:
+    case CellType::InlineStr:
+        break;
+    }
+    const auto number = xml::parse_f64(value_text_);
+    if (!number) {
+        value_ = std::monostate{};
+        return;
+    }
+    value_ = *number;
+    if (style_ >= kinds_.size() || !kinds_[style_]) return;
+    const TemporalKind kind = *kinds_[style_];
+    double serial = *number;
+    if (date1904_ && (kind == TemporalKind::Date || kind == TemporalKind::DateTime)) serial += k1904Offset;
+    if (auto v = temporal::from_excel_serial(serial, kind)) value_ = std::move(*v);
+}
+
+Result<void> SheetReader::read_row() {
+    std::optional<uint32_t> r;
+    std::optional<double> ht;
+    bool seen_r = false, seen_ht = false;
+    xml::AttrIter it(ev_);
+    xml::Attribute a;
+    for (;;) {
+        auto more = it.next(a);
+        if (!more) return fail(std::move(more.error()));
+        if (!*more) break;
+        const bool is_r = a.name == "r";
+        if (is_r ? seen_r : (a.name != "ht" || seen_ht)) continue;
+        auto v = xml::decode(a.value, scratch_, a.offset);
+        if (!v) return fail(std::move(v.error()));
+        if (is_r) {
+            seen_r = true;
+            r = xml::parse_u32(*v);
+        } else {
+            seen_ht = true;
+            ht = xml::parse_f64(*v);
+        }
+    }
+    if (r && ht) out_.worksheet.row_heights[*r] = *ht;
+    // A row without a usable number follows the previous one.
+    if (r) row_ = *r;
+    else if (row_ != std::numeric_limits<uint32_t>::max()) ++row_;
+    else row_ = 0;
+    col_ = 0;
+    return {};
+}
+
+Result<void> SheetReader::read_col() {
+    auto width = xml::attr_value(ev_, "width", scratch_);
+    if (!width) return fail(std::move(width.error()));
+    const auto w = *width ? xml::parse_f64(**width) : std::nullopt;
+    auto min = xml::attr_value(ev_, "min", scratch_);
+    if (!min) return fail(std::move(min.error()));
+    const auto lo = *min ? xml::parse_u32(**min) : std::nullopt;
+    auto max = xml::attr_value(ev_, "max", scratch_);
+    if (!max) return fail(std::move(max.error()));
+    const auto hi = *max ? xml::parse_u32(**max) : std::nullopt;
+    if (!w || !lo || !hi) return {};
+    const uint32_t last = std::min(*hi, kMaxColumn);
+    for (uint32_t c = *lo; c <= last; ++c) out_.worksheet.column_widths[c] = *w;
+    return {};
+}
+
+Result<void> SheetReader::read_pane() {
+    auto state = xml::attr_value(ev_, "state", scratch_);
+    if (!state) return fail(std::move(state.error()));
+    if (!*state || (**state != "frozen" && **state != "frozenSplit")) return {};
+    auto top_left = xml::attr_string(ev_, "topLeftCell");
+    if (!top_left) return fail(std::move(top_left.error()));
+    out_.worksheet.freeze_panes = coords::normalize_freeze_panes(*top_left);
+    return {};
+}
+
+Result<void> SheetReader::read_ref_into(std::optional<std::string>& slot) {
+    auto ref = xml::attr_string(ev_, "ref");
+    if (!ref) return fail(std::move(ref.error()));
+    if (*ref) slot = std::move(*ref);
+    return {};
+}
+
+Result<void> SheetReader::read_hyperlink() {
+    auto ref = xml::attr_string(ev_, "ref");
+    if (!ref) return fail(std::move(ref.error()));
+    if (!*ref) return {};
+    auto key = hyperlink_cell_key(**ref);
+    if (!key) return {};
+    RawHyperlink link;
+    link.cell_ref = std::move(*key);
+    for (std::string_view ns : {kRelationshipsNs, kStrictRelationshipsNs}) {
+        auto id = scope_.attr(ev_, ns, "id");
+        if (!id) return fail(std::move(id.error()));
+        if (*id) {
+            link.rel_id = std::move(*id);
+            break;
+        }
+    }
+    // A file that never declares its "r" prefix still means the relationship id by "r:id".
+    if (!link.rel_id && !scope_.uri_of("r")) {
+        auto id = xml::attr_string(ev_, "r:id");
+        if (!id) return fail(std::move(id.error()));
+        link.rel_id = std::move(*id);
+    }
+    for (auto [name, slot] : {std::pair{"location", &link.location}, std::pair{"tooltip", &link.tooltip},
+                              std::pair{"display", &link.display}}) {
+        auto v = xml::attr_string(ev_, name);
+        if (!v) return fail(std::move(v.error()));
+        *slot = std::move(*v);
+    }
+    out_.hyperlinks.push_back(std::move(link));
+    return {};
+}
+
+// The dimension sizes the cell map before the first cell arrives; the part's size caps the
+// guess, so a dimension claiming the whole grid reserves nothing absurd.
+Result<void> SheetReader::read_dimension() {
+    if (reserved_) return {};
+    auto ref = xml::attr_value(ev_, "ref", scratch_);
+    if (!ref) return fail(std::move(ref.error()));
+    if (!*ref) return {};
+    const auto range = coords::parse_range(**ref);
+    if (!range) return {};
+    const auto box = range->ordered();
+    const uint64_t area = (uint64_t{box.row2} - box.row1 + 1) * (uint64_t{box.col2} - box.col1 + 1);
+    out_.worksheet.reserve_cells(static_cast<size_t>(std::min<uint64_t>(area, part_.size() / kMinCellBytes)));
+    reserved_ = true;
+    return {};
+}
+
+Result<void> SheetReader::read_conditional_formatting() {
+    std::span<const Dxf> dxfs = styles_->dxfs;
+    auto block = parse_conditional_formatting(tok_, ev_, dxfs, scope_);
+    if (!block) return fail(std::move(block.error()));
+    out_.worksheet.conditional_formatting.push_back(std::move(*block));
+    return {};
+}
+
+Result<void> SheetReader::skip_subtree() {
+    const size_t level = tok_.depth();
+    xml::Event ev;
+    while (tok_.depth() >= level && tok_.next(ev)) {
+    }
+    if (!tok_.ok()) return fail(tok_.error());
+    return {};
+}
+
+}  // namespace
+
+std::vector<std::optional<TemporalKind>> temporal_kinds_by_style(const StyleSheet& styles) {
+    std::vector<std::optional<TemporalKind>> kinds;
+    kinds.reserve(styles.cell_xfs.size());
+    for (size_t i = 0; i < styles.cell_xfs.size(); ++i) kinds.push_back(styles.temporal_kind(i));
+    return kinds;
+}
+
+Result<ParsedSheet> parse_sheet(std::string_view part, const SharedStrings& shared_strings,
+                                const std::shared_ptr<const StyleSheet>& stylesheet,
+                                const std::vector<std::optional<TemporalKind>>& temporal_kinds, bool date1904) {
+    return SheetReader(part, shared_strings, stylesheet, temporal_kinds, date1904).run();
+}
+
+}  // namespace velmo::reader

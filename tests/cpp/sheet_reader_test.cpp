@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "reader/sheet.hpp"
+
+using namespace velmo;
+using reader::ParsedSheet;
+using reader::RawHyperlink;
+using namespace std::chrono;
+
+namespace {
+
+// Style indexes of the test style sheet.
+enum Style : uint64_t { kGeneral = 0, kDate = 1, kDateTime = 2, kTime = 3, kDuration = 4, kCustomDate = 5 };
+
+std::shared_ptr<const StyleSheet> test_styles() {
+    auto s = std::make_shared<StyleSheet>();
+    s->cell_xfs = {CellXf{0, 0, 0}, CellXf{0, 0, 14}, CellXf{0, 0, 22}, CellXf{0, 0, 21}, CellXf{0, 0, 46},
+                   CellXf{0, 0, 164}};
+    s->num_fmts[164] = "yyyy-mm-dd";
+    Dxf red;
+    red.fill = Fill{"solid", ColorArgb{"FFFF0000"}, std::nullopt};
+    s->dxfs = {red};
+    return s;
+}
+
+struct Reader {
+    std::shared_ptr<const StyleSheet> styles = test_styles();
+    std::vector<std::optional<TemporalKind>> kinds = reader::temporal_kinds_by_style(*styles);
+    reader::SharedStrings shared{{"zero", "one", "two"}};
+
+    Result<ParsedSheet> try_parse(std::string_view body, bool date1904 = false) {
+        doc = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+              "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+              "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
+        doc += body;
+        doc += "</worksheet>";
+        return reader::parse_sheet(doc, shared, styles, kinds, date1904);
+    }
+    ParsedSheet parse(std::string_view body, bool date1904 = false) {
+        auto r = try_parse(body, date1904);
+        EXPECT_TRUE(r.has_value()) << (r ? "" : r.error().message);
+        return r ? std::move(*r) : ParsedSheet{};
+    }
+    // The value of the one cell of a sheetData holding `cells`.
+    Value value(std::string_view cells, std::string_view key = "A1", bool date1904 = false) {
+        auto p = parse("<sheetData><row r=\"1\">" + std::string(cells) + "</row></sheetData>", date1904);
+        const Cell* c = p.worksheet.find_cell(key);
+        EXPECT_NE(c, nullptr) << "no cell " << key;
+        return c ? c->value : Value{};
+    }
+    std::string doc;
+};
+
+Value num(double d) { return Value{d}; }
+Value str(std::string s) { return Value{std::move(s)}; }
+Value date(int y, unsigned m, unsigned d) { return Value{Date{year{y}, month{m}, day{d}}}; }
+Value date_time(int y, unsigned m, unsigned d, uint32_t secs, uint32_t nanos = 0) {
+    return Value{DateTime{Date{year{y}, month{m}, day{d}}, TimeOfDay{secs, nanos}}};
+}
+Value tod(uint32_t secs) { return Value{TimeOfDay{secs, 0}}; }
+Value dur(int64_t secs) { return Value{Duration{secs, 0}}; }
+Value formula(std::string text) { return Value{Formula{std::move(text)}}; }
+const Value kEmpty{};
+
+std::vector<std::string> keys(const Worksheet& ws) {
+    std::vector<std::string> out;
+    for (const auto& [k, c] : ws.cells()) out.push_back(k);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(SheetReader, ScalarValuesByCellType) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\"><v>1e3</v></c>"), num(1000));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"n\"><v> 2.5 </v></c>"), num(2.5));
+    EXPECT_EQ(r.value("<c r=\"A1\"><v>1,5</v></c>"), kEmpty);
+    EXPECT_TRUE(std::isnan(std::get<double>(r.value("<c r=\"A1\"><v>NaN</v></c>"))));
+    EXPECT_EQ(r.value("<c r=\"A1\"><v>-inf</v></c>"), num(-INFINITY));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"b\"><v>1</v></c>"), Value{true});
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"b\"><v>true</v></c>"), Value{false});
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"e\"><v>#N/A</v></c>"), kEmpty);
+    // Cached text of a string formula result, numeric-looking or not.
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>hello</v></c>"), str("hello"));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>12</v></c>"), str("12"));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"n\"><v>&#49;2</v></c>"), num(12));
+}
+
+TEST(SheetReader, SharedStringIndexesNeverReachOutsideTheTable) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v>2</v></c>"), str("two"));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v>3</v></c>"), kEmpty);
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v>18446744073709551615</v></c>"), kEmpty);
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v>99999999999999999999999</v></c>"), kEmpty);
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v>-1</v></c>"), kEmpty);
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v></v></c>"), kEmpty);
+    r.shared.items.clear();
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"s\"><v>0</v></c>"), kEmpty);
+}
+
+TEST(SheetReader, CellKeysStylesAndSharing) {
+    Reader r;
+    auto p = r.parse(
+        "<sheetData><row r=\"2\"><c r=\"B2\" s=\"3\"/><c r=\"a1\"><v>1</v></c><c r=\"C2\"><v>1</v></c>"
+        "<c r=\"C2\"><v>2</v></c><c r=\"D2\" s=\"+5\"/><c r=\"E2\" s=\"-1\"/><c r=\"F2\" s=\"1.5\"/>"
+        "<c r=\"G2\" s=\"\"/><c r=\"H2\" s=\"99999\"><v>4</v></c></row></sheetData>");
+    const auto& ws = p.worksheet;
+    using Keys = std::vector<std::string>;
+    EXPECT_EQ(keys(ws), (Keys{"B2", "C2", "D2", "E2", "F2", "G2", "H2", "a1"}));
+    EXPECT_EQ(ws.find_cell("B2")->style_index, 3u);
+    EXPECT_EQ(ws.find_cell("B2")->value, kEmpty);
+    EXPECT_EQ(ws.find_cell("C2")->value, num(2));  // the later duplicate wins
+    EXPECT_EQ(ws.find_cell("D2")->style_index, 5u);
+    for (const char* k : {"E2", "F2", "G2"}) EXPECT_EQ(ws.find_cell(k)->style_index, 0u) << k;
+    // A style index past the cell formats is kept and simply not temporal.
+    EXPECT_EQ(ws.find_cell("H2")->style_index, 99999u);
+    EXPECT_EQ(ws.find_cell("H2")->value, num(4));
+    for (const auto& [k, c] : ws.cells()) {
+        EXPECT_EQ(c.stylesheet.get(), r.styles.get()) << k;
+        EXPECT_EQ(c.extras, nullptr) << k;
+    }
+}
+
+TEST(SheetReader, CellsAndRowsWithoutReferenceFollowThePreviousOne) {
+    Reader r;
+    auto p = r.parse(
+        "<sheetData>"
+        "<row r=\"3\"><c><v>1</v></c><c r=\"D3\"><v>2</v></c><c><v>3</v></c></row>"
+        "<row><c><v>4</v></c><c r=\"\"><v>5</v></c></row>"
+        "<row r=\"x\"><c><v>6</v></c></row>"
+        "</sheetData>");
+    const auto& ws = p.worksheet;
+    using Keys = std::vector<std::string>;
+    EXPECT_EQ(keys(ws), (Keys{"A3", "A4", "A5", "B4", "D3", "E3"}));
+    EXPECT_EQ(ws.find_cell("E3")->value, num(3));
+    EXPECT_EQ(ws.find_cell("B4")->value, num(5));
+    EXPECT_EQ(ws.find_cell("A5")->value, num(6));
+    // With no row to place it in, a cell without reference has nowhere to go.
+    EXPECT_TRUE(r.parse("<sheetData><c><v>1</v></c></sheetData>").worksheet.cells().empty());
+    EXPECT_TRUE(r.parse("<sheetData><row r=\"0\"><c><v>1</v></c></row></sheetData>").worksheet.cells().empty());
+}
+
+TEST(SheetReader, InlineStrings) {
+    Reader r;
+    const auto is = [&](std::string_view inner) {
+        return r.value("<c r=\"A1\" t=\"inlineStr\"><is>" + std::string(inner) + "</is></c>");
+    };
+    EXPECT_EQ(is("<r><t>ab</t></r><r><t>cd</t></r>"), str("abcd"));
+    EXPECT_EQ(is("<t>  padded\n</t>"), str("padded"));
+    EXPECT_EQ(is("<t xml:space=\"preserve\">  kept </t>"), str("  kept "));
+    EXPECT_EQ(is("<r><t>a</t></r><r><t xml:space=\"preserve\"> </t></r><r><t>b</t></r>"), str("a b"));
+    // The reading of a phonetic run is not part of the text.
+    EXPECT_EQ(is("<t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh><phoneticPr fontId=\"1\"/>"), str("漢字"));
+    EXPECT_EQ(is("<t><![CDATA[ <raw> & ]]></t>"), str(" <raw> & "));
+    EXPECT_EQ(is("<t>a &amp; b</t>"), str("a & b"));
+    // An `is` in a cell of another type is not an inline string.
+    EXPECT_EQ(r.value("<c r=\"A1\"><is><t>x</t></is><v>3</v></c>"), num(3));
+}
+
+TEST(SheetReader, CdataCountsAsLiteralText) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\"><v><![CDATA[42]]></v></c>"), num(42));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v><![CDATA[a<b]]></v></c>"), str("a<b"));
+    EXPECT_EQ(r.value("<c r=\"A1\"><f><![CDATA[A1<B1]]></f><v>1</v></c>"), formula("A1<B1"));
+}
+
+TEST(SheetReader, Formulas) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\"><f>SUM(A1:A3)</f><v>6</v></c>"), formula("SUM(A1:A3)"));
+    // A shared-formula dependant carries an empty f and keeps its cached number.
+    EXPECT_EQ(r.value("<c r=\"A1\"><f t=\"shared\" si=\"0\"/><v>7</v></c>"), num(7));
+    EXPECT_EQ(r.value("<c r=\"A1\"><f t=\"shared\" si=\"0\"></f><v>7</v></c>"), num(7));
+    EXPECT_EQ(r.value("<c r=\"A1\"><f>IF(A2&lt;3,\"x\",\"y\")</f><v>y</v></c>"), formula("IF(A2<3,\"x\",\"y\")"));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><f>A2&amp;A3</f><v>ab</v></c>"), formula("A2&A3"));
+    // A formula outside any cell is no one's.
+    auto p = r.parse("<sheetData><f>A1</f><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>");
+    EXPECT_EQ(p.worksheet.find_cell("A1")->value, num(1));
+}
+
+TEST(SheetReader, NumbersBecomeTemporalByNumberFormat) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\"><v>45000</v></c>"), date(2023, 3, 15));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"5\"><v>61</v></c>"), date(1900, 3, 1));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"2\"><v>45000.75</v></c>"), date_time(2023, 3, 15, 18 * 3600));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"3\"><v>0.5</v></c>"), tod(12 * 3600));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"3\"><v>1.25</v></c>"), num(1.25));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"4\"><v>1.5</v></c>"), dur(36 * 3600));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"0\"><v>45000</v></c>"), num(45000));
+    // Out of the calendar's range: the number stays.
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\"><v>2958466</v></c>"), num(2958466));
+    // Never for booleans or strings.
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\" t=\"b\"><v>1</v></c>"), Value{true});
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\" t=\"s\"><v>1</v></c>"), str("one"));
+}
+
+TEST(SheetReader, Date1904SystemShiftsDatesOnly) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\"><v>0</v></c>", "A1", true), date(1904, 1, 1));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\"><v>43538</v></c>", "A1", true), date(2023, 3, 15));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"2\"><v>43538.75</v></c>", "A1", true), date_time(2023, 3, 15, 18 * 3600));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"3\"><v>0.5</v></c>", "A1", true), tod(12 * 3600));
+    EXPECT_EQ(r.value("<c r=\"A1\" s=\"4\"><v>1.5</v></c>", "A1", true), dur(36 * 3600));
+}
+
+TEST(SheetReader, IsoDateCells) {
+    Reader r;
+    const auto d = [&](std::string_view text) {
+        return r.value("<c r=\"A1\" t=\"d\"><v>" + std::string(text) + "</v></c>");
+    };
+    EXPECT_EQ(d("2023-03-15"), date(2023, 3, 15));
+    EXPECT_EQ(d("2023-03-15T18:30:05"), date_time(2023, 3, 15, 18 * 3600 + 30 * 60 + 5));
+    EXPECT_EQ(d("2023-03-15T18:30"), date_time(2023, 3, 15, 18 * 3600 + 30 * 60));
+    EXPECT_EQ(d("2023-03-15T00:00:00.25Z"), date_time(2023, 3, 15, 0, 250'000'000));
+    EXPECT_EQ(d("2023-03-15T00:00:00.0015"), date_time(2023, 3, 15, 0, 2'000'000));  // ties to even
+    EXPECT_EQ(d("2023-03-15T00:00:00.0025"), date_time(2023, 3, 15, 0, 2'000'000));
+    EXPECT_EQ(d("2023-12-31T23:59:59.9999"), date_time(2024, 1, 1, 0));
+    EXPECT_EQ(d("T06:00:00"), tod(6 * 3600));
+    EXPECT_EQ(d("06:00"), tod(6 * 3600));
+    for (const char* bad : {"", "2023-02-30", "2023-13-01", "2023-3-15", "2023-03-15T24:00:00", "2023-03-15T10",
+                            "45000", "2023-03-15T10:00:00+01:00", "9999-12-31T23:59:59.9999", "0000-01-01"})
+        EXPECT_EQ(d(bad), kEmpty) << bad;
+}
+
+TEST(SheetReader, RowHeightsAndColumnWidths) {
+    Reader r;
+    auto p = r.parse(
+        "<cols><col min=\"2\" max=\"4\" width=\"12.5\" customWidth=\"1\"/><col min=\"5\" max=\"4\" width=\"9\"/>"
+        "<col min=\"6\" width=\"9\"/><col min=\"7\" max=\"7\" width=\"x\"/></cols>"
+        "<sheetData><row r=\"2\" ht=\"30\" customHeight=\"1\"/><row r=\"0\" ht=\"5\"></row><row r=\"3\"/>"
+        "<row r=\"4\" ht=\"abc\"/></sheetData>");
+    const auto& ws = p.worksheet;
+    using Sizes = std::unordered_map<uint32_t, double>;
+    EXPECT_EQ(ws.column_widths, (Sizes{{2, 12.5}, {3, 12.5}, {4, 12.5}}));
+    EXPECT_EQ(ws.row_heights, (Sizes{{2, 30}, {0, 5}}));
+}
+
+TEST(SheetReader, ColumnSpanIsCutAtTheLastGridColumn) {
+    Reader r;
+    auto p = r.parse("<cols><col min=\"16380\" max=\"4294967295\" width=\"3\"/>"
+                     "<col min=\"20000\" max=\"4000000000\" width=\"4\"/></cols>");
+    EXPECT_EQ(p.worksheet.column_widths.size(), 5u);
+    EXPECT_EQ(p.worksheet.column_widths.at(16384), 3.0);
+}
+
+TEST(SheetReader, MergedRangesPanesAndAutoFilter) {
+    Reader r;
+    auto p = r.parse(
+        "<sheetViews><sheetView tabSelected=\"1\"><pane xSplit=\"1\" ySplit=\"1\" topLeftCell=\"b2\" "
+        "state=\"frozen\"/><selection/></sheetView></sheetViews>"
+        "<sheetData/><autoFilter ref=\"A1:C9\"><filterColumn colId=\"0\"/></autoFilter>"
+        "<customSheetViews><customSheetView guid=\"{1}\"><pane topLeftCell=\"D4\" state=\"frozen\"/>"
+        "<autoFilter ref=\"A1:Z99\"/></customSheetView></customSheetViews>"
+        "<mergeCells><mergeCell ref=\"A1:B2\"/><mergeCell ref=\"A1:B2\"/><mergeCell/><mergeCell ref=\"x\"/></mergeCells>");
+    const auto& ws = p.worksheet;
+    EXPECT_EQ(ws.freeze_panes, "B2");
+    EXPECT_EQ(ws.auto_filter, "A1:C9");
+    EXPECT_EQ(ws.merged_ranges, (std::vector<std::string>{"A1:B2", "A1:B2", "x"}));
+
+    // The later frozen pane wins, even when it freezes nothing; a split pane changes nothing.
+    const auto panes = [&](std::string_view views) { return r.parse(views).worksheet.freeze_panes; };
+    EXPECT_EQ(panes("<sheetViews><sheetView><pane topLeftCell=\"C3\" state=\"frozen\"/></sheetView>"
+                    "<sheetView><pane topLeftCell=\"E5\" state=\"frozenSplit\"/></sheetView></sheetViews>"),
+              "E5");
+    EXPECT_EQ(panes("<sheetView><pane topLeftCell=\"C3\" state=\"frozen\"/></sheetView>"
+                    "<sheetView><pane topLeftCell=\"A1\" state=\"frozen\"/></sheetView>"),
+              std::nullopt);
+    EXPECT_EQ(panes("<sheetView><pane topLeftCell=\"C3\" state=\"frozen\"/></sheetView>"
+                    "<sheetView><pane topLeftCell=\"E5\" state=\"split\"/><pane topLeftCell=\"F6\"/></sheetView>"),
+              "C3");
+    EXPECT_EQ(panes("<sheetView><pane state=\"frozen\"/></sheetView>"), std::nullopt);
+    EXPECT_FALSE(r.parse("<autoFilter/>").worksheet.auto_filter.has_value());
+}
+
+TEST(SheetReader, Hyperlinks) {
+    Reader r;
+    auto p = r.parse(
+        "<hyperlinks><hyperlink ref=\"B2\" r:id=\"rId1\" tooltip=\"t &amp; t\"/>"
+        "<hyperlink ref=\"a5\" location=\"Sheet2!A1\" display=\"go\"/>"
+        "<hyperlink location=\"nowhere\"/><hyperlink ref=\"\" location=\"x\"/><hyperlink ref=\"  \"/>"
+        "<hyperlink ref=\"c3:b10\" location=\"range\"/><hyperlink ref=\"B2\" location=\"again\"/>"
+        "<hyperlink ref=\"E1 F1\" location=\"list\"/><hyperlink ref=\"A:A\" location=\"column\"/></hyperlinks>");
+    const std::vector<RawHyperlink> want{
+        {"B2", "rId1", std::nullopt, "t & t", std::nullopt},
+        {"a5", std::nullopt, "Sheet2!A1", std::nullopt, "go"},
+        {"B3", std::nullopt, "range", std::nullopt, std::nullopt},
+        {"B2", std::nullopt, "again", std::nullopt, std::nullopt},
+        {"E1", std::nullopt, "list", std::nullopt, std::nullopt},
+    };
+    EXPECT_EQ(p.hyperlinks, want);
+    EXPECT_TRUE(p.worksheet.cells().empty());  // the open sequence attaches them
+}
+
+TEST(SheetReader, HyperlinkRelationshipIdUnderAnyPrefix) {
+    Reader r;
+    r.doc.clear();
+    const std::string doc =
+        "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:rel=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" xmlns:r=\"urn:other\">"
+        "<hyperlinks><hyperlink ref=\"A1\" r:id=\"wrong\" rel:id=\"rId7\"/><hyperlink ref=\"A2\" r:id=\"wrong\"/>"
+        "<hyperlink xmlns:q=\"http://purl.oclc.org/ooxml/officeDocument/relationships\" ref=\"A3\" q:id=\"rId8\"/>"
+        "</hyperlinks></worksheet>";
+    auto p = reader::parse_sheet(doc, r.shared, r.styles, r.kinds, false);
+    ASSERT_TRUE(p) << p.error().message;
+    ASSERT_EQ(p->hyperlinks.size(), 3u);
+    EXPECT_EQ(p->hyperlinks[0].rel_id, "rId7");
+    EXPECT_EQ(p->hyperlinks[1].rel_id, std::nullopt);
+    EXPECT_EQ(p->hyperlinks[2].rel_id, "rId8");
+    // A file that never declares the prefix still gets its literal r:id.
+    auto undeclared = reader::parse_sheet("<worksheet><hyperlink ref=\"A1\" r:id=\"rId2\"/></worksheet>", r.shared,
+                                          r.styles, r.kinds, false);
+    ASSERT_TRUE(undeclared);
+    EXPECT_EQ(undeclared->hyperlinks.at(0).rel_id, "rId2");
+}
+
+TEST(SheetReader, ConditionalFormattingOnlyFromTheWorksheetItself) {
+    Reader r;
+    auto p = r.parse(
+        "<sheetData/>"
+        "<conditionalFormatting sqref=\"A1:A10\"><cfRule type=\"cellIs\" dxfId=\"0\" priority=\"1\" "
+        "operator=\"greaterThan\"><formula>10</formula></cfRule></conditionalFormatting>"
+        "<conditionalFormatting/>"
+        "<extLst><ext uri=\"{78C0D931-6437-407d-A8EE-F0AAD7539E65}\" "
+        "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/main\">"
+        "<x14:conditionalFormattings><x14:conditionalFormatting "
+        "xmlns:xm=\"http://schemas.microsoft.com/office/excel/2006/main\"><x14:cfRule type=\"dataBar\" id=\"{1}\">"
+        "<x14:dataBar><x14:cfvo type=\"min\"/></x14:dataBar></x14:cfRule><xm:sqref>A1:A10</xm:sqref>"
+        "</x14:conditionalFormatting></x14:conditionalFormattings></ext></extLst>"
+        "<hyperlinks><hyperlink ref=\"A1\" location=\"after\"/></hyperlinks>");
+    const auto& cf = p.worksheet.conditional_formatting;
+    ASSERT_EQ(cf.size(), 1u);
+    EXPECT_EQ(cf[0].sqref, "A1:A10");
+    ASSERT_EQ(cf[0].rules.size(), 1u);
+    EXPECT_EQ(cf[0].rules[0].formulas, std::vector<std::string>{"10"});
+    EXPECT_EQ(cf[0].rules[0].dxf, r.styles->dxfs[0]);
+    // Reading resumes after the blocks.
+    EXPECT_EQ(p.hyperlinks.size(), 1u);
+}
+
+TEST(SheetReader, XmlErrorsFailTheSheet) {
+    Reader r;
+    for (const std::string& body : {
+             std::string("<sheetData><row></sheetData>"),
+             std::string("<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>&#1;</v></c></row></sheetData>"),
+             std::string("<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>&nbsp;</v></c></row></sheetData>"),
+             std::string("<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>\xff</v></c></row></sheetData>"),
+             std::string("<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>\xc3</t></is></c></row>"
+                         "</sheetData>"),
+             std::string("<sheetData><row r=\"1\"><c r=\"A&amp\"/></row></sheetData>"),
+             std::string("<sheetData><row r=1><c r=\"A1\"/></row></sheetData>"),
+             std::string("<mergeCells><mergeCell ref=\"A1&#0;\"/></mergeCells>"),
+         }) {
+        auto p = r.try_parse(body);
+        ASSERT_FALSE(p.has_value()) << body;
+        EXPECT_EQ(p.error().kind, ErrorKind::Xml) << body;
+    }
+}
+
+TEST(SheetReader, InputEndingInsideACellLosesOnlyThatCell) {
+    Reader r;
+    const std::string doc =
+        "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><v>2</v>";
+    auto p = reader::parse_sheet(doc, r.shared, r.styles, r.kinds, false);
+    ASSERT_TRUE(p) << p.error().message;
+    EXPECT_EQ(keys(p->worksheet), std::vector<std::string>{"A1"});
+}
+
+TEST(SheetReader, NullStyleSheetFallsBackToTheEmptyOne) {
+    Reader r;
+    const std::vector<std::optional<TemporalKind>> none;
+    auto p = reader::parse_sheet("<worksheet><sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>45000</v></c></row>"
+                                 "</sheetData><conditionalFormatting sqref=\"A1\"><cfRule dxfId=\"0\"/>"
+                                 "</conditionalFormatting></worksheet>",
+                                 r.shared, nullptr, none, false);
+    ASSERT_TRUE(p) << p.error().message;
+    const Cell* c = p->worksheet.find_cell("A1");
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->value, num(45000));
+    EXPECT_EQ(c->stylesheet, empty_stylesheet());
+    EXPECT_FALSE(p->worksheet.conditional_formatting.at(0).rules.at(0).dxf.has_value());
+}
