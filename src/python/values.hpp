@@ -1,0 +1,25 @@
+#pragma once
+// Cell values across the boundary: Python objects into model values before the workbook is locked,
+// model values into Python objects after it is released. Neither direction touches a workbook.
+
+#include <Python.h>
+
+#include <optional>
+#include <vector>
+
+#include "model/value.hpp"
+#include "model/workbook.hpp"
+
+namespace velmo::python {
+
+// The model value of a Python object, or an empty optional with the Python exception set.
+std::optional<Value> py_to_value(PyObject* o);
+
+// A new Python object for the value, or null with the exception set.
+PyObject* value_to_py(const Value& v);
+
+// A list with one tuple per row: "Cell" snapshots taking over the copies, or the converted values.
+// The first value that cannot be converted fails the whole call.
+PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool values_only);
+
+}  // namespace velmo::python
