@@ -127,18 +127,11 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     return {};
 }
 
-}  // namespace
-
-Result<Workbook> open_workbook(std::string_view path) {
-    Workbook wb;
-    wb.source_path = absolute_path(path);
-
-    auto archive = zip::ArchiveReader::open(*wb.source_path);
-    if (!archive) return fail(archive.error());
-
+// The open sequence over an archive already opened, from a file or from memory.
+Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     std::shared_ptr<const StyleSheet> styles;
     {
-        auto part = read_required(*archive, kStylesPart);
+        auto part = read_required(archive, kStylesPart);
         if (!part) return fail(part.error());
         auto parsed = parse_styles(*part);
         if (!parsed) return fail(parsed.error());
@@ -147,7 +140,7 @@ Result<Workbook> open_workbook(std::string_view path) {
 
     SharedStrings shared_strings;
     {
-        auto part = read_optional(*archive, kSharedStringsPart);
+        auto part = read_optional(archive, kSharedStringsPart);
         if (!part) return fail(part.error());
         if (*part) {
             auto parsed = parse_shared_strings(**part);
@@ -156,11 +149,11 @@ Result<Workbook> open_workbook(std::string_view path) {
         }
     }
 
-    auto workbook_part = read_required(*archive, kWorkbookPart);
+    auto workbook_part = read_required(archive, kWorkbookPart);
     if (!workbook_part) return fail(workbook_part.error());
     SheetList sheets;
     {
-        auto rels_part = read_required(*archive, kWorkbookRelsPart);
+        auto rels_part = read_required(archive, kWorkbookRelsPart);
         if (!rels_part) return fail(rels_part.error());
         auto parsed = parse_sheet_refs(*workbook_part, *rels_part);
         if (!parsed) return fail(parsed.error());
@@ -171,7 +164,7 @@ Result<Workbook> open_workbook(std::string_view path) {
     // The defined names of the workbook part are read here, once the sheet count is known.
 
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
-    const LoadContext ctx{*archive, shared_strings, styles, temporal_kinds, sheets.date1904};
+    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {
@@ -182,6 +175,22 @@ Result<Workbook> open_workbook(std::string_view path) {
 
     wb.stylesheet = std::move(styles);
     return wb;
+}
+
+}  // namespace
+
+Result<Workbook> open_workbook(std::string_view path) {
+    Workbook wb;
+    wb.source_path = absolute_path(path);
+    auto archive = zip::ArchiveReader::open(*wb.source_path);
+    if (!archive) return fail(archive.error());
+    return load_package(*archive, std::move(wb));
+}
+
+Result<Workbook> open_workbook_memory(std::string bytes) {
+    auto archive = zip::ArchiveReader::open_memory(std::move(bytes));
+    if (!archive) return fail(archive.error());
+    return load_package(*archive, Workbook{});
 }
 
 }  // namespace velmo::reader
