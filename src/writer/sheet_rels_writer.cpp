@@ -1,0 +1,186 @@
+#include "writer/sheet_rels_writer.hpp"
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+#include "model/quoted.hpp"
+#include "writer/text_check.hpp"
+#include "writer/xml/xml_writer.hpp"
+
+namespace velmo::writer {
+
+namespace {
+
+constexpr std::string_view kRelationshipsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
+
+std::string rel_id_text(uint64_t n) {
+    std::string s = "rId";
+    xml::append_u64(s, n);
+    return s;
+}
+
+bool is_comment_kind(const SheetRelEntry& e) { return e.rel_type == kCommentsRelType || e.rel_type == kVmlDrawingRelType; }
+
+std::vector<SheetRelEntry> without(const std::vector<SheetRelEntry>& entries, auto&& drop) {
+    std::vector<SheetRelEntry> kept;
+    kept.reserve(entries.size());
+    for (const SheetRelEntry& e : entries)
+        if (!drop(e)) kept.push_back(e);
+    return kept;
+}
+
+// Hands out ids "rId{n}" from a starting number upward, skipping any text already taken. Only a
+// number beyond 32 bits can meet a taken text ("rId4294967296" is not a numbered id, so the
+// starting number does not account for it).
+class IdAllocator {
+public:
+    IdAllocator(uint64_t start, const std::vector<SheetRelEntry>& a, const std::vector<SheetRelEntry>* b = nullptr)
+        : next_(start) {
+        for (const SheetRelEntry& e : a) taken_.insert(e.id);
+        if (b)
+            for (const SheetRelEntry& e : *b) taken_.insert(e.id);
+    }
+
+    std::string take() {
+        std::string id = rel_id_text(next_++);
+        while (taken_.contains(id)) id = rel_id_text(next_++);
+        taken_.insert(id);
+        return id;
+    }
+
+private:
+    uint64_t next_;
+    std::unordered_set<std::string> taken_;
+};
+
+std::vector<SheetRelEntry> upsert_kind(const std::vector<SheetRelEntry>& entries, std::string_view type,
+                                       const std::vector<std::string>& targets, std::optional<std::string> mode) {
+    std::vector<SheetRelEntry> kept = without(entries, [&](const SheetRelEntry& e) { return e.rel_type == type; });
+    if (targets.empty()) return kept;
+    IdAllocator ids(next_rel_id(kept), kept);
+    kept.reserve(kept.size() + targets.size());
+    for (const std::string& target : targets) kept.push_back({ids.take(), std::string(type), target, mode});
+    return kept;
+}
+
+}  // namespace
+
+std::optional<uint32_t> rel_id_number(std::string_view id) {
+    if (!id.starts_with("rId")) return std::nullopt;
+    id.remove_prefix(3);
+    if (id.starts_with('+')) id.remove_prefix(1);
+    if (id.empty()) return std::nullopt;
+    uint64_t n = 0;
+    for (const char c : id) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+        if (n > UINT32_MAX) return std::nullopt;
+    }
+    return static_cast<uint32_t>(n);
+}
+
+uint64_t next_rel_id(const std::vector<SheetRelEntry>& entries) {
+    uint64_t max = 0;
+    for (const SheetRelEntry& e : entries)
+        if (const auto n = rel_id_number(e.id)) max = std::max<uint64_t>(max, *n);
+    return max + 1;
+}
+
+std::optional<std::string> relation_id_for_type(const std::vector<SheetRelEntry>& entries, std::string_view type) {
+    for (const SheetRelEntry& e : entries)
+        if (e.rel_type == type) return e.id;
+    return std::nullopt;
+}
+
+std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std::string_view type,
+                                const std::vector<SheetRelEntry>& pending) {
+    if (auto id = relation_id_for_type(existing, type)) return std::move(*id);
+    return IdAllocator(std::max(next_rel_id(existing), next_rel_id(pending)), existing, &pending).take();
+}
+
+std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
+                                               std::string_view vml_target) {
+    std::vector<SheetRelEntry> kept = remove_comment_rels(entries);
+    std::string comments_id = id_for_type_or_next(entries, kCommentsRelType, kept);
+    kept.push_back({std::move(comments_id), std::string(kCommentsRelType), std::string(comments_target), std::nullopt});
+    std::string vml_id = id_for_type_or_next(entries, kVmlDrawingRelType, kept);
+    kept.push_back({std::move(vml_id), std::string(kVmlDrawingRelType), std::string(vml_target), std::nullopt});
+    return kept;
+}
+
+std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries) {
+    return without(entries, is_comment_kind);
+}
+
+std::vector<SheetRelEntry> upsert_table_rels(const std::vector<SheetRelEntry>& entries,
+                                             const std::vector<std::string>& targets) {
+    return upsert_kind(entries, kTableRelType, targets, std::nullopt);
+}
+
+std::vector<SheetRelEntry> upsert_hyperlink_rels(const std::vector<SheetRelEntry>& entries,
+                                                 const std::vector<std::string>& targets) {
+    return upsert_kind(entries, kHyperlinkRelType, targets, std::string("External"));
+}
+
+Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, std::string_view sheet_name) {
+    for (const SheetRelEntry& e : entries) {
+        const auto where = [&] { return sheet_label(sheet_name) + " relationship " + quoted(e.id); };
+        for (const std::string* t : {&e.id, &e.rel_type, &e.target})
+            if (auto ok = check_xml_text(*t, where); !ok) return fail(std::move(ok.error()));
+        if (e.target_mode)
+            if (auto ok = check_xml_text(*e.target_mode, where); !ok) return fail(std::move(ok.error()));
+    }
+    auto w = xml::XmlWriter::with_declaration(256 + entries.size() * 160);
+    w.start("Relationships", {{"xmlns", kRelationshipsNs}});
+    for (const SheetRelEntry& e : entries) {
+        w.open("Relationship").attr("Id", e.id).attr("Type", e.rel_type).attr("Target", e.target);
+        if (e.target_mode) w.attr("TargetMode", *e.target_mode);
+        w.close_empty();
+    }
+    w.end("Relationships");
+    return std::move(w).finish();
+}
+
+Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_index, const SheetCellOrder& order,
+                                           const std::vector<uint64_t>& table_part_numbers) {
+    const Worksheet& ws = wb.sheets.at(sheet_index);
+    SettledSheetRels out;
+    out.ids.hyperlinks = sheet_hyperlinks(order);
+    for (const HyperlinkRef& link : out.ids.hyperlinks) {
+        const auto where = [&] { return sheet_label(ws.name) + " hyperlink at " + link.cell_ref; };
+        if (auto ok = check_xml_text(link.hyperlink->target, where); !ok) return fail(std::move(ok.error()));
+    }
+
+    std::vector<SheetRelEntry> list;
+    if (sheet_index < wb.sheet_relationships.size()) list = wb.sheet_relationships[sheet_index];
+
+    const std::string n = std::to_string(sheet_index + 1);
+    const bool has_comment =
+        std::any_of(order.begin(), order.end(), [](const OrderedCell& oc) { return oc.cell->comment() != nullptr; });
+    if (has_comment) {
+        list = upsert_comment_rels(list, "../comments" + n + ".xml", "../drawings/vmlDrawing" + n + ".vml");
+        out.ids.legacy_drawing_id = relation_id_for_type(list, kVmlDrawingRelType);
+    } else {
+        list = remove_comment_rels(list);
+    }
+
+    std::vector<std::string> table_targets;
+    table_targets.reserve(table_part_numbers.size());
+    for (const uint64_t k : table_part_numbers) {
+        std::string t = "../tables/table";
+        xml::append_u64(t, k);
+        table_targets.push_back(std::move(t) + ".xml");
+    }
+    list = upsert_table_rels(list, table_targets);
+    // The table entries are the last ones appended, in table order.
+    for (size_t i = list.size() - table_targets.size(); i < list.size(); ++i) out.ids.table_part_ids.push_back(list[i].id);
+
+    list = upsert_hyperlink_rels(list, hyperlink_targets(out.ids.hyperlinks));
+    assign_hyperlink_rel_ids(out.ids.hyperlinks, list);
+
+    out.entries = std::move(list);
+    return out;
+}
+
+}  // namespace velmo::writer

@@ -1,0 +1,91 @@
+#pragma once
+// A worksheet's relationships as a save writes them: the comments, legacy drawing, table and
+// hyperlink relationships are regenerated from the model, every other relationship the source
+// held (drawings, printer settings, ...) keeps its id and its place.
+//
+// Every operation works on copies: the workbook's lists are never changed, so two saves of one
+// workbook hand out the same ids.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/error.hpp"
+#include "model/sheet_rel.hpp"
+#include "model/workbook.hpp"
+#include "reader/sheet_rels.hpp"
+#include "writer/cell_order.hpp"
+#include "writer/sheet_part.hpp"
+
+namespace velmo::writer {
+
+using reader::kCommentsRelType;
+using reader::kTableRelType;
+inline constexpr std::string_view kVmlDrawingRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
+
+// The number of an id of the form "rId" + optional "+" + decimal digits (leading zeros allowed)
+// whose value fits in 32 bits; none for any other id, which is kept but never counted.
+std::optional<uint32_t> rel_id_number(std::string_view id);
+
+// 1 + the largest numbered id among `entries`; 1 when none is numbered. Computed in 64 bits, so
+// "rId4294967295" gives 4294967296 rather than wrapping to a number already in use.
+uint64_t next_rel_id(const std::vector<SheetRelEntry>& entries);
+
+// The id of the first entry of that type, or none.
+std::optional<std::string> relation_id_for_type(const std::vector<SheetRelEntry>& entries, std::string_view type);
+
+// The id of the first entry of `existing` of that type; failing that, a new id above every
+// numbered id of `existing` and `pending` together, and equal to no id text of either.
+std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std::string_view type,
+                                const std::vector<SheetRelEntry>& pending);
+
+// Drops every comments and VML drawing entry, then appends one comments entry and one VML drawing
+// entry with the given targets. Each reuses the id of the first input entry of its type, or takes
+// a new one.
+std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
+                                               std::string_view vml_target);
+
+// Drops every comments and VML drawing entry (a sheet whose comments are all gone).
+std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries);
+
+// Drops every table entry, then appends one per target, in order, with new ids numbered from one
+// above the highest numbered id left. No targets: the table entries are simply dropped.
+std::vector<SheetRelEntry> upsert_table_rels(const std::vector<SheetRelEntry>& entries,
+                                             const std::vector<std::string>& targets);
+
+// As upsert_table_rels for hyperlinks, with target mode "External"; a repeated target gets an
+// entry of its own.
+std::vector<SheetRelEntry> upsert_hyperlink_rels(const std::vector<SheetRelEntry>& entries,
+                                                 const std::vector<std::string>& targets);
+
+// The relationships part of the sheet titled `sheet_name` (used only in messages). InvalidFormat
+// when an entry holds a text XML cannot carry.
+Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, std::string_view sheet_name);
+
+// One sheet's relationships settled for a save.
+struct SettledSheetRels {
+    // The relationships part, in order: the source's other entries, comments and VML drawing,
+    // tables, hyperlinks. Written as "xl/worksheets/_rels/sheet{n}.xml.rels" when not empty.
+    std::vector<SheetRelEntry> entries;
+    // What the worksheet part refers to: legacy drawing (when the sheet has comments), table parts,
+    // and the sheet's hyperlinks in cell order with their ids.
+    SheetPartRelIds ids;
+};
+
+// Settles the relationships of the sheet at `sheet_index` (0-based), whose cells are `order`,
+// starting from a copy of the list the workbook kept for that position (none: empty):
+//  - comments: with at least one comment, "../comments{n}.xml" and "../drawings/vmlDrawing{n}.vml"
+//    (n = sheet_index + 1); without, the comments and VML drawing entries are dropped;
+//  - tables: "../tables/table{k}.xml" for each part number k of `table_part_numbers` (one per
+//    table, in table order); the sheet's old table entries are always dropped;
+//  - hyperlinks: one External entry per hyperlink with a target, in cell order; old hyperlink
+//    entries are always dropped.
+// InvalidFormat naming the sheet and cell when a hyperlink target holds a text XML cannot carry.
+Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_index, const SheetCellOrder& order,
+                                           const std::vector<uint64_t>& table_part_numbers);
+
+}  // namespace velmo::writer

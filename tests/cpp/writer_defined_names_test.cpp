@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/workbook.hpp"
+#include "support/xml_well_formed.hpp"
+#include "writer/defined_names_block.hpp"
+
+using namespace velmo;
+using namespace velmo::writer;
+
+namespace {
+
+struct Block {
+    std::vector<Worksheet> sheets;
+    DefinedNames names;
+    std::vector<std::string> raw;
+
+    Worksheet& sheet(const char* title) { return sheets.emplace_back(title); }
+
+    std::string write() {
+        xml::XmlWriter w;
+        auto ok = write_defined_names_block(w, sheets, names, raw);
+        EXPECT_TRUE(ok) << ok.error().display();
+        if (!w.buffer().empty()) EXPECT_TRUE(velmo::test::parses_as_xml(std::string(xml::kXmlDeclaration) + w.buffer()));
+        return w.buffer();
+    }
+};
+
+std::string wrap(const std::string& inner) { return "<definedNames>" + inner + "</definedNames>"; }
+
+}  // namespace
+
+TEST(DefinedNamesBlock, NothingToWriteGivesNoElement) {
+    Block b;
+    b.sheet("Sheet");
+    b.sheets[0].auto_filter = "A1:B2";  // the auto filter makes no name
+    EXPECT_EQ(b.write(), "");
+}
+
+TEST(DefinedNamesBlock, VerbatimElementsGoOutByteForByte) {
+    Block b;
+    b.sheet("Sheet");
+    b.raw = {"<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">'Sheet'!$A$1:$B$9</definedName>",
+             "<definedName name=\"x\" function=\"1\">A&amp;B</definedName>"};
+    EXPECT_EQ(b.write(), wrap(b.raw[0] + b.raw[1]));
+}
+
+TEST(DefinedNamesBlock, PrintAreasAndTitlesAreQualifiedWithTheQuotedTitle) {
+    Block b;
+    b.sheet("Q1 Data").print_area_text = "$A$1:$D$20";
+    Worksheet& s = b.sheet("S");
+    s.print_area_text = "$A$1:$B$2, $D$1:$E$2";
+    s.print_title_rows = "$1:$2";
+    s.print_title_cols = "$A:$A";
+    b.sheet("Bob's").print_title_cols = "$B:$C";
+    EXPECT_EQ(b.write(),
+              wrap("<definedName name=\"_xlnm.Print_Area\" localSheetId=\"0\">&apos;Q1 Data&apos;!$A$1:$D$20</definedName>"
+                   "<definedName name=\"_xlnm.Print_Area\" localSheetId=\"1\">"
+                   "&apos;S&apos;!$A$1:$B$2,&apos;S&apos;!$D$1:$E$2</definedName>"
+                   "<definedName name=\"_xlnm.Print_Titles\" localSheetId=\"1\">"
+                   "&apos;S&apos;!$1:$2,&apos;S&apos;!$A:$A</definedName>"
+                   "<definedName name=\"_xlnm.Print_Titles\" localSheetId=\"2\">"
+                   "&apos;Bob&apos;&apos;s&apos;!$B:$C</definedName>"));
+    EXPECT_EQ(print_titles_value(b.sheets[1]), "'S'!$1:$2,'S'!$A:$A");
+    EXPECT_FALSE(print_titles_value(b.sheets[0]));
+}
+
+TEST(DefinedNamesBlock, ModelNamesCarryScopeHiddenAndComment) {
+    Block b;
+    b.sheet("A");
+    b.sheet("B");
+    b.sheet("C");
+    DefinedName hidden = DefinedName::make("Secret", "A!$A$1");
+    hidden.hidden = true;
+    hidden.comment = "tab\there & <there>";
+    b.names.insert(hidden);
+    b.names.insert(DefinedName::make("Empty", ""));
+    b.sheets[2].defined_names.insert(DefinedName::make("Local", "C!$B$2"));
+    EXPECT_EQ(b.write(),
+              wrap("<definedName name=\"Secret\" hidden=\"1\" comment=\"tab&#9;here &amp; &lt;there&gt;\">"
+                   "A!$A$1</definedName>"
+                   "<definedName name=\"Empty\"></definedName>"
+                   "<definedName name=\"Local\" localSheetId=\"2\">C!$B$2</definedName>"));
+}
+
+TEST(DefinedNamesBlock, OrderOverTwoSheets) {
+    Block b;
+    for (const char* title : {"One", "Two"}) {
+        Worksheet& ws = b.sheet(title);
+        ws.print_area_text = "$A$1:$B$2";
+        ws.print_title_rows = "$1:$1";
+        ws.defined_names.insert(DefinedName::make(std::string("n_") + title, "1"));
+    }
+    b.names.insert(DefinedName::make("wb", "2"));
+    b.raw = {"<definedName name=\"_xlnm.Extract\">x</definedName>"};
+    EXPECT_EQ(b.write(),
+              wrap("<definedName name=\"_xlnm.Print_Area\" localSheetId=\"0\">&apos;One&apos;!$A$1:$B$2</definedName>"
+                   "<definedName name=\"_xlnm.Print_Titles\" localSheetId=\"0\">&apos;One&apos;!$1:$1</definedName>"
+                   "<definedName name=\"_xlnm.Print_Area\" localSheetId=\"1\">&apos;Two&apos;!$A$1:$B$2</definedName>"
+                   "<definedName name=\"_xlnm.Print_Titles\" localSheetId=\"1\">&apos;Two&apos;!$1:$1</definedName>"
+                   "<definedName name=\"wb\">2</definedName>"
+                   "<definedName name=\"n_One\" localSheetId=\"0\">1</definedName>"
+                   "<definedName name=\"n_Two\" localSheetId=\"1\">1</definedName>"
+                   "<definedName name=\"_xlnm.Extract\">x</definedName>"));
+}
+
+TEST(DefinedNamesBlock, TextsXmlCannotCarryAreRefusedBeforeWriting) {
+    Block b;
+    b.sheet("Data").defined_names.insert(DefinedName::make("Rate", "0.5\x01"));
+    xml::XmlWriter w;
+    auto bad = write_defined_names_block(w, b.sheets, b.names, b.raw);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().kind, ErrorKind::InvalidFormat);
+    EXPECT_EQ(bad.error().message,
+              "sheet \"Data\" defined name \"Rate\": text holds U+0001, which XML does not allow (offset 3)");
+    EXPECT_EQ(w.buffer(), "");
+
+    Block c;
+    c.sheet("Data");
+    DefinedName n = DefinedName::make("Tax", "1");
+    n.comment = "\xEF\xBF\xBE";
+    c.names.insert(n);
+    bad = write_defined_names_block(w, c.sheets, c.names, c.raw);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().message.rfind("defined name \"Tax\": text holds U+FFFE", 0), 0u) << bad.error().message;
+
+    Block d;
+    d.sheet("Data").print_title_rows = "$1:\x02";
+    bad = write_defined_names_block(w, d.sheets, d.names, d.raw);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().message.rfind("sheet \"Data\" print titles: ", 0), 0u) << bad.error().message;
+}

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/workbook.hpp"
+#include "support/xml_well_formed.hpp"
+#include "writer/table_part.hpp"
+
+using namespace velmo;
+using namespace velmo::writer;
+
+namespace {
+
+Table make_table(const char* name, std::vector<const char*> columns = {"A"}, uint32_t id = 0) {
+    Table t = Table::make(name, "A1:B2");
+    uint32_t n = 0;
+    for (const char* c : columns) t.columns.push_back({c, ++n});
+    t.id = id;
+    return t;
+}
+
+// A table read from a package with the given id; `modified` as a later edit would set it.
+SheetTable read_table(const char* name, uint32_t id, bool modified = false) {
+    return {make_table(name, {"A"}, id), RawTable{"<table id=\"" + std::to_string(id) + "\"/>", modified}};
+}
+
+SheetTable new_table(const char* name) { return {make_table(name), std::nullopt}; }
+
+// "part:id[v]" per table, sheets separated by "|".
+std::string plan_of(const std::vector<Worksheet>& sheets) {
+    const TableNumbering n = assign_table_ids(sheets);
+    std::string out;
+    for (size_t s = 0; s < n.sheets.size(); ++s) {
+        if (s) out += "|";
+        for (size_t t = 0; t < n.sheets[s].size(); ++t) {
+            const TablePlan& p = n.sheets[s][t];
+            if (t) out += " ";
+            out += std::to_string(p.part_number) + ":" + std::to_string(p.id) + (p.verbatim ? "v" : "");
+        }
+    }
+    return out;
+}
+
+std::vector<Worksheet> sheets_of(std::vector<std::vector<SheetTable>> tables) {
+    std::vector<Worksheet> sheets;
+    for (auto& ts : tables) sheets.emplace_back("S" + std::to_string(sheets.size() + 1)).tables = std::move(ts);
+    return sheets;
+}
+
+const std::string kDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>";
+
+}  // namespace
+
+TEST(TableNumbering, PartNumbersRunOverTheWorkbookAndIdsAvoidKeptOnes) {
+    EXPECT_EQ(plan_of(sheets_of({{new_table("a")}, {new_table("b")}})), "1:1|2:2");
+    EXPECT_EQ(plan_of(sheets_of({{read_table("a", 5)}, {new_table("b")}})), "1:5v|2:1");
+    EXPECT_EQ(plan_of(sheets_of({{read_table("a", 1), read_table("b", 2)}, {}, {new_table("c")}})), "1:1v 2:2v||3:3");
+    // A changed table loses its id to the smallest free one.
+    EXPECT_EQ(plan_of(sheets_of({{read_table("a", 3, true), read_table("b", 1)}})), "1:2 2:1v");
+    // Two kept tables with one id keep it; their parts differ.
+    EXPECT_EQ(plan_of(sheets_of({{read_table("a", 4), read_table("b", 4)}})), "1:4v 2:4v");
+    // Ids at the top of the 32-bit range do not make the counter wrap onto them.
+    EXPECT_EQ(plan_of(sheets_of({{read_table("a", 4294967295u), read_table("b", 1), new_table("c"), new_table("d")}})),
+              "1:4294967295v 2:1v 3:2 4:3");
+
+    const auto sheets = sheets_of({{new_table("a")}, {}, {read_table("b", 9), new_table("c")}});
+    const TableNumbering n = assign_table_ids(sheets);
+    EXPECT_EQ(n.table_count, 3u);
+    EXPECT_EQ(n.part_numbers(0), (std::vector<uint64_t>{1}));
+    EXPECT_TRUE(n.part_numbers(1).empty());
+    EXPECT_EQ(n.part_numbers(2), (std::vector<uint64_t>{2, 3}));
+    EXPECT_TRUE(n.part_numbers(7).empty());
+    // Numbering twice gives the same answer, and the model is untouched.
+    EXPECT_EQ(plan_of(sheets), plan_of(sheets));
+    EXPECT_EQ(sheets[2].tables[1].table.id, 0u);
+    EXPECT_EQ(table_part_name(12), "xl/tables/table12.xml");
+}
+
+TEST(TablePart, RegeneratedTableExactText) {
+    Table t = make_table("Sales & Co", {"Region", "Q'1"});
+    t.name = "";
+    t.ref_range = "B2:C9";
+    t.header_row_count = 1;
+    t.style_info = TableStyleInfo{"TableStyleMedium9", false, false, true, false};
+    auto part = serialize_table_xml(t, 7);
+    ASSERT_TRUE(part) << part.error().display();
+    EXPECT_EQ(*part, kDecl +
+                         "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"7\" "
+                         "name=\"Sales &amp; Co\" displayName=\"Sales &amp; Co\" ref=\"B2:C9\" headerRowCount=\"1\">"
+                         "<autoFilter ref=\"B2:C9\"/><tableColumns count=\"2\">"
+                         "<tableColumn id=\"1\" name=\"Region\"/><tableColumn id=\"2\" name=\"Q&apos;1\"/>"
+                         "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showRowStripes=\"1\"/></table>");
+    EXPECT_TRUE(velmo::test::parses_as_xml(*part));
+
+    // Without style info there is no tableStyleInfo; every flag set writes all four.
+    Table plain = make_table("T", {"x"});
+    plain.name = "Inner";
+    plain.header_row_count = 0;
+    part = serialize_table_xml(plain, 1);
+    ASSERT_TRUE(part);
+    EXPECT_NE(part->find("id=\"1\" name=\"Inner\" displayName=\"T\" ref=\"A1:B2\" headerRowCount=\"0\">"), std::string::npos);
+    EXPECT_EQ(part->find("tableStyleInfo"), std::string::npos);
+    plain.style_info = TableStyleInfo{"S", true, true, true, true};
+    part = serialize_table_xml(plain, 1);
+    ASSERT_TRUE(part);
+    EXPECT_NE(part->find("<tableStyleInfo name=\"S\" showFirstColumn=\"1\" showLastColumn=\"1\" showRowStripes=\"1\" "
+                         "showColumnStripes=\"1\"/></table>"),
+              std::string::npos);
+}
+
+TEST(TablePart, RefusalsNameTheTable) {
+    auto none = serialize_table_xml(make_table("Odd \"name\"\n", {}), 1);
+    ASSERT_FALSE(none);
+    EXPECT_EQ(none.error().kind, ErrorKind::InvalidFormat);
+    EXPECT_EQ(none.error().message, "table \"Odd \\\"name\\\"\\n\" has zero columns, cannot serialize");
+
+    auto bad = serialize_table_xml(make_table("T", {"ok", "b\x1F"}), 1);
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().kind, ErrorKind::InvalidFormat);
+    EXPECT_EQ(bad.error().message, "table \"T\": text holds U+001F, which XML does not allow (offset 1)");
+}
+
+TEST(TablePart, KeptBytesGoOutUnchangedUntilModified) {
+    SheetTable kept = read_table("a", 5);
+    kept.raw->bytes = "<table id=\"5\" totalsRowCount=\"1\">anything</table>";
+    auto bytes = table_part_bytes(kept, TablePlan{1, 5, true});
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(*bytes, kept.raw->bytes);
+
+    kept.raw->modified = true;
+    const TableNumbering n = assign_table_ids(sheets_of({{kept}}));
+    ASSERT_FALSE(n.sheets[0][0].verbatim);
+    bytes = table_part_bytes(kept, n.sheets[0][0]);
+    ASSERT_TRUE(bytes);
+    EXPECT_NE(bytes->find("<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"a\""),
+              std::string::npos);
+}
