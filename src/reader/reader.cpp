@@ -9,10 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "reader/comments_reader.hpp"
+#include "reader/defined_names_reader.hpp"
 #include "reader/shared_strings.hpp"
 #include "reader/sheet.hpp"
 #include "reader/sheet_rels.hpp"
 #include "reader/styles.hpp"
+#include "reader/table_reader.hpp"
 #include "reader/workbook_rels.hpp"
 #include "zip/archive_reader.hpp"
 
@@ -119,6 +122,26 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
 
     // Comments are attached here, then tables are read, before hyperlinks, so that a cell can
     // carry both a comment and a link.
+    if (auto target = relation_target_for_type(rels, kCommentsRelType)) {
+        auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, *target));
+        if (!part) return fail(part.error());
+        if (*part) {
+            auto comments = parse_comments_xml(**part);
+            if (!comments) return fail(comments.error());
+            // Keyed by the reference as written: a comment on "a1" lands on the cell "a1".
+            for (auto& [key, comment] : *comments)
+                find_or_create_cell(ws, key, ctx.styles).extras_mut().comment = std::move(comment);
+        }
+    }
+    for (const std::string_view target : relation_targets_for_type(rels, kTableRelType)) {
+        auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, target));
+        if (!part) return fail(part.error());
+        if (!*part) continue;
+        auto table = parse_table_xml(**part);
+        if (!table) return fail(table.error());
+        // The part's bytes stay with the table, for the writer to copy back while it is unchanged.
+        ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false}});
+    }
 
     attach_hyperlinks(ws, parsed.hyperlinks, rels, ctx.styles);
 
@@ -162,6 +185,8 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     wb.active_index = sheets.active_tab;
 
     // The defined names of the workbook part are read here, once the sheet count is known.
+    auto defined_names = parse_workbook_defined_names(*workbook_part, sheets.sheets.size());
+    if (!defined_names) return fail(defined_names.error());
 
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
     const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904};
@@ -172,6 +197,7 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     }
 
     // Print areas, print titles and sheet-scope names from the defined names are applied here.
+    apply_defined_names(wb, std::move(*defined_names));
 
     wb.stylesheet = std::move(styles);
     return wb;

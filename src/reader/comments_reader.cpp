@@ -1,0 +1,69 @@
+#include "reader/comments_reader.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "reader/shared_strings.hpp"
+#include "reader/xml/numbers.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+Result<CommentMap> parse_comments_xml(std::string_view doc) {
+    // Untrimmed, so a preserved all-space run survives; StringItemText trims the rest itself. A
+    // part cut short keeps the comments closed before the cut.
+    xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
+    CommentMap out;
+    std::vector<std::string> authors;
+    bool in_author = false;
+    std::optional<std::string> ref;  // of the comment being read
+    std::uint64_t author_index = 0;
+    StringItemText text;
+    std::string scratch;
+    xml::Event ev;
+    while (tok.next(ev)) {
+        if (ev.local_name == "author") {
+            if (ev.kind == xml::EventKind::Start || ev.kind == xml::EventKind::Empty) authors.emplace_back();
+            in_author = ev.kind == xml::EventKind::Start;
+            continue;
+        }
+        if (in_author) {
+            if (ev.kind == xml::EventKind::Text) {
+                const std::string_view piece = trim_xml_ws(ev.raw);
+                if (piece.empty()) continue;
+                auto decoded = xml::decode(piece, scratch, ev.offset + static_cast<std::size_t>(piece.data() - ev.raw.data()));
+                if (!decoded) return fail(decoded.error());
+                authors.back().append(*decoded);
+            } else if (ev.kind == xml::EventKind::CData) {
+                if (auto r = xml::append_text(ev, authors.back()); !r) return fail(r.error());
+            }
+            continue;
+        }
+        if (ev.local_name == "comment") {
+            if (ev.kind == xml::EventKind::Start) {
+                auto r = xml::attr_string(ev, "ref");
+                if (!r) return fail(r.error());
+                ref = std::move(*r);
+                auto id = xml::attr_value(ev, "authorId", scratch);
+                if (!id) return fail(id.error());
+                author_index = *id ? xml::parse_u64(**id).value_or(0) : 0;
+                text.reset();
+            } else if (ev.kind == xml::EventKind::End) {
+                if (ref) {
+                    std::string author = author_index < authors.size() ? authors[author_index] : std::string();
+                    out.insert_or_assign(std::move(*ref), Comment{text.take(), std::move(author)});
+                }
+                ref.reset();
+            }
+            continue;
+        }
+        if (ref) {
+            if (auto r = text.feed(ev); !r) return fail(r.error());
+        }
+    }
+    if (!tok.ok()) return fail(tok.error());
+    return out;
+}
+
+}  // namespace velmo::reader

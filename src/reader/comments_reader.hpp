@@ -1,0 +1,23 @@
+#pragma once
+// Reading a worksheet's comments part: each comment's plain text and its author's name, keyed by
+// the cell reference exactly as written.
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "model/comments.hpp"
+#include "model/error.hpp"
+
+namespace velmo::reader {
+
+using CommentMap = std::map<std::string, Comment, std::less<>>;
+
+// A comment's text joins its runs' texts as shared strings do (xml:space="preserve" keeps white
+// space, phonetic runs are left out, CDATA counts as text). Its author is the entry of the author
+// list at its authorId (0 when absent or bad), empty when there is no such entry. A comment
+// without a ref is skipped; a later comment on the same ref replaces an earlier one.
+// Fails only with an XML error.
+Result<CommentMap> parse_comments_xml(std::string_view xml);
+
+}  // namespace velmo::reader

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "reader/comments_reader.hpp"
+
+using namespace velmo;
+using namespace velmo::reader;
+
+namespace {
+
+std::string part(std::string_view authors, std::string_view list) {
+    return "<?xml version=\"1.0\"?><comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors>" +
+           std::string(authors) + "</authors><commentList>" + std::string(list) + "</commentList></comments>";
+}
+
+CommentMap parse(std::string_view xml) {
+    auto r = parse_comments_xml(xml);
+    EXPECT_TRUE(r) << r.error().display();
+    return r ? std::move(*r) : CommentMap{};
+}
+
+}  // namespace
+
+TEST(CommentsReader, TextsAndAuthors) {
+    const auto m = parse(part(
+        "<author>Ann</author><author/><author></author><author> Bob &amp; Co </author>",
+        "<comment ref=\"A1\" authorId=\"0\"><text><t>plain</t></text></comment>"
+        "<comment ref=\"b2\" authorId=\"+3\"><text><r><rPr><b/></rPr><t>Bold</t></r>"
+        "<r><t xml:space=\"preserve\"> text </t></r><r><t>  trimmed  </t></r></text></comment>"
+        "<comment ref=\"C3\" authorId=\"4\"><text><t>past the list</t></text></comment>"
+        "<comment ref=\"D4\" authorId=\"-1\"><text><t>A &amp; B&#10;</t></text></comment>"
+        "<comment ref=\"E5\"><text><t>x</t><rPh sb=\"0\" eb=\"1\"><t>reading</t></rPh>"
+        "<t><![CDATA[<y>]]></t>loose</text></comment>"));
+    ASSERT_EQ(m.size(), 5u);
+    EXPECT_EQ(m.at("A1"), (Comment{"plain", "Ann"}));
+    // The key is kept as written; runs join without separators.
+    EXPECT_EQ(m.at("b2"), (Comment{"Bold text trimmed", "Bob & Co"}));
+    EXPECT_EQ(m.at("C3"), (Comment{"past the list", ""}));
+    EXPECT_EQ(m.at("D4"), (Comment{"A & B\n", "Ann"}));
+    // The phonetic reading and text outside any t are not part of the text; CDATA is.
+    EXPECT_EQ(m.at("E5"), (Comment{"x<y>", "Ann"}));
+    EXPECT_FALSE(m.contains("B2"));
+}
+
+TEST(CommentsReader, SkippedAndReplacedComments) {
+    const auto m = parse(part("<author>A</author><author>B</author>",
+                              "<comment authorId=\"1\"><text><t>no ref</t></text></comment>"
+                              "<comment ref=\"A1\" authorId=\"x\"><text><t>first</t></text></comment>"
+                              "<comment ref=\"A2\" authorId=\"\"><text/></comment>"
+                              "<comment ref=\"A1\" authorId=\"1\"><text><t>second</t></text></comment>"
+                              "<comment ref=\"A3\"/>"));
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m.at("A1"), (Comment{"second", "B"}));
+    EXPECT_EQ(m.at("A2"), (Comment{"", "A"}));
+
+    // No authors at all; a comment left open at the end of the part adds nothing.
+    const auto cut = parse("<comments><commentList><comment ref=\"A1\"><text><t>a</t></text></comment>"
+                           "<comment ref=\"A2\"><text><t>b</t>");
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(cut.at("A1"), (Comment{"a", ""}));
+}
+
+TEST(CommentsReader, XmlErrors) {
+    for (const char* bad : {"<comments><author>x</comments>", "<comments><comment ref=\"A1\"><t>&nbsp;</t></comment></comments>",
+                            "<comments><comment ref=\"A1\"><t>\xff</t></comment></comments>"}) {
+        auto r = parse_comments_xml(bad);
+        ASSERT_FALSE(r) << bad;
+        EXPECT_EQ(r.error().kind, ErrorKind::Xml);
+    }
+}
+
+// ---- through the open sequence ----
+
+#include "support/open_package.hpp"
+
+TEST(CommentsReader, OpenAttachesCommentsToCellsAsKeyed) {
+    test::Package p;
+    p.sheet("S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"
+                 "<hyperlinks><hyperlink ref=\"A1\" location=\"S!B2\"/></hyperlinks>");
+    p.set("xl/worksheets/_rels/sheet1.xml.rels",
+          test::relationships(test::relationship("rId1", test::rel_type("comments"), "../comments1.xml")));
+    p.set("xl/comments1.xml", part("<author>Ann</author>",
+                                   "<comment ref=\"A1\" authorId=\"0\"><text><t>on A1</t></text></comment>"
+                                   "<comment ref=\"a1\" authorId=\"0\"><text><t>on a1</t></text></comment>"));
+    auto wb = test::open_package(p);
+    ASSERT_TRUE(wb) << wb.error().display();
+    const Worksheet& ws = wb->sheets[0];
+    ASSERT_EQ(ws.cells().size(), 2u);
+    const Cell* upper = ws.find_cell("A1");
+    ASSERT_TRUE(upper && upper->comment());
+    EXPECT_EQ(*upper->comment(), (Comment{"on A1", "Ann"}));
+    EXPECT_TRUE(upper->hyperlink());  // a cell can carry both
+    EXPECT_EQ(upper->value, Value(1.0));
+    // A comment on a cell the part does not hold creates it, empty, with the workbook's styles.
+    const Cell* lower = ws.find_cell("a1");
+    ASSERT_TRUE(lower && lower->comment());
+    EXPECT_EQ(lower->comment()->text, "on a1");
+    EXPECT_EQ(lower->value, Value{});
+    EXPECT_EQ(lower->style_index, 0u);
+    EXPECT_EQ(lower->stylesheet, wb->stylesheet);
+
+    // A comments relationship whose part is absent is skipped; a broken part fails the load.
+    p.remove("xl/comments1.xml");
+    EXPECT_TRUE(test::open_package(p));
+    p.set("xl/comments1.xml", "<comments><commentList></comments>");
+    auto broken = test::open_package(p);
+    ASSERT_FALSE(broken);
+    EXPECT_EQ(broken.error().kind, ErrorKind::Xml);
+}
