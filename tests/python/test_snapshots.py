@@ -27,7 +27,6 @@ def test_theme_colours(styled_path):
         assert color.theme == 1 and color.tint is None and color.rgb is None and color.indexed is None
 
 
-@pytest.mark.xfail(reason="comment parts are not read yet", strict=False)
 def test_loaded_comment(styled_path):
     cell = velmo.load_workbook(styled_path)["Styled"]["A1"]
     comment = cell.comment
