@@ -20,11 +20,37 @@ def test_loaded_fonts_and_fills(styled_path):
     assert plain.fill.fg_color is None and plain.fill.end_color is None
 
 
-def test_theme_colours(styled_path):
-    # XlsxWriter's default font carries the theme colour 1 without tint.
-    color = velmo.load_workbook(styled_path)["Styled"]["C1"].font.color
-    if color is not None:
-        assert color.theme == 1 and color.tint is None and color.rgb is None and color.indexed is None
+def patch_part(path, name, old, new):
+    import zipfile
+
+    with zipfile.ZipFile(path) as src:
+        entries = [(info, src.read(info)) for info in src.infolist()]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as dst:
+        for info, data in entries:
+            if info.filename == name:
+                assert old.encode() in data
+                data = data.replace(old.encode(), new.encode(), 1)
+            dst.writestr(info, data)
+
+
+def test_colour_variants(make_xlsx):
+    def build(book):
+        sheet = book.add_worksheet()
+        sheet.write("A1", "theme")
+        sheet.write("B1", "rgb", book.add_format({"font_color": "#123456"}))
+
+    path = make_xlsx(build)
+    ws = velmo.load_workbook(path).active
+    theme = ws["A1"].font.color
+    assert (theme.rgb, theme.indexed, theme.theme, theme.tint) == (None, None, 1, None)
+
+    patch_part(path, "xl/styles.xml", '<color theme="1"/>', '<color theme="4" tint="-0.25"/>')
+    patch_part(path, "xl/styles.xml", '<color rgb="FF123456"/>', '<color indexed="10"/>')
+    ws = velmo.load_workbook(path).active
+    tinted = ws["A1"].font.color
+    assert (tinted.rgb, tinted.indexed, tinted.theme, tinted.tint) == (None, None, 4, -0.25)
+    indexed = ws["B1"].font.color
+    assert (indexed.rgb, indexed.indexed, indexed.theme, indexed.tint) == (None, 10, None, None)
 
 
 def test_loaded_comment(styled_path):

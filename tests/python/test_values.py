@@ -150,3 +150,24 @@ def test_values_only_converts_every_kind(ws):
     row = [1, 2.5, "s", True, None, "=A1", dt.date(2020, 1, 2), dt.time(12, 30), dt.timedelta(hours=1)]
     ws.append(row)
     assert ws.values == [tuple(row)]
+
+
+def test_values_loaded_from_a_package(make_xlsx):
+    def build(book):
+        sheet = book.add_worksheet()
+        sheet.write_number("A1", 42)
+        sheet.write_number("B1", 0.1)
+        sheet.write_boolean("C1", True)
+        sheet.write_string("D1", "=not a formula")
+        sheet.write_formula("E1", "=A1*2", None, 84)
+        sheet.write_datetime("A2", dt.date(2024, 3, 1), book.add_format({"num_format": "yyyy-mm-dd"}))
+        sheet.write_datetime("B2", dt.datetime(2024, 3, 1, 6, 30), book.add_format({"num_format": "yyyy-mm-dd hh:mm"}))
+        sheet.write_datetime("C2", dt.time(6, 30, 15), book.add_format({"num_format": "hh:mm:ss"}))
+        sheet.write_number("D2", 1.5, book.add_format({"num_format": "[h]:mm:ss"}))
+
+    ws = velmo.load_workbook(make_xlsx(build)).active
+    assert ws.values == [
+        (42, 0.1, True, "=not a formula", "=A1*2"),
+        (dt.date(2024, 3, 1), dt.datetime(2024, 3, 1, 6, 30), dt.time(6, 30, 15), dt.timedelta(days=1.5), None),
+    ]
+    assert type(ws["A1"].value) is int
