@@ -1,0 +1,58 @@
+#pragma once
+// The writer's one order of a sheet's cells: row first, then column. Shared strings, style
+// collection, the sheet part, comments and hyperlinks all walk this order, so two saves of one
+// workbook give identical bytes.
+
+#include <compare>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "model/error.hpp"
+#include "model/workbook.hpp"
+
+namespace velmo::writer {
+
+// The grid of a worksheet part.
+inline constexpr uint32_t kMaxRow = 1048576;
+inline constexpr uint32_t kMaxCol = 16384;
+
+struct SortKey {
+    uint32_t row = 0;
+    uint32_t col = 0;
+    auto operator<=>(const SortKey&) const = default;
+};
+
+// (row, column) of a reference text: ASCII letters of either case build the column (wrapping in
+// 32 bits), ASCII digits the row; every other character is ignored. The row is 0 when there are
+// no digits or they exceed 32 bits. "b3", "$B$3" and "3B" all give (3, 2). Never fails.
+SortKey cell_sort_key(std::string_view key);
+
+// One cell that the package mentions, with its position in the grid.
+struct OrderedCell {
+    uint64_t pos;  // row << 32 | column, the sort key
+    const Cell* cell;
+
+    uint32_t row() const { return static_cast<uint32_t>(pos >> 32); }
+    uint32_t col() const { return static_cast<uint32_t>(pos); }
+};
+
+// Whether a cell becomes a `c` element: it holds a value, or a style of its own (a style index
+// other than 0, or a direct font or fill) that a blank cell must keep.
+inline bool is_written_cell(const Cell& cell) {
+    return !is_empty(cell.value) || cell.style_index != 0 || cell.font() || cell.fill();
+}
+
+// The cells of one sheet that the package mentions (a value, a style, a direct font or fill, a
+// comment or a hyperlink), in (row, column) order. Cells without any of these are left out.
+using SheetCellOrder = std::vector<OrderedCell>;
+
+// Orders the sheet's cells. InvalidFormat, naming the sheet and the key in quoted form, when a
+// key is not an A1 reference, lies outside the grid, or names the same cell as another key
+// ("a1" and "A1"). Positions come from the keys' canonical form, which the parts write.
+Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws);
+
+// order_sheet_cells for every worksheet, in workbook order.
+Result<std::vector<SheetCellOrder>> order_workbook_cells(const Workbook& wb);
+
+}  // namespace velmo::writer

@@ -1,0 +1,357 @@
+#include "writer/sheet_part.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "model/coords.hpp"
+#include "model/quoted.hpp"
+#include "model/temporal.hpp"
+#include "writer/text_check.hpp"
+#include "writer/xml/number_format.hpp"
+#include "writer/xml/xml_writer.hpp"
+
+namespace velmo::writer {
+
+namespace {
+
+constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr std::string_view kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+std::string cell_label(std::string_view sheet, uint32_t row, uint32_t col) {
+    std::string s = sheet_label(sheet) + " cell ";
+    coords::append_a1(s, row, col);
+    return s;
+}
+
+// A width or height for the part: finite and not negative, on a line inside the grid.
+struct Dimension {
+    uint32_t index;
+    double size;
+};
+
+Result<std::vector<Dimension>> sorted_dimensions(const std::unordered_map<uint32_t, double>& sizes, std::string_view sheet,
+                                                 bool rows) {
+    std::vector<Dimension> out;
+    out.reserve(sizes.size());
+    for (const auto& [index, size] : sizes) out.push_back({index, size});
+    std::sort(out.begin(), out.end(), [](const Dimension& a, const Dimension& b) { return a.index < b.index; });
+    const char* line = rows ? "row" : "column";
+    const char* what = rows ? "height" : "width";
+    const uint32_t limit = rows ? kMaxRow : kMaxCol;
+    for (const Dimension& d : out) {
+        if (d.index == 0 || d.index > limit)
+            return fail(VelmoError::invalid_format(sheet_label(sheet) + ": a " + what + " is set for " + line + " " +
+                                                   std::to_string(d.index) + ", outside the grid (1.." +
+                                                   std::to_string(limit) + ")"));
+        if (!std::isfinite(d.size) || d.size < 0)
+            return fail(VelmoError::invalid_format(sheet_label(sheet) + ": " + line + " " + std::to_string(d.index) + " " +
+                                                   what + " " + xml::format_f64(d.size) +
+                                                   " is not a finite, non-negative number"));
+    }
+    return out;
+}
+
+class SheetWriter {
+public:
+    SheetWriter(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order, const SharedStringTable& strings,
+                const CollectedStyles& styles, const SheetPartRelIds& rel_ids)
+        : ws_(ws), sheet_(sheet_index), order_(order), strings_(strings), styles_(styles), rels_(rel_ids),
+          w_(1024 + order.size() * 40) {}
+
+    Result<std::string> write() {
+        // Validate the sheet-level records before building anything big.
+        auto widths = sorted_dimensions(ws_.column_widths, ws_.name, false);
+        if (!widths) return fail(std::move(widths.error()));
+        auto heights = sorted_dimensions(ws_.row_heights, ws_.name, true);
+        if (!heights) return fail(std::move(heights.error()));
+        if (auto ok = check_sheet_texts(); !ok) return fail(std::move(ok.error()));
+
+        w_.declaration();
+        w_.open("worksheet").attr("xmlns", kMainNs);
+        if (refers_to_relationships()) w_.attr("xmlns:r", kRelNs);
+        w_.close_start();
+        write_frozen_pane();
+        write_cols(*widths);
+        if (auto ok = write_sheet_data(*heights); !ok) return fail(std::move(ok.error()));
+        if (ws_.auto_filter) w_.empty("autoFilter", {{"ref", *ws_.auto_filter}});
+        write_merged_ranges();
+        write_conditional_formatting();
+        write_hyperlinks();
+        if (rels_.legacy_drawing_id) w_.empty("legacyDrawing", {{"r:id", *rels_.legacy_drawing_id}});
+        write_table_parts();
+        w_.end("worksheet");
+        return std::move(w_).finish();
+    }
+
+private:
+    std::string label() const { return sheet_label(ws_.name); }
+
+    Result<void> check(std::string_view text, std::string_view item) const {
+        return check_xml_text(text, [&] { return label() + " " + std::string(item); });
+    }
+
+    Result<void> check_sheet_texts() const {
+        if (ws_.freeze_panes)
+            if (auto ok = check(*ws_.freeze_panes, "frozen pane"); !ok) return ok;
+        if (ws_.auto_filter)
+            if (auto ok = check(*ws_.auto_filter, "auto filter"); !ok) return ok;
+        for (const std::string& range : ws_.merged_ranges)
+            if (auto ok = check(range, "merged range"); !ok) return ok;
+        for (const ConditionalFormatting& block : ws_.conditional_formatting) {
+            const auto item = [&] { return "conditional formatting " + quoted(block.sqref); };
+            if (auto ok = check(block.sqref, "conditional formatting range"); !ok) return ok;
+            for (const ConditionalRule& rule : block.rules) {
+                std::vector<std::string_view> texts{rule.rule_type, rule.extra_children_xml};
+                if (rule.op) texts.push_back(*rule.op);
+                for (const std::string& f : rule.formulas) texts.push_back(f);
+                for (const auto& [name, value] : rule.extra_attributes) {
+                    texts.push_back(name);
+                    texts.push_back(value);
+                }
+                for (std::string_view t : texts)
+                    if (auto ok = check(t, item()); !ok) return ok;
+            }
+        }
+        for (const HyperlinkRef& link : rels_.hyperlinks) {
+            const std::string item = "hyperlink at " + link.cell_ref;
+            const Hyperlink& h = *link.hyperlink;
+            for (const auto* t : {&h.location, &h.tooltip, &h.display})
+                if (*t)
+                    if (auto ok = check(**t, item); !ok) return ok;
+        }
+        return {};
+    }
+
+    bool refers_to_relationships() const {
+        if (rels_.legacy_drawing_id || !rels_.table_part_ids.empty()) return true;
+        return std::any_of(rels_.hyperlinks.begin(), rels_.hyperlinks.end(),
+                           [](const HyperlinkRef& h) { return h.rel_id.has_value(); });
+    }
+
+    void write_frozen_pane() {
+        if (!ws_.freeze_panes) return;
+        const std::string& pane = *ws_.freeze_panes;
+        const SortKey at = cell_sort_key(pane);
+        if (at.row < 1 || at.col < 1 || (at.row == 1 && at.col == 1)) return;
+        const bool split_cols = at.col > 1, split_rows = at.row > 1;
+        const std::string_view active = split_cols && split_rows ? "bottomRight" : split_rows ? "bottomLeft" : "topRight";
+        w_.start("sheetViews");
+        w_.start("sheetView", {{"workbookViewId", "0"}});
+        w_.open("pane").attr("topLeftCell", pane).attr("activePane", active).attr("state", "frozen");
+        if (split_cols) w_.attr("xSplit", at.col - 1);
+        if (split_rows) w_.attr("ySplit", at.row - 1);
+        w_.close_empty();
+        if (split_cols && split_rows) {
+            w_.empty("selection", {{"pane", "topRight"}});
+            w_.empty("selection", {{"pane", "bottomLeft"}});
+        }
+        w_.empty("selection", {{"pane", active}, {"activeCell", pane}, {"sqref", pane}});
+        w_.end("sheetView");
+        w_.end("sheetViews");
+    }
+
+    void write_cols(const std::vector<Dimension>& widths) {
+        if (widths.empty()) return;
+        w_.start("cols");
+        for (const Dimension& d : widths)
+            w_.open("col").attr("min", d.index).attr("max", d.index).attr("width", d.size).attr("customWidth", "1").close_empty();
+        w_.end("cols");
+    }
+
+    Result<void> write_sheet_data(const std::vector<Dimension>& heights) {
+        std::string& out = w_.buffer();
+        out += "<sheetData>";
+        const size_t n = order_.size();
+        size_t i = 0, h = 0;
+        const auto skip_unwritten = [&] {
+            while (i < n && !is_written_cell(*order_[i].cell)) ++i;
+        };
+        skip_unwritten();
+        while (i < n || h < heights.size()) {
+            uint32_t row = UINT32_MAX;
+            if (i < n) row = order_[i].row();
+            if (h < heights.size()) row = std::min(row, heights[h].index);
+            out += "<row r=\"";
+            xml::append_u64(out, row);
+            out += '"';
+            if (h < heights.size() && heights[h].index == row) {
+                out += " ht=\"";
+                xml::append_f64(out, heights[h].size);
+                out += "\" customHeight=\"1\"";
+                ++h;
+            }
+            out += '>';
+            while (i < n && order_[i].row() == row) {
+                if (auto ok = write_cell(i); !ok) return ok;
+                ++i;
+                skip_unwritten();
+            }
+            out += "</row>";
+        }
+        out += "</sheetData>";
+        return {};
+    }
+
+    Result<void> write_cell(size_t pos) {
+        const OrderedCell& oc = order_[pos];
+        const Cell& cell = *oc.cell;
+        std::string& out = w_.buffer();
+        out += "<c r=\"";
+        coords::append_a1(out, oc.row(), oc.col());
+        out += "\" s=\"";
+        xml::append_u64(out, styles_.cell_style(sheet_, pos, cell));
+        out += '"';
+        switch (kind_of(cell.value)) {
+        case ValueKind::Empty:
+            // A blank cell with a style of its own keeps its formatting.
+            out += "/>";
+            return {};
+        case ValueKind::String: {
+            const auto index = strings_.find(std::get<std::string>(cell.value));
+            if (!index) return fail(VelmoError::xml(cell_label(ws_.name, oc.row(), oc.col()) + ": text missing from the shared strings"));
+            out += " t=\"s\"><v>";
+            xml::append_u64(out, *index);
+            break;
+        }
+        case ValueKind::Number: {
+            const double v = std::get<double>(cell.value);
+            if (!std::isfinite(v))
+                return fail(VelmoError::invalid_format(cell_label(ws_.name, oc.row(), oc.col()) + ": the number " +
+                                                       xml::format_f64(v) + " cannot be stored in a workbook"));
+            out += "><v>";
+            xml::append_f64(out, v);
+            break;
+        }
+        case ValueKind::Bool:
+            out += std::get<bool>(cell.value) ? " t=\"b\"><v>1" : " t=\"b\"><v>0";
+            break;
+        case ValueKind::Formula: {
+            const std::string& f = std::get<Formula>(cell.value).text;
+            if (auto ok = check_xml_text(f, [&] { return cell_label(ws_.name, oc.row(), oc.col()); }); !ok) return ok;
+            out += "><f>";
+            xml::append_escaped_text(out, f);
+            out += "</f></c>";
+            return {};
+        }
+        default: {
+            auto serial = temporal::to_excel_serial(cell.value);
+            if (!serial) return fail(std::move(serial.error()));
+            out += "><v>";
+            xml::append_f64(out, *serial);
+            break;
+        }
+        }
+        out += "</v></c>";
+        return {};
+    }
+
+    void write_merged_ranges() {
+        if (ws_.merged_ranges.empty()) return;
+        w_.open("mergeCells").attr("count", ws_.merged_ranges.size()).close_start();
+        for (const std::string& range : ws_.merged_ranges) w_.empty("mergeCell", {{"ref", range}});
+        w_.end("mergeCells");
+    }
+
+    void write_conditional_formatting() {
+        const auto& blocks = ws_.conditional_formatting;
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            w_.start("conditionalFormatting", {{"sqref", blocks[b].sqref}});
+            for (size_t r = 0; r < blocks[b].rules.size(); ++r) {
+                const ConditionalRule& rule = blocks[b].rules[r];
+                w_.open("cfRule").attr("type", rule.rule_type);
+                if (rule.priority) w_.attr("priority", *rule.priority);
+                else w_.attr("priority", "1");
+                if (rule.op) w_.attr("operator", *rule.op);
+                if (auto dxf = styles_.rule_dxf_id(sheet_, b, r)) w_.attr("dxfId", *dxf);
+                if (rule.stop_if_true) w_.attr("stopIfTrue", "1");
+                for (const auto& [name, value] : rule.extra_attributes) w_.attr(name, value);
+                w_.close_start();
+                for (const std::string& f : rule.formulas) {
+                    w_.start("formula");
+                    w_.text(f);
+                    w_.end("formula");
+                }
+                w_.raw(rule.extra_children_xml);
+                w_.end("cfRule");
+            }
+            w_.end("conditionalFormatting");
+        }
+    }
+
+    void write_hyperlinks() {
+        if (rels_.hyperlinks.empty()) return;
+        w_.start("hyperlinks");
+        for (const HyperlinkRef& link : rels_.hyperlinks) {
+            const Hyperlink& h = *link.hyperlink;
+            w_.open("hyperlink").attr("ref", link.cell_ref);
+            if (link.rel_id) w_.attr("r:id", *link.rel_id);
+            if (h.location) w_.attr("location", *h.location);
+            if (h.tooltip) w_.attr("tooltip", *h.tooltip);
+            if (h.display) w_.attr("display", *h.display);
+            w_.close_empty();
+        }
+        w_.end("hyperlinks");
+    }
+
+    void write_table_parts() {
+        if (rels_.table_part_ids.empty()) return;
+        w_.open("tableParts").attr("count", rels_.table_part_ids.size()).close_start();
+        for (const std::string& id : rels_.table_part_ids) w_.empty("tablePart", {{"r:id", id}});
+        w_.end("tableParts");
+    }
+
+    const Worksheet& ws_;
+    const size_t sheet_;
+    const SheetCellOrder& order_;
+    const SharedStringTable& strings_;
+    const CollectedStyles& styles_;
+    const SheetPartRelIds& rels_;
+    xml::XmlWriter w_;
+};
+
+}  // namespace
+
+std::vector<HyperlinkRef> sheet_hyperlinks(const SheetCellOrder& order) {
+    std::vector<HyperlinkRef> links;
+    for (const OrderedCell& oc : order) {
+        const Hyperlink* h = oc.cell->hyperlink();
+        if (!h || (h->target.empty() && !h->location)) continue;
+        HyperlinkRef ref;
+        coords::append_a1(ref.cell_ref, oc.row(), oc.col());
+        ref.hyperlink = h;
+        links.push_back(std::move(ref));
+    }
+    return links;
+}
+
+std::vector<std::string> hyperlink_targets(const std::vector<HyperlinkRef>& links) {
+    std::vector<std::string> targets;
+    for (const HyperlinkRef& link : links)
+        if (!link.hyperlink->target.empty()) targets.push_back(link.hyperlink->target);
+    return targets;
+}
+
+void assign_hyperlink_rel_ids(std::vector<HyperlinkRef>& links, const std::vector<SheetRelEntry>& rels) {
+    auto rel = rels.begin();
+    const auto next_hyperlink_rel = [&] {
+        while (rel != rels.end() && rel->rel_type != kHyperlinkRelType) ++rel;
+    };
+    next_hyperlink_rel();
+    for (HyperlinkRef& link : links) {
+        link.rel_id.reset();
+        if (link.hyperlink->target.empty()) continue;
+        if (rel == rels.end()) continue;
+        link.rel_id = rel->id;
+        ++rel;
+        next_hyperlink_rel();
+    }
+}
+
+Result<std::string> write_sheet_xml(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order,
+                                    const SharedStringTable& strings, const CollectedStyles& styles,
+                                    const SheetPartRelIds& rel_ids) {
+    return SheetWriter(ws, sheet_index, order, strings, styles, rel_ids).write();
+}
+
+}  // namespace velmo::writer

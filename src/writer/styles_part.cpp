@@ -1,0 +1,155 @@
+#include "writer/styles_part.hpp"
+
+#include <cmath>
+
+#include "writer/text_check.hpp"
+
+namespace velmo::writer {
+
+namespace {
+
+constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+
+// Sizes and tints that are not finite would be written as "NaN" or "inf", which no reader
+// takes; they are treated as not given.
+bool positive_size(double size) { return std::isfinite(size) && size > 0; }
+
+void write_fill(xml::XmlWriter& w, const Fill& fill) {
+    w.start("fill");
+    w.start("patternFill", {{"patternType", fill.pattern_type}});
+    if (fill.fg_color) write_color(w, "fgColor", *fill.fg_color);
+    if (fill.bg_color) write_color(w, "bgColor", *fill.bg_color);
+    w.end("patternFill");
+    w.end("fill");
+}
+
+void write_font(xml::XmlWriter& w, const Font& font) {
+    w.start("font");
+    if (font.bold) w.empty("b");
+    if (font.italic) w.empty("i");
+    if (font.strike) w.empty("strike");
+    // A font that gives no size, name or colour reads as 11 point Calibri.
+    const bool sized = positive_size(font.size);
+    if (sized) w.open("sz").attr("val", font.size).close_empty();
+    else if (font.name.empty() && !font.color) w.empty("sz", {{"val", "11"}});
+    if (!font.name.empty()) w.empty("name", {{"val", font.name}});
+    else if (font.size <= 0 && !font.color) w.empty("name", {{"val", "Calibri"}});
+    if (font.color) write_color(w, "color", *font.color);
+    w.end("font");
+}
+
+Result<void> check_color(const std::optional<Color>& color, const auto& where) {
+    if (!color) return {};
+    if (const auto* argb = std::get_if<ColorArgb>(&*color)) return check_xml_text(argb->argb, where);
+    return {};
+}
+
+Result<void> check_font(const Font& font, const std::string& where) {
+    if (auto ok = check_xml_text(font.name, [&] { return where + " name"; }); !ok) return ok;
+    return check_color(font.color, [&] { return where + " colour"; });
+}
+
+Result<void> check_fill(const Fill& fill, const std::string& where) {
+    if (auto ok = check_xml_text(fill.pattern_type, [&] { return where + " pattern type"; }); !ok) return ok;
+    if (auto ok = check_color(fill.fg_color, [&] { return where + " foreground colour"; }); !ok) return ok;
+    return check_color(fill.bg_color, [&] { return where + " background colour"; });
+}
+
+Result<void> check_texts(const CollectedStyles& st) {
+    const auto numbered = [](std::string_view what, size_t i) { return "styles: " + std::string(what) + " " + std::to_string(i); };
+    for (const auto& [id, code] : st.num_fmts)
+        if (auto ok = check_xml_text(code, [&] { return numbered("number format", id); }); !ok) return ok;
+    for (size_t i = 0; i < st.fonts.size(); ++i)
+        if (auto ok = check_font(st.fonts[i], numbered("font", i)); !ok) return ok;
+    for (size_t i = 0; i < st.fills.size(); ++i)
+        if (auto ok = check_fill(st.fills[i], numbered("fill", i)); !ok) return ok;
+    for (size_t i = 0; i < st.dxfs.size(); ++i) {
+        const Dxf& d = st.dxfs[i];
+        if (d.font)
+            if (auto ok = check_font(*d.font, numbered("differential format", i) + " font"); !ok) return ok;
+        if (d.fill)
+            if (auto ok = check_fill(*d.fill, numbered("differential format", i) + " fill"); !ok) return ok;
+    }
+    return {};
+}
+
+}  // namespace
+
+void write_color(xml::XmlWriter& w, std::string_view element, const Color& color) {
+    w.open(element);
+    if (const auto* argb = std::get_if<ColorArgb>(&color)) {
+        w.attr("rgb", argb->argb);
+    } else if (const auto* indexed = std::get_if<ColorIndexed>(&color)) {
+        w.attr("indexed", indexed->index);
+    } else {
+        const auto& theme = std::get<ColorTheme>(color);
+        w.attr("theme", theme.theme);
+        if (theme.tint && std::isfinite(*theme.tint)) w.attr("tint", *theme.tint);
+    }
+    w.close_empty();
+}
+
+void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
+    w.start("dxf");
+    if (dxf.font) {
+        const Font& f = *dxf.font;
+        w.start("font");
+        if (f.bold) w.empty("b", {{"val", "1"}});
+        if (f.italic) w.empty("i", {{"val", "1"}});
+        if (f.strike) w.empty("strike");
+        if (positive_size(f.size)) w.open("sz").attr("val", f.size).close_empty();
+        if (!f.name.empty()) w.empty("name", {{"val", f.name}});
+        if (f.color) write_color(w, "color", *f.color);
+        w.end("font");
+    }
+    if (dxf.fill) write_fill(w, *dxf.fill);
+    w.end("dxf");
+}
+
+Result<std::string> write_styles_xml(const CollectedStyles& st) {
+    if (auto ok = check_texts(st); !ok) return fail(std::move(ok.error()));
+
+    auto w = xml::XmlWriter::with_declaration(1024 + 64 * (st.fonts.size() + st.fills.size() + st.cell_xfs.size()));
+    w.start("styleSheet", {{"xmlns", kMainNs}});
+
+    if (!st.num_fmts.empty()) {
+        w.open("numFmts").attr("count", st.num_fmts.size()).close_start();
+        for (const auto& [id, code] : st.num_fmts) w.open("numFmt").attr("numFmtId", id).attr("formatCode", code).close_empty();
+        w.end("numFmts");
+    }
+
+    w.open("fonts").attr("count", st.fonts.size()).close_start();
+    for (const Font& font : st.fonts) write_font(w, font);
+    w.end("fonts");
+
+    w.open("fills").attr("count", st.fills.size()).close_start();
+    for (const Fill& fill : st.fills) write_fill(w, fill);
+    w.end("fills");
+
+    w.raw("<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>");
+    w.raw("<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>");
+
+    w.open("cellXfs").attr("count", st.cell_xfs.size()).close_start();
+    for (const CellXf& xf : st.cell_xfs)
+        w.open("xf")
+            .attr("numFmtId", xf.num_fmt_id)
+            .attr("fontId", xf.font_id)
+            .attr("fillId", xf.fill_id)
+            .attr("borderId", "0")
+            .attr("xfId", "0")
+            .close_empty();
+    w.end("cellXfs");
+
+    w.raw("<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>");
+
+    if (!st.dxfs.empty()) {
+        w.open("dxfs").attr("count", st.dxfs.size()).close_start();
+        for (const Dxf& dxf : st.dxfs) write_dxf(w, dxf);
+        w.end("dxfs");
+    }
+
+    w.end("styleSheet");
+    return std::move(w).finish();
+}
+
+}  // namespace velmo::writer

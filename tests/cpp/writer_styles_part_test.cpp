@@ -1,0 +1,134 @@
+#include "writer/styles_part.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "support/xml_well_formed.hpp"
+
+using namespace velmo;
+using namespace velmo::writer;
+
+namespace {
+
+constexpr std::string_view kHead =
+    R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+    R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)";
+constexpr std::string_view kFixedMiddle =
+    R"(<borders count="1"><border><left/><right/><top/><bottom/><diagonal/></border></borders>)"
+    R"(<cellStyleXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/></cellStyleXfs>)";
+constexpr std::string_view kCellStyles =
+    R"(<cellStyles count="1"><cellStyle name="Normal" xfId="0" builtinId="0"/></cellStyles>)";
+
+CollectedStyles defaults() {
+    CollectedStyles st;
+    st.fonts = {Font{}};
+    st.fills = {Fill{"none", std::nullopt, std::nullopt}, Fill{"gray125", std::nullopt, std::nullopt}};
+    st.cell_xfs = {CellXf{}};
+    return st;
+}
+
+std::string fonts_of(const std::string& xml) {
+    const auto a = xml.find("<fonts"), b = xml.find("</fonts>");
+    return xml.substr(a, b + 8 - a);
+}
+
+std::string written(const CollectedStyles& st) {
+    auto xml = write_styles_xml(st);
+    EXPECT_TRUE(xml) << xml.error().message;
+    EXPECT_TRUE(test::parses_as_xml(*xml));
+    return *xml;
+}
+
+}  // namespace
+
+TEST(StylesPart, NewWorkbookExactText) {
+    EXPECT_EQ(written(defaults()),
+              std::string(kHead) +
+                  R"(<fonts count="1"><font><sz val="11"/><name val="Calibri"/></font></fonts>)"
+                  R"(<fills count="2"><fill><patternFill patternType="none"></patternFill></fill>)"
+                  R"(<fill><patternFill patternType="gray125"></patternFill></fill></fills>)" +
+                  std::string(kFixedMiddle) +
+                  R"(<cellXfs count="1"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/></cellXfs>)" +
+                  std::string(kCellStyles) + "</styleSheet>");
+}
+
+TEST(StylesPart, FontsNumberFormatsAndCellFormats) {
+    CollectedStyles st = defaults();
+    st.fonts = {
+        Font{"Arial", std::nullopt, 0, false, false, false},
+        Font{"", std::nullopt, 10.5, true, true, true},
+        Font{"", ColorTheme{1, -0.25}, 0, false, false, false},
+        Font{"", std::nullopt, std::nan(""), false, false, false},
+        Font{"A&B", ColorIndexed{8}, std::numeric_limits<double>::infinity(), false, false, false},
+    };
+    st.num_fmts = {{164, "yyyy-mm-dd"}, {170, "0.0\"<x>\""}};
+    st.cell_xfs = {CellXf{}, CellXf{4, 1, 170}};
+    const std::string xml = written(st);
+    EXPECT_EQ(fonts_of(xml),
+              R"(<fonts count="5">)"
+              R"(<font><name val="Arial"/></font>)"
+              R"(<font><b/><i/><strike/><sz val="10.5"/></font>)"
+              R"(<font><color theme="1" tint="-0.25"/></font>)"
+              R"(<font><sz val="11"/></font>)"
+              R"(<font><name val="A&amp;B"/><color indexed="8"/></font>)"
+              R"(</fonts>)");
+    EXPECT_NE(xml.find(std::string(kHead) +
+                       R"(<numFmts count="2"><numFmt numFmtId="164" formatCode="yyyy-mm-dd"/>)"
+                       R"(<numFmt numFmtId="170" formatCode="0.0&quot;&lt;x&gt;&quot;"/></numFmts><fonts)"),
+              std::string::npos);
+    EXPECT_NE(xml.find(R"(<xf numFmtId="170" fontId="4" fillId="1" borderId="0" xfId="0"/></cellXfs>)"),
+              std::string::npos);
+}
+
+TEST(StylesPart, FillsKeepBothColours) {
+    CollectedStyles st = defaults();
+    st.fills.push_back(Fill{"solid", ColorArgb{"FFff0000"}, ColorIndexed{64}});
+    st.fills.push_back(Fill{"darkGrid", std::nullopt, ColorTheme{3, std::nullopt}});
+    const std::string xml = written(st);
+    EXPECT_NE(xml.find(R"(<fill><patternFill patternType="solid"><fgColor rgb="FFff0000"/><bgColor indexed="64"/>)"
+                       R"(</patternFill></fill>)"),
+              std::string::npos);
+    EXPECT_NE(xml.find(R"(<fill><patternFill patternType="darkGrid"><bgColor theme="3"/></patternFill></fill></fills>)"),
+              std::string::npos);
+}
+
+TEST(StylesPart, DifferentialFormats) {
+    CollectedStyles st = defaults();
+    st.dxfs = {
+        Dxf{Font{"Arial", ColorArgb{"FF000000"}, 9, true, true, true}, Fill{"solid", ColorArgb{"FFFFFF00"}, ColorArgb{"FF0000FF"}}},
+        Dxf{Font{}, std::nullopt},
+        Dxf{},
+    };
+    const std::string xml = written(st);
+    EXPECT_NE(xml.find(std::string(kCellStyles) +
+                       R"(<dxfs count="3"><dxf><font><b val="1"/><i val="1"/><strike/><sz val="9"/><name val="Arial"/>)"
+                       R"(<color rgb="FF000000"/></font><fill><patternFill patternType="solid"><fgColor rgb="FFFFFF00"/>)"
+                       R"(<bgColor rgb="FF0000FF"/></patternFill></fill></dxf><dxf><font></font></dxf><dxf></dxf></dxfs>)"
+                       R"(</styleSheet>)"),
+              std::string::npos);
+}
+
+TEST(StylesPart, ColourTints) {
+    xml::XmlWriter w;
+    write_color(w, "color", ColorTheme{1, std::nullopt});
+    write_color(w, "color", ColorTheme{2, 0.4});
+    write_color(w, "color", ColorTheme{2, std::nan("")});  // not writable: left out
+    EXPECT_EQ(w.buffer(), R"(<color theme="1"/><color theme="2" tint="0.4"/><color theme="2"/>)");
+}
+
+TEST(StylesPart, RefusesTextsXmlCannotCarry) {
+    CollectedStyles st = defaults();
+    st.fills.push_back(Fill{"so\x01lid", std::nullopt, std::nullopt});
+    auto r = write_styles_xml(st);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind, ErrorKind::InvalidFormat);
+    EXPECT_EQ(r.error().message, "styles: fill 2 pattern type: text holds U+0001, which XML does not allow (offset 2)");
+
+    st = defaults();
+    st.dxfs = {Dxf{Font{"\xC3", std::nullopt, 0, false, false, false}, std::nullopt}};
+    r = write_styles_xml(st);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().message, "styles: differential format 0 font name: text is not valid UTF-8 (byte 0xC3 at offset 0)");
+}
