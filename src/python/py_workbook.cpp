@@ -7,6 +7,7 @@
 #include "python/guard.hpp"
 #include "python/objects.hpp"
 #include "python/py_defined_names.hpp"
+#include "python/py_save.hpp"
 #include "python/py_worksheet.hpp"
 #include "python/pyref.hpp"
 #include "reader/reader.hpp"
@@ -91,6 +92,8 @@ PyObject* workbook_defined_names(PyObject* self) {
     return make_defined_names(unbox<WorkbookHandle>(self), std::nullopt);
 }
 
+PyMethodDef workbook_methods[] = {workbook_save_method(), {nullptr, nullptr, 0, nullptr}};
+
 PyGetSetDef workbook_getset[] = {
     {"active", getter<workbook_active>, nullptr, nullptr, nullptr},
     {"sheetnames", getter<workbook_sheetnames>, nullptr, nullptr, nullptr},
@@ -104,6 +107,7 @@ PyType_Slot workbook_slots[] = {
     {Py_tp_new, slot(new_slot<workbook_new>)},
     {Py_tp_dealloc, slot(box_dealloc<WorkbookHandle>)},
     {Py_tp_getset, workbook_getset},
+    {Py_tp_methods, workbook_methods},
     {Py_mp_subscript, slot(binary_slot<workbook_subscript>)},
     {0, nullptr},
 };

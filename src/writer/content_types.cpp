@@ -1,0 +1,197 @@
+#include "writer/content_types.hpp"
+
+#include <optional>
+#include <utility>
+
+#include "reader/xml/tokenizer.hpp"
+#include "reader/xml/utf8.hpp"
+#include "writer/xml/xml_writer.hpp"
+
+namespace velmo::writer {
+namespace {
+
+std::string numbered(std::string_view prefix, size_t n, std::string_view suffix) {
+    std::string s(prefix);
+    xml::append_u64(s, n);
+    s += suffix;
+    return s;
+}
+
+std::string sheet_part(size_t n) { return numbered("/xl/worksheets/sheet", n, ".xml"); }
+std::string comments_part(size_t n) { return numbered("/xl/comments", n, ".xml"); }
+std::string table_part(size_t k) { return numbered("/xl/tables/table", k, ".xml"); }
+
+constexpr std::string_view kWorkbookPart = "/xl/workbook.xml";
+constexpr std::string_view kStylesPart = "/xl/styles.xml";
+constexpr std::string_view kSharedStringsPart = "/xl/sharedStrings.xml";
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+void append_override(std::string& out, std::string_view part, std::string_view type) {
+    out += "<Override PartName=\"";
+    xml::append_escaped_attr(out, part);
+    out += "\" ContentType=\"";
+    out += type;
+    out += "\"/>";
+}
+
+void append_default(std::string& out, std::string_view ext, std::string_view type) {
+    out += "<Default Extension=\"";
+    out += ext;
+    out += "\" ContentType=\"";
+    out += type;
+    out += "\"/>";
+}
+
+// An Override element of the source: where it lies and what it names.
+struct SourceOverride {
+    size_t begin = 0;
+    size_t end = 0;
+    std::optional<std::string> part_name;
+};
+
+}  // namespace
+
+std::string PartNameSet::normalize(std::string_view name) {
+    if (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    std::string out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c == '%' && i + 2 < name.size()) {
+            const int hi = hex_value(name[i + 1]);
+            const int lo = hex_value(name[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                c = static_cast<char>(hi * 16 + lo);
+                i += 2;
+            }
+        }
+        out += ascii_lower(c);
+    }
+    return out;
+}
+
+std::string generated_content_types_xml(const WrittenParts& parts) {
+    xml::XmlWriter w = xml::XmlWriter::with_declaration(1024 + 160 * (parts.sheet_count + parts.table_count));
+    w.start("Types", {{"xmlns", kContentTypesNs}});
+    w.empty("Default", {{"Extension", "rels"}, {"ContentType", content_type::kRels}});
+    w.empty("Default", {{"Extension", "xml"}, {"ContentType", content_type::kXml}});
+    if (!parts.comment_sheets.empty()) w.empty("Default", {{"Extension", "vml"}, {"ContentType", content_type::kVml}});
+    w.empty("Override", {{"PartName", kWorkbookPart}, {"ContentType", content_type::kWorkbook}});
+    w.empty("Override", {{"PartName", kStylesPart}, {"ContentType", content_type::kStyles}});
+    if (parts.has_strings)
+        w.empty("Override", {{"PartName", kSharedStringsPart}, {"ContentType", content_type::kSharedStrings}});
+    for (size_t n = 1; n <= parts.sheet_count; ++n)
+        w.empty("Override", {{"PartName", sheet_part(n)}, {"ContentType", content_type::kWorksheet}});
+    for (size_t n : parts.comment_sheets)
+        w.empty("Override", {{"PartName", comments_part(n)}, {"ContentType", content_type::kComments}});
+    for (size_t k = 1; k <= parts.table_count; ++k)
+        w.empty("Override", {{"PartName", table_part(k)}, {"ContentType", content_type::kTable}});
+    w.end("Types");
+    return std::move(w.buffer());
+}
+
+std::string generated_package_rels_xml() {
+    xml::XmlWriter w = xml::XmlWriter::with_declaration(320);
+    w.start("Relationships", {{"xmlns", kPackageRelsNs}});
+    w.empty("Relationship", {{"Id", "rId1"}, {"Type", kOfficeDocumentRelType}, {"Target", "xl/workbook.xml"}});
+    w.end("Relationships");
+    return std::move(w.buffer());
+}
+
+Result<std::string> patch_content_types(std::string_view source, const WrittenParts& parts, const PartNameSet& package) {
+    if (auto bad = xml::check_utf8(source))
+        return fail(VelmoError::io(std::string(kContentTypesEntry) + ": " + xml::utf8_error_message(*bad)));
+
+    // Walk the root's children, noting each Default's extension and each Override's extent.
+    std::unordered_set<std::string> default_exts;
+    std::vector<SourceOverride> overrides;
+    std::optional<size_t> root_end;
+    {
+        // A root left open is reported below as having no end tag, not as malformed XML.
+        xml::Tokenizer tok(source, {.trim_text = false, .allow_unclosed_at_eof = true});
+        xml::Event ev;
+        bool seen_root = false;
+        std::optional<SourceOverride> open_override;
+        while (tok.next(ev)) {
+            const size_t depth = tok.depth();
+            if (ev.is_tag() && !seen_root) {
+                seen_root = true;
+                if (ev.local_name != "Types")
+                    return fail(VelmoError::zip(std::string(kContentTypesEntry) + " has no Types root"));
+                if (ev.kind == xml::EventKind::Empty) break;
+                continue;
+            }
+            const bool child_tag = ev.is_tag() && depth == (ev.kind == xml::EventKind::Start ? 2u : 1u);
+            if (child_tag && ev.local_name == "Default") {
+                auto ext = xml::attr_string(ev, "Extension");
+                if (!ext) return fail(std::move(ext.error()));
+                if (*ext) default_exts.insert(PartNameSet::normalize(**ext));
+            } else if (child_tag && ev.local_name == "Override") {
+                auto name = xml::attr_string(ev, "PartName");
+                if (!name) return fail(std::move(name.error()));
+                SourceOverride o{ev.offset, ev.offset + ev.raw.size(), std::move(*name)};
+                if (ev.kind == xml::EventKind::Empty) overrides.push_back(std::move(o));
+                else open_override = std::move(o);
+            } else if (ev.kind == xml::EventKind::End && depth == 1 && open_override) {
+                open_override->end = ev.offset + ev.raw.size();
+                overrides.push_back(std::move(*open_override));
+                open_override.reset();
+            } else if (ev.kind == xml::EventKind::End && depth == 0) {
+                root_end = ev.offset;
+            }
+        }
+        if (!tok.ok()) return fail(tok.error());
+    }
+    if (!root_end) return fail(VelmoError::zip(std::string(kContentTypesEntry) + " has no </Types> to insert before"));
+
+    // Table parts are numbered afresh at every save, so no old declaration of one can be right;
+    // and a declaration of a part the package no longer holds would name nothing.
+    PartNameSet declared;
+    std::vector<std::pair<size_t, size_t>> removed;
+    for (const auto& o : overrides) {
+        if (!o.part_name) continue;
+        const std::string norm = PartNameSet::normalize(*o.part_name);
+        if (norm.starts_with("xl/tables/") || !package.contains(*o.part_name)) {
+            removed.emplace_back(o.begin, o.end);
+        } else {
+            declared.add(*o.part_name);
+        }
+    }
+
+    std::string added;
+    if (!default_exts.contains("rels")) append_default(added, "rels", content_type::kRels);
+    if (!parts.comment_sheets.empty() && !default_exts.contains("vml")) append_default(added, "vml", content_type::kVml);
+    auto declare = [&](const std::string& part, std::string_view type) {
+        if (declared.contains(part)) return;
+        append_override(added, part, type);
+        declared.add(part);
+    };
+    declare(std::string(kWorkbookPart), content_type::kWorkbook);
+    declare(std::string(kStylesPart), content_type::kStyles);
+    for (size_t n = 1; n <= parts.sheet_count; ++n) declare(sheet_part(n), content_type::kWorksheet);
+    for (size_t n : parts.comment_sheets) declare(comments_part(n), content_type::kComments);
+    for (size_t k = 1; k <= parts.table_count; ++k) append_override(added, table_part(k), content_type::kTable);
+    if (parts.has_strings) declare(std::string(kSharedStringsPart), content_type::kSharedStrings);
+
+    std::string out;
+    out.reserve(source.size() + added.size());
+    size_t at = 0;
+    for (const auto& [begin, end] : removed) {
+        out.append(source.substr(at, begin - at));
+        at = end;
+    }
+    out.append(source.substr(at, *root_end - at));
+    out += added;
+    out.append(source.substr(*root_end));
+    return out;
+}
+
+}  // namespace velmo::writer

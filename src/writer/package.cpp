@@ -1,0 +1,279 @@
+#include "writer/package.hpp"
+
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "reader/sheet_rels.hpp"
+#include "reader/workbook_rels.hpp"
+#include "writer/cell_order.hpp"
+#include "writer/comments_part.hpp"
+#include "writer/content_types.hpp"
+#include "writer/defined_names_block.hpp"
+#include "writer/shared_strings.hpp"
+#include "writer/sheet_part.hpp"
+#include "writer/sheet_rels_writer.hpp"
+#include "writer/styles_collect.hpp"
+#include "writer/styles_part.hpp"
+#include "writer/table_part.hpp"
+#include "writer/text_check.hpp"
+#include "writer/xml/xml_writer.hpp"
+#include "zip/archive_reader.hpp"
+#include "zip/archive_writer.hpp"
+
+namespace velmo::writer {
+namespace {
+
+constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr std::string_view kOfficeRelsNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr std::string_view kStylesRelType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles";
+constexpr std::string_view kWorksheetRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+constexpr std::string_view kSharedStringsRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings";
+
+constexpr std::string_view kWorkbookEntry = "xl/workbook.xml";
+constexpr std::string_view kWorkbookRelsEntry = "xl/_rels/workbook.xml.rels";
+constexpr std::string_view kStylesEntry = "xl/styles.xml";
+constexpr std::string_view kSharedStringsEntry = "xl/sharedStrings.xml";
+
+std::string numbered(std::string_view prefix, uint64_t n, std::string_view suffix) {
+    std::string s(prefix);
+    xml::append_u64(s, n);
+    s += suffix;
+    return s;
+}
+
+std::string sheet_entry(size_t n) { return numbered("xl/worksheets/sheet", n, ".xml"); }
+std::string sheet_rels_entry(size_t n) { return numbered("xl/worksheets/_rels/sheet", n, ".xml.rels"); }
+
+// Everything about one sheet that is decided before the first entry is written.
+struct SheetPlan {
+    bool has_comments = false;
+    SettledSheetRels rels;
+    std::vector<uint64_t> table_parts;  // part number of each table, in table order
+};
+
+// An archive open for copying whose failures to open are reported as the save reports them:
+// Io when the file cannot be opened, Zip when it is not a readable archive.
+Result<zip::ArchiveReader> open_source(const std::string& path) {
+    auto archive = zip::ArchiveReader::open(path);
+    if (!archive) {
+        VelmoError e = std::move(archive.error());
+        if (e.kind != ErrorKind::Io && e.kind != ErrorKind::Zip) e = VelmoError::zip(e.display());
+        return fail(std::move(e));
+    }
+    return archive;
+}
+
+// The source's own worksheet parts and their relationships parts, wherever the source put them:
+// this save replaces them all, so none may be copied (an old part would carry relationships to
+// parts that are renumbered or gone). Best effort: a source that no longer says where its sheets
+// are leaves only the numbered names to skip.
+std::unordered_set<std::string> source_sheet_entries(const zip::ArchiveReader& src) {
+    std::unordered_set<std::string> out;
+    const zip::Entry* wb = src.find(kWorkbookEntry);
+    const zip::Entry* rels = src.find(kWorkbookRelsEntry);
+    if (!wb || !rels) return out;
+    auto wb_xml = src.read(*wb);
+    auto rels_xml = src.read(*rels);
+    if (!wb_xml || !rels_xml) return out;
+    auto refs = reader::parse_sheet_refs(*wb_xml, *rels_xml);
+    if (!refs) return out;
+    for (const auto& ref : refs->sheets) {
+        out.insert(ref.path);
+        out.insert(reader::sheet_rels_path(ref.path));
+    }
+    return out;
+}
+
+// Whether a source entry is one this save regenerates (or deliberately drops) rather than copies.
+bool regenerated(std::string_view name, size_t sheet_count, const std::unordered_set<std::string>& written,
+                 const std::unordered_set<std::string>& source_sheets) {
+    if (written.contains(std::string(name))) return true;
+    if (name == kWorkbookEntry || name == kWorkbookRelsEntry || name == kStylesEntry || name == kSharedStringsEntry)
+        return true;
+    if (name.starts_with("xl/tables/")) return true;
+    if (source_sheets.contains(std::string(name))) return true;
+    // "xl/worksheets/sheet{k}.xml" and its relationships part for k in 1..N, in the plain
+    // decimal form this save writes.
+    auto numbered_in_range = [&](std::string_view prefix, std::string_view suffix) {
+        if (!name.starts_with(prefix) || !name.ends_with(suffix) || name.size() <= prefix.size() + suffix.size())
+            return false;
+        const std::string_view digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (digits.front() == '0' || digits.size() > 19) return false;
+        uint64_t k = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') return false;
+            k = k * 10 + static_cast<uint64_t>(c - '0');
+        }
+        return k >= 1 && k <= sheet_count;
+    };
+    return numbered_in_range("xl/worksheets/sheet", ".xml") ||
+           numbered_in_range("xl/worksheets/_rels/sheet", ".xml.rels");
+}
+
+// Adds a built part as an entry; a part that failed to build fails the save with its error.
+Result<void> add_part(zip::ArchiveWriter& zw, std::string_view name, Result<std::string> part) {
+    if (!part) return fail(std::move(part.error()));
+    return zw.add(name, *part);
+}
+
+}  // namespace
+
+Result<std::string> write_workbook_xml(const Workbook& wb) {
+    for (const Worksheet& ws : wb.sheets) {
+        auto ok = check_xml_text(ws.name, [&] { return "the title of " + sheet_label(ws.name); });
+        if (!ok) return fail(std::move(ok.error()));
+    }
+    xml::XmlWriter w = xml::XmlWriter::with_declaration(512 + 96 * wb.sheets.size());
+    w.start("workbook", {{"xmlns", kMainNs}, {"xmlns:r", kOfficeRelsNs}});
+    w.start("bookViews");
+    w.empty("workbookView", {{"activeTab", "0"}});
+    w.end("bookViews");
+    w.start("sheets");
+    for (size_t i = 0; i < wb.sheets.size(); ++i) {
+        const std::string rid = numbered("rId", i + 2, "");
+        w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", rid).close_empty();
+    }
+    w.end("sheets");
+    if (auto ok = write_defined_names_block(w, wb.sheets, wb.defined_names, wb.raw_defined_names); !ok)
+        return fail(std::move(ok.error()));
+    w.end("workbook");
+    return std::move(w).finish();
+}
+
+std::string write_workbook_rels_xml(size_t sheet_count, bool has_strings) {
+    xml::XmlWriter w = xml::XmlWriter::with_declaration(320 + 160 * sheet_count);
+    w.start("Relationships", {{"xmlns", kPackageRelsNs}});
+    w.empty("Relationship", {{"Id", "rId1"}, {"Type", kStylesRelType}, {"Target", "styles.xml"}});
+    for (size_t n = 1; n <= sheet_count; ++n) {
+        const std::string id = numbered("rId", n + 1, "");
+        const std::string target = numbered("worksheets/sheet", n, ".xml");
+        w.empty("Relationship", {{"Id", id}, {"Type", kWorksheetRelType}, {"Target", target}});
+    }
+    if (has_strings) {
+        const std::string id = numbered("rId", sheet_count + 2, "");
+        w.empty("Relationship", {{"Id", id}, {"Type", kSharedStringsRelType}, {"Target", "sharedStrings.xml"}});
+    }
+    w.end("Relationships");
+    return std::move(w.buffer());
+}
+
+Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source) {
+    const size_t sheet_count = wb.sheets.size();
+
+    // Everything shared by several parts, worked out once, in one cell order per sheet so that
+    // two saves of one workbook give the same bytes.
+    auto orders = order_workbook_cells(wb);
+    if (!orders) return fail(std::move(orders.error()));
+    auto strings = build_shared_strings(wb, *orders);
+    if (!strings) return fail(std::move(strings.error()));
+    auto styles = collect_styles(wb, source.has_value(), *orders);
+    if (!styles) return fail(std::move(styles.error()));
+    const TableNumbering tables = assign_table_ids(wb.sheets);
+
+    WrittenParts parts;
+    parts.sheet_count = sheet_count;
+    parts.has_strings = !strings->empty();
+    parts.table_count = tables.table_count;
+
+    std::vector<SheetPlan> plans(sheet_count);
+    for (size_t i = 0; i < sheet_count; ++i) {
+        SheetPlan& plan = plans[i];
+        plan.has_comments = has_comments(wb.sheets[i]);
+        if (plan.has_comments) parts.comment_sheets.push_back(i + 1);
+        plan.table_parts = tables.part_numbers(i);
+        auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts);
+        if (!rels) return fail(std::move(rels.error()));
+        plan.rels = std::move(*rels);
+    }
+
+    // The names this save writes, known before the first is written, so that the content types
+    // declare exactly what the package will hold.
+    std::unordered_set<std::string> written{std::string(kWorkbookEntry), std::string(kWorkbookRelsEntry),
+                                            std::string(kStylesEntry)};
+    if (parts.has_strings) written.insert(std::string(kSharedStringsEntry));
+    for (size_t i = 0; i < sheet_count; ++i) {
+        written.insert(sheet_entry(i + 1));
+        if (plans[i].has_comments) {
+            written.insert(comments_part_name(i));
+            written.insert(vml_drawing_part_name(i));
+        }
+        for (uint64_t k : plans[i].table_parts) written.insert(table_part_name(k));
+        if (!plans[i].rels.entries.empty()) written.insert(sheet_rels_entry(i + 1));
+    }
+
+    zip::ArchiveWriter zw(out);
+
+    std::optional<zip::ArchiveReader> src;
+    std::vector<const zip::Entry*> to_copy;
+    if (!source) {
+        if (auto r = zw.add(kContentTypesEntry, generated_content_types_xml(parts)); !r) return r;
+        if (auto r = zw.add(kPackageRelsEntry, generated_package_rels_xml()); !r) return r;
+    } else {
+        auto opened = open_source(*source);
+        if (!opened) return fail(std::move(opened.error()));
+        src.emplace(std::move(*opened));
+
+        const auto source_sheets = source_sheet_entries(*src);
+        PartNameSet package;
+        for (const auto& name : written) package.add(name);
+        for (const zip::Entry& e : src->entries()) {
+            if (regenerated(e.name, sheet_count, written, source_sheets)) continue;
+            to_copy.push_back(&e);
+            package.add(e.name);
+        }
+
+        const zip::Entry* ct = src->find(kContentTypesEntry);
+        if (!ct) return fail(VelmoError::zip(std::string(kContentTypesEntry) + ": file not found"));
+        auto text = src->read(*ct);
+        if (!text) return fail(std::move(text.error()));
+        auto patched = patch_content_types(*text, parts, package);
+        if (!patched) return fail(std::move(patched.error()));
+        // Carried over raw, in its place among the copied entries, when nothing needs declaring
+        // or removing; written first, patched, otherwise.
+        const bool needs_patch = parts.has_strings || !parts.comment_sheets.empty() || parts.table_count > 0 ||
+                                 *patched != *text;
+        if (needs_patch) {
+            if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
+            std::erase(to_copy, ct);
+        }
+    }
+
+    if (auto r = add_part(zw, kWorkbookEntry, write_workbook_xml(wb)); !r) return r;
+    if (auto r = zw.add(kWorkbookRelsEntry, write_workbook_rels_xml(sheet_count, parts.has_strings)); !r)
+        return r;
+    if (auto r = add_part(zw, kStylesEntry, write_styles_xml(*styles)); !r) return r;
+    if (parts.has_strings) {
+        if (auto r = add_part(zw, kSharedStringsEntry, write_shared_strings_xml(*strings)); !r) return r;
+    }
+
+    for (size_t i = 0; i < sheet_count; ++i) {
+        const Worksheet& ws = wb.sheets[i];
+        const SheetPlan& plan = plans[i];
+        const SheetCellOrder& order = (*orders)[i];
+        if (auto r = add_part(zw, sheet_entry(i + 1), write_sheet_xml(ws, i, order, *strings, *styles, plan.rels.ids)); !r)
+            return r;
+        if (plan.has_comments) {
+            if (auto r = add_part(zw, comments_part_name(i), write_comments_xml(ws, order)); !r) return r;
+            if (auto r = zw.add(vml_drawing_part_name(i), write_vml_drawing(order)); !r) return r;
+        }
+        for (size_t t = 0; t < ws.tables.size(); ++t) {
+            const TablePlan& tp = tables.sheets[i][t];
+            if (auto r = add_part(zw, table_part_name(tp.part_number), table_part_bytes(ws.tables[t], tp)); !r) return r;
+        }
+        if (!plan.rels.entries.empty()) {
+            if (auto r = add_part(zw, sheet_rels_entry(i + 1), write_sheet_rels(plan.rels.entries, ws.name)); !r) return r;
+        }
+    }
+
+    for (const zip::Entry* e : to_copy) {
+        auto raw = src->read_raw(*e);
+        if (!raw) return fail(std::move(raw.error()));
+        if (auto r = zw.add_raw(*e, *raw); !r) return r;
+    }
+    return zw.finish();
+}
+
+}  // namespace velmo::writer

@@ -1,0 +1,37 @@
+#pragma once
+// Assembling a whole package: every part the model covers, regenerated in a fixed order, then
+// every other entry of the source package copied raw.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "model/error.hpp"
+#include "model/workbook.hpp"
+#include "zip/output.hpp"
+
+namespace velmo::writer {
+
+// Writes the package of `wb` into `out` and finishes the archive.
+//
+// Entries, in order: "[Content_Types].xml" and "_rels/.rels" (generated without a source; with
+// one, the source's content types are written here only when they need a patch), the workbook
+// part and its relationships, the styles, the shared strings (when any cell holds text), then per
+// sheet its part, comments and legacy drawing, table parts and relationships part (when its
+// settled list is not empty), and last, with a source, every source entry this save does not
+// regenerate, raw and in source order. The source's table parts, shared strings, worksheet parts
+// and worksheet relationships parts are never copied.
+//
+// `source` is the package the workbook was loaded from; it is opened again here (Io when it is
+// gone, Zip when it is no longer a readable archive or lacks its content types).
+Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source);
+
+// The workbook part "xl/workbook.xml": the sheets (ids 1..N, relationships rId2..rId{N+1}), the
+// first sheet active, and the defined names. InvalidFormat naming the sheet for a title XML
+// cannot carry.
+Result<std::string> write_workbook_xml(const Workbook& wb);
+
+// "xl/_rels/workbook.xml.rels": styles rId1, sheets rId2..rId{N+1}, shared strings rId{N+2}.
+std::string write_workbook_rels_xml(size_t sheet_count, bool has_strings);
+
+}  // namespace velmo::writer

@@ -1,0 +1,154 @@
+"""Structural checks of a saved package, shared by every save test.
+
+check_package(path) raises AssertionError listing every problem found:
+- every XML part (.xml, .rels, .vml) is well-formed;
+- every part has exactly one content type (one Override, or else one Default for its extension),
+  and no Override names a part the package lacks;
+- every internal relationship target exists, and ids are unique within a relationships part;
+- every r:id that the workbook part or a worksheet part uses names one of its relationships.
+"""
+
+import posixpath
+import re
+import urllib.parse
+import xml.parsers.expat
+import zipfile
+from xml.etree import ElementTree
+
+CT_NS = "{http://schemas.openxmlformats.org/package/2006/content-types}"
+REL_NS = "{http://schemas.openxmlformats.org/package/2006/relationships}"
+R_ID = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id"
+
+XML_SUFFIXES = (".xml", ".rels", ".vml")
+
+
+def _part_key(name):
+    """Part names compare without the leading slash, with %XX decoded and ASCII case ignored."""
+    return urllib.parse.unquote(name.lstrip("/")).lower()
+
+
+def _well_formed(data):
+    parser = xml.parsers.expat.ParserCreate()
+    try:
+        parser.Parse(data, True)
+    except xml.parsers.expat.ExpatError as e:
+        return str(e)
+    return None
+
+
+def _source_of_rels(rels_name):
+    """"xl/_rels/workbook.xml.rels" -> "xl/workbook.xml"; "_rels/.rels" -> ""."""
+    folder, base = posixpath.split(rels_name)
+    parent = posixpath.dirname(folder)
+    return posixpath.join(parent, base[: -len(".rels")]) if base != ".rels" else ""
+
+
+def _resolve(source_part, target):
+    target = urllib.parse.unquote(target.split("#", 1)[0])
+    if target.startswith("/"):
+        return posixpath.normpath(target.lstrip("/"))
+    base = posixpath.dirname(source_part)
+    return posixpath.normpath(posixpath.join(base, target)).lstrip("/")
+
+
+def package_problems(path):
+    problems = []
+    with zipfile.ZipFile(path) as z:
+        infos = z.infolist()
+        names = [i.filename for i in infos]
+        if len(set(names)) != len(names):
+            problems.append("duplicate entry names")
+        parts = {n: z.read(n) for n in names if not n.endswith("/")}
+
+    keys = {_part_key(n): n for n in parts}
+
+    for name, data in parts.items():
+        if name.lower().endswith(XML_SUFFIXES):
+            err = _well_formed(data)
+            if err:
+                problems.append(f"{name}: not well-formed: {err}")
+
+    # Content types.
+    ct = parts.get("[Content_Types].xml")
+    if ct is None:
+        problems.append("no [Content_Types].xml")
+    elif not _well_formed(ct):
+        root = ElementTree.fromstring(ct)
+        defaults = {}
+        overrides = {}
+        for el in root:
+            if el.tag == CT_NS + "Default":
+                ext = el.get("Extension", "").lower()
+                if ext in defaults:
+                    problems.append(f"content types: Default {ext} declared twice")
+                defaults[ext] = el.get("ContentType")
+            elif el.tag == CT_NS + "Override":
+                key = _part_key(el.get("PartName", ""))
+                if key in overrides:
+                    problems.append(f"content types: {el.get('PartName')} declared twice")
+                overrides[key] = el.get("ContentType")
+                if key not in keys:
+                    problems.append(f"content types: Override names missing part {el.get('PartName')}")
+        for name in parts:
+            if name == "[Content_Types].xml":
+                continue
+            base = posixpath.basename(name)
+            ext = base.rpartition(".")[2].lower() if "." in base else ""
+            if _part_key(name) not in overrides and ext not in defaults:
+                problems.append(f"content types: {name} has no content type")
+
+    # Relationships.
+    rel_ids = {}
+    for name, data in parts.items():
+        if not name.endswith(".rels") or _well_formed(data):
+            continue
+        source = _source_of_rels(name)
+        ids = set()
+        for rel in ElementTree.fromstring(data).iter(REL_NS + "Relationship"):
+            rid = rel.get("Id")
+            if rid in ids:
+                problems.append(f"{name}: id {rid} used twice")
+            ids.add(rid)
+            if rel.get("TargetMode") == "External" or rel.get("Target", "").startswith("#"):
+                continue
+            target = _resolve(source, rel.get("Target", ""))
+            if _part_key(target) not in keys:
+                problems.append(f"{name}: {rid} targets missing part {target}")
+        rel_ids[source] = ids
+
+    # References from the workbook and worksheet parts into their relationships.
+    for name, data in parts.items():
+        if not (name == "xl/workbook.xml" or re.fullmatch(r"xl/worksheets/[^/]+\.xml", name)):
+            continue
+        if _well_formed(data):
+            continue
+        known = rel_ids.get(name, set())
+        for el in ElementTree.fromstring(data).iter():
+            rid = el.get(R_ID)
+            if rid is not None and rid not in known:
+                problems.append(f"{name}: r:id {rid} has no relationship")
+    return problems
+
+
+def check_package(path):
+    problems = package_problems(path)
+    assert not problems, f"{path}:\n  " + "\n  ".join(problems)
+
+
+def entry_names(path):
+    with zipfile.ZipFile(path) as z:
+        return [i.filename for i in z.infolist()]
+
+
+def raw_entries(path):
+    """name -> (compress_type, CRC, stored bytes), read without decompressing."""
+    out = {}
+    with open(path, "rb") as f, zipfile.ZipFile(path) as z:
+        for info in z.infolist():
+            f.seek(info.header_offset)
+            header = f.read(30)
+            name_len = int.from_bytes(header[26:28], "little")
+            extra_len = int.from_bytes(header[28:30], "little")
+            f.seek(info.header_offset + 30 + name_len + extra_len)
+            out[info.filename] = (info.compress_type, info.CRC, f.read(info.compress_size))
+    return out

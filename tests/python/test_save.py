@@ -1,0 +1,371 @@
+import os
+import pathlib
+import stat
+import zipfile
+from xml.etree import ElementTree
+
+import pytest
+from python_calamine import CalamineWorkbook
+
+import velmo
+from package_check import check_package, entry_names, raw_entries
+
+MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+REL = "{http://schemas.openxmlformats.org/package/2006/relationships}"
+RELTYPE = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
+
+# Entries a save always regenerates (or never copies) when the source holds them.
+REGENERATED_PREFIXES = ("xl/worksheets/", "xl/tables/")
+REGENERATED = {"xl/workbook.xml", "xl/_rels/workbook.xml.rels", "xl/styles.xml", "xl/sharedStrings.xml",
+               "[Content_Types].xml"}
+
+
+def saved(wb, path):
+    assert wb.save(str(path)) is None
+    check_package(path)
+    return str(path)
+
+
+def read_part(path, name):
+    with zipfile.ZipFile(path) as z:
+        return z.read(name)
+
+
+def rels_of(path, name):
+    root = ElementTree.fromstring(read_part(path, name))
+    return [(r.get("Id"), r.get("Type").rsplit("/", 1)[1], r.get("Target"), r.get("TargetMode"))
+            for r in root.iter(REL + "Relationship")]
+
+
+def leftover_temporaries(folder):
+    return [p.name for p in pathlib.Path(folder).iterdir() if p.name.startswith(".tmp")]
+
+
+CT_HEAD = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+           '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+           '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+           '<Default Extension="xml" ContentType="application/xml"/>'
+           '<Default Extension="bin" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.printerSettings"/>'
+           '<Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>'
+           '<Override PartName="/xl/styles.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml"/>')
+WS_CT = "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"
+STYLES = ('<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+          '<fonts count="1"><font><sz val="11"/><name val="Calibri"/></font></fonts>'
+          '<fills count="1"><fill><patternFill patternType="none"/></fill></fills>'
+          '<cellXfs count="1"><xf numFmtId="0" fontId="0" fillId="0"/></cellXfs></styleSheet>')
+
+
+def rel(rid, kind, target, mode=None):
+    extra = f' TargetMode="{mode}"' if mode else ""
+    return f'<Relationship Id="{rid}" Type="{RELTYPE}{kind}" Target="{target}"{extra}/>'
+
+
+def rels(*items):
+    return '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">' + "".join(items) + "</Relationships>"
+
+
+def hand_made(path, sheets, extra=(), content_types=None):
+    """A package whose sheets are (title, part name, sheet data xml, relationships xml or None)."""
+    wb_sheets = "".join(f'<sheet name="{t}" sheetId="{i + 1}" r:id="rId{i + 1}"/>' for i, (t, *_) in enumerate(sheets))
+    workbook = ('<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                f"<sheets>{wb_sheets}</sheets></workbook>")
+    wb_rels = rels(*(rel(f"rId{i + 1}", "worksheet", part.removeprefix("xl/")) for i, (_, part, *_) in enumerate(sheets)),
+                   rel(f"rId{len(sheets) + 1}", "styles", "styles.xml"))
+    if content_types is None:
+        content_types = CT_HEAD + "".join(f'<Override PartName="/{p}" ContentType="{WS_CT}"/>' for _, p, *_ in sheets) + "</Types>"
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("[Content_Types].xml", content_types)
+        z.writestr("_rels/.rels", rels(rel("rId1", "officeDocument", "xl/workbook.xml")))
+        z.writestr("xl/workbook.xml", workbook)
+        z.writestr("xl/_rels/workbook.xml.rels", wb_rels)
+        z.writestr("xl/styles.xml", STYLES)
+        for _, part, data, part_rels in sheets:
+            z.writestr(part, '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                             'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                             f"<sheetData>{data}</sheetData></worksheet>")
+            if part_rels is not None:
+                folder, base = part.rsplit("/", 1)
+                z.writestr(f"{folder}/_rels/{base}.rels", part_rels)
+        for name, data in extra:
+            z.writestr(name, data)
+    return str(path)
+
+
+# ---- the package of a new workbook ----
+
+
+def test_new_workbook_saves_the_minimal_package(tmp_path):
+    path = saved(velmo.Workbook(), tmp_path / "new.xlsx")
+    assert entry_names(path) == ["[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
+                                 "xl/_rels/workbook.xml.rels", "xl/styles.xml", "xl/worksheets/sheet1.xml"]
+    assert velmo.load_workbook(path).sheetnames == ["Sheet"]
+    root = ElementTree.fromstring(read_part(path, "xl/workbook.xml"))
+    assert [s.get("name") for s in root.iter(MAIN + "sheet")] == ["Sheet"]
+
+
+def test_new_workbook_with_text_comments_and_links_adds_its_parts_in_order(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws["A1"] = "text"
+    ws.set_cell_comment("B2", "a note", "Ann")
+    ws.set_cell_hyperlink("C3", "https://example.com/")
+    path = saved(wb, tmp_path / "new.xlsx")
+    assert entry_names(path) == ["[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
+                                 "xl/_rels/workbook.xml.rels", "xl/styles.xml", "xl/sharedStrings.xml",
+                                 "xl/worksheets/sheet1.xml", "xl/comments1.xml", "xl/drawings/vmlDrawing1.vml",
+                                 "xl/worksheets/_rels/sheet1.xml.rels"]
+    assert rels_of(path, "xl/worksheets/_rels/sheet1.xml.rels") == [
+        ("rId1", "comments", "../comments1.xml", None),
+        ("rId2", "vmlDrawing", "../drawings/vmlDrawing1.vml", None),
+        ("rId3", "hyperlink", "https://example.com/", "External"),
+    ]
+    back = velmo.load_workbook(path).active
+    assert back["B2"].comment.text == "a note" and back["B2"].comment.author == "Ann"
+    assert back["C3"].hyperlink.target == "https://example.com/"
+
+
+# ---- a loaded workbook keeps what the model does not hold ----
+
+
+@pytest.fixture
+def rich_path(make_xlsx, tmp_path):
+    """An XlsxWriter workbook (document properties, theme, a table, a comment, links, names),
+    with a stored and a deflated custom part appended."""
+
+    def build(book):
+        one = book.add_worksheet("One")
+        two = book.add_worksheet("Two & 'Co")
+        one.write_row("A1", ["Name", "Qty"])
+        one.write_row("A2", ["x", 1])
+        one.write_row("A3", ["y", 2])
+        one.add_table("A1:B3", {"name": "Stock", "columns": [{"header": "Name"}, {"header": "Qty"}]})
+        one.write_comment("D1", "check", {"author": "Bo"})
+        one.write_url("D2", "https://example.com/a", string="A")
+        one.write_url("D3", "internal:'One'!A1", string="top")
+        two.write("A1", 42)
+        two.write_url("B1", "https://example.com/b")
+        two.print_area("A1:C9")
+        two.repeat_rows(0)
+        book.define_name("Total", "=One!$B$2:$B$3")
+        book.define_name("One!Local", "=42")
+
+    path = make_xlsx(build)
+    with zipfile.ZipFile(path, "a") as z:
+        z.writestr(zipfile.ZipInfo("customXml/item1.xml"), "<custom>kept</custom>", zipfile.ZIP_STORED)
+        z.writestr("xl/custom/data.xml", "<data>binary-ish</data>")
+    return path
+
+
+def test_unmodelled_entries_are_copied_byte_for_byte_in_source_order(rich_path, tmp_path):
+    path = saved(velmo.load_workbook(rich_path), tmp_path / "out.xlsx")
+    source = raw_entries(rich_path)
+    out = raw_entries(path)
+    # Sheet 1 has a comment, so its comments part and drawing are regenerated too.
+    regenerated = REGENERATED | {"xl/comments1.xml", "xl/drawings/vmlDrawing1.vml"}
+    carried = [n for n in source if n not in regenerated and not n.startswith(REGENERATED_PREFIXES)]
+    assert "docProps/core.xml" in carried and "xl/theme/theme1.xml" in carried and "customXml/item1.xml" in carried
+    for name in carried:
+        assert out[name] == source[name], name
+    names = entry_names(path)
+    assert [n for n in names if n in carried] == carried
+    assert names[-len(carried):] == carried  # after everything regenerated
+    assert out["customXml/item1.xml"][0] == zipfile.ZIP_STORED
+
+
+def test_regenerated_parts_replace_the_sources_own(rich_path, tmp_path):
+    path = saved(velmo.load_workbook(rich_path), tmp_path / "out.xlsx")
+    names = entry_names(path)
+    assert names[0] == "[Content_Types].xml"
+    assert names.count("xl/sharedStrings.xml") == 1
+    # The unchanged table is written from its retained bytes.
+    assert read_part(path, "xl/tables/table1.xml") == read_part(rich_path, "xl/tables/table1.xml")
+    ct = read_part(path, "[Content_Types].xml").decode()
+    assert ct.count("/xl/tables/") == 1
+    assert ct.count("/xl/sharedStrings.xml") == 1
+
+
+def test_values_comments_links_and_names_survive_a_save_and_reload(rich_path, tmp_path):
+    path = saved(velmo.load_workbook(rich_path), tmp_path / "out.xlsx")
+    wb = velmo.load_workbook(path)
+    assert wb.sheetnames == ["One", "Two & 'Co"]
+    one, two = wb["One"], wb["Two & 'Co"]
+    assert [list(r) for r in one.iter_rows(max_col=2, values_only=True)] == [["Name", "Qty"], ["x", 1], ["y", 2]]
+    assert one["D1"].comment.text == "check" and one["D1"].comment.author == "Bo"
+    assert one["D2"].hyperlink.target == "https://example.com/a"
+    assert not one["D3"].hyperlink.target and one["D3"].hyperlink.location == "'One'!A1"
+    assert two["B1"].hyperlink.target == "https://example.com/b"
+    assert two["A1"].value == 42
+
+    def names(p):
+        root = ElementTree.fromstring(read_part(p, "xl/workbook.xml"))
+        return sorted((d.get("name"), d.get("localSheetId"), d.text) for d in root.iter(MAIN + "definedName"))
+
+    assert names(path) == names(rich_path)
+    assert ("Total", None, "One!$B$2:$B$3") in names(path)
+    assert ("_xlnm.Print_Area", "1", "'Two & ''Co'!$A$1:$C$9") in names(path)
+    assert ("Local", "0", "42") in names(path)
+
+    calamine = CalamineWorkbook.from_path(path)
+    assert [row[:2] for row in calamine.get_sheet_by_name("One").to_python()[:3]] == [["Name", "Qty"], ["x", 1], ["y", 2]]
+
+
+def test_two_saves_give_identical_bytes(rich_path, tmp_path):
+    wb = velmo.load_workbook(rich_path)
+    wb["One"]["F1"] = "more text"
+    wb["One"].set_cell_hyperlink("F2", "https://example.com/new")
+    first = pathlib.Path(saved(wb, tmp_path / "a.xlsx")).read_bytes()
+    second = pathlib.Path(saved(wb, tmp_path / "b.xlsx")).read_bytes()
+    assert first == second
+    new = velmo.Workbook()
+    new.active["A1"] = "x"
+    new.active.set_cell_comment("A2", "c", "me")
+    assert pathlib.Path(saved(new, tmp_path / "c.xlsx")).read_bytes() == pathlib.Path(saved(new, tmp_path / "d.xlsx")).read_bytes()
+
+
+def test_sheet_relationships_are_settled_from_the_sheets_own_list(tmp_path):
+    # Sheet order and part numbering disagree: the first sheet lives in sheet2.xml. Each sheet has
+    # its own printer settings; the second still relates to a comments part that holds none.
+    first_rels = rels(rel("rId1", "printerSettings", "../printerSettings/printerSettings1.bin"))
+    second_rels = rels(rel("rId1", "printerSettings", "../printerSettings/printerSettings2.bin"),
+                       rel("rId2", "comments", "../comments1.xml"),
+                       rel("rId3", "vmlDrawing", "../drawings/vmlDrawing1.vml"),
+                       rel("rId4", "hyperlink", "https://old.example/", "External"))
+    src = hand_made(
+        tmp_path / "src.xlsx",
+        [("First", "xl/worksheets/sheet2.xml", '<row r="1"><c r="A1"><v>1</v></c></row>', first_rels),
+         ("Second", "xl/worksheets/sheet1.xml", '<row r="1"><c r="A1"><v>2</v></c></row>', second_rels)],
+        extra=[("xl/printerSettings/printerSettings1.bin", b"one"), ("xl/printerSettings/printerSettings2.bin", b"two"),
+               ("xl/comments1.xml", '<comments xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
+                                    '<authors><author>a</author></authors><commentList/></comments>'),
+               ("xl/drawings/vmlDrawing1.vml", "<xml/>")],
+    )
+    wb = velmo.load_workbook(src)
+    wb["First"].set_cell_comment("C1", "new", "me")
+    path = saved(wb, tmp_path / "out.xlsx")
+    assert rels_of(path, "xl/worksheets/_rels/sheet1.xml.rels") == [
+        ("rId1", "printerSettings", "../printerSettings/printerSettings1.bin", None),
+        ("rId2", "comments", "../comments1.xml", None),
+        ("rId3", "vmlDrawing", "../drawings/vmlDrawing1.vml", None),
+    ]
+    assert rels_of(path, "xl/worksheets/_rels/sheet2.xml.rels") == [
+        ("rId1", "printerSettings", "../printerSettings/printerSettings2.bin", None),
+    ]
+    back = velmo.load_workbook(path)
+    assert back["First"]["C1"].comment.text == "new"
+
+
+def test_content_types_never_name_a_missing_part(tmp_path):
+    # Old table declarations in every written form, one numbered above 1000, and a declaration of
+    # shared strings the package will not hold.
+    ct = (CT_HEAD + f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{WS_CT}"/>'
+          '<Override PartName="/xl/tables/table1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml" />'
+          "<Override ContentType='t' PartName='/xl/tables/table1001.xml'/>"
+          '<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>'
+          "</Types>")
+    src = hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", '<row r="1"><c r="A1"><v>1</v></c></row>', None)],
+                    content_types=ct)
+    path = saved(velmo.load_workbook(src), tmp_path / "out.xlsx")
+    text = read_part(path, "[Content_Types].xml").decode()
+    assert "/xl/tables/" not in text and "sharedStrings" not in text
+
+
+def test_content_types_without_an_end_tag_fail_the_save(tmp_path):
+    src = hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", "", None)], content_types=CT_HEAD)
+    wb = velmo.load_workbook(src)
+    wb.active["A1"] = "text"
+    dest = tmp_path / "out.xlsx"
+    dest.write_bytes(b"old")
+    with pytest.raises(OSError, match="^zip: "):
+        wb.save(str(dest))
+    assert dest.read_bytes() == b"old"
+    assert leftover_temporaries(tmp_path) == []
+
+
+# ---- atomic replacement ----
+
+
+def test_symbolic_link_destinations_are_refused(tmp_path):
+    target = tmp_path / "target.xlsx"
+    target.write_bytes(b"original")
+    link = tmp_path / "link.xlsx"
+    link.symlink_to(target)
+    dangling = tmp_path / "dangling.xlsx"
+    dangling.symlink_to(tmp_path / "nowhere.xlsx")
+    for dest in (link, dangling):
+        with pytest.raises(ValueError) as e:
+            velmo.Workbook().save(str(dest))
+        assert e.value.args == ("refusing to replace a symbolic-link destination",)
+        assert dest.is_symlink()
+    assert target.read_bytes() == b"original"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["dangling.xlsx", "link.xlsx", "target.xlsx"]
+
+
+@pytest.mark.parametrize("mask", [0o022, 0o077, 0o000])
+def test_modes_new_under_the_umask_existing_kept(tmp_path, mask):
+    old = os.umask(mask)
+    try:
+        new = tmp_path / "new.xlsx"
+        velmo.Workbook().save(str(new))
+        assert stat.S_IMODE(new.stat().st_mode) == 0o666 & ~mask
+        for mode in (0o600, 0o640, 0o444):
+            existing = tmp_path / f"existing{mode:o}.xlsx"
+            existing.write_bytes(b"old")
+            existing.chmod(mode)
+            velmo.Workbook().save(str(existing))
+            assert stat.S_IMODE(existing.stat().st_mode) == mode
+            check_package(existing)
+    finally:
+        os.umask(old)
+
+
+def test_a_failure_mid_build_leaves_the_destination_and_no_temporary_file(make_xlsx, tmp_path):
+    src = make_xlsx(lambda book: book.add_worksheet().write("A1", "x"))
+    wb = velmo.load_workbook(src)
+    dest = tmp_path / "dest.xlsx"
+    dest.write_bytes(b"precious bytes")
+    os.remove(src)
+    with pytest.raises(FileNotFoundError, match="^io: "):
+        wb.save(str(dest))
+    assert dest.read_bytes() == b"precious bytes"
+    assert leftover_temporaries(tmp_path) == []
+
+
+def test_saving_over_the_source_path(rich_path):
+    wb = velmo.load_workbook(rich_path)
+    wb["One"]["A9"] = "added"
+    saved(wb, rich_path)
+    again = velmo.load_workbook(rich_path)
+    assert again["One"]["A9"].value == "added"
+    assert "docProps/core.xml" in entry_names(rich_path)
+    saved(again, rich_path)
+    assert leftover_temporaries(pathlib.Path(rich_path).parent) == []
+
+
+def test_a_later_save_still_copies_from_the_loaded_file(rich_path, tmp_path):
+    wb = velmo.load_workbook(rich_path)
+    first = saved(wb, tmp_path / "first.xlsx")
+    second = saved(wb, tmp_path / "second.xlsx")
+    assert raw_entries(first)["customXml/item1.xml"] == raw_entries(second)["customXml/item1.xml"]
+
+
+def test_bad_destinations(tmp_path):
+    wb = velmo.Workbook()
+    with pytest.raises(TypeError, match="path"):
+        wb.save(tmp_path / "path-object.xlsx")
+    with pytest.raises(TypeError, match="path"):
+        wb.save(b"bytes.xlsx")
+    with pytest.raises(FileNotFoundError):
+        wb.save(str(tmp_path / "missing" / "out.xlsx"))
+    (tmp_path / "folder").mkdir()
+    with pytest.raises(OSError):
+        wb.save(str(tmp_path / "folder"))
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["folder"]
+    wb.save(path=str(tmp_path / "keyword.xlsx"))
+
+
+def test_bare_file_name_saves_into_the_current_directory(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    velmo.Workbook().save("bare.xlsx")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["bare.xlsx"]
+    check_package(tmp_path / "bare.xlsx")
