@@ -95,10 +95,10 @@ PyObject* workbook_defined_names(PyObject* self) {
 PyMethodDef workbook_methods[] = {workbook_save_method(), {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef workbook_getset[] = {
-    {"active", getter<workbook_active>, nullptr, nullptr, nullptr},
-    {"sheetnames", getter<workbook_sheetnames>, nullptr, nullptr, nullptr},
-    {"worksheets", getter<workbook_worksheets>, nullptr, nullptr, nullptr},
-    {"defined_names", getter<workbook_defined_names>, nullptr, nullptr, nullptr},
+    {"active", getter<workbook_active>, nullptr, "", nullptr},
+    {"sheetnames", getter<workbook_sheetnames>, nullptr, "", nullptr},
+    {"worksheets", getter<workbook_worksheets>, nullptr, "", nullptr},
+    {"defined_names", getter<workbook_defined_names>, nullptr, "", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
