@@ -57,7 +57,7 @@ public:
     SheetWriter(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order, const SharedStringTable& strings,
                 const CollectedStyles& styles, const SheetPartRelIds& rel_ids)
         : ws_(ws), sheet_(sheet_index), order_(order), strings_(strings), styles_(styles), rels_(rel_ids),
-          w_(1024 + order.size() * 40) {}
+          w_(1024 + order.size() * 48) {}
 
     Result<std::string> write() {
         // Validate the sheet-level records before building anything big.
