@@ -293,7 +293,7 @@ Result<std::string> read_defined_name_text(xml::Tokenizer& tok) {
         }
         case xml::EventKind::CData:
             if (xml::check_utf8(ev.text)) return fail(utf8_failure(ev.text));
-            text.append(ev.text);
+            xml::append_normalized_line_ends(text, ev.text);
             break;
         case xml::EventKind::End:
             if (ev.local_name == kDefinedName) return text;

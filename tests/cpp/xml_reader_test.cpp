@@ -181,6 +181,20 @@ TEST(XmlTokenizer, UnclosedElementsAtEndOfDocument) {
         EXPECT_NE(first_error(doc), "") << doc;
 }
 
+TEST(XmlTokenizer, LiteralLineEndsReadAsLineFeeds) {
+    std::string scratch;
+    // CR LF and a lone CR become LF; a CR written as a reference survives.
+    auto v = decode("a\r\nb\rc&#13;d", scratch);
+    ASSERT_TRUE(v.has_value());
+    EXPECT_EQ(*v, "a\nb\nc\rd");
+    std::string out;
+    Tokenizer tok("<t><![CDATA[x\r\ny]]></t>");
+    Event ev;
+    while (tok.next(ev))
+        if (ev.kind == EventKind::CData) ASSERT_TRUE(append_text(ev, out).has_value());
+    EXPECT_EQ(out, "x\ny");
+}
+
 TEST(XmlTokenizer, BadReferencesAreErrors) {
     for (const char* doc : {"<t>&nbsp;</t>", "<t>&amp</t>", "<t>a & b</t>", "<t>&;</t>", "<t>&AMP;</t>",
                             "<t>&#;</t>", "<t>&#x;</t>", "<t>&#12a;</t>", "<t>&#X41;</t>", "<t>&# 65;</t>"}) {

@@ -56,10 +56,6 @@ def calamine_differences(src, out, values):
                 vb = b[c] if c < len(b) else ""
                 va = a[c] if c < len(a) else ""
                 ours = rows[r][c] if r < len(rows) and c < len(rows[r]) else None
-                # The package reader keeps a literal CR LF inside a text, where XML folds it to LF;
-                # the save then writes the CR it was given. That is the reader's to settle.
-                if isinstance(va, str) and isinstance(vb, str) and va.replace("\r\n", "\n") == vb:
-                    continue
                 if vb != va and not is_formula(ours):
                     diffs.append(f"{title}!R{r + 1}C{c + 1}: {vb!r} -> {va!r}")
     return diffs

@@ -320,15 +320,31 @@ bool Tokenizer::skip_doctype(std::size_t start) {
 // ---------------------------------------------------------------------------------------------
 // Text and attribute values
 
+void append_normalized_line_ends(std::string& out, std::string_view s) {
+    // A parser hands on every literal CR LF pair and lone CR as one LF; a CR written as a
+    // character reference is not touched here and survives.
+    for (;;) {
+        const auto cr = s.find('\r');
+        if (cr == std::string_view::npos) {
+            out.append(s);
+            return;
+        }
+        out.append(s.substr(0, cr));
+        out.push_back('\n');
+        s.remove_prefix(cr + 1);
+        if (!s.empty() && s.front() == '\n') s.remove_prefix(1);
+    }
+}
+
 Result<void> append_unescaped(std::string_view raw, std::string& out, std::size_t offset) {
     std::size_t i = 0;
     for (;;) {
         const auto amp = raw.find('&', i);
         if (amp == std::string_view::npos) {
-            out.append(raw.substr(i));
+            append_normalized_line_ends(out, raw.substr(i));
             return {};
         }
-        out.append(raw.substr(i, amp - i));
+        append_normalized_line_ends(out, raw.substr(i, amp - i));
         const auto semi = raw.find(';', amp + 1);
         if (semi == std::string_view::npos)
             return fail(xml_error_at(offset + amp, "unterminated reference \"" + excerpt(raw.substr(amp)) + "\""));
@@ -356,7 +372,7 @@ Result<void> append_unescaped(std::string_view raw, std::string& out, std::size_
 }
 
 Result<std::string_view> unescape(std::string_view raw, std::string& scratch, std::size_t offset) {
-    if (raw.find('&') == std::string_view::npos) return raw;
+    if (raw.find('&') == std::string_view::npos && raw.find('\r') == std::string_view::npos) return raw;
     scratch.clear();
     if (auto r = append_unescaped(raw, scratch, offset); !r) return fail(std::move(r.error()));
     return std::string_view(scratch);
@@ -376,7 +392,7 @@ Result<std::string_view> decode(std::string_view raw, std::string& scratch, std:
     // Most values are short ASCII without references: one pass settles it.
     bool plain = true;
     for (const char c : raw) {
-        if ((static_cast<unsigned char>(c) & 0x80) || c == '&') {
+        if ((static_cast<unsigned char>(c) & 0x80) || c == '&' || c == '\r') {
             plain = false;
             break;
         }
@@ -392,7 +408,10 @@ Result<std::string_view> text_value(const Event& ev, std::string& scratch) {
     if (ev.kind == EventKind::Text) return decode(ev.text, scratch, offset);
     if (ev.kind == EventKind::CData) {
         if (auto r = check_utf8_at(ev.text, offset); !r) return fail(std::move(r.error()));
-        return ev.text;
+        if (ev.text.find('\r') == std::string_view::npos) return ev.text;
+        scratch.clear();
+        append_normalized_line_ends(scratch, ev.text);
+        return std::string_view(scratch);
     }
     return std::string_view{};
 }
@@ -402,7 +421,7 @@ Result<void> append_text(const Event& ev, std::string& out) {
     if (ev.kind != EventKind::Text && ev.kind != EventKind::CData) return {};
     if (auto r = check_utf8_at(ev.text, offset); !r) return r;
     if (ev.kind == EventKind::CData) {
-        out.append(ev.text);
+        append_normalized_line_ends(out, ev.text);
         return {};
     }
     return append_unescaped(ev.text, out, offset);

@@ -95,6 +95,9 @@ private:
 // an "&" without its ";", and a reference to a character XML does not allow are XML errors.
 Result<std::string_view> unescape(std::string_view raw, std::string& scratch, std::size_t offset = 0);
 
+// Appends `s` with every literal CR LF pair and lone CR turned into LF, as XML parsers must.
+void append_normalized_line_ends(std::string& out, std::string_view s);
+
 // Like unescape, appending the result to `out`.
 Result<void> append_unescaped(std::string_view raw, std::string& out, std::size_t offset = 0);
 
