@@ -66,26 +66,34 @@ Workbook Workbook::make_new() {
 
 // ---- cells ----
 
-const Cell* Worksheet::find_cell(std::string_view key) const {
-    const auto it = cells_.find(key);
-    return it == cells_.end() ? nullptr : &it->second;
-}
-
-Cell* Worksheet::find_cell_mut(std::string_view key) {
-    const auto it = cells_.find(key);
-    return it == cells_.end() ? nullptr : &it->second;
-}
-
 Cell& Worksheet::ensure_cell_mut(std::string_view key) {
-    if (const auto it = cells_.find(key); it != cells_.end()) return it->second;
-    const auto [it, inserted] = cells_.try_emplace(std::string(key));
-    widen_used_range(it->first);
-    return it->second;
+    if (const auto packed = CellMap::canonical_key(key)) {
+        return ensure_cell_mut(static_cast<uint32_t>(*packed >> 32), static_cast<uint32_t>(*packed));
+    }
+    const auto [cell, inserted] = cells_.try_emplace(key);
+    if (inserted) widen_used_range(key);
+    return *cell;
 }
 
-void Worksheet::put_cell(std::string key, Cell cell) {
-    const auto [it, inserted] = cells_.insert_or_assign(std::move(key), std::move(cell));
-    if (inserted) widen_used_range(it->first);
+Cell& Worksheet::ensure_cell_mut(uint32_t row, uint32_t col) {
+    const auto [cell, inserted] = cells_.try_emplace(row, col);
+    if (inserted) widen_used_range(row, col);
+    return *cell;
+}
+
+void Worksheet::put_cell(std::string_view key, Cell cell) {
+    if (const auto packed = CellMap::canonical_key(key)) {
+        put_cell(static_cast<uint32_t>(*packed >> 32), static_cast<uint32_t>(*packed), std::move(cell));
+        return;
+    }
+    const auto [stored, inserted] = cells_.insert_or_assign(key, std::move(cell));
+    if (inserted) widen_used_range(key);
+}
+
+void Worksheet::put_cell(uint32_t row, uint32_t col, Cell cell) {
+    const auto [stored, inserted] = cells_.try_emplace(row, col);
+    *stored = std::move(cell);
+    if (inserted) widen_used_range(row, col);
 }
 
 void Worksheet::set_cell(std::string_view key, Value value) { ensure_cell_mut(key).value = std::move(value); }
@@ -101,11 +109,8 @@ Result<void> Worksheet::append(std::vector<Value> values) {
                                                " values exceeds the last column 4294967295"));
     }
     const uint32_t row = used.empty ? 1 : used.max_row + 1;
-    std::string key;
     for (size_t i = 0; i < values.size(); ++i) {
-        key.clear();
-        coords::append_a1(key, row, static_cast<uint32_t>(i + 1));
-        ensure_cell_mut(key).value = std::move(values[i]);
+        ensure_cell_mut(row, static_cast<uint32_t>(i + 1)).value = std::move(values[i]);
     }
     return {};
 }
@@ -114,7 +119,7 @@ const UsedRange& Worksheet::used_range() const {
     if (used_valid_) return used_;
     UsedRange r;
     for (const auto& [key, cell] : cells_) {
-        const auto pos = coords::parse_a1(key);
+        const auto pos = key.pos();
         if (!pos) continue;
         if (r.empty) {
             r = {pos->row, pos->row, pos->col, pos->col, false};
@@ -130,27 +135,29 @@ const UsedRange& Worksheet::used_range() const {
     return used_;
 }
 
-void Worksheet::widen_used_range(std::string_view key) const {
+void Worksheet::widen_used_range(uint32_t row, uint32_t col) const {
     if (!used_valid_) return;  // recomputed in full on the next read
-    const auto pos = coords::parse_a1(key);
-    if (!pos) return;
     if (used_.empty) {
-        used_ = {pos->row, pos->row, pos->col, pos->col, false};
+        used_ = {row, row, col, col, false};
         return;
     }
-    used_.min_row = std::min(used_.min_row, pos->row);
-    used_.max_row = std::max(used_.max_row, pos->row);
-    used_.min_col = std::min(used_.min_col, pos->col);
-    used_.max_col = std::max(used_.max_col, pos->col);
+    used_.min_row = std::min(used_.min_row, row);
+    used_.max_row = std::max(used_.max_row, row);
+    used_.min_col = std::min(used_.min_col, col);
+    used_.max_col = std::max(used_.max_col, col);
+}
+
+void Worksheet::widen_used_range(std::string_view key) const {
+    if (!used_valid_) return;
+    if (const auto pos = coords::parse_a1(key)) widen_used_range(pos->row, pos->col);
 }
 
 namespace {
 
-// A copy of the cell under the canonical key in `key`, or an empty filler cell.
-CellCopy copy_at(const CellMap& cells, const std::string& key) {
-    const auto it = cells.find(key);
-    if (it == cells.end()) return CellCopy{key, Cell{}};
-    return CellCopy{key, it->second};
+// A copy of the cell at (row, col) under its canonical key, or an empty filler cell.
+CellCopy copy_at(const CellMap& cells, uint32_t row, uint32_t col) {
+    const Cell* cell = cells.find(row, col);
+    return CellCopy{coords::rc_to_a1(row, col), cell ? *cell : Cell{}};
 }
 
 }  // namespace
@@ -164,15 +171,12 @@ Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_rows(std::optional<ui
     std::vector<std::vector<CellCopy>> out;
     if (rect->empty) return out;
     out.reserve(rect->rows());
-    std::string key;
     // 64-bit counters so that a range ending at 4294967295 stops there instead of wrapping.
     for (uint64_t r = rect->min_row; r <= rect->max_row; ++r) {
         std::vector<CellCopy>& line = out.emplace_back();
         line.reserve(rect->cols());
         for (uint64_t c = rect->min_col; c <= rect->max_col; ++c) {
-            key.clear();
-            coords::append_a1(key, static_cast<uint32_t>(r), static_cast<uint32_t>(c));
-            line.push_back(copy_at(cells_, key));
+            line.push_back(copy_at(cells_, static_cast<uint32_t>(r), static_cast<uint32_t>(c)));
         }
     }
     return out;
@@ -187,14 +191,11 @@ Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_cols(std::optional<ui
     std::vector<std::vector<CellCopy>> out;
     if (rect->empty) return out;
     out.reserve(rect->cols());
-    std::string key;
     for (uint64_t c = rect->min_col; c <= rect->max_col; ++c) {
         std::vector<CellCopy>& line = out.emplace_back();
         line.reserve(rect->rows());
         for (uint64_t r = rect->min_row; r <= rect->max_row; ++r) {
-            key.clear();
-            coords::append_a1(key, static_cast<uint32_t>(r), static_cast<uint32_t>(c));
-            line.push_back(copy_at(cells_, key));
+            line.push_back(copy_at(cells_, static_cast<uint32_t>(r), static_cast<uint32_t>(c)));
         }
     }
     return out;

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/cell.hpp"
+#include "model/cell_map.hpp"
 #include "model/comments.hpp"
 #include "model/conditional_formatting.hpp"
 #include "model/coords.hpp"
@@ -22,57 +24,17 @@
 
 namespace velmo {
 
-// The one immutable empty style sheet shared by every cell made through the API.
-const std::shared_ptr<const StyleSheet>& empty_stylesheet();
-
-// The rarely used parts of a cell, kept out of line so a plain cell stays small.
-struct CellExtras {
-    std::optional<Font> font;  // own font override
-    std::optional<Fill> fill;  // own fill override
-    std::optional<Comment> comment;
-    std::optional<Hyperlink> hyperlink;
-    bool empty() const { return !font && !fill && !comment && !hyperlink; }
-};
-
-// One stored cell. Its coordinate is the key it is stored under (kept once, in the map).
-struct Cell {
-    Value value;
-    uint64_t style_index = 0;                 // index into stylesheet->cell_xfs
-    std::shared_ptr<const StyleSheet> stylesheet = empty_stylesheet();  // never null
-    std::unique_ptr<CellExtras> extras;       // null for nearly every cell
-
-    Cell() = default;
-    Cell(Cell&&) noexcept = default;
-    Cell& operator=(Cell&&) noexcept = default;
-    Cell(const Cell& o)
-        : value(o.value), style_index(o.style_index), stylesheet(o.stylesheet),
-          extras(o.extras ? std::make_unique<CellExtras>(*o.extras) : nullptr) {}
-    Cell& operator=(const Cell& o) {
-        if (this != &o) *this = Cell(o);
-        return *this;
-    }
-
-    const Font* font() const { return extras && extras->font ? &*extras->font : nullptr; }
-    const Fill* fill() const { return extras && extras->fill ? &*extras->fill : nullptr; }
-    const Comment* comment() const { return extras && extras->comment ? &*extras->comment : nullptr; }
-    const Hyperlink* hyperlink() const { return extras && extras->hyperlink ? &*extras->hyperlink : nullptr; }
-    CellExtras& extras_mut() {
-        if (!extras) extras = std::make_unique<CellExtras>();
-        return *extras;
-    }
-};
-
 // A copy of a cell together with its coordinate, as handed out by the rectangular reads.
 struct CellCopy {
     std::string coordinate;
     Cell cell;
 };
 
+// Hashes std::string and std::string_view alike, for maps looked up by views.
 struct StringHash {
     using is_transparent = void;
     size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
-using CellMap = std::unordered_map<std::string, Cell, StringHash, std::equal_to<>>;
 
 enum class Axis { Rows, Cols };
 
@@ -103,13 +65,20 @@ public:
     explicit Worksheet(std::string title) : name(std::move(title)) {}
 
     // ---- cells ----
+    // Cell pointers and references stay valid only until the next insertion or removal of a cell.
     const CellMap& cells() const { return cells_; }
-    const Cell* find_cell(std::string_view key) const;
-    Cell* find_cell_mut(std::string_view key);
+    const Cell* find_cell(std::string_view key) const { return cells_.find(key); }
+    Cell* find_cell_mut(std::string_view key) { return cells_.find(key); }
+    // The cell under the canonical key of (row, col), both >= 1.
+    const Cell* find_cell(uint32_t row, uint32_t col) const { return cells_.find(row, col); }
     // The cell under that exact key, created empty (own empty style sheet, style 0) when absent.
     Cell& ensure_cell_mut(std::string_view key);
+    // The same under the canonical key of (row, col), both >= 1.
+    Cell& ensure_cell_mut(uint32_t row, uint32_t col);
     // Stores a cell under `key`, replacing any cell there (the reader's bulk path).
-    void put_cell(std::string key, Cell cell);
+    void put_cell(std::string_view key, Cell cell);
+    // The same under the canonical key of (row, col), both >= 1.
+    void put_cell(uint32_t row, uint32_t col, Cell cell);
     void reserve_cells(size_t n) { cells_.reserve(n); }
     void set_cell(std::string_view key, Value value);
     // Writes the values into the row after the last parsed row, from column 1.
@@ -157,6 +126,7 @@ public:
     CellMap& cells_mut() { return cells_; }
 
 private:
+    void widen_used_range(uint32_t row, uint32_t col) const;
     void widen_used_range(std::string_view key) const;
 
     CellMap cells_;

@@ -60,7 +60,7 @@ VelmoError collision_error(std::string_view what, std::string_view a, std::strin
 struct KeyClash {
     std::string_view first, second, key;
 };
-using Rekeying = std::vector<std::pair<std::string_view, std::string>>;
+using Rekeying = std::vector<std::pair<std::string, std::string>>;
 std::optional<KeyClash> find_clash(const Rekeying& entries) {
     std::unordered_map<std::string_view, std::string_view> seen;
     seen.reserve(entries.size());
@@ -140,14 +140,9 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
 
     // Check pass, before touching anything: a shift maps positions one to one, so two cells can only meet
     // under one key when some parsed key is not in canonical form ("a1" beside "A1").
-    std::string scratch;
     bool non_canonical = false;
     for (const auto& [key, cell] : cells_) {
-        auto pos = coords::parse_a1(key);
-        if (!pos) continue;
-        scratch.clear();
-        coords::append_a1(scratch, pos->row, pos->col);
-        if (scratch != key) {
+        if (!key.canonical() && key.pos()) {
             non_canonical = true;
             break;
         }
@@ -155,32 +150,22 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     if (non_canonical) {
         Rekeying survivors;
         for (const auto& [key, cell] : cells_) {
-            auto pos = coords::parse_a1(key);
+            auto pos = key.pos();
             if (!pos) continue;
-            if (auto np = target(*pos)) survivors.emplace_back(key, coords::rc_to_a1(np->row, np->col));
+            if (auto np = target(*pos)) survivors.emplace_back(key.str(), coords::rc_to_a1(np->row, np->col));
         }
         auto clash = find_clash(survivors);
         if (clash) return fail(collision_error(std::string(axis_word(axis)) + " shift", clash->first, clash->second, clash->key));
     }
 
-    // Cells: nodes move into a fresh map and get their canonical key written in place, so payloads are
-    // never copied. Erasing keeps the order of the remaining elements, so `next` stays the next to visit.
-    CellMap rebuilt;
-    rebuilt.reserve(cells_.size());
-    for (auto it = cells_.begin(); it != cells_.end();) {
-        auto next = std::next(it);
-        auto pos = coords::parse_a1(it->first);
-        auto np = pos ? target(*pos) : std::nullopt;
-        auto node = cells_.extract(it);
-        it = next;
-        if (pos && !np) continue;  // in a deleted band, or pushed past u32
-        if (np) {
-            node.key().clear();
-            coords::append_a1(node.key(), np->row, np->col);
-        }
-        rebuilt.insert(std::move(node));
-    }
-    cells_ = std::move(rebuilt);
+    // Cells get their canonical key in place, so payloads are never copied.
+    cells_.rekey([&](const CellMap::Key& key) {
+        const auto pos = key.pos();
+        if (!pos) return CellMap::Rekey::keep();
+        const auto np = target(*pos);
+        if (!np) return CellMap::Rekey::drop();  // in a deleted band, or pushed past u32
+        return CellMap::Rekey::move(*np);
+    });
     invalidate_used_range();
 
     // Merged ranges, kept in list order.
@@ -262,49 +247,38 @@ Result<void> Worksheet::move_range(std::string_view range, int64_t rows, int64_t
     auto inside = [](const coords::RangePos& rect, coords::CellPos p) {
         return rect.col1 <= p.col && p.col <= rect.col2 && rect.row1 <= p.row && p.row <= rect.row2;
     };
-    struct Moved {
-        CellMap::iterator it;
-        coords::CellPos to;
-    };
-    std::vector<Moved> moved;
-    std::vector<CellMap::iterator> cleared;  // destination cells that do not move themselves
+    // A move maps positions one to one, so only keys not in canonical form can meet under one key.
     bool non_canonical = false;
-    std::string scratch;
-    for (auto it = cells_.begin(); it != cells_.end(); ++it) {
-        auto pos = coords::parse_a1(it->first);
-        if (!pos) continue;
-        if (inside(src, *pos)) {
-            if (!non_canonical) {
-                scratch.clear();
-                coords::append_a1(scratch, pos->row, pos->col);
-                non_canonical = scratch != it->first;
-            }
-            // The destination lies in the grid, so the sums stay within 1..limit.
-            moved.push_back({it, {uint32_t(int64_t{pos->col} + cols), uint32_t(int64_t{pos->row} + rows)}});
-        } else if (inside(dst, *pos)) {
-            cleared.push_back(it);
+    for (const auto& [key, cell] : cells_) {
+        if (key.canonical()) continue;
+        const auto pos = key.pos();
+        if (pos && inside(src, *pos)) {
+            non_canonical = true;
+            break;
         }
     }
-    // A move maps positions one to one, so only keys not in canonical form can meet under one key.
     if (non_canonical) {
         Rekeying keys;
-        keys.reserve(moved.size());
-        for (const Moved& m : moved) keys.emplace_back(m.it->first, coords::rc_to_a1(m.to.row, m.to.col));
+        for (const auto& [key, cell] : cells_) {
+            const auto pos = key.pos();
+            if (!pos || !inside(src, *pos)) continue;
+            keys.emplace_back(key.str(), coords::rc_to_a1(uint32_t(int64_t{pos->row} + rows), uint32_t(int64_t{pos->col} + cols)));
+        }
         auto clash = find_clash(keys);
         if (clash) return fail(collision_error("move_range", clash->first, clash->second, clash->key));
     }
 
-    std::vector<CellMap::node_type> nodes;
-    nodes.reserve(moved.size());
-    for (const Moved& m : moved) {
-        auto node = cells_.extract(m.it);
-        node.key().clear();
-        coords::append_a1(node.key(), m.to.row, m.to.col);
-        nodes.push_back(std::move(node));
-    }
-    for (auto it : cleared) cells_.erase(it);
-    // Every key in the destination was just removed, so no insertion can meet an existing key.
-    for (auto& node : nodes) cells_.insert(std::move(node));
+    // Cells of the source move (the destination lies in the grid, so the sums stay within 1..limit);
+    // destination cells that do not move themselves are overwritten, so they go.
+    cells_.rekey([&](const CellMap::Key& key) {
+        const auto pos = key.pos();
+        if (!pos) return CellMap::Rekey::keep();
+        if (inside(src, *pos)) {
+            return CellMap::Rekey::move({uint32_t(int64_t{pos->col} + cols), uint32_t(int64_t{pos->row} + rows)});
+        }
+        if (inside(dst, *pos)) return CellMap::Rekey::drop();
+        return CellMap::Rekey::keep();
+    });
     invalidate_used_range();
     return {};
 }

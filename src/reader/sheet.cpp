@@ -187,7 +187,8 @@ private:
 
     // The open cell.
     bool cell_open_ = false;
-    std::string key_;
+    std::string key_;       // the reference as written, when it is not in canonical form
+    uint64_t key_pos_ = 0;  // the packed position of a canonical reference (0: none)
     uint64_t style_ = 0;
     CellType type_ = CellType::Number;
     Value value_;
@@ -335,6 +336,7 @@ Result<void> SheetReader::open_cell() {
     // A new cell replaces one still open.
     cell_open_ = true;
     key_.clear();
+    key_pos_ = 0;
     style_ = 0;
     type_ = CellType::Number;
     value_ = std::monostate{};
@@ -370,7 +372,13 @@ Result<void> SheetReader::open_cell() {
     }
 
     if (!r_text.empty()) {
-        if (const auto pos = coords::parse_a1(r_text)) {
+        // Nearly every reference is canonical: its packed form is the key, and no text is kept.
+        if (const auto packed = CellMap::canonical_key(r_text)) {
+            key_pos_ = *packed;
+            key_.clear();
+            row_ = static_cast<uint32_t>(*packed >> 32);
+            col_ = static_cast<uint32_t>(*packed);
+        } else if (const auto pos = coords::parse_a1(r_text)) {
             row_ = pos->row;
             col_ = pos->col;
         }
@@ -379,7 +387,7 @@ Result<void> SheetReader::open_cell() {
     // No reference: the column after the row's previous cell.
     if (row_ == 0 || col_ == std::numeric_limits<uint32_t>::max()) return {};  // no position: dropped
     ++col_;
-    coords::append_a1(key_, row_, col_);
+    key_pos_ = CellMap::pack(row_, col_);
     return {};
 }
 
@@ -388,7 +396,7 @@ void SheetReader::close_cell() {
     in_inline_ = false;
     if (!cell_open_) return;
     cell_open_ = false;
-    if (key_.empty()) return;
+    if (key_.empty() && key_pos_ == 0) return;
     if (!reserved_) {
         reserved_ = true;
         // No dimension element: a rough guess from the part's size, rehashing the rest.
@@ -398,8 +406,13 @@ void SheetReader::close_cell() {
     cell.value = std::move(value_);
     cell.style_index = style_;
     cell.stylesheet = styles_;
-    out_.worksheet.put_cell(std::move(key_), std::move(cell));
-    key_ = std::string();
+    if (key_pos_) {
+        out_.worksheet.put_cell(static_cast<uint32_t>(key_pos_ >> 32), static_cast<uint32_t>(key_pos_), std::move(cell));
+    } else {
+        out_.worksheet.put_cell(key_, std::move(cell));
+    }
+    key_.clear();
+    key_pos_ = 0;
     value_ = std::monostate{};
 }
 

@@ -178,9 +178,9 @@ TEST(Append, EmptyListChangesNothing) {
 TEST(Append, FollowsEditsThatMoveCells) {
     Worksheet ws;
     ws.set_cell("A10", 1.0);
-    auto node = ws.cells_mut().extract("A10");
-    node.key() = "A2";
-    ws.cells_mut().insert(std::move(node));
+    ws.cells_mut().rekey([](const CellMap::Key& key) {
+        return key == "A10" ? CellMap::Rekey::move({1, 2}) : CellMap::Rekey::keep();
+    });
     ws.invalidate_used_range();
     ASSERT_TRUE(ws.append({1.0}));
     EXPECT_NE(ws.find_cell("A3"), nullptr);

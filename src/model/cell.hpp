@@ -1,0 +1,55 @@
+#pragma once
+// One stored cell: its value, its style and the rarely used extras.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "model/comments.hpp"
+#include "model/hyperlink.hpp"
+#include "model/styles.hpp"
+#include "model/value.hpp"
+
+namespace velmo {
+
+// The one immutable empty style sheet shared by every cell made through the API.
+const std::shared_ptr<const StyleSheet>& empty_stylesheet();
+
+// The rarely used parts of a cell, kept out of line so a plain cell stays small.
+struct CellExtras {
+    std::optional<Font> font;  // own font override
+    std::optional<Fill> fill;  // own fill override
+    std::optional<Comment> comment;
+    std::optional<Hyperlink> hyperlink;
+    bool empty() const { return !font && !fill && !comment && !hyperlink; }
+};
+
+// One stored cell. Its coordinate is the key it is stored under (kept once, in the map).
+struct Cell {
+    Value value;
+    uint64_t style_index = 0;                 // index into stylesheet->cell_xfs
+    std::shared_ptr<const StyleSheet> stylesheet = empty_stylesheet();  // never null
+    std::unique_ptr<CellExtras> extras;       // null for nearly every cell
+
+    Cell() = default;
+    Cell(Cell&&) noexcept = default;
+    Cell& operator=(Cell&&) noexcept = default;
+    Cell(const Cell& o)
+        : value(o.value), style_index(o.style_index), stylesheet(o.stylesheet),
+          extras(o.extras ? std::make_unique<CellExtras>(*o.extras) : nullptr) {}
+    Cell& operator=(const Cell& o) {
+        if (this != &o) *this = Cell(o);
+        return *this;
+    }
+
+    const Font* font() const { return extras && extras->font ? &*extras->font : nullptr; }
+    const Fill* fill() const { return extras && extras->fill ? &*extras->fill : nullptr; }
+    const Comment* comment() const { return extras && extras->comment ? &*extras->comment : nullptr; }
+    const Hyperlink* hyperlink() const { return extras && extras->hyperlink ? &*extras->hyperlink : nullptr; }
+    CellExtras& extras_mut() {
+        if (!extras) extras = std::make_unique<CellExtras>();
+        return *extras;
+    }
+};
+
+}  // namespace velmo

@@ -1,0 +1,356 @@
+#include "model/cell_map.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <stdexcept>
+
+namespace velmo {
+
+namespace {
+
+constexpr uint8_t kEmpty = 0;
+// Grow when the index would pass 3/4 full: linear probing stays short below that.
+constexpr size_t kMinCapacity = 16;
+
+bool over_load(size_t entries, size_t capacity) { return entries * 4 > capacity * 3; }
+
+uint8_t tag_of(uint64_t h) { return static_cast<uint8_t>(0x80 | (h >> 57)); }
+
+}  // namespace
+
+// ---- keys ----
+
+std::string_view CellMap::Key::text() const {
+    if (text_) return *text_;
+    if (len_ == 0) {
+        const uint32_t row = static_cast<uint32_t>(packed_ >> 32);
+        uint32_t col = static_cast<uint32_t>(packed_);
+        char letters[8];
+        size_t n = 0;
+        while (true) {  // bijective base 26, least significant letter first
+            const uint32_t m = col - 1;
+            letters[n++] = static_cast<char>('A' + m % 26);
+            if (m < 26) break;
+            col = m / 26;
+        }
+        for (size_t i = 0; i < n; ++i) buf_[i] = letters[n - 1 - i];
+        const auto res = std::to_chars(buf_ + n, buf_ + sizeof buf_, row);
+        len_ = static_cast<uint8_t>(res.ptr - buf_);
+    }
+    return {buf_, len_};
+}
+
+std::optional<coords::CellPos> CellMap::Key::pos() const {
+    if (text_) return coords::parse_a1(*text_);
+    return coords::CellPos{static_cast<uint32_t>(packed_), static_cast<uint32_t>(packed_ >> 32)};
+}
+
+std::optional<uint64_t> CellMap::canonical_key(std::string_view text) {
+    const size_t n = text.size();
+    size_t i = 0;
+    uint64_t col = 0;
+    while (i < n && text[i] >= 'A' && text[i] <= 'Z') {
+        col = col * 26 + static_cast<uint64_t>(text[i] - 'A' + 1);
+        if (col > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+        ++i;
+    }
+    // Letters, then a row that starts with 1-9: every other text names its cell some other way.
+    if (i == 0 || i == n || text[i] < '1' || text[i] > '9') return std::nullopt;
+    uint64_t row = 0;
+    while (i < n && text[i] >= '0' && text[i] <= '9') {
+        row = row * 10 + static_cast<uint64_t>(text[i] - '0');
+        if (row > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+        ++i;
+    }
+    if (i != n) return std::nullopt;
+    return pack(static_cast<uint32_t>(row), static_cast<uint32_t>(col));
+}
+
+// ---- hashing ----
+
+uint64_t CellMap::hash_packed(uint64_t k) {
+    // Eight neighbouring columns of a row share one random home and take consecutive slots from
+    // it, so a row read or written in order touches a few cache lines of the index, not one per
+    // cell. The group is mixed with the finaliser of MurmurHash3; the column within the group
+    // also varies the tag bits (57..63), so neighbours rarely pass for one another.
+    const uint64_t in_group = k & 7;
+    uint64_t g = k >> 3;
+    g ^= g >> 33;
+    g *= 0xff51afd7ed558ccdULL;
+    g ^= g >> 33;
+    g *= 0xc4ceb9fe1a85ec53ULL;
+    g ^= g >> 33;
+    return (g + in_group) ^ (in_group << 58);
+}
+
+uint64_t CellMap::hash_text(std::string_view text) { return hash_packed(std::hash<std::string_view>{}(text)); }
+
+uint64_t CellMap::hash_of(uint64_t packed) const {
+    if (packed >> 32) return hash_packed(packed);
+    return hash_text(texts_[static_cast<uint32_t>(packed)]);
+}
+
+// ---- copying and sizing ----
+
+CellMap& CellMap::operator=(const CellMap& o) {
+    if (this == &o) return *this;
+    entries_ = o.entries_;
+    texts_ = o.texts_;
+    free_texts_ = o.free_texts_;
+    capacity_ = o.capacity_;
+    if (capacity_) {
+        ctrl_ = std::make_unique<uint8_t[]>(capacity_);
+        slots_ = std::make_unique_for_overwrite<uint32_t[]>(capacity_);
+        std::memcpy(ctrl_.get(), o.ctrl_.get(), capacity_);
+        std::memcpy(slots_.get(), o.slots_.get(), capacity_ * sizeof(uint32_t));
+    } else {
+        ctrl_.reset();
+        slots_.reset();
+    }
+    return *this;
+}
+
+void CellMap::reserve(size_t n) {
+    entries_.reserve(n);
+    grow_for(n);
+}
+
+void CellMap::clear() {
+    entries_.clear();
+    texts_.clear();
+    free_texts_.clear();
+    if (capacity_) std::memset(ctrl_.get(), kEmpty, capacity_);
+}
+
+size_t CellMap::capacity_for(size_t n) const {
+    if (n > std::numeric_limits<uint32_t>::max()) throw std::length_error("a worksheet holds at most 4294967295 cells");
+    size_t cap = capacity_ ? capacity_ : kMinCapacity;
+    while (over_load(n, cap)) cap *= 2;
+    return cap;
+}
+
+void CellMap::allocate_index(size_t cap) {
+    if (cap == capacity_) {
+        std::memset(ctrl_.get(), kEmpty, capacity_);
+        return;
+    }
+    capacity_ = cap;
+    ctrl_ = std::make_unique<uint8_t[]>(cap);  // zeroed: every slot empty
+    slots_ = std::make_unique_for_overwrite<uint32_t[]>(cap);
+}
+
+void CellMap::grow_for(size_t n) {
+    const size_t cap = capacity_for(n);
+    if (cap == capacity_) return;
+    allocate_index(cap);
+    for (size_t i = 0; i < entries_.size(); ++i) place(static_cast<uint32_t>(i), hash_of(entries_[i].key));
+}
+
+void CellMap::rebuild_index() {
+    allocate_index(capacity_for(entries_.size()));
+    // Re-place every entry; a key met twice keeps its first entry and drops the later ones.
+    size_t w = 0;
+    bool dropped = false;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        const uint64_t k = entries_[i].key;
+        const uint64_t h = hash_of(k);
+        bool found = false;
+        const size_t slot = (k >> 32) ? probe_packed(k, h, found)
+                                       : probe_text(texts_[static_cast<uint32_t>(k)], h, found);
+        if (found) {
+            release_key(k);
+            dropped = true;
+            continue;
+        }
+        if (w != i) entries_[w] = std::move(entries_[i]);
+        ctrl_[slot] = tag_of(h);
+        slots_[slot] = static_cast<uint32_t>(w);
+        ++w;
+    }
+    if (dropped) entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(w), entries_.end());
+}
+
+void CellMap::place(uint32_t entry, uint64_t h) {
+    const size_t mask = capacity_ - 1;
+    size_t i = h & mask;
+    while (ctrl_[i] != kEmpty) i = (i + 1) & mask;
+    ctrl_[i] = tag_of(h);
+    slots_[i] = entry;
+}
+
+// ---- look-up ----
+
+size_t CellMap::probe_packed(uint64_t packed, uint64_t h, bool& found) const {
+    const size_t mask = capacity_ - 1;
+    const uint8_t tag = tag_of(h);
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const uint8_t c = ctrl_[i];
+        if (c == kEmpty) {
+            found = false;
+            return i;
+        }
+        if (c == tag && entries_[slots_[i]].key == packed) {
+            found = true;
+            return i;
+        }
+    }
+}
+
+size_t CellMap::probe_text(std::string_view text, uint64_t h, bool& found) const {
+    const size_t mask = capacity_ - 1;
+    const uint8_t tag = tag_of(h);
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const uint8_t c = ctrl_[i];
+        if (c == kEmpty) {
+            found = false;
+            return i;
+        }
+        if (c == tag) {
+            const uint64_t k = entries_[slots_[i]].key;
+            if ((k >> 32) == 0 && texts_[static_cast<uint32_t>(k)] == text) {
+                found = true;
+                return i;
+            }
+        }
+    }
+}
+
+Cell* CellMap::find_packed(uint64_t packed) {
+    if (entries_.empty()) return nullptr;
+    bool found = false;
+    const size_t slot = probe_packed(packed, hash_packed(packed), found);
+    return found ? &entries_[slots_[slot]].cell : nullptr;
+}
+
+Cell* CellMap::find_text(std::string_view text) {
+    if (entries_.empty() || texts_.size() == free_texts_.size()) return nullptr;
+    bool found = false;
+    const size_t slot = probe_text(text, hash_text(text), found);
+    return found ? &entries_[slots_[slot]].cell : nullptr;
+}
+
+Cell* CellMap::find(std::string_view key) {
+    if (const auto packed = canonical_key(key)) return find_packed(*packed);
+    return find_text(key);
+}
+
+// ---- insertion ----
+
+Cell* CellMap::append_entry(uint64_t packed, uint64_t h, size_t slot) {
+    if (over_load(entries_.size() + 1, capacity_)) {
+        grow_for(entries_.size() + 1);
+        bool found = false;
+        slot = (packed >> 32) ? probe_packed(packed, h, found) : probe_text(texts_[static_cast<uint32_t>(packed)], h, found);
+    }
+    entries_.push_back(Entry{packed, Cell()});
+    ctrl_[slot] = tag_of(h);
+    slots_[slot] = static_cast<uint32_t>(entries_.size() - 1);
+    return &entries_.back().cell;
+}
+
+CellMap::Emplaced CellMap::emplace_packed(uint64_t packed) {
+    if (capacity_ == 0) grow_for(1);
+    const uint64_t h = hash_packed(packed);
+    bool found = false;
+    const size_t slot = probe_packed(packed, h, found);
+    if (found) return {&entries_[slots_[slot]].cell, false};
+    return {append_entry(packed, h, slot), true};
+}
+
+CellMap::Emplaced CellMap::emplace_text(std::string_view text) {
+    if (capacity_ == 0) grow_for(1);
+    const uint64_t h = hash_text(text);
+    bool found = false;
+    const size_t slot = probe_text(text, h, found);
+    if (found) return {&entries_[slots_[slot]].cell, false};
+    return {append_entry(store_text(text), h, slot), true};
+}
+
+uint64_t CellMap::store_text(std::string_view text) {
+    uint32_t at;
+    if (!free_texts_.empty()) {
+        at = free_texts_.back();
+        free_texts_.pop_back();
+        texts_[at].assign(text);
+    } else {
+        if (texts_.size() >= std::numeric_limits<uint32_t>::max()) throw std::length_error("too many cell keys");
+        at = static_cast<uint32_t>(texts_.size());
+        texts_.emplace_back(text);
+    }
+    return at;  // row 0 marks a text key
+}
+
+void CellMap::release_key(uint64_t packed) {
+    if (packed >> 32) return;
+    const auto at = static_cast<uint32_t>(packed);
+    std::string().swap(texts_[at]);
+    free_texts_.push_back(at);
+}
+
+CellMap::Emplaced CellMap::try_emplace(std::string_view key) {
+    if (const auto packed = canonical_key(key)) return emplace_packed(*packed);
+    return emplace_text(key);
+}
+
+CellMap::Emplaced CellMap::try_emplace(uint32_t row, uint32_t col) { return emplace_packed(pack(row, col)); }
+
+CellMap::Emplaced CellMap::insert_or_assign(std::string_view key, Cell cell) {
+    Emplaced e = try_emplace(key);
+    *e.cell = std::move(cell);
+    return e;
+}
+
+// ---- erasure ----
+
+bool CellMap::erase(std::string_view key) {
+    if (entries_.empty()) return false;
+    bool found = false;
+    size_t slot;
+    if (const auto packed = canonical_key(key)) {
+        slot = probe_packed(*packed, hash_packed(*packed), found);
+    } else {
+        slot = probe_text(key, hash_text(key), found);
+    }
+    if (!found) return false;
+    erase_slot(slot);
+    return true;
+}
+
+void CellMap::erase_slot(size_t slot) {
+    const uint32_t victim = slots_[slot];
+    release_key(entries_[victim].key);
+
+    // Backward-shift deletion: pull later members of the probe run into the hole, so that no
+    // look-up ever stops early at it and no tombstones are needed.
+    const size_t mask = capacity_ - 1;
+    size_t hole = slot;
+    for (size_t j = (hole + 1) & mask; ctrl_[j] != kEmpty; j = (j + 1) & mask) {
+        const size_t home = hash_of(entries_[slots_[j]].key) & mask;
+        // The member at j may move to the hole when its home does not lie in (hole, j] cyclically.
+        const bool stays = hole <= j ? (home > hole && home <= j) : (home > hole || home <= j);
+        if (stays) continue;
+        ctrl_[hole] = ctrl_[j];
+        slots_[hole] = slots_[j];
+        hole = j;
+    }
+    ctrl_[hole] = kEmpty;
+
+    // The last entry fills the erased one's place in the dense vector.
+    const auto last = static_cast<uint32_t>(entries_.size() - 1);
+    if (victim != last) {
+        const uint64_t k = entries_[last].key;
+        const uint64_t h = hash_of(k);
+        for (size_t i = h & mask;; i = (i + 1) & mask) {
+            if (ctrl_[i] != kEmpty && slots_[i] == last) {
+                slots_[i] = victim;
+                break;
+            }
+        }
+        entries_[victim] = std::move(entries_[last]);
+    }
+    entries_.pop_back();
+}
+
+}  // namespace velmo
