@@ -1,0 +1,25 @@
+// The workbook part with its relationships (sheet list, then defined names). Input: the
+// workbook part, a NUL byte, the relationships part.
+
+#include <cstdint>
+
+#include "fuzz_support.hpp"
+#include "model/workbook.hpp"
+#include "reader/defined_names_reader.hpp"
+#include "reader/workbook_rels.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const auto [workbook_xml, rels_xml] = velmo::fuzz::split_at_nul(velmo::fuzz::as_view(data, size));
+    auto sheets = velmo::reader::parse_sheet_refs(workbook_xml, rels_xml);
+    const uint64_t count = sheets ? sheets->sheets.size() : 3;
+    auto names = velmo::reader::parse_workbook_defined_names(workbook_xml, count);
+    if (!names) return 0;
+    for (const auto& a : names->print.areas) FUZZ_CHECK(a.sheet < count);
+    for (const auto& t : names->print.titles) FUZZ_CHECK(t.sheet < count);
+    for (const auto& n : names->sheet_names) FUZZ_CHECK(n.sheet < count);
+
+    velmo::Workbook wb;
+    for (uint64_t i = 0; i < count; ++i) wb.sheets.emplace_back("Sheet" + std::to_string(i + 1));
+    velmo::reader::apply_defined_names(wb, std::move(*names));
+    return 0;
+}
