@@ -1,0 +1,392 @@
+"""Worksheet edits and settings: row/column insertion and deletion, move_range, merged ranges, sizes,
+cell records, frozen panes, print settings and the auto filter, with what a save writes for them."""
+
+import zipfile
+from xml.etree import ElementTree
+
+import pytest
+
+import velmo
+
+M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+
+
+def saved_sheet(wb, tmp_path, n=1):
+    """Saves the workbook and returns the root element of worksheet part n."""
+    path = tmp_path / "edited.xlsx"
+    wb.save(str(path))
+    with zipfile.ZipFile(path) as z:
+        return ElementTree.fromstring(z.read(f"xl/worksheets/sheet{n}.xml"))
+
+
+def merged(root):
+    return [m.get("ref") for m in root.iter(M + "mergeCell")]
+
+
+def heights(root):
+    return {int(r.get("r")): float(r.get("ht")) for r in root.iter(M + "row") if r.get("ht")}
+
+
+def widths(root):
+    return {int(c.get("min")): float(c.get("width")) for c in root.iter(M + "col")}
+
+
+@pytest.fixture
+def table_sheet(make_xlsx):
+    """A loaded worksheet with a table at A10:C12 and a value in A1."""
+
+    def build(book):
+        sheet = book.add_worksheet("Data")
+        sheet.write("A1", "top")
+        sheet.add_table("A10:C12", {"name": "Sales", "columns": [{"header": h} for h in "xyz"]})
+
+    return velmo.load_workbook(make_xlsx(build))["Data"]
+
+
+# ---- insert_rows, delete_rows, insert_cols, delete_cols ----
+
+@pytest.mark.parametrize("call, message", [
+    (lambda ws: ws.insert_rows(0), "row index 0 out of bounds; must be >= 1"),
+    (lambda ws: ws.delete_cols(0, 0), "column index 0 out of bounds; must be >= 1"),
+    (lambda ws: ws.insert_cols(16385), "column index 16385 out of bounds; maximum is 16384"),
+    (lambda ws: ws.delete_rows(1048577), "row index 1048577 out of bounds; maximum is 1048576"),
+    (lambda ws: ws.insert_rows(1048576, 1), "row insert at 1048576 with amount 1 would exceed maximum 1048576"),
+    (lambda ws: ws.insert_rows(5, 4294967295), "row insert at 5 with amount 4294967295 causes overflow"),
+    (lambda ws: ws.delete_cols(2, 4294967295), "column delete at 2 with amount 4294967295 causes overflow"),
+])
+def test_bulk_edit_bounds_are_refused_with_the_models_message(ws, call, message):
+    ws["A1"] = 1
+    with pytest.raises(ValueError) as e:
+        call(ws)
+    assert e.value.args == (message,)
+    assert ws["A1"].value == 1  # unchanged, and the lock still works
+
+
+def test_bulk_edit_arguments(ws):
+    ws.delete_rows(1048576, 10)  # deletions past the grid are accepted
+    ws.insert_cols(idx=3, amount=0)
+    with pytest.raises(OverflowError):
+        ws.insert_rows(1, -1)
+    with pytest.raises(OverflowError):
+        ws.insert_rows(2 ** 32)
+    with pytest.raises(TypeError, match="amount"):
+        ws.insert_rows(1, None)
+    with pytest.raises(TypeError, match="idx"):
+        ws.delete_cols("1")
+    with pytest.raises(TypeError):
+        ws.insert_rows()
+    with pytest.raises(TypeError):
+        ws.insert_rows(1, 1, 1)
+    assert ws.insert_rows.__text_signature__ == "($self, idx, amount=1)"
+
+
+def test_row_edits_move_cells(ws):
+    ws["A1"] = "stays"
+    ws["a2"] = "lower"
+    ws["B3"] = "b3"
+    ws["junk"] = "j"
+    ws.insert_rows(2, 2)
+    assert ws["A1"].value == "stays"
+    assert ws["A4"].value == "lower" and ws["a2"].value is None  # re-keyed in canonical form
+    assert ws["B5"].value == "b3" and ws["junk"].value == "j"
+    ws.delete_rows(1)
+    assert ws["A3"].value == "lower" and ws["B4"].value == "b3" and ws["A1"].value is None
+
+
+def test_row_edits_are_written(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws["A2"] = 1
+    ws.merge_cells("A2:B3")
+    ws.merge_cells("A5:A6")
+    ws.row_height(2, 20)
+    ws.insert_rows(2, 2)  # A2:B3 -> A4:B5, A5:A6 -> A7:A8, height of row 2 -> row 4
+    root = saved_sheet(wb, tmp_path)
+    assert merged(root) == ["A4:B5", "A7:A8"]
+    assert heights(root) == {4: 20.0}
+    ws.delete_rows(5, 2)  # meets A4:B5 (dropped), moves A7:A8 up by 2
+    root = saved_sheet(wb, tmp_path)
+    assert merged(root) == ["A5:A6"]
+    assert heights(root) == {4: 20.0}
+
+
+def test_column_edits_move_cells_and_widths(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws["A1"] = "a"
+    ws["B1"] = "b"
+    ws["C1"] = "c"
+    ws.column_width(1, 12)
+    ws.column_width(3, 30)
+    ws.insert_cols(1)
+    assert [c.value for c in ws.iter_rows(min_col=1, max_col=4)[0]] == [None, "a", "b", "c"]
+    assert widths(saved_sheet(wb, tmp_path)) == {2: 12.0, 4: 30.0}
+    ws.delete_cols(2, 2)
+    assert [c.value for c in ws.iter_rows(min_col=1, max_col=2)[0]] == [None, "c"]
+    assert widths(saved_sheet(wb, tmp_path)) == {2: 30.0}
+
+
+def test_a_table_at_or_after_the_index_blocks_bulk_edits(table_sheet):
+    ws = table_sheet
+    for call in (lambda: ws.insert_rows(2), lambda: ws.delete_rows(5, 0), lambda: ws.insert_cols(3),
+                 lambda: ws.delete_cols(1)):
+        with pytest.raises(ValueError) as e:
+            call()
+        assert e.value.args == ("operation intersects table range: A10:C12",)
+    assert ws["A1"].value == "top" and ws["A10"].value == "x"
+    ws.insert_rows(13)
+    ws.insert_cols(4)
+    assert ws["A10"].value == "x"
+
+
+# ---- move_range ----
+
+def test_move_range_refusals(ws):
+    with pytest.raises(NotImplementedError) as e:
+        ws.move_range("not a range", 1, translate=True)
+    assert e.value.args == (
+        "move_range with translate=true is not supported: formula translation is out of scope",)
+    cases = [
+        (("A1:",), 'move_range cell_range "A1:" is not a valid A1 range'),
+        (("A\t1",), 'move_range cell_range "A\\t1" is not a valid A1 range'),
+        (("A1", -1), 'move_range would push cells out of bounds (row/col < 1) for "A1"'),
+        (("B2:C3", 0, -2), 'move_range would push cells out of bounds (row/col < 1) for "B2:C3"'),
+        (("XFD1", 0, 1), 'move_range would push cells past Excel limits (max row=1048576, max col=16384) for "XFD1"'),
+        (("A1", 2 ** 63 - 1), 'move_range row offset 9223372036854775807 causes overflow for "A1"'),
+        # the column is tested before the row
+        (("A1", 2 ** 63 - 1, 2 ** 63 - 1), 'move_range column offset 9223372036854775807 causes overflow for "A1"'),
+    ]
+    for args, message in cases:
+        with pytest.raises(ValueError) as e:
+            ws.move_range(*args)
+        assert e.value.args == (message,)
+    with pytest.raises(OverflowError):
+        ws.move_range("A1", 2 ** 63)
+    with pytest.raises(TypeError, match="translate"):
+        ws.move_range("A1", translate=1)
+    with pytest.raises(TypeError, match="cell_range"):
+        ws.move_range(None)
+
+
+def test_move_range_moves_a_block_and_clears_the_destination(ws):
+    ws["A1"] = "a1"
+    ws["B2"] = "b2"
+    ws["C3"] = "in the way"
+    ws["D9"] = "elsewhere"
+    ws.move_range("B2:A1", rows=2, cols=1)  # corners in any order
+    assert ws["B3"].value == "a1" and ws["C4"].value == "b2"
+    assert ws["A1"].value is None and ws["B2"].value is None
+    assert ws["C3"].value is None  # inside the destination, not moved itself
+    assert ws["D9"].value == "elsewhere"
+
+
+def test_move_range_by_nothing_rewrites_keys_canonically(ws):
+    ws["b2"] = "x"
+    ws.move_range("A1:C3")
+    assert ws["B2"].value == "x" and ws["b2"].value is None
+
+
+def test_move_range_near_a_table(table_sheet):
+    ws = table_sheet
+    with pytest.raises(ValueError, match="operation intersects table range: A10:C12"):
+        ws.move_range("A11")
+    with pytest.raises(ValueError, match="operation intersects table range: A10:C12"):
+        ws.move_range("A1", rows=10)
+    assert ws["A1"].value == "top"
+    ws.move_range("A1", cols=5)
+    assert ws["F1"].value == "top"
+
+
+# ---- merged ranges and sizes ----
+
+def test_merged_ranges_are_kept_as_written(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws.merge_cells("A1:B2")
+    ws.merge_cells("A1:B2")
+    ws.merge_cells("D1:E1")
+    ws.unmerge_cells("a1:b2")  # a different text: nothing removed
+    ws.unmerge_cells("Z9:Z10")
+    assert merged(saved_sheet(wb, tmp_path)) == ["A1:B2", "D1:E1"]
+    ws.unmerge_cells("A1:B2")
+    assert merged(saved_sheet(wb, tmp_path)) == ["D1:E1"]
+    with pytest.raises(TypeError, match="range"):
+        ws.merge_cells(1)
+
+
+def test_sizes_take_real_numbers_and_replace_earlier_ones(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws.column_width(2, 10)
+    ws.column_width(col=2, width=15.5)
+    ws.row_height(7, True)
+    assert widths(saved_sheet(wb, tmp_path)) == {2: 15.5}
+    assert heights(saved_sheet(wb, tmp_path)) == {7: 1.0}
+    with pytest.raises(TypeError, match="width"):
+        ws.column_width(1, "10")
+    with pytest.raises(TypeError, match="height"):
+        ws.row_height(1, None)
+    with pytest.raises(OverflowError):
+        ws.row_height(-1, 5)
+
+
+def test_sizes_are_not_checked_until_a_save(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws.column_width(0, -5.0)
+    ws.row_height(3, float("nan"))
+    with pytest.raises(ValueError):
+        wb.save(str(tmp_path / "bad.xlsx"))
+    assert not (tmp_path / "bad.xlsx").exists()
+
+
+# ---- cell records ----
+
+def test_comment_and_hyperlink_keep_the_value(ws):
+    ws["A1"] = 5
+    ws.set_cell_comment("A1", "first", "Ann")
+    ws.set_cell_comment(coord="A1", text="", author="")
+    ws.set_cell_hyperlink("A1", "https://example.com/")
+    cell = ws["A1"]
+    assert cell.value == 5
+    assert (cell.comment.text, cell.comment.author) == ("", "")
+    assert cell.hyperlink.target == "https://example.com/" and cell.hyperlink.location is None
+    ws.set_cell_hyperlink("A1", "")  # an empty target keeps the link
+    assert ws["A1"].hyperlink.target == "https://example.com/"
+
+
+def test_an_empty_hyperlink_target_creates_no_cell(ws):
+    ws.set_cell_hyperlink("C9", "")
+    assert ws.max_row == 1 and ws["C9"].hyperlink is None
+    ws.set_cell_comment("c9", "note", "Bo")  # the exact key, not normalised
+    assert ws["c9"].comment.text == "note" and ws["C9"].comment is None
+
+
+def test_set_cell_fill_copies_a_pattern_fill(ws, styled_path):
+    fill = velmo.PatternFill("solid", fgColor="FF00FF00")
+    ws.set_cell_fill("B2", fill)
+    got = ws["B2"].fill
+    assert got is not fill and got.fg_color.rgb == "FF00FF00"
+    cell_fill = velmo.load_workbook(styled_path)["Styled"]["B1"].fill
+    assert cell_fill is not None
+    with pytest.raises(TypeError, match="fill"):
+        ws.set_cell_fill("B2", cell_fill)
+    with pytest.raises(TypeError, match="fill"):
+        ws.set_cell_fill("B2", None)
+
+
+def test_cell_records_survive_a_save(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws.set_cell_comment("B2", "note", "Ann")
+    ws.set_cell_hyperlink("C3", "https://example.org/")
+    ws.set_cell_fill("D4", velmo.PatternFill("solid", fgColor="FFFF0000"))
+    path = str(tmp_path / "records.xlsx")
+    wb.save(path)
+    back = velmo.load_workbook(path).active
+    assert (back["B2"].comment.text, back["B2"].comment.author) == ("note", "Ann")
+    assert back["C3"].hyperlink.target == "https://example.org/"
+    assert back["D4"].fill.fg_color.rgb == "FFFF0000"
+
+
+# ---- freeze panes and print settings ----
+
+@pytest.mark.parametrize("text, stored", [
+    ("b2", "B2"), (" C3 ", "C3"), ("A1", None), ("a1", None), ("$B$2", None), ("B2:C3", None), ("  ", None),
+    ("junk", None), (None, None),
+])
+def test_freeze_panes_are_normalised(ws, text, stored):
+    ws.freeze_panes = "D4"
+    ws.freeze_panes = text
+    assert ws.freeze_panes == stored
+
+
+def test_print_area_is_stored_absolute_and_read_with_the_title(ws):
+    ws.print_area = "A1:B2"
+    assert ws.print_area == "'Sheet'!$A$1:$B$2"
+    ws.print_area = "Other!A1:B2,C3"
+    assert ws.print_area == "'Sheet'!$A$1:$B$2,'Sheet'!$C$3"
+    ws.print_area = ws.print_area  # the getter's text stores the same setting again
+    assert ws.print_area == "'Sheet'!$A$1:$B$2,'Sheet'!$C$3"
+    ws.print_area = " , "
+    assert ws.print_area is None
+
+
+def test_print_area_quotes_the_title(make_xlsx):
+    ws = velmo.load_workbook(make_xlsx(lambda book: book.add_worksheet("O'Neil")))["O'Neil"]
+    ws.print_area = "C3:D4"
+    assert ws.print_area == "'O''Neil'!$C$3:$D$4"
+
+
+def test_print_titles(ws):
+    ws.print_title_rows = "1:2"
+    ws.print_title_cols = "Sheet!A:B"
+    assert (ws.print_title_rows, ws.print_title_cols) == ("$1:$2", "$A:$B")
+    ws.print_title_rows = ","
+    ws.print_title_cols = None
+    assert (ws.print_title_rows, ws.print_title_cols) == (None, None)
+
+
+@pytest.mark.parametrize("name", ["freeze_panes", "print_area", "print_title_rows", "print_title_cols"])
+def test_settings_refuse_deletion_and_non_text(ws, name):
+    with pytest.raises(AttributeError) as e:
+        delattr(ws, name)
+    assert e.value.args == ("can't delete attribute",)
+    with pytest.raises(TypeError, match="argument 'value'"):
+        setattr(ws, name, 5)
+
+
+def test_settings_survive_a_save(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws.freeze_panes = "b3"
+    ws.print_area = "A1:D20"
+    ws.print_title_rows = "1:1"
+    ws.print_title_cols = "A:A"
+    ws.auto_filter.ref = "A1:D20"
+    path = str(tmp_path / "settings.xlsx")
+    wb.save(path)
+    back = velmo.load_workbook(path).active
+    assert back.freeze_panes == "B3"
+    assert back.print_area == "'Sheet'!$A$1:$D$20"
+    assert (back.print_title_rows, back.print_title_cols) == ("$1:$1", "$A:$A")
+    assert back.auto_filter.ref == "A1:D20"
+
+
+# ---- auto filter and the other views ----
+
+def test_auto_filter_is_a_live_view(ws):
+    first, second = ws.auto_filter, ws.auto_filter
+    assert first is not second and first.ref is None
+    first.ref = "  A1:D10\n"
+    assert second.ref == "A1:D10"
+    first.ref = "not validated"
+    assert ws.auto_filter.ref == "not validated"
+    for clear in (" \t", None):
+        ws.auto_filter.ref = "A1:B2"
+        second.ref = clear
+        assert first.ref is None
+    with pytest.raises(AttributeError) as e:
+        del first.ref
+    assert e.value.args == ("can't delete attribute",)
+    with pytest.raises(TypeError, match="argument 'value'"):
+        first.ref = ["A1"]
+
+
+def test_views_are_new_objects_of_their_classes(ws):
+    assert isinstance(ws.auto_filter, velmo.AutoFilter)
+    assert isinstance(ws.conditional_formatting, velmo.ConditionalFormatting)
+    assert isinstance(ws.defined_names, velmo.DefinedNames)
+    assert type(ws.tables).__name__ == "TableList"
+    assert ws.tables is not ws.tables
+    for name in ("auto_filter", "tables", "conditional_formatting", "defined_names"):
+        with pytest.raises(AttributeError):
+            setattr(ws, name, None)
+    with pytest.raises(TypeError, match="No constructor defined for AutoFilter"):
+        velmo.AutoFilter()
+
+
+def test_a_view_keeps_the_workbook_alive(tmp_path):
+    af = velmo.Workbook().active.auto_filter
+    af.ref = "A1:A2"
+    assert af.ref == "A1:A2"
