@@ -201,6 +201,41 @@ Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_cols(std::optional<ui
     return out;
 }
 
+Result<ValueGrid> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+                                         std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const {
+    auto rect = resolve_rectangle(by_rows ? "iter_rows" : "iter_cols", used_range(), min_row, max_row, min_col, max_col);
+    if (!rect) return fail(std::move(rect.error()));
+    ValueGrid grid;
+    if (rect->empty) return grid;
+    grid.lines = by_rows ? rect->rows() : rect->cols();
+    grid.width = by_rows ? rect->cols() : rect->rows();
+    const uint64_t total = grid.lines * grid.width;
+    grid.values.resize(total);
+    // The walk reads the cells under canonical keys, as iter_rows does. A rectangle much smaller than
+    // the sheet is looked up position by position; otherwise one pass over the cells drops each value
+    // into place, with no hashing at all.
+    if (total < cells_.size() / 4) {
+        for (uint64_t line = 0; line < grid.lines; ++line) {
+            for (uint64_t i = 0; i < grid.width; ++i) {
+                const uint64_t r = rect->min_row + (by_rows ? line : i);
+                const uint64_t c = rect->min_col + (by_rows ? i : line);
+                if (const Cell* cell = cells_.find(static_cast<uint32_t>(r), static_cast<uint32_t>(c)))
+                    grid.values[line * grid.width + i] = cell->value;
+            }
+        }
+        return grid;
+    }
+    for (const auto& [key, cell] : cells_) {
+        if (!key.canonical() || is_empty(cell.value)) continue;
+        const coords::CellPos pos = *key.pos();
+        if (pos.row < rect->min_row || pos.row > rect->max_row || pos.col < rect->min_col || pos.col > rect->max_col)
+            continue;
+        const uint64_t r = pos.row - rect->min_row, c = pos.col - rect->min_col;
+        grid.values[by_rows ? r * grid.width + c : c * grid.width + r] = cell.value;
+    }
+    return grid;
+}
+
 // ---- records on cells and the sheet ----
 
 void Worksheet::merge_cells(std::string_view range) {

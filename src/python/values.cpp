@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <unordered_map>
 
 #include "model/temporal.hpp"
 #include "python/args.hpp"
@@ -325,6 +326,60 @@ PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool valu
             PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(c), item);  // steals item
         }
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(r), tuple.release());  // steals the tuple
+    }
+    return list.release();
+}
+
+namespace {
+
+// Dates repeat down a column, and date objects are immutable: one conversion serves every cell of
+// that day within one call. Bounded, so a column of all-different dates costs no more than before.
+class DateCache {
+public:
+    ~DateCache() {
+        for (auto& [day, obj] : cache_) Py_DECREF(obj);
+    }
+    PyObject* get(const Date& d) {
+        const int64_t day = std::chrono::sys_days(d).time_since_epoch().count();
+        if (auto it = cache_.find(day); it != cache_.end()) {
+            Py_INCREF(it->second);
+            return it->second;
+        }
+        PyObject* obj = date_to_py(d);
+        if (obj && cache_.size() < kMaxEntries) {
+            Py_INCREF(obj);
+            cache_.emplace(day, obj);
+        }
+        return obj;
+    }
+
+private:
+    static constexpr size_t kMaxEntries = 1 << 16;
+    std::unordered_map<int64_t, PyObject*> cache_;
+};
+
+}  // namespace
+
+PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(grid.lines)));
+    if (!list) return nullptr;
+    DateCache dates;
+    const Value* v = grid.values.data();
+    for (uint64_t line = 0; line < grid.lines; ++line) {
+        PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(grid.width)));
+        if (!tuple) return nullptr;
+        for (uint64_t i = 0; i < grid.width; ++i, ++v) {
+            PyObject* item;
+            switch (kind_of(*v)) {
+                case ValueKind::Empty: item = Py_NewRef(Py_None); break;
+                case ValueKind::Number: item = number_to_py(std::get<double>(*v)); break;
+                case ValueKind::Date: item = dates.get(std::get<Date>(*v)); break;
+                default: item = value_to_py(*v); break;
+            }
+            if (!item) return nullptr;
+            PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+        }
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(line), tuple.release());  // steals the tuple
     }
     return list.release();
 }

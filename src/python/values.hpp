@@ -22,4 +22,7 @@ PyObject* value_to_py(const Value& v);
 // The first value that cannot be converted fails the whole call.
 PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool values_only);
 
+// A list with one tuple of converted values per line of the grid.
+PyObject* value_grid_to_py_tuples(const ValueGrid& grid);
+
 }  // namespace velmo::python

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 namespace velmo {
 namespace {
@@ -264,6 +265,34 @@ TEST(RectangleReads, FillersAndNonCanonicalKeys) {
     const CellCopy& b2 = (*rows)[1][1];
     ASSERT_NE(b2.cell.comment(), nullptr);
     EXPECT_NE(b2.cell.comment(), ws.find_cell("B2")->comment());  // a copy, not the stored record
+}
+
+// The values-only read gives what the full read gives, through both of its walks (one pass over the
+// cells for a large rectangle, look-ups for a small one), by rows and by columns.
+TEST(RectangleReads, ValuesAloneMatchTheFullRead) {
+    Worksheet ws;
+    for (uint32_t r = 2; r <= 40; ++r)
+        for (uint32_t c = 2; c <= 6; c += (r % 3) + 1) ws.put_cell(r, c, Cell{});
+    for (uint32_t r = 2; r <= 40; ++r) ws.ensure_cell_mut(r, 3).value = std::string("t") + std::to_string(r);
+    ws.set_cell("D7", 4.5);
+    ws.set_cell("d8", 9.0);  // not canonical: no rectangle read finds it
+    ws.set_cell("total", 1.0);
+    using Bounds = std::array<std::optional<uint32_t>, 4>;
+    for (const Bounds& b : {Bounds{}, Bounds{7, 8, 3, 4}, Bounds{1, 3, 1, 2}, Bounds{5, 4, 1, 1}, Bounds{39, 45, 6, 7}}) {
+        for (bool by_rows : {true, false}) {
+            auto full = by_rows ? ws.iter_rows(b[0], b[1], b[2], b[3]) : ws.iter_cols(b[0], b[1], b[2], b[3]);
+            auto grid = ws.values_rect(by_rows, b[0], b[1], b[2], b[3]);
+            ASSERT_TRUE(full && grid);
+            ASSERT_EQ(grid->lines, full->size());
+            for (size_t line = 0; line < full->size(); ++line) {
+                ASSERT_EQ(grid->width, (*full)[line].size());
+                for (size_t i = 0; i < grid->width; ++i)
+                    EXPECT_EQ(grid->values[line * grid->width + i], (*full)[line][i].cell.value)
+                        << (*full)[line][i].coordinate << (by_rows ? " by rows" : " by columns");
+            }
+        }
+    }
+    EXPECT_FALSE(ws.values_rect(true, 0, 5, 1, 1));  // the same refusals
 }
 
 TEST(RectangleReads, RangesEndingAtTheLastU32IndexDoNotWrap) {

@@ -1,0 +1,241 @@
+"""Defined names: the DefinedName value class, the DefinedNames views of both scopes, and names through a save."""
+
+import zipfile
+from xml.etree import ElementTree
+
+import pytest
+
+import velmo
+from package_check import check_package
+
+MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+RESERVED = ("'_xlnm.*' names are reserved for print settings; "
+            "use ws.print_area / ws.print_title_rows / ws.print_title_cols instead")
+
+
+def dn(name, value="Sheet!$A$1", **kw):
+    return velmo.DefinedName(name, value, **kw)
+
+
+# ---- DefinedName ----
+
+
+def test_defined_name_fields():
+    d = velmo.DefinedName("Total", "Sheet1!$A$1")
+    assert (d.name, d.value, d.comment, d.hidden) == ("Total", "Sheet1!$A$1", None, False)
+    assert d.is_reserved is None and d.localSheetId is None
+    d = velmo.DefinedName(value="1", name="x", comment="why", hidden=True)
+    assert (d.name, d.value, d.comment, d.hidden) == ("x", "1", "why", True)
+    assert velmo.DefinedName("", "", comment=None).comment is None
+    # Nothing is validated here; add() is where reserved names are refused.
+    assert velmo.DefinedName("_xlnm.Print_Area", "x").name == "_xlnm.Print_Area"
+
+
+@pytest.mark.parametrize("args, kwargs, arg", [
+    ((1, "v"), {}, "name"),
+    (("n", None), {}, "value"),
+    (("n", "v"), {"comment": 3}, "comment"),
+    (("n", "v"), {"hidden": None}, "hidden"),
+    (("n", "v"), {"hidden": 1}, "hidden"),
+])
+def test_defined_name_argument_types(args, kwargs, arg):
+    with pytest.raises(TypeError, match=f"argument '{arg}'"):
+        velmo.DefinedName(*args, **kwargs)
+
+
+def test_defined_name_arity():
+    with pytest.raises(TypeError):
+        velmo.DefinedName("n")
+    with pytest.raises(TypeError):
+        velmo.DefinedName("n", "v", "comment")  # comment is keyword-only
+    assert velmo.DefinedName.__text_signature__ == "(name, value, *, comment=None, hidden=False)"
+
+
+def test_defined_name_repr_quotes_texts():
+    assert repr(dn("Total", "Sheet1!$A$1")) == 'DefinedName(name="Total", value="Sheet1!$A$1")'
+    assert repr(dn('a"b', "x\ny\\")) == 'DefinedName(name="a\\"b", value="x\\ny\\\\")'
+    assert repr(dn("z", "\u200b")) == 'DefinedName(name="z", value="\\u{200b}")'
+
+
+def test_no_constructor_for_views():
+    wb = velmo.Workbook()
+    for cls in (velmo.DefinedNames, type(iter(wb.defined_names))):
+        with pytest.raises(TypeError, match=f"No constructor defined for {cls.__name__}"):
+            cls()
+    assert type(iter(wb.defined_names)).__name__ == "PyDefinedNamesIter"
+
+
+# ---- DefinedNames ----
+
+
+@pytest.fixture(params=["workbook", "sheet"])
+def names(request):
+    wb = velmo.Workbook()
+    return wb.defined_names if request.param == "workbook" else wb.active.defined_names
+
+
+def test_add_replaces_in_place(names):
+    names.add(dn("First", "1"))
+    names.add(dn("Total", "Sheet1!$A$1"))
+    names.add(dn("Total", "Sheet1!$B$1", comment="c", hidden=True))
+    assert names.keys() == ["First", "Total"]
+    assert len(names) == 2
+    got = names["Total"]
+    assert (got.value, got.comment, got.hidden) == ("Sheet1!$B$1", "c", True)
+    assert got.localSheetId is None and got.is_reserved is None
+    assert names["Total"] is not got  # every lookup is a fresh copy
+
+
+def test_names_compare_exactly(names):
+    names.add(dn("Total"))
+    names.add(dn("total"))
+    assert names.keys() == ["Total", "total"]
+    assert "Total" in names and "total" in names and "TOTAL" not in names
+    with pytest.raises(KeyError) as exc:
+        names["TOTAL"]
+    assert exc.value.args == ("TOTAL",)
+
+
+def test_reserved_names_are_refused(names):
+    for bad in ("_xlnm.Print_Area", "_xlnm._FilterDatabase", "_xlnm."):
+        with pytest.raises(ValueError) as exc:
+            names.add(dn(bad))
+        assert exc.value.args == (RESERVED,)
+        with pytest.raises(ValueError, match="reserved"):
+            names[bad] = dn(bad)
+    # Only the exact prefix is reserved.
+    names.add(dn("_XLNM.Print_Area"))
+    names.add(dn("_xlnmPrint_Area"))
+    assert names.keys() == ["_XLNM.Print_Area", "_xlnmPrint_Area"]
+
+
+def test_assignment_checks_the_key(names):
+    names["A"] = dn("A", "1")
+    assert names["A"].value == "1"
+    names["A"] = dn("A", "2")
+    assert len(names) == 1 and names["A"].value == "2"
+    with pytest.raises(ValueError) as exc:
+        names["a"] = dn("A")
+    assert exc.value.args == ('key "a" does not match DefinedName.name "A"',)
+    with pytest.raises(ValueError, match='key "A " does not match'):
+        names["A "] = dn("A")
+    assert names.keys() == ["A"]
+
+
+def test_argument_types(names):
+    with pytest.raises(TypeError, match="argument 'defined_name'"):
+        names.add("A")
+    with pytest.raises(TypeError, match="argument 'defined_name'"):
+        names["A"] = "A"
+    for op in (lambda: names[1], lambda: 1 in names, lambda: names.__delitem__(1),
+               lambda: names.__setitem__(1, dn("1"))):
+        with pytest.raises(TypeError, match="argument 'name'"):
+            op()
+    with pytest.raises(TypeError):
+        names.add()
+    names.add(defined_name=dn("kw"))
+    assert "kw" in names
+
+
+def test_delete_keeps_order(names):
+    for n in ("a", "b", "c"):
+        names.add(dn(n))
+    del names["b"]
+    assert names.keys() == ["a", "c"]
+    with pytest.raises(KeyError) as exc:
+        del names["b"]
+    assert exc.value.args == ("b",)
+
+
+def test_iterator_is_a_snapshot(names):
+    names.add(dn("a"))
+    it = iter(names)
+    assert iter(it) is it
+    names.add(dn("b"))
+    del names["a"]
+    assert list(it) == ["a"]
+    for _ in range(2):
+        with pytest.raises(StopIteration):
+            next(it)
+    assert list(names) == ["b"]
+
+
+def test_scopes_are_independent():
+    wb = velmo.Workbook()
+    ws = wb.active
+    wb.defined_names.add(dn("Book"))
+    ws.defined_names.add(dn("Sheet"))
+    assert "Book" not in ws.defined_names and "Sheet" not in wb.defined_names
+    wb.defined_names.add(dn("Both", "1"))
+    ws.defined_names.add(dn("Both", "2"))
+    assert wb.defined_names["Both"].value == "1"
+    assert ws.defined_names["Both"].value == "2"
+    # Views hold nothing: two views of one scope see the same collection.
+    assert wb.defined_names is not wb.defined_names
+    assert wb.defined_names.keys() == ["Book", "Both"]
+
+
+def test_empty_view():
+    names = velmo.Workbook().defined_names
+    assert len(names) == 0 and not names
+    assert names.keys() == [] and list(names) == []
+
+
+# ---- through a save ----
+
+
+def test_names_are_saved_and_read_back(tmp_path):
+    wb = velmo.Workbook()
+    ws = wb.active
+    wb.defined_names.add(dn("Rate", "Sheet!$B$1", comment="per year", hidden=True))
+    wb.defined_names.add(dn("Label", '"a<b & c"'))
+    ws.defined_names.add(dn("Local", "Sheet!$C$1:$C$9"))
+    path = str(tmp_path / "names.xlsx")
+    wb.save(path)
+    check_package(path)
+
+    with zipfile.ZipFile(path) as z:
+        root = ElementTree.fromstring(z.read("xl/workbook.xml"))
+    written = {e.get("name"): e for e in root.iter(MAIN + "definedName")}
+    assert written["Local"].get("localSheetId") == "0"
+    assert written["Rate"].get("localSheetId") is None
+    assert written["Rate"].get("comment") == "per year"
+    assert written["Rate"].get("hidden") in ("1", "true")
+
+    back = velmo.load_workbook(path)
+    assert back.defined_names.keys() == ["Rate", "Label"]
+    rate = back.defined_names["Rate"]
+    assert (rate.value, rate.comment, rate.hidden) == ("Sheet!$B$1", "per year", True)
+    assert back.defined_names["Label"].value == '"a<b & c"'
+    assert back.active.defined_names.keys() == ["Local"]
+    assert back.active.defined_names["Local"].value == "Sheet!$C$1:$C$9"
+
+
+def test_loaded_names_can_be_changed_and_saved(make_xlsx, tmp_path):
+    def build(book):
+        book.add_worksheet("Data")
+        book.define_name("Keep", "=Data!$A$1")
+        book.define_name("Drop", "=Data!$B$1")
+        book.define_name("Data!Scoped", "=Data!$C$1")
+
+    wb = velmo.load_workbook(make_xlsx(build))
+    assert wb.defined_names.keys() == ["Drop", "Keep"]  # document order, which XlsxWriter sorts
+    assert wb["Data"].defined_names.keys() == ["Scoped"]
+    del wb.defined_names["Drop"]
+    wb["Data"].defined_names["Scoped"] = dn("Scoped", "Data!$D$1")
+    out = str(tmp_path / "out.xlsx")
+    wb.save(out)
+    check_package(out)
+    back = velmo.load_workbook(out)
+    assert back.defined_names.keys() == ["Keep"]
+    assert back.defined_names["Keep"].value == "Data!$A$1"
+    assert back["Data"].defined_names["Scoped"].value == "Data!$D$1"
+
+
+def test_name_with_text_xml_cannot_carry_is_refused_on_save(tmp_path):
+    wb = velmo.Workbook()
+    wb.defined_names.add(dn("Bad", "a\x01b"))
+    path = tmp_path / "bad.xlsx"
+    with pytest.raises(ValueError):
+        wb.save(str(path))
+    assert not path.exists()
