@@ -8,6 +8,7 @@
 #include "python/args.hpp"
 #include "python/guard.hpp"
 #include "python/py_cell.hpp"
+#include "python/py_tables.hpp"
 #include "python/pyref.hpp"
 #include "python/values.hpp"
 
@@ -267,13 +268,14 @@ PyGetSetDef cell_getset[] = {
     {"title", getter<ws_title>, nullptr, "The worksheet's title.", nullptr},
 };
 
-// The class's member tables: this file's members followed by the edits', each ending in a sentinel.
+// The class's member tables: this file's members followed by the edits' (and add_table), each ending in a
+// sentinel.
 // They must outlive the class, which lives for the process.
 std::vector<PyMethodDef>& all_methods() {
     static std::vector<PyMethodDef> methods = [] {
         std::vector<PyMethodDef> v(std::begin(cell_methods), std::end(cell_methods));
-        auto more = worksheet_edit_methods();
-        v.insert(v.end(), more.begin(), more.end());
+        for (auto more : {worksheet_edit_methods(), worksheet_table_methods()})
+            v.insert(v.end(), more.begin(), more.end());
         v.push_back({nullptr, nullptr, 0, nullptr});
         return v;
     }();
