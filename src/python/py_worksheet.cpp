@@ -72,6 +72,15 @@ struct Bounds {
 };
 
 PyObject* iterate(PyObject* self, const Bounds& b, bool by_rows) {
+    if (b.values_only) {
+        // Values alone: no coordinates or styles are copied out of the workbook.
+        auto grid = with_sheet(view_of(self), [&](Worksheet& ws) {
+            return ws.values_rect(by_rows, b.min_row, b.max_row, b.min_col, b.max_col);
+        });
+        if (!grid) return nullptr;
+        if (!*grid) return raise_velmo_error(std::move(grid->error()));
+        return value_grid_to_py_tuples(**grid);
+    }
     auto rows = with_sheet(view_of(self), [&](Worksheet& ws) {
         return by_rows ? ws.iter_rows(b.min_row, b.max_row, b.min_col, b.max_col)
                        : ws.iter_cols(b.min_row, b.max_row, b.min_col, b.max_col);
