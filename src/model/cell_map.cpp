@@ -96,6 +96,8 @@ uint64_t CellMap::hash_of(uint64_t packed) const {
 
 CellMap& CellMap::operator=(const CellMap& o) {
     if (this == &o) return *this;
+    o.ensure_index();
+    indexed_ = o.indexed_;
     entries_ = o.entries_;
     texts_ = o.texts_;
     free_texts_ = o.free_texts_;
@@ -113,12 +115,13 @@ CellMap& CellMap::operator=(const CellMap& o) {
 }
 
 void CellMap::reserve(size_t n) {
+    // The index is sized when it is built or grows: a map filled in order may never need one.
     entries_.reserve(n);
-    grow_for(n);
 }
 
 void CellMap::clear() {
     entries_.clear();
+    indexed_ = 0;
     texts_.clear();
     free_texts_.clear();
     if (capacity_) std::memset(ctrl_.get(), kEmpty, capacity_);
@@ -131,7 +134,7 @@ size_t CellMap::capacity_for(size_t n) const {
     return cap;
 }
 
-void CellMap::allocate_index(size_t cap) {
+void CellMap::allocate_index(size_t cap) const {
     if (cap == capacity_) {
         std::memset(ctrl_.get(), kEmpty, capacity_);
         return;
@@ -141,14 +144,27 @@ void CellMap::allocate_index(size_t cap) {
     slots_ = std::make_unique_for_overwrite<uint32_t[]>(cap);
 }
 
-void CellMap::grow_for(size_t n) {
+void CellMap::grow_for(size_t n) const {
     const size_t cap = capacity_for(n);
     if (cap == capacity_) return;
     allocate_index(cap);
-    for (size_t i = 0; i < entries_.size(); ++i) place(static_cast<uint32_t>(i), hash_of(entries_[i].key));
+    for (size_t i = 0; i < indexed_; ++i) place(static_cast<uint32_t>(i), hash_of(entries_[i].key));
+}
+
+void CellMap::ensure_index() const {
+    if (indexed_ == entries_.size()) return;
+    if (indexed_ == 0) {
+        allocate_index(capacity_for(entries_.size()));
+    } else {
+        grow_for(entries_.size());
+    }
+    // The pending entries are distinct canonical keys, and no indexed entry shares one.
+    for (size_t i = indexed_; i < entries_.size(); ++i) place(static_cast<uint32_t>(i), hash_packed(entries_[i].key));
+    indexed_ = entries_.size();
 }
 
 void CellMap::rebuild_index() {
+    indexed_ = 0;
     allocate_index(capacity_for(entries_.size()));
     // Re-place every entry; a key met twice keeps its first entry and drops the later ones.
     size_t w = 0;
@@ -170,9 +186,10 @@ void CellMap::rebuild_index() {
         ++w;
     }
     if (dropped) entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(w), entries_.end());
+    indexed_ = entries_.size();
 }
 
-void CellMap::place(uint32_t entry, uint64_t h) {
+void CellMap::place(uint32_t entry, uint64_t h) const {
     const size_t mask = capacity_ - 1;
     size_t i = h & mask;
     while (ctrl_[i] != kEmpty) i = (i + 1) & mask;
@@ -219,6 +236,7 @@ size_t CellMap::probe_text(std::string_view text, uint64_t h, bool& found) const
 
 Cell* CellMap::find_packed(uint64_t packed) {
     if (entries_.empty()) return nullptr;
+    ensure_index();
     bool found = false;
     const size_t slot = probe_packed(packed, hash_packed(packed), found);
     return found ? &entries_[slots_[slot]].cell : nullptr;
@@ -226,6 +244,7 @@ Cell* CellMap::find_packed(uint64_t packed) {
 
 Cell* CellMap::find_text(std::string_view text) {
     if (entries_.empty() || texts_.size() == free_texts_.size()) return nullptr;
+    ensure_index();
     bool found = false;
     const size_t slot = probe_text(text, hash_text(text), found);
     return found ? &entries_[slots_[slot]].cell : nullptr;
@@ -247,10 +266,12 @@ Cell* CellMap::append_entry(uint64_t packed, uint64_t h, size_t slot) {
     entries_.push_back(Entry{packed, Cell()});
     ctrl_[slot] = tag_of(h);
     slots_[slot] = static_cast<uint32_t>(entries_.size() - 1);
+    indexed_ = entries_.size();
     return &entries_.back().cell;
 }
 
 CellMap::Emplaced CellMap::emplace_packed(uint64_t packed) {
+    ensure_index();
     if (capacity_ == 0) grow_for(1);
     const uint64_t h = hash_packed(packed);
     bool found = false;
@@ -260,6 +281,7 @@ CellMap::Emplaced CellMap::emplace_packed(uint64_t packed) {
 }
 
 CellMap::Emplaced CellMap::emplace_text(std::string_view text) {
+    ensure_index();
     if (capacity_ == 0) grow_for(1);
     const uint64_t h = hash_text(text);
     bool found = false;
@@ -296,6 +318,17 @@ CellMap::Emplaced CellMap::try_emplace(std::string_view key) {
 
 CellMap::Emplaced CellMap::try_emplace(uint32_t row, uint32_t col) { return emplace_packed(pack(row, col)); }
 
+CellMap::Emplaced CellMap::put_in_order(uint32_t row, uint32_t col, Cell cell) {
+    const uint64_t packed = pack(row, col);
+    if (indexed_ == 0 && (entries_.empty() || packed > entries_.back().key)) {
+        entries_.push_back(Entry{packed, std::move(cell)});
+        return {&entries_.back().cell, true};
+    }
+    Emplaced e = emplace_packed(packed);
+    *e.cell = std::move(cell);
+    return e;
+}
+
 CellMap::Emplaced CellMap::insert_or_assign(std::string_view key, Cell cell) {
     Emplaced e = try_emplace(key);
     *e.cell = std::move(cell);
@@ -306,6 +339,7 @@ CellMap::Emplaced CellMap::insert_or_assign(std::string_view key, Cell cell) {
 
 bool CellMap::erase(std::string_view key) {
     if (entries_.empty()) return false;
+    ensure_index();
     bool found = false;
     size_t slot;
     if (const auto packed = canonical_key(key)) {
@@ -351,6 +385,7 @@ void CellMap::erase_slot(size_t slot) {
         entries_[victim] = std::move(entries_[last]);
     }
     entries_.pop_back();
+    indexed_ = entries_.size();
 }
 
 }  // namespace velmo

@@ -7,6 +7,11 @@
 // index (one control byte and one 32-bit entry number per slot, linear probing) finds them, so a plain
 // cell costs its entry and about ten bytes of index, and loading a sheet allocates nothing per cell.
 //
+// Cells that arrive in ascending (row, column) order into a map holding only such cells (a sheet part
+// being read, rows being appended) are appended without touching the index, which is built in one pass
+// when a look-up first needs it. So a const look-up may build the index: like every other use, it needs
+// the map to be used by one thread at a time.
+//
 // Inserting or erasing may move entries: a pointer or reference to a cell stays valid only until the
 // next insertion or erase. Iteration order is unspecified (it is insertion order until an erase).
 
@@ -123,6 +128,9 @@ public:
     };
     Emplaced try_emplace(std::string_view key);
     Emplaced try_emplace(uint32_t row, uint32_t col);
+    // Stores `cell` under the canonical key of (row, col), replacing a cell already there; cheapest when
+    // cells come in ascending (row, col) order.
+    Emplaced put_in_order(uint32_t row, uint32_t col, Cell cell);
     // Stores `cell` under `key`, replacing a cell already there.
     Emplaced insert_or_assign(std::string_view key, Cell cell);
     bool erase(std::string_view key);
@@ -167,6 +175,8 @@ private:
     Key key_of(uint64_t packed) const {
         return Key(packed, (packed >> 32) ? nullptr : &texts_[static_cast<uint32_t>(packed)]);
     }
+    // Puts every entry appended in order into the index.
+    void ensure_index() const;
     uint64_t hash_of(uint64_t packed) const;
     static uint64_t hash_packed(uint64_t packed);
     static uint64_t hash_text(std::string_view text);
@@ -185,17 +195,21 @@ private:
     void erase_slot(size_t slot);
     size_t capacity_for(size_t n) const;
     // Fresh slots, all empty (reuses the current ones when the capacity stays).
-    void allocate_index(size_t cap);
-    void grow_for(size_t n);
+    void allocate_index(size_t cap) const;
+    void grow_for(size_t n) const;
     void rebuild_index();
-    void place(uint32_t entry, uint64_t h);
+    void place(uint32_t entry, uint64_t h) const;
 
     std::vector<Entry> entries_;
     std::vector<std::string> texts_;     // texts of non-canonical keys; released ones are empty
     std::vector<uint32_t> free_texts_;   // released positions of texts_
-    std::unique_ptr<uint8_t[]> ctrl_;    // 0: empty; else 0x80 | 7 bits of the hash
-    std::unique_ptr<uint32_t[]> slots_;  // entry numbers; meaningful where ctrl_ is not 0
-    size_t capacity_ = 0;                // slots, a power of two (or 0)
+    // The index, a cache over entries_ (so a const look-up may complete it).
+    mutable std::unique_ptr<uint8_t[]> ctrl_;    // 0: empty; else 0x80 | 7 bits of the hash
+    mutable std::unique_ptr<uint32_t[]> slots_;  // entry numbers; meaningful where ctrl_ is not 0
+    mutable size_t capacity_ = 0;                // slots, a power of two (or 0)
+    // Entries [0, indexed_) are in the index; the rest, when any, were appended in ascending canonical
+    // order to a map that had no indexed entry.
+    mutable size_t indexed_ = 0;
 };
 
 }  // namespace velmo

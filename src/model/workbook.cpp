@@ -91,8 +91,7 @@ void Worksheet::put_cell(std::string_view key, Cell cell) {
 }
 
 void Worksheet::put_cell(uint32_t row, uint32_t col, Cell cell) {
-    const auto [stored, inserted] = cells_.try_emplace(row, col);
-    *stored = std::move(cell);
+    const auto [stored, inserted] = cells_.put_in_order(row, col, std::move(cell));
     if (inserted) widen_used_range(row, col);
 }
 
@@ -109,8 +108,13 @@ Result<void> Worksheet::append(std::vector<Value> values) {
                                                " values exceeds the last column 4294967295"));
     }
     const uint32_t row = used.empty ? 1 : used.max_row + 1;
+    // The row lies past every parsed key, so no canonical key of it is taken: the cells are new, and
+    // arrive in order.
     for (size_t i = 0; i < values.size(); ++i) {
-        ensure_cell_mut(row, static_cast<uint32_t>(i + 1)).value = std::move(values[i]);
+        Cell cell;
+        cell.value = std::move(values[i]);
+        const auto [stored, inserted] = cells_.put_in_order(row, static_cast<uint32_t>(i + 1), std::move(cell));
+        if (inserted) widen_used_range(row, static_cast<uint32_t>(i + 1));
     }
     return {};
 }

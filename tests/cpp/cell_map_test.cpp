@@ -111,6 +111,47 @@ TEST(CellMap, AgreesWithAReferenceMapUnderChurn) {
     EXPECT_EQ(m.find("A1"), nullptr);
 }
 
+// Cells put in order skip the index until something needs it; anything out of order, a repeat or a
+// text key falls back to the indexed path, and the map behaves the same either way.
+TEST(CellMap, CellsPutInOrderAreIndexedWhenNeeded) {
+    auto cell = [](double v) {
+        Cell c;
+        c.value = v;
+        return c;
+    };
+    CellMap m;
+    for (uint32_t r = 1; r <= 500; ++r)
+        for (uint32_t c = 1; c <= 3; ++c) EXPECT_TRUE(m.put_in_order(r, c, cell(r * 10 + c)).inserted);
+    EXPECT_EQ(m.size(), 1500u);
+    const CellMap& view = m;
+    EXPECT_EQ(number(view.find(250, 2)), 2502.0);  // a const look-up builds the index
+    EXPECT_EQ(view.find(501, 1), nullptr);
+
+    CellMap again;
+    again.put_in_order(1, 1, cell(1));
+    again.put_in_order(2, 1, cell(2));
+    EXPECT_FALSE(again.put_in_order(1, 1, cell(3)).inserted);  // a repeat replaces
+    EXPECT_TRUE(again.put_in_order(1, 2, cell(4)).inserted);   // out of order
+    again.put_in_order(3, 1, cell(5));                        // the index now follows every insertion
+    again.try_emplace("note").cell->value = 6.0;
+    again.put_in_order(4, 1, cell(7));
+    EXPECT_EQ(contents(again), (std::map<std::string, double>{{"A1", 3}, {"A2", 2}, {"B1", 4}, {"A3", 5}, {"note", 6}, {"A4", 7}}));
+    EXPECT_TRUE(again.erase("A2"));
+    EXPECT_EQ(number(again.find("A4")), 7.0);
+
+    CellMap pending;  // copied and erased from before any look-up
+    pending.put_in_order(1, 1, cell(1));
+    pending.put_in_order(1, 2, cell(2));
+    CellMap copy = pending;
+    EXPECT_EQ(number(copy.find("B1")), 2.0);
+    EXPECT_TRUE(pending.erase("A1"));
+    EXPECT_EQ(contents(pending), (std::map<std::string, double>{{"B1", 2}}));
+    pending.clear();
+    pending.put_in_order(5, 5, cell(9));
+    EXPECT_EQ(number(pending.find("E5")), 9.0);
+    EXPECT_EQ(pending.find("A1"), nullptr);
+}
+
 TEST(CellMap, RekeyMovesDropsAndKeeps) {
     CellMap m;
     m.try_emplace("A1").cell->value = 1.0;
