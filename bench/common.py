@@ -1,0 +1,104 @@
+"""What every benchmark script shares: the data set, the input files and the measurement record.
+
+Each workload script runs one tool once in its own process and prints one JSON line:
+{"seconds": ..., "baseline_kib": ..., "peak_kib": ..., "after_kib": ..., "cells": ..., ...}.
+"""
+
+import datetime as dt
+import json
+import os
+import sys
+import time
+
+COLUMNS = 10
+TEXT_COLUMNS = (4, 9)  # every fifth column (0-based)
+DATE_COLUMN = 2
+BASE_DATE = dt.date(2020, 1, 1)
+# Bump when the generated data changes, so cached inputs are made anew.
+INPUT_VERSION = 1
+
+
+def row_values(r):
+    """The values of data row r (0-based): numbers, two short texts, one date."""
+    row = []
+    for c in range(COLUMNS):
+        if c in TEXT_COLUMNS:
+            row.append(f"t{(r * 7 + c) % 1000}")
+        elif c == DATE_COLUMN:
+            row.append(BASE_DATE + dt.timedelta(days=r % 3650))
+        elif c % 2:
+            row.append(r * 0.25 + c)
+        else:
+            row.append(r * COLUMNS + c)
+    return row
+
+
+def rows_for(cells):
+    return max(1, cells // COLUMNS)
+
+
+def input_path(out_dir, cells):
+    return os.path.join(out_dir, f"input-v{INPUT_VERSION}-{cells}.xlsx")
+
+
+def make_input(path, cells):
+    """Writes the input workbook with XlsxWriter (shared strings, a date format on the date column)."""
+    import xlsxwriter
+
+    tmp = path + ".part"
+    book = xlsxwriter.Workbook(tmp, {"default_date_format": "yyyy-mm-dd"})
+    sheet = book.add_worksheet()
+    for r in range(rows_for(cells)):
+        sheet.write_row(r, 0, row_values(r))
+    book.close()
+    os.replace(tmp, path)
+
+
+def _status_kib(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise RuntimeError(f"no {field} in /proc/self/status")
+
+
+def current_kib():
+    return _status_kib("VmRSS")
+
+
+def peak_kib():
+    return _status_kib("VmHWM")
+
+
+class Measure:
+    """Times the block; the baseline is the resident size on entry (after the imports)."""
+
+    def __init__(self):
+        self.extra = {}
+
+    def __enter__(self):
+        self.baseline_kib = current_kib()
+        self.start = time.perf_counter()
+        return self
+
+    def mark(self, name):
+        """Records the time since the start and the resident size now, under `name`."""
+        self.extra[name + "_seconds"] = time.perf_counter() - self.start
+        self.extra[name + "_kib"] = current_kib()
+
+    def __exit__(self, *exc):
+        self.seconds = time.perf_counter() - self.start
+        return False
+
+    def report(self, cells, **more):
+        record = {
+            "seconds": self.seconds,
+            "baseline_kib": self.baseline_kib,
+            "peak_kib": peak_kib(),
+            "after_kib": current_kib(),
+            "cells": cells,
+        }
+        record.update(self.extra)
+        record.update(more)
+        json.dump(record, sys.stdout)
+        sys.stdout.write("\n")

@@ -1,0 +1,54 @@
+// Loads a workbook N times and walks its first sheet's cells, timing each step; a target for perf
+// or callgrind without the interpreter in the picture.
+//
+// Build against a build tree (see bench/README.md):
+//   g++ -O2 -g -std=c++23 -I src bench/cpp/profile_load.cpp -o build-perf/profile_load \
+//     -Lbuild-perf -lvelmo_writer -lvelmo_reader -lvelmo_xml -lvelmo_zip -lvelmo_model -ldeflate -lutf8proc
+// Usage: profile_load FILE.xlsx [repeat] [rows|none]
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "model/workbook.hpp"
+#include "reader/reader.hpp"
+
+namespace {
+
+double since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s FILE.xlsx [repeat] [rows|none]\n", argv[0]);
+        return 2;
+    }
+    const int repeat = argc > 2 ? std::atoi(argv[2]) : 1;
+    const bool walk = argc <= 3 || std::strcmp(argv[3], "none") != 0;
+    for (int i = 0; i < repeat; ++i) {
+        auto t0 = std::chrono::steady_clock::now();
+        auto wb = velmo::reader::open_workbook(argv[1]);
+        if (!wb) {
+            std::fprintf(stderr, "open failed\n");
+            return 1;
+        }
+        const double load = since(t0);
+        const auto& ws = wb->sheets.at(0);
+        double walk_s = 0;
+        size_t seen = 0;
+        if (walk) {
+            auto t1 = std::chrono::steady_clock::now();
+            auto rows = ws.iter_rows(std::nullopt, std::nullopt, std::nullopt, std::nullopt);
+            if (!rows) return 1;
+            for (const auto& r : *rows) seen += r.size();
+            walk_s = since(t1);
+        }
+        std::printf("cells %zu  load %.3f s  iter_rows %.3f s (%zu)\n", ws.cells().size(), load, walk_s, seen);
+    }
+    return 0;
+}

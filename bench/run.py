@@ -1,0 +1,264 @@
+"""Runs velmo and its peers side by side and prints a table of medians and ratios.
+
+Every measurement runs in a process of its own (so peak memory is per run); the tools of one
+workload take turns within each repetition, so a change in machine load hits them alike.
+
+Usage: python bench/run.py [--sizes 10k,100k,1M] [--repeat 5] [--workloads load,write,edit]
+"""
+
+import argparse
+import datetime as dt
+import json
+import os
+import platform
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+
+import common  # noqa: E402
+
+WORKLOADS = {
+    # name: (script, tools); the first tool is the one the others are compared with.
+    "load": ("load_values.py", ["velmo", "calamine"]),
+    "write": ("write_save.py", ["velmo", "xlsxwriter", "xlsxwriter-cm"]),
+    "edit": ("edit_save.py", ["velmo"]),
+}
+TITLES = {
+    "load": "load + every value into Python lists",
+    "write": "write + save",
+    "edit": "load, edit one cell, save",
+}
+TOOL_NAMES = {
+    "velmo": "velmo",
+    "calamine": "python-calamine",
+    "xlsxwriter": "XlsxWriter",
+    "xlsxwriter-cm": "XlsxWriter constant_memory",
+}
+
+
+def parse_size(text):
+    text = text.strip().lower()
+    scale = {"k": 1_000, "m": 1_000_000}.get(text[-1:], 1)
+    return int(float(text[:-1] if scale > 1 else text) * scale)
+
+
+def size_label(cells):
+    if cells >= 1_000_000 and cells % 1_000_000 == 0:
+        return f"{cells // 1_000_000}M"
+    if cells >= 1_000 and cells % 1_000 == 0:
+        return f"{cells // 1_000}k"
+    return str(cells)
+
+
+def run_child(args, timeout):
+    proc = subprocess.run(
+        [sys.executable, *args], cwd=HERE, capture_output=True, text=True, timeout=timeout
+    )
+    if proc.returncode < 0:
+        return {"error": f"killed by signal {-proc.returncode}"}
+    if proc.returncode != 0:
+        lines = (proc.stderr or proc.stdout).strip().splitlines()
+        return {"error": lines[-1] if lines else f"exit status {proc.returncode}"}
+    return json.loads(proc.stdout.strip().splitlines()[-1])
+
+
+def child_args(workload, tool, cells, in_path, out_dir):
+    script = WORKLOADS[workload][0]
+    if workload == "load":
+        return [script, tool, in_path]
+    if workload == "write":
+        return [script, tool, str(cells), os.path.join(out_dir, f"written-{tool}-{cells}.xlsx")]
+    return [script, tool, in_path, os.path.join(out_dir, f"edited-{tool}-{cells}.xlsx")]
+
+
+def summarize(runs):
+    ok = [r for r in runs if "error" not in r]
+    if not ok:
+        return {"error": runs[0]["error"] if runs else "not run"}
+    med = lambda key: statistics.median(r[key] for r in ok)  # noqa: E731
+    s = {
+        "seconds": med("seconds"),
+        "peak_kib": med("peak_kib"),
+        "baseline_kib": med("baseline_kib"),
+        "cells": ok[0]["cells"],
+        "runs": len(ok),
+    }
+    s["peak_bytes_per_cell"] = statistics.median(
+        (r["peak_kib"] - r["baseline_kib"]) * 1024 / r["cells"] for r in ok
+    )
+    if all("load_kib" in r for r in ok):
+        s["model_bytes_per_cell"] = statistics.median(
+            (r["load_kib"] - r["baseline_kib"]) * 1024 / r["cells"] for r in ok
+        )
+        s["load_seconds"] = med("load_seconds")
+    if all("file_bytes" in r for r in ok):
+        s["file_bytes"] = med("file_bytes")
+    if all("input_bytes" in r for r in ok):
+        s["input_bytes"] = med("input_bytes")
+    return s
+
+
+def fmt_bytes(n):
+    return f"{n / 1e6:.1f} MB" if n >= 1e6 else f"{n / 1e3:.0f} kB"
+
+
+def print_tables(results, sizes, workloads):
+    print("| workload | cells | tool | median s | ns/cell | velmo faster by | peak MiB | peak B/cell | model B/cell | file |")
+    print("|---|---|---|---:|---:|---:|---:|---:|---:|---|")
+    for wl in workloads:
+        tools = WORKLOADS[wl][1]
+        for cells in sizes:
+            base = results[wl][cells][tools[0]]
+            for tool in tools:
+                s = results[wl][cells][tool]
+                name = TOOL_NAMES[tool]
+                if "error" in s:
+                    print(f"| {TITLES[wl]} | {size_label(cells)} | {name} | error: {s['error'][:70]} | | | | | | |")
+                    continue
+                if tool == tools[0]:
+                    ratio = "—"
+                elif "error" in base:
+                    ratio = "n/a"
+                else:
+                    ratio = f"{s['seconds'] / base['seconds']:.2f}×"
+                peak_mib = (s["peak_kib"] - s["baseline_kib"]) / 1024
+                model = f"{s['model_bytes_per_cell']:.0f}" if "model_bytes_per_cell" in s else ""
+                file_info = fmt_bytes(s["file_bytes"]) if "file_bytes" in s else ""
+                if "input_bytes" in s:
+                    file_info += f" (input {fmt_bytes(s['input_bytes'])})"
+                print(
+                    f"| {TITLES[wl]} | {size_label(cells)} | {name} | {s['seconds']:.3f} | "
+                    f"{s['seconds'] / s['cells'] * 1e9:.0f} | {ratio} | {peak_mib:.1f} | "
+                    f"{s['peak_bytes_per_cell']:.0f} | {model} | {file_info} |"
+                )
+
+
+def print_growth(results, sizes, workloads):
+    if len(sizes) < 2:
+        return
+    print()
+    print("Growth: time per cell, largest over smallest across the sizes (1.00 is linear)")
+    for wl in workloads:
+        for tool in WORKLOADS[wl][1]:
+            per_cell = [
+                results[wl][c][tool]["seconds"] / results[wl][c][tool]["cells"]
+                for c in sizes
+                if "error" not in results[wl][c][tool]
+            ]
+            if len(per_cell) >= 2:
+                print(f"  {TITLES[wl]}, {TOOL_NAMES[tool]}: {max(per_cell) / min(per_cell):.2f}")
+
+
+def print_targets(results, sizes, workloads):
+    big = max(sizes)
+    print()
+    print(f"Targets on {size_label(big)} cells:")
+
+    def line(name, value, ok):
+        print(f"  {'met ' if ok else 'MISS'} {name}: {value}")
+
+    if "load" in workloads:
+        v, c = results["load"][big]["velmo"], results["load"][big]["calamine"]
+        if "error" not in v and "error" not in c:
+            r = c["seconds"] / v["seconds"]
+            line("load + values >= 2x faster than python-calamine", f"{r:.2f}x", r >= 2)
+        if "model_bytes_per_cell" in v:
+            b = v["model_bytes_per_cell"]
+            line("<= 100 bytes resident per cell after load", f"{b:.0f} B", b <= 100)
+    if "write" in workloads:
+        v, x = results["write"][big]["velmo"], results["write"][big]["xlsxwriter"]
+        if "error" not in v and "error" not in x:
+            r = x["seconds"] / v["seconds"]
+            line("write + save >= 10x faster than XlsxWriter", f"{r:.2f}x", r >= 10)
+    if len(sizes) >= 2:
+        worst = None
+        for wl in workloads:
+            per_cell = [
+                results[wl][c]["velmo"]["seconds"] / results[wl][c]["velmo"]["cells"]
+                for c in sizes
+                if "error" not in results[wl][c]["velmo"]
+            ]
+            if len(per_cell) >= 2:
+                worst = max(worst or 0.0, max(per_cell) / min(per_cell))
+        if worst is not None:
+            line("velmo's time per cell within 1.5x across sizes", f"worst {worst:.2f}x", worst <= 1.5)
+
+
+def machine_line():
+    cpu = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for l in f:
+                if l.startswith("model name"):
+                    cpu = l.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    load = os.getloadavg()
+    return (
+        f"{os.cpu_count()} CPUs, {cpu}; Python {platform.python_version()}; "
+        f"load average {load[0]:.1f} {load[1]:.1f} {load[2]:.1f}; {dt.datetime.now():%Y-%m-%d %H:%M}"
+    )
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--sizes", default="10k,100k,1M", help="cell counts, e.g. 10k,100k,1M")
+    parser.add_argument("--repeat", type=int, default=5, help="runs of each tool per size (median reported)")
+    parser.add_argument("--workloads", default="load,write,edit", help="any of load,write,edit")
+    parser.add_argument("--out", default=os.path.join(HERE, "out"), help="inputs, outputs and raw results")
+    parser.add_argument("--regen", action="store_true", help="make the input files anew")
+    parser.add_argument("--timeout", type=float, default=900, help="seconds allowed to one run")
+    args = parser.parse_args()
+
+    sizes = sorted(parse_size(s) for s in args.sizes.split(",") if s.strip())
+    workloads = [w.strip() for w in args.workloads.split(",") if w.strip()]
+    for w in workloads:
+        if w not in WORKLOADS:
+            parser.error(f"unknown workload {w!r}")
+    os.makedirs(args.out, exist_ok=True)
+
+    print(f"machine: {machine_line()}", flush=True)
+    inputs = {}
+    for cells in sizes:
+        path = common.input_path(args.out, cells)
+        if args.regen or not os.path.exists(path):
+            t = time.perf_counter()
+            common.make_input(path, cells)
+            print(f"made {os.path.basename(path)} with XlsxWriter in {time.perf_counter() - t:.1f} s", flush=True)
+        inputs[cells] = path
+
+    raw = {wl: {c: {t: [] for t in WORKLOADS[wl][1]} for c in sizes} for wl in workloads}
+    for cells in sizes:
+        for wl in workloads:
+            for rep in range(args.repeat):
+                tools = WORKLOADS[wl][1]
+                # Alternate the order too, so neither tool always runs right after the other.
+                order = tools if rep % 2 == 0 else list(reversed(tools))
+                for tool in order:
+                    try:
+                        rec = run_child(child_args(wl, tool, cells, inputs[cells], args.out), args.timeout)
+                    except subprocess.TimeoutExpired:
+                        rec = {"error": f"timed out after {args.timeout:.0f} s"}
+                    raw[wl][cells][tool].append(rec)
+            print(f"ran {wl} on {size_label(cells)} cells", file=sys.stderr, flush=True)
+
+    results = {wl: {c: {t: summarize(raw[wl][c][t]) for t in raw[wl][c]} for c in sizes} for wl in workloads}
+    with open(os.path.join(args.out, "last.json"), "w") as f:
+        json.dump({"machine": machine_line(), "argv": sys.argv[1:], "raw": raw, "results": results}, f, indent=1,
+                  default=str)
+
+    print()
+    print_tables(results, sizes, workloads)
+    print_growth(results, sizes, workloads)
+    print_targets(results, sizes, workloads)
+    print()
+    print(f"after: {machine_line()}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,53 @@
+"""Build a workbook row by row from Python values and save it.
+
+Usage: python bench/write_save.py {velmo,xlsxwriter,xlsxwriter-cm} CELLS OUTPUT.xlsx
+"""
+
+import os
+import sys
+
+from common import Measure, row_values, rows_for
+
+
+def run_velmo(data, path, m):
+    import velmo
+
+    with m:
+        wb = velmo.Workbook()
+        ws = wb.active
+        for row in data:
+            ws.append(row)
+        m.mark("build")
+        wb.save(path)
+
+
+def run_xlsxwriter(data, path, m, constant_memory):
+    import xlsxwriter
+
+    with m:
+        book = xlsxwriter.Workbook(path, {"constant_memory": constant_memory, "default_date_format": "yyyy-mm-dd"})
+        sheet = book.add_worksheet()
+        for r, row in enumerate(data):
+            sheet.write_row(r, 0, row)
+        m.mark("build")
+        book.close()
+
+
+def main():
+    tool, cells, path = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    if tool == "velmo":
+        import velmo  # noqa: F401
+    else:
+        import xlsxwriter  # noqa: F401
+    # The rows exist before the clock starts: only building the workbook and saving it are timed.
+    data = [row_values(r) for r in range(rows_for(cells))]
+    m = Measure()
+    if tool == "velmo":
+        run_velmo(data, path, m)
+    else:
+        run_xlsxwriter(data, path, m, constant_memory=(tool == "xlsxwriter-cm"))
+    m.report(len(data) * len(data[0]), file_bytes=os.path.getsize(path))
+
+
+if __name__ == "__main__":
+    main()
