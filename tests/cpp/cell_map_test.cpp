@@ -198,5 +198,18 @@ TEST(CellMap, CopiesAreIndependentAndGrowthKeepsEverything) {
     EXPECT_TRUE(m.try_emplace("A1").inserted);
 }
 
+// Past a few megabytes the entries move to blocks mapped on their own; growth crosses that line.
+TEST(CellMap, LargeMapsKeepEveryCellAcrossGrowth) {
+    CellMap m;
+    for (uint32_t r = 1; r <= 120000; ++r) m.put_in_order(r, 1, Cell{}).cell->value = double(r);
+    CellMap copy = m;
+    for (uint32_t r = 1; r <= 120000; r += 4999) {
+        EXPECT_EQ(number(m.find(r, 1)), double(r));
+        EXPECT_EQ(number(copy.find(r, 1)), double(r));
+    }
+    m.clear();
+    EXPECT_TRUE(m.empty());
+}
+
 }  // namespace
 }  // namespace velmo
