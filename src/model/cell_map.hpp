@@ -26,7 +26,6 @@
 
 #include "model/cell.hpp"
 #include "model/coords.hpp"
-#include "model/huge_pages.hpp"
 
 namespace velmo {
 
@@ -201,7 +200,7 @@ private:
     void rebuild_index();
     void place(uint32_t entry, uint64_t h) const;
 
-    std::vector<Entry, HugePageAllocator<Entry>> entries_;
+    std::vector<Entry> entries_;
     std::vector<std::string> texts_;     // texts of non-canonical keys; released ones are empty
     std::vector<uint32_t> free_texts_;   // released positions of texts_
     // The index, a cache over entries_ (so a const look-up may complete it).

@@ -16,7 +16,6 @@
 #include "model/coords.hpp"
 #include "model/defined_names.hpp"
 #include "model/error.hpp"
-#include "model/huge_pages.hpp"
 #include "model/hyperlink.hpp"
 #include "model/sheet_rel.hpp"
 #include "model/styles.hpp"
@@ -49,7 +48,7 @@ struct UsedRange {
 struct ValueGrid {
     uint64_t lines = 0;
     uint64_t width = 0;
-    std::vector<Value, HugePageAllocator<Value>> values;  // lines * width, line after line
+    std::vector<Value> values;  // lines * width, line after line
 };
 
 // The largest rectangle the rectangular reads will build (cells); larger requests fail before allocating.

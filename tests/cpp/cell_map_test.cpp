@@ -198,7 +198,7 @@ TEST(CellMap, CopiesAreIndependentAndGrowthKeepsEverything) {
     EXPECT_TRUE(m.try_emplace("A1").inserted);
 }
 
-// Past a few megabytes the entries move to blocks mapped on their own; growth crosses that line.
+// A map of many megabytes, grown and copied.
 TEST(CellMap, LargeMapsKeepEveryCellAcrossGrowth) {
     CellMap m;
     for (uint32_t r = 1; r <= 120000; ++r) m.put_in_order(r, 1, Cell{}).cell->value = double(r);
