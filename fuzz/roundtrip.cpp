@@ -30,6 +30,8 @@ const std::string& scratch_path() {
         std::string p = (dir && *dir) ? dir : "/tmp";
         return p + "/velmo-roundtrip-" + std::to_string(::getpid()) + ".xlsx";
     }();
+    static const bool cleanup = [] { return std::atexit([] { ::unlink(path.c_str()); }) == 0; }();
+    (void)cleanup;
     return path;
 }
 
@@ -60,6 +62,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         velmo::fuzz::invariant_failed("a saved package loads again");
     }
     FUZZ_CHECK(second->sheets.size() == first->sheets.size());
-    for (size_t i = 0; i < first->sheets.size(); ++i) FUZZ_CHECK(second->sheets[i].name == first->sheets[i].name);
+    for (size_t i = 0; i < first->sheets.size(); ++i) {
+        const auto& before = first->sheets[i];
+        const auto& after = second->sheets[i];
+        FUZZ_CHECK(after.name == before.name);
+        // Every value comes back, of the same kind; empty cells may be dropped.
+        size_t values = 0;
+        for (auto&& item : before.cells()) {
+            auto&& [key, cell] = item;
+            if (velmo::is_empty(cell.value)) continue;
+            ++values;
+            const velmo::Cell* again = after.find_cell(key);
+            if (!again || again->value.index() != cell.value.index()) {
+                std::fprintf(stderr, "cell %.*s lost or changed kind\n", int(std::string_view(key).size()),
+                             std::string_view(key).data());
+                velmo::fuzz::invariant_failed("values survive a save");
+            }
+        }
+        size_t values_after = 0;
+        for (auto&& item : after.cells()) {
+            auto&& [key, cell] = item;
+            values_after += !velmo::is_empty(cell.value);
+        }
+        FUZZ_CHECK(values_after == values);
+    }
     return 0;
 }
