@@ -78,6 +78,7 @@ class Measure:
 
     def __enter__(self):
         self.baseline_kib = current_kib()
+        self.cpu_start = time.process_time()
         self.start = time.perf_counter()
         return self
 
@@ -88,11 +89,13 @@ class Measure:
 
     def __exit__(self, *exc):
         self.seconds = time.perf_counter() - self.start
+        self.cpu_seconds = time.process_time() - self.cpu_start
         return False
 
     def report(self, cells, **more):
         record = {
             "seconds": self.seconds,
+            "cpu_seconds": self.cpu_seconds,
             "baseline_kib": self.baseline_kib,
             "peak_kib": peak_kib(),
             "after_kib": current_kib(),

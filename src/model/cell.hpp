@@ -32,6 +32,8 @@ struct Cell {
     std::unique_ptr<CellExtras> extras;       // null for nearly every cell
 
     Cell() = default;
+    // A cell of that style sheet, without touching the shared empty one (the reader's hot path).
+    explicit Cell(std::shared_ptr<const StyleSheet> sheet) : stylesheet(std::move(sheet)) {}
     Cell(Cell&&) noexcept = default;
     Cell& operator=(Cell&&) noexcept = default;
     Cell(const Cell& o)

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -364,6 +366,26 @@ TEST(XmlNumbers, UnsignedGrammar) {
     }
     EXPECT_FALSE(parse_u32("4294967296"));
     EXPECT_FALSE(parse_u64("18446744073709551616"));
+}
+
+// Short decimals take a quicker road than long ones; both must give the correctly rounded double.
+TEST(XmlNumbers, ShortDecimalsRoundLikeTheGeneralParser) {
+    std::mt19937_64 rng(11);
+    for (int i = 0; i < 200000; ++i) {
+        const int digits = 1 + static_cast<int>(rng() % 17);
+        std::string text;
+        for (int d = 0; d < digits; ++d) text += static_cast<char>('0' + rng() % 10);
+        if (rng() % 4 != 0) text.insert(rng() % (text.size() + 1), ".");
+        if (rng() % 3 == 0) text.insert(0, "-");
+        double expected = 0;
+        const char* begin = text.data() + (text[0] == '-');
+        std::from_chars(begin, text.data() + text.size(), expected);
+        if (text[0] == '-') expected = -expected;
+        const auto got = parse_f64(text);
+        ASSERT_TRUE(got) << text;
+        ASSERT_EQ(*got, expected) << text;
+        ASSERT_EQ(std::signbit(*got), std::signbit(expected)) << text;
+    }
 }
 
 TEST(XmlNumbers, FloatGrammar) {

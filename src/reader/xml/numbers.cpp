@@ -85,6 +85,18 @@ std::optional<double> parse_f64(std::string_view s) {
     }
     if (i != n) return std::nullopt;
 
+    // Most cells hold at most 15 significant digits and no exponent ("42", "1.25"): the digits form
+    // an integer below 2^53 and the power of ten is exact, so one IEEE division rounds correctly.
+    if (exponent == 0 && (int_end - int_begin) + (frac_end - frac_begin) <= 15) {
+        static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+        std::uint64_t digits = 0;
+        for (std::size_t k = int_begin; k < int_end; ++k) digits = digits * 10 + static_cast<unsigned>(body[k] - '0');
+        for (std::size_t k = frac_begin; k < frac_end; ++k) digits = digits * 10 + static_cast<unsigned>(body[k] - '0');
+        const double v = static_cast<double>(digits) / kPow10[frac_end - frac_begin];
+        return negative ? -v : v;
+    }
+
     double v = 0.0;
     const auto [p, ec] = std::from_chars(body.data(), body.data() + n, v, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
