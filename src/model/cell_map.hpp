@@ -135,6 +135,15 @@ public:
     Emplaced insert_or_assign(std::string_view key, Cell cell);
     bool erase(std::string_view key);
 
+    // Calls f(row, col, cell) for every cell stored under a canonical key, in storage order.
+    template <class F>
+    void for_each_canonical(F&& f) const {
+        for (const Entry& e : entries_) {
+            const auto row = static_cast<uint32_t>(e.key >> 32);
+            if (row != 0) f(row, static_cast<uint32_t>(e.key), e.cell);
+        }
+    }
+
     // What rekey does with one entry.
     struct Rekey {
         enum Kind : uint8_t { Keep, Drop, Move } kind = Keep;

@@ -214,7 +214,7 @@ Result<ValueGrid> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> m
     grid.lines = by_rows ? rect->rows() : rect->cols();
     grid.width = by_rows ? rect->cols() : rect->rows();
     const uint64_t total = grid.lines * grid.width;
-    grid.values.resize(total);
+    grid.values.assign(total, nullptr);
     // The walk reads the cells under canonical keys, as iter_rows does. A rectangle much smaller than
     // the sheet is looked up position by position; otherwise one pass over the cells drops each value
     // into place, with no hashing at all.
@@ -224,19 +224,20 @@ Result<ValueGrid> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> m
                 const uint64_t r = rect->min_row + (by_rows ? line : i);
                 const uint64_t c = rect->min_col + (by_rows ? i : line);
                 if (const Cell* cell = cells_.find(static_cast<uint32_t>(r), static_cast<uint32_t>(c)))
-                    grid.values[line * grid.width + i] = cell->value;
+                    grid.values[line * grid.width + i] = &cell->value;
             }
         }
         return grid;
     }
-    for (const auto& [key, cell] : cells_) {
-        if (!key.canonical() || is_empty(cell.value)) continue;
-        const coords::CellPos pos = *key.pos();
-        if (pos.row < rect->min_row || pos.row > rect->max_row || pos.col < rect->min_col || pos.col > rect->max_col)
-            continue;
-        const uint64_t r = pos.row - rect->min_row, c = pos.col - rect->min_col;
-        grid.values[by_rows ? r * grid.width + c : c * grid.width + r] = cell.value;
-    }
+    const Rectangle box = *rect;
+    const Value** out = grid.values.data();
+    const uint64_t width = grid.width;
+    cells_.for_each_canonical([&](uint32_t row, uint32_t col, const Cell& cell) {
+        if (is_empty(cell.value) || row < box.min_row || row > box.max_row || col < box.min_col || col > box.max_col)
+            return;
+        const uint64_t r = row - box.min_row, c = col - box.min_col;
+        out[by_rows ? r * width + c : c * width + r] = &cell.value;
+    });
     return grid;
 }
 

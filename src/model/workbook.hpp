@@ -44,11 +44,12 @@ struct UsedRange {
 };
 
 // The values of a rectangle, for reads that want values only: `lines` lines of `width` values each
-// (rows for a read by rows, columns for a read by columns), Empty where no cell is stored.
+// (rows for a read by rows, columns for a read by columns), null where no cell is stored. The pointers
+// are into the worksheet: valid until it next changes.
 struct ValueGrid {
     uint64_t lines = 0;
     uint64_t width = 0;
-    std::vector<Value> values;  // lines * width, line after line
+    std::vector<const Value*> values;  // lines * width, line after line
 };
 
 // The largest rectangle the rectangular reads will build (cells); larger requests fail before allocating.
@@ -98,7 +99,7 @@ public:
     Result<std::vector<std::vector<CellCopy>>> iter_cols(std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
                                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     // The values alone of the rectangle iter_rows (by_rows) or iter_cols would walk, with the same bounds
-    // and refusals; no coordinates or styles are copied.
+    // and refusals; nothing is copied.
     Result<ValueGrid> values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
                                   std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     // Min/max row and column over the keys that parse (cached; recomputed lazily after edits that move cells).

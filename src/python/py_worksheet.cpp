@@ -73,13 +73,18 @@ struct Bounds {
 
 PyObject* iterate(PyObject* self, const Bounds& b, bool by_rows) {
     if (b.values_only) {
-        // Values alone: no coordinates or styles are copied out of the workbook.
-        auto grid = with_sheet(view_of(self), [&](Worksheet& ws) {
-            return ws.values_rect(by_rows, b.min_row, b.max_row, b.min_col, b.max_col);
+        // Values alone are converted in place, under the lock: nothing is copied out of the workbook.
+        std::optional<VelmoError> refused;
+        auto list = with_sheet(view_of(self), [&](Worksheet& ws) -> PyObject* {
+            auto grid = ws.values_rect(by_rows, b.min_row, b.max_row, b.min_col, b.max_col);
+            if (!grid) {
+                refused = std::move(grid.error());
+                return nullptr;
+            }
+            return value_grid_to_py_tuples(*grid);
         });
-        if (!grid) return nullptr;
-        if (!*grid) return raise_velmo_error(std::move(grid->error()));
-        return value_grid_to_py_tuples(**grid);
+        if (refused) return raise_velmo_error(std::move(*refused));
+        return list ? *list : nullptr;
     }
     auto rows = with_sheet(view_of(self), [&](Worksheet& ws) {
         return by_rows ? ws.iter_rows(b.min_row, b.max_row, b.min_col, b.max_col)

@@ -360,16 +360,42 @@ private:
 
 }  // namespace
 
+namespace {
+
+// Holds the cyclic collector off while a large result is built: every tuple made would otherwise count
+// towards the next collection, which walks the ever longer list again and again.
+class CollectorPause {
+public:
+    CollectorPause() : was_enabled_(PyGC_Disable()) {}
+    ~CollectorPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+private:
+    int was_enabled_;
+};
+
+}  // namespace
+
 PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
+    CollectorPause pause;
     PyRef list(PyList_New(static_cast<Py_ssize_t>(grid.lines)));
     if (!list) return nullptr;
     DateCache dates;
-    const Value* v = grid.values.data();
+    const Value* const* next = grid.values.data();
     for (uint64_t line = 0; line < grid.lines; ++line) {
         PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(grid.width)));
         if (!tuple) return nullptr;
-        for (uint64_t i = 0; i < grid.width; ++i, ++v) {
+        for (uint64_t i = 0; i < grid.width; ++i, ++next) {
             PyObject* item;
+            const Value* v = *next;
+            if (!v) {
+                item = Py_NewRef(Py_None);
+                PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);
+                continue;
+            }
             switch (kind_of(*v)) {
                 case ValueKind::Empty: item = Py_NewRef(Py_None); break;
                 case ValueKind::Number: item = number_to_py(std::get<double>(*v)); break;

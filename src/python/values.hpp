@@ -1,6 +1,7 @@
 #pragma once
 // Cell values across the boundary: Python objects into model values before the workbook is locked,
-// model values into Python objects after it is released. Neither direction touches a workbook.
+// model values into Python objects after it is released. Neither direction touches a workbook, except
+// value_grid_to_py_tuples, which reads the values in place under the lock.
 
 #include <Python.h>
 
@@ -22,7 +23,9 @@ PyObject* value_to_py(const Value& v);
 // The first value that cannot be converted fails the whole call.
 PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool values_only);
 
-// A list with one tuple of converted values per line of the grid.
+// A list with one tuple of converted values per line of the grid. The grid points into a worksheet, so
+// this runs under the workbook's lock; the cyclic collector is held off meanwhile, so no Python code
+// (a finaliser) can run and reach the workbook while it is locked.
 PyObject* value_grid_to_py_tuples(const ValueGrid& grid);
 
 }  // namespace velmo::python

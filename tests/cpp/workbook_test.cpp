@@ -286,9 +286,11 @@ TEST(RectangleReads, ValuesAloneMatchTheFullRead) {
             ASSERT_EQ(grid->lines, full->size());
             for (size_t line = 0; line < full->size(); ++line) {
                 ASSERT_EQ(grid->width, (*full)[line].size());
-                for (size_t i = 0; i < grid->width; ++i)
-                    EXPECT_EQ(grid->values[line * grid->width + i], (*full)[line][i].cell.value)
+                for (size_t i = 0; i < grid->width; ++i) {
+                    const Value* v = grid->values[line * grid->width + i];
+                    EXPECT_EQ(v ? *v : Value{}, (*full)[line][i].cell.value)
                         << (*full)[line][i].coordinate << (by_rows ? " by rows" : " by columns");
+                }
             }
         }
     }
