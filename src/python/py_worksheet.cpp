@@ -226,6 +226,19 @@ bool row_from_dict(PyObject* dict, std::vector<Value>& row) {
 }
 
 bool row_from_iterable(PyObject* iterable, std::vector<Value>& row) {
+    if (PyList_CheckExact(iterable)) {
+        // A plain list is walked by position, as its iterator would (re-reading its length, so a
+        // conversion that shrinks it ends the row), without making an iterator for every row.
+        row.reserve(static_cast<size_t>(PyList_Size(iterable)));
+        for (Py_ssize_t i = 0; i < PyList_Size(iterable); ++i) {
+            PyRef item = PyRef::borrow(PyList_GetItem(iterable, i));
+            if (!item) return false;
+            auto v = py_to_value(item.get());
+            if (!v) return false;
+            row.push_back(std::move(*v));
+        }
+        return true;
+    }
     PyRef iter(PyObject_GetIter(iterable));
     if (!iter) return false;
     if (PyList_Check(iterable) || PyTuple_Check(iterable)) {

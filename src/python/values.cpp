@@ -32,8 +32,19 @@ struct DatetimeTypes {
     PyObject* timedelta = nullptr;
 };
 
-const DatetimeTypes* datetime_types() {
+DatetimeTypes& datetime_storage() {
     static DatetimeTypes types;
+    return types;
+}
+
+// The classes once some call has looked them up, else null; never imports.
+const DatetimeTypes* loaded_datetime_types() {
+    const DatetimeTypes& types = datetime_storage();
+    return types.timedelta ? &types : nullptr;
+}
+
+const DatetimeTypes* datetime_types() {
+    DatetimeTypes& types = datetime_storage();
     if (types.timedelta) return &types;
     PyRef module(PyImport_ImportModule("datetime"));
     if (!module) return nullptr;
@@ -264,6 +275,13 @@ std::optional<Value> py_to_value(PyObject* o) {
         if (auto v = text_to_value(o)) return v;
         PyErr_Clear();
         return temporal_to_value(o);
+    }
+    // The datetime module's own classes have no index or float conversion, so every test before
+    // theirs would fail (raising and discarding an exception each time): go straight to them.
+    if (const DatetimeTypes* dt = loaded_datetime_types()) {
+        const auto* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+        if (type == dt->date || type == dt->datetime || type == dt->time || type == dt->timedelta)
+            return temporal_to_value(o);
     }
     if (is_numpy_bool(o)) {
         if (auto b = numpy_bool_value(o)) return Value(*b);

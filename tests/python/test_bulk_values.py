@@ -50,3 +50,31 @@ def test_collector_state_survives_reads_and_refusals(ws):
         gc.enable()
     ws.append([4])  # the workbook is still usable after the refusal
     assert ws.values == [(1, 2, 3), (4, None, None)]
+
+
+def test_append_takes_plain_lists_and_datetime_values_directly(ws):
+    class Shrinker:
+        """An index conversion that empties the row it sits in."""
+
+        def __init__(self, row):
+            self.row = row
+
+        def __index__(self):
+            del self.row[1:]
+            return 7
+
+    row = [1, None, "x"]
+    row[1] = Shrinker(row)
+    ws.append(row)  # the row ends where the list now ends, as iterating it would
+    ws.append([dt.date(2024, 2, 29), dt.datetime(2024, 1, 2, 3, 4, 5), dt.time(6, 7), dt.timedelta(days=1, seconds=2)])
+
+    class Day(dt.date):
+        def __float__(self):
+            return 3.5
+
+    ws.append((Day(2024, 1, 1), 2.5))  # a subclass still meets the float conversion first
+    assert ws.values == [
+        (1, 7, None, None),
+        (dt.date(2024, 2, 29), dt.datetime(2024, 1, 2, 3, 4, 5), dt.time(6, 7), dt.timedelta(days=1, seconds=2)),
+        (3.5, 2.5, None, None),
+    ]
