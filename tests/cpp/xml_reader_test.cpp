@@ -106,6 +106,26 @@ TEST(XmlTokenizer, EventKindsAndNames) {
     EXPECT_EQ(local_name_of("plain"), "plain");
 }
 
+TEST(XmlTokenizer, SkipToCloseContinuesAfterAnElementMatchedByTheReader) {
+    const std::string_view doc = "<r><c a=\"1\"><v>7</v></c><c/></r>";
+    Tokenizer tok(doc);
+    Event ev;
+    ASSERT_TRUE(tok.next(ev));  // <r>
+    ASSERT_TRUE(tok.next(ev));  // <c a="1">
+    EXPECT_EQ(tok.depth(), 2u);
+    const std::size_t end = doc.find("</c>") + 4;
+    tok.skip_to_close(end);
+    EXPECT_EQ(tok.depth(), 1u);
+    ASSERT_TRUE(tok.next(ev));
+    EXPECT_TRUE(ev.is_empty("c"));
+    ASSERT_TRUE(tok.next(ev));
+    EXPECT_TRUE(ev.is_end("r"));
+    EXPECT_FALSE(tok.next(ev));
+    EXPECT_TRUE(tok.ok());
+    tok.skip_to_close(doc.size());  // nothing open: no effect
+    EXPECT_EQ(tok.position(), doc.size());
+}
+
 TEST(XmlTokenizer, SkipsDeclarationCommentsAndProcessingInstructions) {
     EXPECT_EQ(events("\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- <b> --><a><?pi x?>t<!--c-->u</a>"),
               (V{"<a", "T:t", "T:u", "</a"}));

@@ -73,6 +73,14 @@ public:
     std::size_t depth() const { return open_.size(); }
     // Offset of the first byte not yet consumed.
     std::size_t position() const { return pos_; }
+    // For a reader that has matched the rest of the innermost open element itself, its content and
+    // its end tag, in the source from position() on: continues at `end`, just past that end tag, with
+    // the element closed. The bytes skipped are not looked at again.
+    void skip_to_close(std::size_t end) {
+        if (open_.empty() || end < pos_ || end > doc_.size()) return;
+        open_.pop_back();
+        pos_ = end;
+    }
     std::string_view source() const { return doc_; }
 
 private:
