@@ -145,6 +145,9 @@ private:
     Result<void> on_text();
 
     Result<void> open_cell();
+    // After an unprefixed <c> start tag: reads a rest of exactly "<v>text</v></c>", the shape of
+    // nearly every cell, straight from the source; any other rest is left to the events.
+    Result<void> read_plain_cell_rest();
     void close_cell();
     void end_value();
     Result<void> read_row();
@@ -233,8 +236,11 @@ Result<void> SheetReader::on_start(bool empty) {
     // The hot elements first, without touching the namespace scope.
     if (name == "c") {
         if (auto r = open_cell(); !r) return r;
-        if (empty) close_cell();
-        return {};
+        if (empty) {
+            close_cell();
+            return {};
+        }
+        return read_plain_cell_rest();
     }
     if (name == "v") {
         if (!empty) {
@@ -391,6 +397,27 @@ Result<void> SheetReader::open_cell() {
     return {};
 }
 
+Result<void> SheetReader::read_plain_cell_rest() {
+    constexpr std::string_view kOpen = "<v>", kClose = "</v></c>";
+    if (ev_.name.size() != 1) return {};  // "x:c" ends with "</x:c>"
+    const std::string_view doc = tok_.source();
+    const size_t begin = tok_.position() + kOpen.size();
+    if (doc.compare(tok_.position(), kOpen.size(), kOpen) != 0) return {};
+    const size_t lt = doc.find('<', begin);
+    if (lt == std::string_view::npos || doc.compare(lt, kClose.size(), kClose) != 0) return {};
+    // What the events would do: the value's text, its end, the cell's end.
+    xml::Event text;
+    text.kind = xml::EventKind::Text;
+    text.raw = text.text = doc.substr(begin, lt - begin);
+    text.offset = begin;
+    value_text_.clear();
+    if (auto r = append_element_text(text, value_text_); !r) return r;
+    end_value();
+    close_cell();
+    tok_.skip_to_close(lt + kClose.size());
+    return {};
+}
+
 void SheetReader::close_cell() {
     in_formula_ = false;
     in_inline_ = false;
@@ -402,10 +429,9 @@ void SheetReader::close_cell() {
         // No dimension element: a rough guess from the part's size, rehashing the rest.
         if (out_.worksheet.cells().empty()) out_.worksheet.reserve_cells(part_.size() / 64);
     }
-    Cell cell;
+    Cell cell(styles_);
     cell.value = std::move(value_);
     cell.style_index = style_;
-    cell.stylesheet = styles_;
     if (key_pos_) {
         out_.worksheet.put_cell(static_cast<uint32_t>(key_pos_ >> 32), static_cast<uint32_t>(key_pos_), std::move(cell));
     } else {
