@@ -145,6 +145,10 @@ private:
     Result<void> on_text();
 
     Result<void> open_cell();
+    // At a whole cell written the plain way, `<c r="B2" s="1" t="s"><v>text</v></c>` or `<c .../>`
+    // (a canonical r, only r, s and t, ASCII values without references): reads it straight from the
+    // source and tells true; anything else is left to the events.
+    Result<bool> read_plain_cell();
     // After an unprefixed <c> start tag: reads a rest of exactly "<v>text</v></c>", the shape of
     // nearly every cell, straight from the source; any other rest is left to the events.
     Result<void> read_plain_cell_rest();
@@ -211,7 +215,13 @@ private:
 };
 
 Result<ParsedSheet> SheetReader::run() {
-    while (tok_.next(ev_)) {
+    for (;;) {
+        if (!in_value_ && !in_formula_ && !in_inline_) {
+            auto plain = read_plain_cell();
+            if (!plain) return fail(std::move(plain.error()));
+            if (*plain) continue;
+        }
+        if (!tok_.next(ev_)) break;
         Result<void> r;
         switch (ev_.kind) {
         case xml::EventKind::Start: r = on_start(false); break;
@@ -395,6 +405,82 @@ Result<void> SheetReader::open_cell() {
     ++col_;
     key_pos_ = CellMap::pack(row_, col_);
     return {};
+}
+
+Result<bool> SheetReader::read_plain_cell() {
+    const std::string_view doc = tok_.source();
+    const size_t n = doc.size();
+    size_t i = tok_.position();
+    if (n - i < 4 || doc[i] != '<' || doc[i + 1] != 'c') return false;
+    i += 2;
+    auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    std::string_view r, s, t;
+    bool seen_r = false, seen_s = false, seen_t = false;
+    for (;;) {
+        if (i >= n) return false;
+        if (doc[i] == '>' || doc[i] == '/') break;
+        if (!is_space(doc[i])) return false;  // "<col", "<cfRule", ...
+        while (i < n && is_space(doc[i])) ++i;
+        if (i + 3 >= n) return false;
+        if (doc[i] == '>' || doc[i] == '/') break;
+        const char name = doc[i];
+        bool* seen = name == 'r' ? &seen_r : name == 's' ? &seen_s : name == 't' ? &seen_t : nullptr;
+        if (!seen || *seen || doc[i + 1] != '=' || (doc[i + 2] != '"' && doc[i + 2] != '\'')) return false;
+        const char quote = doc[i + 2];
+        const size_t begin = i + 3;
+        const size_t end = doc.find(quote, begin);
+        if (end == std::string_view::npos) return false;
+        const std::string_view value = doc.substr(begin, end - begin);
+        for (const char c : value)
+            if (static_cast<unsigned char>(c) >= 0x80 || c == '&' || c == '<') return false;
+        *seen = true;
+        (name == 'r' ? r : name == 's' ? s : t) = value;
+        i = end + 1;
+    }
+    const auto packed = CellMap::canonical_key(r);
+    if (!packed) return false;
+    size_t after = 0;  // just past the element
+    std::string_view text;
+    bool has_value = false;
+    if (doc[i] == '/') {
+        if (i + 1 >= n || doc[i + 1] != '>') return false;
+        after = i + 2;
+    } else {
+        constexpr std::string_view kOpen = "<v>", kClose = "</v></c>";
+        const size_t begin = i + 1;
+        if (doc.compare(begin, kOpen.size(), kOpen) != 0) return false;
+        const size_t lt = doc.find('<', begin + kOpen.size());
+        if (lt == std::string_view::npos || doc.compare(lt, kClose.size(), kClose) != 0) return false;
+        text = doc.substr(begin + kOpen.size(), lt - begin - kOpen.size());
+        has_value = true;
+        after = lt + kClose.size();
+        // The text's offset, for messages, is that of the events' text.
+        i = begin + kOpen.size();
+    }
+
+    // What open_cell, the value's events and the cell's end would do.
+    cell_open_ = true;
+    key_.clear();
+    key_pos_ = *packed;
+    row_ = static_cast<uint32_t>(*packed >> 32);
+    col_ = static_cast<uint32_t>(*packed);
+    style_ = seen_s ? xml::parse_u64(s).value_or(0) : 0;
+    type_ = seen_t ? cell_type_of(t) : CellType::Number;
+    value_ = std::monostate{};
+    formula_text_.clear();
+    in_inline_ = false;
+    if (has_value) {
+        xml::Event ev;
+        ev.kind = xml::EventKind::Text;
+        ev.raw = ev.text = text;
+        ev.offset = i;
+        value_text_.clear();
+        if (auto res = append_element_text(ev, value_text_); !res) return fail(std::move(res.error()));
+        end_value();
+    }
+    close_cell();
+    tok_.skip_complete(after);
+    return true;
 }
 
 Result<void> SheetReader::read_plain_cell_rest() {

@@ -385,3 +385,54 @@ TEST(SheetReader, NullStyleSheetFallsBackToTheEmptyOne) {
     EXPECT_EQ(c->stylesheet, empty_stylesheet());
     EXPECT_FALSE(p->worksheet.conditional_formatting.at(0).rules.at(0).dxf.has_value());
 }
+
+// Plain cells are read straight from the source and every other spelling through the events: the two
+// roads must give the same cells, and what the quick one refuses must fall to the other intact.
+TEST(SheetReader, PlainAndOtherSpellingsOfCellsAgree) {
+    Reader r;
+    struct Case {
+        const char* xml;
+        const char* key;
+        Value value;
+        uint64_t style;
+    };
+    const Case cases[] = {
+        {"<c r=\"A1\" s=\"1\"><v>45292</v></c>", "A1", date(2024, 1, 1), 1},
+        {"<c r='B1' t='s'><v>2</v></c>", "B1", str("two"), 0},
+        {"<c  r=\"C1\"\n\tt=\"str\" ><v> x &amp; y </v></c>", "C1", str("x & y"), 0},
+        {"<c r=\"D1\" t=\"b\"><v>1</v></c>", "D1", Value{true}, 0},
+        {"<c r=\"E1\" s=\"2\"/>", "E1", kEmpty, 2},
+        {"<c r=\"F1\" s=\"3\" />", "F1", kEmpty, 3},
+        {"<c r=\"G1\"><v></v></c>", "G1", kEmpty, 0},
+        {"<c r=\"H1\" cm=\"1\"><v>3</v></c>", "H1", num(3), 0},          // another attribute
+        {"<c r=\"i1\"><v>4</v></c>", "i1", num(4), 0},                   // not canonical
+        {"<c r=\"J1\" r=\"K1\"><v>5</v></c>", "J1", num(5), 0},           // the first r counts
+        {"<c r=\"L1\" t=\"s\"><v>1</v><f>A1</f></c>", "L1", formula("A1"), 0},
+        {"<c r=\"M1\"><f>1+1</f><v>2</v></c>", "M1", formula("1+1"), 0},
+        {"<c r=\"N1\" t=\"inlineStr\"><is><t>in</t></is></c>", "N1", str("in"), 0},
+        {"<c r=\"O1\"><v>6</v> </c>", "O1", num(6), 0},
+        {"<c r=\"P1\" s=\"&#53;\"><v>7</v></c>", "P1", date(1900, 1, 7), 5},
+        {"<c r=\"Q1\" t=\"str\"><v>\xC3\xA9</v></c>", "Q1", str("\xC3\xA9"), 0},
+    };
+    std::string row;
+    for (const Case& c : cases) row += c.xml;
+    auto p = r.parse("<sheetData><row r=\"1\">" + row + "<c><v>8</v></c></row><row><c r=\"A3\"/></row></sheetData>");
+    for (const Case& c : cases) {
+        const Cell* cell = p.worksheet.find_cell(c.key);
+        ASSERT_NE(cell, nullptr) << c.xml;
+        EXPECT_EQ(cell->value, c.value) << c.xml;
+        EXPECT_EQ(cell->style_index, c.style) << c.xml;
+    }
+    EXPECT_EQ(p.worksheet.find_cell("K1"), nullptr);
+    EXPECT_EQ(p.worksheet.find_cell("R1")->value, num(8));  // follows the last cell of the row
+    EXPECT_NE(p.worksheet.find_cell("A3"), nullptr);
+    EXPECT_EQ(p.worksheet.cells().size(), std::size(cases) + 2);
+
+    // A fault inside a plain cell's value is the same XML error either way.
+    auto bad = r.try_parse("<sheetData><row r=\"1\"><c r=\"A1\"><v>1&bogus;</v></c></row></sheetData>");
+    ASSERT_FALSE(bad);
+    EXPECT_EQ(bad.error().kind, ErrorKind::Xml);
+    auto bad_utf8 = r.try_parse("<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>\xFF</v></c></row></sheetData>");
+    ASSERT_FALSE(bad_utf8);
+    EXPECT_EQ(bad_utf8.error().kind, ErrorKind::Xml);
+}

@@ -81,6 +81,12 @@ public:
         open_.pop_back();
         pos_ = end;
     }
+    // The same for whole elements matched from position() on: continues at `end`, the open elements
+    // unchanged.
+    void skip_complete(std::size_t end) {
+        if (end < pos_ || end > doc_.size()) return;
+        pos_ = end;
+    }
     std::string_view source() const { return doc_; }
 
 private:
