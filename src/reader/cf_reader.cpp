@@ -2,6 +2,8 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -42,6 +44,15 @@ void append_escaped(std::string& out, std::string_view s) {
     }
 }
 
+// Hashes std::string keys so that they can be looked up by std::string_view.
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+template <class V>
+using TextMap = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
+using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
+
 // The prefix of a qualified name; empty when it has none.
 std::string_view prefix_of(std::string_view qname) {
     const auto colon = qname.find(':');
@@ -69,8 +80,10 @@ public:
     void reset() {
         xml_.clear();
         inner_.clear();
+        inner_index_.clear();
         names_.clear();
-        carried_.clear();
+        clear_carried();
+        rule_decls_.reset();
     }
     size_t depth() const { return names_.size(); }
 
@@ -89,12 +102,15 @@ public:
             auto value = xml::decode(a.value, scratch_, a.offset);
             if (!value) return fail(std::move(value.error()));
             if (auto p = declared_prefix(a.name)) {
-                inner_.push_back({std::string(*p), std::string(*value), depth});
+                const size_t index = inner_.size();
+                auto [slot, inserted] = inner_index_.try_emplace(std::string(*p), index);
+                const size_t shadowed = inserted ? kNone : std::exchange(slot->second, index);
+                inner_.push_back({std::string(*p), std::string(*value), depth, shadowed});
             } else if (const auto p2 = prefix_of(a.name); !p2.empty()) {
                 prefixed_.push_back(p2);
             }
         }
-        if (depth == 1) carried_.clear();
+        if (depth == 1) clear_carried();
 
         std::string_view name = ev.name;
         const auto prefix = prefix_of(name);
@@ -158,16 +174,31 @@ public:
     }
 
 private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
     struct Decl {
         std::string prefix;  // "" for the default namespace
         std::string uri;
         size_t depth;
+        size_t shadowed;  // the declaration of the same prefix this one hides, or kNone
     };
+
+    void clear_carried() {
+        carried_.clear();
+        carried_names_.clear();
+    }
 
     // Pops the declarations of the element at `depth`; at the outermost kept element, carries
     // the outer declarations its subtree needs.
     void close_scope(size_t depth) {
-        while (!inner_.empty() && inner_.back().depth == depth) inner_.pop_back();
+        while (!inner_.empty() && inner_.back().depth == depth) {
+            const Decl& d = inner_.back();
+            if (d.shadowed == kNone) {
+                inner_index_.erase(d.prefix);
+            } else {
+                inner_index_.find(d.prefix)->second = d.shadowed;
+            }
+            inner_.pop_back();
+        }
         if (depth != 1 || carried_.empty()) return;
         std::string decls;
         for (const auto& [prefix, uri] : carried_) {
@@ -178,23 +209,30 @@ private:
             decls += '"';
         }
         xml_.insert(insert_at_, decls);
-        carried_.clear();
+        clear_carried();
     }
 
+    // Look-ups go through indexes: a file can declare tens of thousands of prefixes and then
+    // use one on every kept element, which scanning the declarations would make quadratic.
     const std::string* inner_uri(std::string_view prefix) const {
-        for (auto it = inner_.rbegin(); it != inner_.rend(); ++it)
-            if (it->prefix == prefix) return &it->uri;
-        return nullptr;
+        const auto it = inner_index_.find(prefix);
+        return it == inner_index_.end() ? nullptr : &inner_[it->second].uri;
     }
 
-    static const std::string* rule_decl(const ConditionalRule& rule, std::string_view prefix) {
-        for (const auto& [name, value] : rule.extra_attributes)
-            if (declared_prefix(name) == prefix) return &value;
-        return nullptr;
+    // The first declaration of `prefix` among the rule's own attributes, which stay fixed while
+    // its children are read.
+    const std::string* rule_decl(const ConditionalRule& rule, std::string_view prefix) {
+        if (!rule_decls_) {
+            rule_decls_.emplace();
+            for (size_t i = 0; i < rule.extra_attributes.size(); ++i)
+                if (const auto p = declared_prefix(rule.extra_attributes[i].first)) rule_decls_->try_emplace(std::string(*p), i);
+        }
+        const auto it = rule_decls_->find(prefix);
+        return it == rule_decls_->end() ? nullptr : &rule.extra_attributes[it->second].second;
     }
 
     // Whether unprefixed element names in the output are in the main namespace here.
-    bool default_is_main(const ConditionalRule& rule) const {
+    bool default_is_main(const ConditionalRule& rule) {
         if (const auto* uri = inner_uri("")) return is_spreadsheet_main_ns(*uri);
         if (const auto* uri = rule_decl(rule, "")) return is_spreadsheet_main_ns(*uri);
         return true;  // the writer's root declares the main namespace as default
@@ -213,8 +251,7 @@ private:
             drop = true;
             return {};
         }
-        for (const auto& c : carried_)
-            if (c.first == prefix) return {};
+        if (!carried_names_.emplace(prefix).second) return {};
         carried_.emplace_back(std::string(prefix), std::string(*uri));
         return {};
     }
@@ -223,8 +260,11 @@ private:
     std::string xml_;
     std::string scratch_;
     std::vector<Decl> inner_;
+    TextMap<size_t> inner_index_;  // prefix -> its innermost declaration in inner_
+    std::optional<TextMap<size_t>> rule_decls_;  // prefix -> attribute index, built on first use
     std::vector<std::string> names_;  // output names of the open kept elements
     std::vector<std::pair<std::string, std::string>> carried_;
+    TextSet carried_names_;
     std::vector<std::string_view> prefixed_;
     size_t insert_at_ = 0;  // just after the outermost kept element's name
 };
@@ -280,17 +320,16 @@ namespace {
 // puts them on a cfRule of its own.
 Result<void> carry_attribute_prefixes(ConditionalRule& rule, const NamespaceScope& scope) {
     const size_t n = rule.extra_attributes.size();
+    TextSet declared;
+    for (size_t i = 0; i < n; ++i)
+        if (const auto p = declared_prefix(rule.extra_attributes[i].first)) declared.emplace(*p);
     for (size_t i = 0; i < n; ++i) {
-        const std::string_view name = rule.extra_attributes[i].first;
-        const auto prefix = prefix_of(name);
+        const std::string prefix(prefix_of(rule.extra_attributes[i].first));
         if (prefix.empty() || prefix == "xml" || prefix == "xmlns") continue;
-        bool declared = false;
-        for (const auto& [other, value] : rule.extra_attributes)
-            if (declared_prefix(other) == prefix) declared = true;
-        if (declared) continue;
+        if (!declared.insert(prefix).second) continue;
         const auto uri = scope.uri_of(prefix);
         if (!uri) return fail(unbound_prefix(prefix, "cfRule"));
-        rule.extra_attributes.emplace_back("xmlns:" + std::string(prefix), std::string(*uri));
+        rule.extra_attributes.emplace_back("xmlns:" + prefix, std::string(*uri));
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #include "reader/namespaces.hpp"
 
+#include <utility>
+
 namespace velmo::reader {
 
 Result<void> NamespaceScope::push(const xml::Event& ev) {
@@ -14,22 +16,33 @@ Result<void> NamespaceScope::push(const xml::Event& ev) {
         if (!a.name.starts_with("xmlns:")) continue;
         auto value = xml::decode(a.value, scratch, a.offset);
         if (!value) return fail(value.error());
-        bindings_.push_back({std::string(a.name.substr(6)), std::string(*value)});
+        std::string prefix(a.name.substr(6));
+        const std::size_t index = bindings_.size();
+        auto [slot, inserted] = innermost_.try_emplace(prefix, index);
+        const std::size_t shadowed = inserted ? kNone : std::exchange(slot->second, index);
+        bindings_.push_back({std::move(prefix), std::string(*value), shadowed});
     }
     return {};
 }
 
 void NamespaceScope::pop() {
     if (marks_.empty()) return;
-    bindings_.resize(marks_.back());
+    while (bindings_.size() > marks_.back()) {
+        const Binding& b = bindings_.back();
+        if (b.shadowed == kNone) {
+            innermost_.erase(b.prefix);
+        } else {
+            innermost_.find(b.prefix)->second = b.shadowed;
+        }
+        bindings_.pop_back();
+    }
     marks_.pop_back();
 }
 
 std::optional<std::string_view> NamespaceScope::uri_of(std::string_view prefix) const {
-    // Innermost binding wins.
-    for (auto it = bindings_.rbegin(); it != bindings_.rend(); ++it)
-        if (it->prefix == prefix) return std::string_view(it->uri);
-    return std::nullopt;
+    const auto it = innermost_.find(prefix);
+    if (it == innermost_.end()) return std::nullopt;
+    return std::string_view(bindings_[it->second].uri);
 }
 
 Result<std::optional<std::string>> NamespaceScope::attr(const xml::Event& ev, std::string_view uri,

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/error.hpp"
@@ -35,12 +36,21 @@ public:
     Result<std::optional<std::string>> attr(const xml::Event& ev, std::string_view uri, std::string_view local) const;
 
 private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     struct Binding {
         std::string prefix;
         std::string uri;
+        std::size_t shadowed;  // the binding of the same prefix this one hides, or kNone
+    };
+    struct PrefixHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
     };
     std::vector<Binding> bindings_;
     std::vector<std::size_t> marks_;  // bindings_.size() at each open tag
+    // The innermost binding of each prefix, so that a look-up does not scan every declaration in
+    // scope: a file can declare tens of thousands and then look up on every element.
+    std::unordered_map<std::string, std::size_t, PrefixHash, std::equal_to<>> innermost_;
 };
 
 // The relationship id of a tag: an "id" attribute in the relationships namespace under whatever

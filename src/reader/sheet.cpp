@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <utility>
 
 #include "model/coords.hpp"
@@ -23,6 +24,41 @@ constexpr uint32_t kMaxColumn = 16384;
 constexpr size_t kMinCellBytes = 11;
 // Days from 1899-12-30 to 1904-01-01: a 1904-system serial plus this is a 1900-system serial.
 constexpr double k1904Offset = 1462.0;
+
+// Column widths as disjoint spans, a later span overriding what it covers. Kept as spans while
+// the part is read so that a file repeating a whole-grid col element costs a few map operations
+// per element rather than one per column (16384 for each such element otherwise).
+class ColumnSpans {
+public:
+    void assign(uint32_t lo, uint32_t hi, double width) {
+        split_at(lo);
+        split_at(hi + 1);
+        spans_.erase(spans_.lower_bound(lo), spans_.upper_bound(hi));
+        spans_.emplace(lo, Span{hi, width});
+    }
+    void expand_into(std::unordered_map<uint32_t, double>& widths) const {
+        for (const auto& [lo, span] : spans_)
+            for (uint64_t c = lo; c <= span.hi; ++c) widths[static_cast<uint32_t>(c)] = span.width;
+    }
+
+private:
+    struct Span {
+        uint32_t hi;
+        double width;
+    };
+    // Cuts the span holding `at`, if it starts before it, into two that meet there.
+    void split_at(uint64_t at) {
+        auto it = spans_.upper_bound(static_cast<uint32_t>(std::min<uint64_t>(at, UINT32_MAX)));
+        if (it == spans_.begin()) return;
+        --it;
+        if (it->first < at && it->second.hi >= at) {
+            const Span right = it->second;
+            it->second.hi = static_cast<uint32_t>(at - 1);
+            spans_.emplace(static_cast<uint32_t>(at), right);
+        }
+    }
+    std::map<uint32_t, Span> spans_;  // by first column
+};
 
 // How a cell's `t` attribute asks its `v` text to be read.
 enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr };
@@ -191,6 +227,7 @@ private:
     NamespaceScope scope_;
     std::vector<size_t> scoped_levels_;
     std::string scratch_;
+    ColumnSpans column_spans_;
 
     // The open cell.
     bool cell_open_ = false;
@@ -234,6 +271,7 @@ Result<ParsedSheet> SheetReader::run() {
         if (!r) return fail(std::move(r.error()));
     }
     if (!tok_.ok()) return fail(tok_.error());
+    column_spans_.expand_into(out_.worksheet.column_widths);
     // A cell still open at the end of the input is lost.
     return std::move(out_);
 }
@@ -608,7 +646,7 @@ Result<void> SheetReader::read_col() {
     const auto hi = *max ? xml::parse_u32(**max) : std::nullopt;
     if (!w || !lo || !hi) return {};
     const uint32_t last = std::min(*hi, kMaxColumn);
-    for (uint32_t c = *lo; c <= last; ++c) out_.worksheet.column_widths[c] = *w;
+    if (*lo <= last) column_spans_.assign(*lo, last, *w);
     return {};
 }
 

@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
+#include <unordered_map>
 
 #include "reader/comments_reader.hpp"
 #include "reader/defined_names_reader.hpp"
@@ -419,6 +421,104 @@ TEST_F(HostileInput, CountsInTheBillionsAllocateNothingForThem) {
     });
     EXPECT_TRUE(child.exited_with(0)) << child.describe();
     EXPECT_LT(child.peak_rss_bytes, kMemoryBound);
+}
+
+// ---- work out of proportion to the input ----
+
+using ParsedSheetResult = Result<reader::ParsedSheet>;
+ParsedSheetResult parse_plain_sheet(const std::string& part);
+
+TEST_F(HostileInput, RepeatedWholeGridColumnSpansCostLittle) {
+    // Each element names all 16384 columns; 100000 of them compress to a few kilobytes. Widths
+    // used to be stored column by column as each element was read: 1.6 billion map writes.
+    std::string cols;
+    for (int i = 0; i < 100000; ++i) cols += i % 2 ? "<col min=\"1\" max=\"16384\" width=\"2\"/>" : "<col min=\"0\" max=\"99999\" width=\"1\"/>";
+    const std::string part = test::worksheet("<cols>" + cols + "</cols>");
+    EXPECT_LT(test::deflate_raw(part).size(), 64u << 10);
+
+    const auto start = std::chrono::steady_clock::now();
+    auto sheet = parse_plain_sheet(part);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(sheet.has_value()) << sheet.error().display();
+    const auto& widths = sheet->worksheet.column_widths;
+    EXPECT_EQ(widths.size(), 16385u);  // columns 0 to 16384
+    EXPECT_EQ(widths.at(0), 1.0);
+    EXPECT_EQ(widths.at(1), 2.0);
+    EXPECT_EQ(widths.at(16384), 2.0);
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+TEST_F(HostileInput, OverlappingColumnSpansLetTheLaterOneWin) {
+    // Against the plain column-by-column reading, on random overlapping spans.
+    std::mt19937 rng(7);
+    for (int round = 0; round < 50; ++round) {
+        std::string cols;
+        std::unordered_map<uint32_t, double> expected;
+        const int n = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i) {
+            uint32_t lo = rng() % 60, hi = rng() % 60;
+            if (rng() % 8 == 0) hi = 4'000'000'000u;  // past the grid: cut at its last column
+            const double w = 1 + rng() % 5;
+            cols += "<col min=\"" + std::to_string(lo) + "\" max=\"" + std::to_string(hi) + "\" width=\"" +
+                    std::to_string(static_cast<int>(w)) + "\"/>";
+            for (uint64_t c = lo; c <= std::min<uint32_t>(hi, 16384); ++c) expected[static_cast<uint32_t>(c)] = w;
+        }
+        auto sheet = parse_plain_sheet(test::worksheet("<cols>" + cols + "</cols>"));
+        ASSERT_TRUE(sheet.has_value());
+        ASSERT_EQ(sheet->worksheet.column_widths, expected) << cols;
+    }
+}
+
+TEST_F(HostileInput, ThousandsOfNamespaceDeclarationsDoNotSlowEveryLookUp) {
+    // 20000 prefixes declared on the root, then hyperlinks and kept rule attributes whose
+    // prefixed names must each be resolved: every look-up used to scan all declarations.
+    std::string decls;
+    for (int i = 0; i < 20000; ++i) decls += " xmlns:q" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\"";
+    std::string body = "<hyperlinks>";
+    for (int i = 0; i < 20000; ++i) body += "<hyperlink ref=\"A1\" zz:id=\"x\" q" + std::to_string(i) + ":id=\"y\" location=\"a\"/>";
+    body += "</hyperlinks>";
+    for (int i = 0; i < 2000; ++i)
+        body += "<conditionalFormatting sqref=\"A1\"><cfRule type=\"expression\" priority=\"1\" q" + std::to_string(i) +
+                ":a=\"1\"><formula>1</formula><q" + std::to_string(i + 1) + ":x/></cfRule></conditionalFormatting>";
+    // Within one rule: a kept element declaring thousands of prefixes its children use, one whose
+    // children use thousands of the root's prefixes (each carried once), and a rule tag with
+    // thousands of prefixed attributes.
+    std::string inner_decls, inner_kids, outer_kids, rule_attrs;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string n = std::to_string(i);
+        inner_decls += " xmlns:k" + n + "=\"urn:k\"";
+        inner_kids += "<k" + std::to_string(19999 - i) + ":x/>";
+        // The rule declares the first half of the root's prefixes; the kept XML carries the rest.
+        (i < 10000 ? rule_attrs : outer_kids) += i < 10000 ? " q" + n + ":b=\"1\"" : "<q" + n + ":y/><q" + n + ":z/>";
+    }
+    body += "<conditionalFormatting sqref=\"B1\"><cfRule type=\"expression\" priority=\"9\"" + rule_attrs + "><w" +
+            inner_decls + ">" + inner_kids + "</w><v>" + outer_kids + "</v></cfRule></conditionalFormatting>";
+    std::string part = test::worksheet(body);
+    part.insert(part.find("<worksheet") + 10, decls);
+
+    const auto start = std::chrono::steady_clock::now();
+    auto sheet = parse_plain_sheet(part);
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(sheet.has_value()) << sheet.error().display();
+    EXPECT_EQ(sheet->hyperlinks.size(), 20000u);
+    const auto& cf = sheet->worksheet.conditional_formatting;
+    ASSERT_EQ(cf.size(), 2001u);
+    // A kept child carries the declaration of its prefix along.
+    EXPECT_NE(cf[5].rules.at(0).extra_children_xml.find("urn:6"), std::string::npos);
+    const ConditionalRule& big = cf[2000].rules.at(0);
+    EXPECT_EQ(big.extra_attributes.size(), 20000u);  // each attribute and the declaration of its prefix
+    const std::string& kept = big.extra_children_xml;
+    EXPECT_NE(kept.find("<v xmlns:q10000=\"urn:10000\""), std::string::npos) << kept.substr(0, 200);
+    EXPECT_EQ(kept.find("xmlns:q19999="), kept.rfind("xmlns:q19999="));  // carried once
+    EXPECT_EQ(kept.find("xmlns:q9999="), std::string::npos);  // the rule declares it
+    EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+ParsedSheetResult parse_plain_sheet(const std::string& part) {
+    static const reader::SharedStrings strings;
+    static const auto styles = std::make_shared<const StyleSheet>();
+    static const std::vector<std::optional<TemporalKind>> kinds;
+    return reader::parse_sheet(part, strings, styles, kinds, false);
 }
 
 // ---- inputs the fuzzers found ----
