@@ -189,7 +189,9 @@ private:
     // nearly every cell, straight from the source; any other rest is left to the events.
     Result<void> read_plain_cell_rest();
     void close_cell();
-    void end_value();
+    void end_value(std::string_view text);
+    // The value text of a plain cell, decoded (a view of the source when nothing needs decoding).
+    Result<std::string_view> plain_value_text(std::string_view raw, size_t offset);
     Result<void> read_row();
     Result<void> read_col();
     Result<void> read_pane();
@@ -358,7 +360,7 @@ Result<void> SheetReader::on_end() {
     }
     if (name == "v") {
         in_value_ = false;
-        if (cell_open_) end_value();
+        if (cell_open_) end_value(value_text_);
         return {};
     }
     if (name == "c") {
@@ -508,13 +510,9 @@ Result<bool> SheetReader::read_plain_cell() {
     formula_text_.clear();
     in_inline_ = false;
     if (has_value) {
-        xml::Event ev;
-        ev.kind = xml::EventKind::Text;
-        ev.raw = ev.text = text;
-        ev.offset = i;
-        value_text_.clear();
-        if (auto res = append_element_text(ev, value_text_); !res) return fail(std::move(res.error()));
-        end_value();
+        auto value = plain_value_text(text, i);
+        if (!value) return fail(std::move(value.error()));
+        end_value(*value);
     }
     close_cell();
     tok_.skip_complete(after);
@@ -530,16 +528,26 @@ Result<void> SheetReader::read_plain_cell_rest() {
     const size_t lt = doc.find('<', begin);
     if (lt == std::string_view::npos || doc.compare(lt, kClose.size(), kClose) != 0) return {};
     // What the events would do: the value's text, its end, the cell's end.
-    xml::Event text;
-    text.kind = xml::EventKind::Text;
-    text.raw = text.text = doc.substr(begin, lt - begin);
-    text.offset = begin;
-    value_text_.clear();
-    if (auto r = append_element_text(text, value_text_); !r) return r;
-    end_value();
+    auto value = plain_value_text(doc.substr(begin, lt - begin), begin);
+    if (!value) return fail(std::move(value.error()));
+    end_value(*value);
     close_cell();
     tok_.skip_to_close(lt + kClose.size());
     return {};
+}
+
+Result<std::string_view> SheetReader::plain_value_text(std::string_view raw, size_t offset) {
+    // Printable ASCII without "&" is its own decoded, trimmed, valid UTF-8 form.
+    bool simple = true;
+    for (const char c : raw) simple &= c > ' ' && c < 0x7F && c != '&';
+    if (simple) return raw;
+    xml::Event text;
+    text.kind = xml::EventKind::Text;
+    text.raw = text.text = raw;
+    text.offset = offset;
+    value_text_.clear();
+    if (auto r = append_element_text(text, value_text_); !r) return fail(std::move(r.error()));
+    return std::string_view(value_text_);
 }
 
 void SheetReader::close_cell() {
@@ -566,31 +574,31 @@ void SheetReader::close_cell() {
     value_ = std::monostate{};
 }
 
-void SheetReader::end_value() {
+void SheetReader::end_value(std::string_view text) {
     if (std::holds_alternative<Formula>(value_)) return;  // a formula keeps no cached result
     switch (type_) {
     case CellType::Bool:
-        value_ = value_text_ == "1";
+        value_ = text == "1";
         return;
     case CellType::Shared: {
-        const auto index = xml::parse_u64(value_text_);
+        const auto index = xml::parse_u64(text);
         const std::string* text = index ? shared_.find(*index) : nullptr;
         if (text) value_ = *text;
         else value_ = std::monostate{};
         return;
     }
     case CellType::Str:
-        value_ = value_text_;
+        value_ = std::string(text);
         return;
     case CellType::IsoDate:
-        if (auto v = parse_iso_temporal(value_text_)) value_ = std::move(*v);
+        if (auto v = parse_iso_temporal(text)) value_ = std::move(*v);
         else value_ = std::monostate{};
         return;
     case CellType::Number:
     case CellType::InlineStr:
         break;
     }
-    const auto number = xml::parse_f64(value_text_);
+    const auto number = xml::parse_f64(text);
     if (!number) {
         value_ = std::monostate{};
         return;
