@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "reader/cell_key.hpp"
 #include "reader/comments_reader.hpp"
 #include "reader/defined_names_reader.hpp"
 #include "reader/shared_strings.hpp"
@@ -128,9 +129,15 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         if (*part) {
             auto comments = parse_comments_xml(**part);
             if (!comments) return fail(comments.error());
-            // Keyed by the reference as written: a comment on "a1" lands on the cell "a1".
-            for (auto& [key, comment] : *comments)
-                find_or_create_cell(ws, key, ctx.styles).extras_mut().comment = std::move(comment);
+            // Keyed by the reference as written: a comment on "a1" lands on the cell "a1". One on a
+            // range lands on its top-left cell, unless a comment names that cell itself.
+            for (const bool exact : {false, true}) {
+                for (auto& [ref, comment] : *comments) {
+                    const auto key = attached_cell_key(ref);
+                    if (!key || (*key == ref) != exact) continue;
+                    find_or_create_cell(ws, *key, ctx.styles).extras_mut().comment = std::move(comment);
+                }
+            }
         }
     }
     for (const std::string_view target : relation_targets_for_type(rels, kTableRelType)) {

@@ -9,6 +9,7 @@
 
 #include "model/coords.hpp"
 #include "model/temporal.hpp"
+#include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
 #include "reader/namespaces.hpp"
 #include "reader/xml/numbers.hpp"
@@ -145,21 +146,6 @@ std::optional<Value> parse_iso_temporal(std::string_view s) {
     if (int{when.year()} > 9999) return std::nullopt;
     return Value{DateTime{when, TimeOfDay{static_cast<uint32_t>(of_day / 1000),
                                           static_cast<uint32_t>(of_day % 1000) * 1'000'000u}}};
-}
-
-// A hyperlink's ref as the key of the cell it belongs to: a single reference as written, the
-// first cell of a range in canonical form; none for an empty ref or a range that does not parse.
-std::optional<std::string> hyperlink_cell_key(std::string_view ref) {
-    // A list of references ("A1 C3") attaches to its first one.
-    const auto first = ref.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return std::nullopt;
-    ref.remove_prefix(first);
-    ref = ref.substr(0, ref.find_first_of(" \t\r\n"));
-    if (ref.find(':') == std::string_view::npos) return std::string(ref);
-    const auto range = coords::parse_range(ref);
-    if (!range) return std::nullopt;
-    const auto top_left = range->ordered();
-    return coords::rc_to_a1(top_left.row1, top_left.col1);
 }
 
 class SheetReader {
@@ -679,7 +665,7 @@ Result<void> SheetReader::read_hyperlink() {
     auto ref = xml::attr_string(ev_, "ref");
     if (!ref) return fail(std::move(ref.error()));
     if (!*ref) return {};
-    auto key = hyperlink_cell_key(**ref);
+    auto key = attached_cell_key(**ref);
     if (!key) return {};
     RawHyperlink link;
     link.cell_ref = std::move(*key);

@@ -108,3 +108,53 @@ TEST(CommentsReader, OpenAttachesCommentsToCellsAsKeyed) {
     ASSERT_FALSE(broken);
     EXPECT_EQ(broken.error().kind, ErrorKind::Xml);
 }
+
+#include "writer/writer.hpp"
+
+TEST(CommentsReader, OpenAttachesRangeCommentsToTheirTopLeftCell) {
+    test::Package p;
+    p.sheet("S", "<sheetData><row r=\"2\"><c r=\"B2\"><v>1</v></c></row></sheetData>");
+    p.set("xl/worksheets/_rels/sheet1.xml.rels",
+          test::relationships(test::relationship("rId1", test::rel_type("comments"), "../comments1.xml")));
+    p.set("xl/comments1.xml", part("<author>Ann</author>",
+                                   "<comment ref=\"B2:C3\"><text><t>on a range</t></text></comment>"
+                                   "<comment ref=\"f6:e5\"><text><t>backwards</t></text></comment>"
+                                   "<comment ref=\"G7:H8\"><text><t>beaten</t></text></comment>"
+                                   "<comment ref=\"G7\"><text><t>on G7 itself</t></text></comment>"
+                                   "<comment ref=\"\"><text><t>empty ref</t></text></comment>"
+                                   "<comment ref=\"A1:\"><text><t>bad range</t></text></comment>"));
+    p.set("[Content_Types].xml", "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                                 "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>");
+    // Kept on disk: a save copies the source's other entries.
+    const auto dir = std::filesystem::temp_directory_path();
+    const std::string source = (dir / ("velmo-range-comment-" + std::to_string(::getpid()) + ".xlsx")).string();
+    const std::string saved_path = source + ".saved.xlsx";
+    test::write_file(source, p.build());
+    auto wb = reader::open_workbook(source);
+    ASSERT_TRUE(wb) << wb.error().display();
+    const Worksheet& ws = wb->sheets[0];
+    // Only canonical single-cell keys: the whole range text never becomes a key.
+    ASSERT_EQ(ws.cells().size(), 3u);
+    const Cell* b2 = ws.find_cell("B2");
+    ASSERT_TRUE(b2 && b2->comment());
+    EXPECT_EQ(*b2->comment(), (Comment{"on a range", "Ann"}));
+    EXPECT_EQ(b2->value, Value(1.0));
+    const Cell* e5 = ws.find_cell("E5");
+    ASSERT_TRUE(e5 && e5->comment());
+    EXPECT_EQ(e5->comment()->text, "backwards");
+    // A comment on the cell itself wins over one that reaches it through a range, whatever their order.
+    const Cell* g7 = ws.find_cell("G7");
+    ASSERT_TRUE(g7 && g7->comment());
+    EXPECT_EQ(g7->comment()->text, "on G7 itself");
+
+    // Such a workbook can be saved, and its comments come back.
+    auto saved_ok = writer::write_xlsx(*wb, saved_path);
+    auto back = reader::open_workbook(saved_path);
+    std::filesystem::remove(source);
+    std::filesystem::remove(saved_path);
+    ASSERT_TRUE(saved_ok) << saved_ok.error().display();
+    ASSERT_TRUE(back) << back.error().display();
+    const Cell* saved = back->sheets[0].find_cell("B2");
+    ASSERT_TRUE(saved && saved->comment());
+    EXPECT_EQ(saved->comment()->text, "on a range");
+}

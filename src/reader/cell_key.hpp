@@ -1,0 +1,15 @@
+#pragma once
+// The cell a hyperlink or a comment belongs to, from the reference it carries.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmo::reader {
+
+// A single reference as written ("a1" stays "a1"); for a range, its top-left cell in canonical
+// form ("b2:a1" gives "A1"), the key the writer can store; for a list ("A1 C3"), its first item.
+// None for an empty reference or a range that does not parse.
+std::optional<std::string> attached_cell_key(std::string_view ref);
+
+}  // namespace velmo::reader
