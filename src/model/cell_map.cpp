@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace velmo {
 
@@ -111,6 +112,21 @@ CellMap& CellMap::operator=(const CellMap& o) {
         ctrl_.reset();
         slots_.reset();
     }
+    return *this;
+}
+
+CellMap& CellMap::operator=(CellMap&& o) noexcept {
+    if (this == &o) return *this;
+    entries_ = std::move(o.entries_);
+    texts_ = std::move(o.texts_);
+    free_texts_ = std::move(o.free_texts_);
+    ctrl_ = std::move(o.ctrl_);
+    slots_ = std::move(o.slots_);
+    capacity_ = std::exchange(o.capacity_, 0);
+    indexed_ = std::exchange(o.indexed_, 0);
+    o.entries_.clear();
+    o.texts_.clear();
+    o.free_texts_.clear();
     return *this;
 }
 

@@ -99,8 +99,9 @@ public:
     using const_iterator = Iter<true>;
 
     CellMap() = default;
-    CellMap(CellMap&&) noexcept = default;
-    CellMap& operator=(CellMap&&) noexcept = default;
+    // A map moved from is left empty and usable.
+    CellMap(CellMap&& o) noexcept { *this = std::move(o); }
+    CellMap& operator=(CellMap&& o) noexcept;
     CellMap(const CellMap& o) { *this = o; }
     CellMap& operator=(const CellMap& o);
 

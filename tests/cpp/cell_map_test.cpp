@@ -196,6 +196,15 @@ TEST(CellMap, CopiesAreIndependentAndGrowthKeepsEverything) {
     EXPECT_TRUE(m.empty());
     EXPECT_EQ(m.find(5, 6), nullptr);
     EXPECT_TRUE(m.try_emplace("A1").inserted);
+
+    // Moved from, a map is empty and takes cells again by either road.
+    CellMap taken = std::move(copy);
+    EXPECT_EQ(taken.size(), 20001u);
+    EXPECT_TRUE(copy.empty());
+    EXPECT_EQ(copy.find("x"), nullptr);
+    copy.put_in_order(1, 1, Cell{});
+    EXPECT_TRUE(copy.try_emplace("B1").inserted);
+    EXPECT_EQ(copy.size(), 2u);
 }
 
 // A map of many megabytes, grown and copied.
