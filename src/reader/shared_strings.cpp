@@ -62,8 +62,9 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
 }
 
 Result<SharedStrings> parse_shared_strings(std::string_view doc) {
-    // Untrimmed, so a preserved all-space run survives; StringItemText trims the rest itself.
-    xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false});
+    // Untrimmed, so a preserved all-space run survives; StringItemText trims the rest itself. A
+    // part cut short keeps the items closed before the cut.
+    xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
     SharedStrings out;
     StringItemText item;
     bool in_si = false;

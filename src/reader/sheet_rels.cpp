@@ -6,7 +6,8 @@ namespace velmo::reader {
 
 Result<std::vector<SheetRelEntry>> parse_sheet_rels(std::string_view doc) {
     std::vector<SheetRelEntry> out;
-    xml::Tokenizer tok(doc);
+    // A part cut short keeps the relationships read before the cut.
+    xml::Tokenizer tok(doc, xml::TokenizerOptions{.allow_unclosed_at_eof = true});
     xml::Event ev;
     while (tok.next(ev)) {
         if (!ev.is_tag() || ev.local_name != "Relationship") continue;

@@ -28,7 +28,9 @@ Result<bool> flag_value(const Event& ev) {
 
 class StylesParser {
 public:
-    explicit StylesParser(std::string_view doc) : tok_(doc), doc_size_(doc.size()) {}
+    // A part cut short keeps the records closed before the cut.
+    explicit StylesParser(std::string_view doc)
+        : tok_(doc, xml::TokenizerOptions{.allow_unclosed_at_eof = true}), doc_size_(doc.size()) {}
 
     Result<StyleSheet> run() {
         Event ev;

@@ -19,8 +19,11 @@ struct PendingSheet {
     std::string rel_id;
 };
 
+// Both parts are read to their end; one cut short keeps what stands before the cut.
+constexpr xml::TokenizerOptions kOptions{.allow_unclosed_at_eof = true};
+
 Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>& sheets, SheetList& out) {
-    xml::Tokenizer tok(doc);
+    xml::Tokenizer tok(doc, kOptions);
     NamespaceScope ns;
     std::string scratch;
     Event ev;
@@ -58,7 +61,7 @@ Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>&
 
 Result<std::unordered_map<std::string, std::string>> read_worksheet_rels(std::string_view doc) {
     std::unordered_map<std::string, std::string> by_id;
-    xml::Tokenizer tok(doc);
+    xml::Tokenizer tok(doc, kOptions);
     Event ev;
     while (tok.next(ev)) {
         if (!ev.is_tag() || ev.local_name != "Relationship") continue;

@@ -200,6 +200,35 @@ TEST_F(OpenWorkbook, XmlErrorsFailTheLoad) {
     }
 }
 
+TEST_F(OpenWorkbook, PartsCutShortKeepWhatPrecedesTheCut) {
+    // Every part below ends inside an open element: what was complete before the cut is read.
+    auto cut = [](std::string xml, std::string_view tail) {
+        EXPECT_TRUE(xml.ends_with(tail));
+        xml.resize(xml.size() - tail.size());
+        return xml;
+    };
+    Package p;
+    p.sheet("S", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+                 "<c r=\"C1\" s=\"1\"><v>1</v></c></row></sheetData><hyperlinks><hyperlink ref=\"D1\" r:id=\"rId1\"/></hyperlinks>");
+    p.set("xl/sharedStrings.xml", "<sst><si><t>kept</t></si><si><t>lost");
+    p.set("xl/styles.xml", "<styleSheet><cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs><fonts><font><b/>");
+    p.set("xl/workbook.xml", cut(p.workbook_xml(), "</sheets></workbook>"));
+    p.set("xl/_rels/workbook.xml.rels", cut(p.workbook_rels_xml(), "</Relationships>"));
+    p.set("xl/worksheets/_rels/sheet1.xml.rels",
+          cut(relationships(relationship("rId1", rel_type("hyperlink"), "https://example.com/", "External")), "</Relationships>"));
+    auto wb = open(p);
+    ASSERT_TRUE(wb) << wb.error().display();
+    ASSERT_EQ(wb->sheets.size(), 1u);
+    const Worksheet& ws = wb->sheets[0];
+    EXPECT_EQ(value_at(ws, "A1"), Value(std::string("kept")));
+    EXPECT_EQ(value_at(ws, "B1"), Value{});  // its item never ended
+    EXPECT_EQ(value_at(ws, "C1"), Value(Date{year{1900}, month{1}, day{1}}));
+    EXPECT_TRUE(wb->stylesheet->fonts.empty());
+    const Cell* d1 = ws.find_cell("D1");
+    ASSERT_TRUE(d1 && d1->hyperlink());
+    EXPECT_EQ(d1->hyperlink()->target, "https://example.com/");
+}
+
 TEST_F(OpenWorkbook, RelationshipPrefixIsResolvedByNamespace) {
     Package p;
     p.sheet("S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>");
