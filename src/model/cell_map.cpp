@@ -332,10 +332,16 @@ CellMap::Emplaced CellMap::try_emplace(std::string_view key) {
     return emplace_text(key);
 }
 
-CellMap::Emplaced CellMap::try_emplace(uint32_t row, uint32_t col) { return emplace_packed(pack(row, col)); }
+uint64_t CellMap::pack_checked(uint32_t row, uint32_t col) {
+    if (row == 0) throw std::invalid_argument("row must be 1-based");
+    if (col == 0) throw std::invalid_argument("col must be 1-based");
+    return pack(row, col);
+}
+
+CellMap::Emplaced CellMap::try_emplace(uint32_t row, uint32_t col) { return emplace_packed(pack_checked(row, col)); }
 
 CellMap::Emplaced CellMap::put_in_order(uint32_t row, uint32_t col, Cell cell) {
-    const uint64_t packed = pack(row, col);
+    const uint64_t packed = pack_checked(row, col);
     if (indexed_ == 0 && (entries_.empty() || packed > entries_.back().key)) {
         entries_.push_back(Entry{packed, std::move(cell)});
         return {&entries_.back().cell, true};

@@ -118,7 +118,7 @@ public:
     Cell* find(std::string_view key);
     const Cell* find(std::string_view key) const { return const_cast<CellMap*>(this)->find(key); }
     // The cell under the canonical key of (row, col); both must be >= 1.
-    Cell* find(uint32_t row, uint32_t col) { return find_packed(pack(row, col)); }
+    Cell* find(uint32_t row, uint32_t col) { return row && col ? find_packed(pack(row, col)) : nullptr; }
     const Cell* find(uint32_t row, uint32_t col) const { return const_cast<CellMap*>(this)->find(row, col); }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
 
@@ -166,7 +166,7 @@ public:
                 release_key(e.key);
                 continue;
             }
-            if (r.kind == Rekey::Move) {
+            if (r.kind == Rekey::Move && r.to.row != 0 && r.to.col != 0) {  // 0 names no cell: stays
                 release_key(e.key);
                 e.key = pack(r.to.row, r.to.col);
             }
@@ -180,6 +180,8 @@ public:
     // The packed form of a canonical key text; none for any other text.
     static std::optional<uint64_t> canonical_key(std::string_view text);
     static uint64_t pack(uint32_t row, uint32_t col) { return (uint64_t{row} << 32) | col; }
+    // pack for a position given by a caller: a row or column of 0 is a bug upstream (an internal failure).
+    static uint64_t pack_checked(uint32_t row, uint32_t col);
 
 private:
     Key key_of(uint64_t packed) const {

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 
@@ -45,6 +46,9 @@ TEST(CellMap, KeysAreTheTextsAsGiven) {
     EXPECT_EQ(number(m.find("")), 4.0);
     EXPECT_EQ(number(m.find("C2")), 5.0);
     EXPECT_EQ(m.find("B1"), nullptr);
+    EXPECT_EQ(m.find(0, 1), nullptr);  // row 0 names no cell, whatever texts are stored
+    EXPECT_THROW(m.try_emplace(0, 1), std::invalid_argument);
+    EXPECT_THROW(m.put_in_order(1, 0, Cell{}), std::invalid_argument);
     EXPECT_EQ(contents(m), (std::map<std::string, double>{{"A1", 1}, {"a1", 2}, {"A01", 3}, {"", 4}, {"C2", 5}}));
 
     for (const auto& [key, cell] : m) {
