@@ -9,7 +9,11 @@ std::optional<std::string> attached_cell_key(std::string_view ref) {
     if (first == std::string_view::npos) return std::nullopt;
     ref.remove_prefix(first);
     ref = ref.substr(0, ref.find_first_of(" \t\r\n"));
-    if (ref.find(':') == std::string_view::npos) return std::string(ref);
+    if (ref.find(':') == std::string_view::npos) {
+        // A text that names no cell would become a key the workbook could never be saved with.
+        if (!coords::parse_a1(ref)) return std::nullopt;
+        return std::string(ref);
+    }
     const auto range = coords::parse_range(ref);
     if (!range) return std::nullopt;
     const auto top_left = range->ordered();

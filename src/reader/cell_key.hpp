@@ -9,7 +9,7 @@ namespace velmo::reader {
 
 // A single reference as written ("a1" stays "a1"); for a range, its top-left cell in canonical
 // form ("b2:a1" gives "A1"), the key the writer can store; for a list ("A1 C3"), its first item.
-// None for an empty reference or a range that does not parse.
+// None for an empty reference, or one that names no cell ("Total", "A:A").
 std::optional<std::string> attached_cell_key(std::string_view ref);
 
 }  // namespace velmo::reader

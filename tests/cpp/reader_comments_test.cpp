@@ -122,7 +122,8 @@ TEST(CommentsReader, OpenAttachesRangeCommentsToTheirTopLeftCell) {
                                    "<comment ref=\"G7:H8\"><text><t>beaten</t></text></comment>"
                                    "<comment ref=\"G7\"><text><t>on G7 itself</t></text></comment>"
                                    "<comment ref=\"\"><text><t>empty ref</t></text></comment>"
-                                   "<comment ref=\"A1:\"><text><t>bad range</t></text></comment>"));
+                                   "<comment ref=\"A1:\"><text><t>bad range</t></text></comment>"
+                                   "<comment ref=\"Total\"><text><t>no cell</t></text></comment>"));
     p.set("[Content_Types].xml", "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                                  "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>");
     // Kept on disk: a save copies the source's other entries.
@@ -133,7 +134,7 @@ TEST(CommentsReader, OpenAttachesRangeCommentsToTheirTopLeftCell) {
     auto wb = reader::open_workbook(source);
     ASSERT_TRUE(wb) << wb.error().display();
     const Worksheet& ws = wb->sheets[0];
-    // Only canonical single-cell keys: the whole range text never becomes a key.
+    // Only cell keys: neither a range text nor a text that names no cell becomes a key.
     ASSERT_EQ(ws.cells().size(), 3u);
     const Cell* b2 = ws.find_cell("B2");
     ASSERT_TRUE(b2 && b2->comment());

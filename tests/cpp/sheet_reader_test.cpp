@@ -285,7 +285,8 @@ TEST(SheetReader, Hyperlinks) {
         "<hyperlink ref=\"a5\" location=\"Sheet2!A1\" display=\"go\"/>"
         "<hyperlink location=\"nowhere\"/><hyperlink ref=\"\" location=\"x\"/><hyperlink ref=\"  \"/>"
         "<hyperlink ref=\"c3:b10\" location=\"range\"/><hyperlink ref=\"B2\" location=\"again\"/>"
-        "<hyperlink ref=\"E1 F1\" location=\"list\"/><hyperlink ref=\"A:A\" location=\"column\"/></hyperlinks>");
+        "<hyperlink ref=\"E1 F1\" location=\"list\"/><hyperlink ref=\"A:A\" location=\"column\"/>"
+        "<hyperlink ref=\"Total\" location=\"no cell\"/></hyperlinks>");
     const std::vector<RawHyperlink> want{
         {"B2", "rId1", std::nullopt, "t & t", std::nullopt},
         {"a5", std::nullopt, "Sheet2!A1", std::nullopt, "go"},
