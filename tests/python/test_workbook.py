@@ -103,3 +103,34 @@ def test_active_is_the_sheet_at_the_active_index_even_with_a_shared_title(make_x
     assert wb.sheetnames == ["A", "A"]
     assert wb.active["A1"].value == "second"
     assert wb["A"]["A1"].value == "first"
+
+
+def edit_workbook_part(path, edit):
+    """Rewrites the workbook part's bytes with edit(bytes)."""
+    import zipfile
+
+    with zipfile.ZipFile(path) as src:
+        entries = [(info, src.read(info)) for info in src.infolist()]
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as dst:
+        for info, data in entries:
+            dst.writestr(info, edit(data) if info.filename == "xl/workbook.xml" else data)
+
+
+def test_active_is_none_when_the_active_tab_names_no_worksheet(make_xlsx):
+    import re
+
+    def build(book):
+        book.add_worksheet("One")
+        book.add_worksheet("Two").activate()
+
+    past = make_xlsx(build)
+    edit_workbook_part(past, lambda d: d.replace(b'activeTab="1"', b'activeTab="5"'))
+    wb = velmo.load_workbook(past)
+    assert wb.active is None
+    assert wb.sheetnames == ["One", "Two"]
+
+    empty = make_xlsx(build)
+    edit_workbook_part(empty, lambda d: re.sub(rb"<sheets>.*</sheets>", b"<sheets/>", d))
+    wb = velmo.load_workbook(empty)
+    assert wb.active is None
+    assert wb.sheetnames == [] and wb.worksheets == []
