@@ -14,6 +14,8 @@ namespace {
 
 constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
+constexpr bool is_xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 // The legacy drawing is a fixed text with only the shape numbers and anchors filled in.
 constexpr std::string_view kVmlHead =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
@@ -112,8 +114,13 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     for (size_t i = 0; i < comments.size(); ++i) {
         w.open("comment").attr("ref", comments[i].ref).attr("authorId", comment_author[i]).close_start();
         w.start("text");
-        w.start("t");
-        w.text(comments[i].comment->text);
+        const std::string& text = comments[i].comment->text;
+        // Readers drop white space at either end of a text unless asked to keep it.
+        if (!text.empty() && (is_xml_space(text.front()) || is_xml_space(text.back())))
+            w.start("t", {{"xml:space", "preserve"}});
+        else
+            w.start("t");
+        w.text(text);
         w.end("t");
         w.end("text");
         w.end("comment");

@@ -172,6 +172,15 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
         // The map's order is arbitrary; by id, the first format of a code is the same every time.
         std::sort(out.num_fmts.begin(), out.num_fmts.end());
         out.dxfs = ss.dxfs;
+        // Every cell without a format of its own points at the first entry of each list; a source
+        // that lacks one must not hand that place to the first record this save appends (plain
+        // numbers would show as dates).
+        if (out.fonts.empty()) out.fonts.push_back(Font{});
+        if (out.fills.empty()) {
+            out.fills.push_back(Fill{"none", std::nullopt, std::nullopt});
+            out.fills.push_back(Fill{"gray125", std::nullopt, std::nullopt});
+        }
+        if (out.cell_xfs.empty()) out.cell_xfs.push_back(CellXf{});
     } else {
         out.fonts.push_back(Font{});
         out.fills.push_back(Fill{"none", std::nullopt, std::nullopt});

@@ -102,7 +102,22 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
         if (f.color) write_color(w, "color", *f.color);
         w.end("font");
     }
-    if (dxf.fill) write_fill(w, *dxf.fill);
+    if (dxf.fill) {
+        const Fill& f = *dxf.fill;
+        // In a differential format a pattern fill without a pattern type but with a colour is a
+        // solid fill, the form spreadsheet applications write; it reads back as "none", and an
+        // explicit "none" would make the rule highlight nothing.
+        if (f.pattern_type == "none" && (f.fg_color || f.bg_color)) {
+            w.start("fill");
+            w.start("patternFill");
+            if (f.fg_color) write_color(w, "fgColor", *f.fg_color);
+            if (f.bg_color) write_color(w, "bgColor", *f.bg_color);
+            w.end("patternFill");
+            w.end("fill");
+        } else {
+            write_fill(w, f);
+        }
+    }
     w.end("dxf");
 }
 

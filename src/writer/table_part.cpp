@@ -2,7 +2,9 @@
 
 #include <unordered_set>
 
+#include "model/coords.hpp"
 #include "model/quoted.hpp"
+#include "writer/cell_order.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/number_format.hpp"
 #include "writer/xml/xml_writer.hpp"
@@ -79,6 +81,12 @@ Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {
                                                " has zero columns, cannot serialize"));
     const std::string_view name = table.name.empty() ? std::string_view(table.display_name) : std::string_view(table.name);
     if (auto ok = check_table_texts(table, name); !ok) return fail(std::move(ok.error()));
+    // A range reaching past the last row or column gives a part that spreadsheet applications
+    // refuse to open.
+    if (const auto r = coords::parse_range(table.ref_range);
+        r && (std::max(r->row1, r->row2) > kMaxRow || std::max(r->col1, r->col2) > kMaxCol))
+        return fail(VelmoError::invalid_format("table " + quoted(table.display_name) + " range " +
+                                               quoted(table.ref_range) + " lies outside the grid (A1:XFD1048576)"));
 
     auto w = xml::XmlWriter::with_declaration(512 + table.columns.size() * 48);
     w.open("table")

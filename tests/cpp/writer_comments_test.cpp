@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "model/workbook.hpp"
+#include "reader/comments_reader.hpp"
 #include "support/xml_well_formed.hpp"
 #include "writer/cell_order.hpp"
 #include "writer/comments_part.hpp"
@@ -94,8 +96,24 @@ TEST(CommentsPart, TextIsEscapedAndLineBreaksKept) {
     EXPECT_EQ(comments_of(ws), kOpen +
                                    "<authors><author>O&apos;Neil</author></authors><commentList>"
                                    "<comment ref=\"A1\" authorId=\"0\"><text>"
-                                   "<t>Tom &amp; &lt;Jerry&gt;\nline &apos;two&apos;&#13;\n</t>"
+                                   "<t xml:space=\"preserve\">Tom &amp; &lt;Jerry&gt;\nline &apos;two&apos;&#13;\n</t>"
                                    "</text></comment></commentList></comments>");
+}
+
+TEST(CommentsPart, WhiteSpaceAtEitherEndSurvivesAReader) {
+    Worksheet ws("S");
+    const std::vector<std::string> texts{" lead", "trail\t", "\n", "in side", "", "\r\n both \r\n"};
+    for (size_t i = 0; i < texts.size(); ++i) ws.set_cell_comment("A" + std::to_string(i + 1), Comment{texts[i], "a"});
+    const std::string part = comments_of(ws);
+    EXPECT_NE(part.find("<comment ref=\"A4\" authorId=\"0\"><text><t>in side</t>"), std::string::npos) << part;
+    EXPECT_NE(part.find("<comment ref=\"A5\" authorId=\"0\"><text><t></t>"), std::string::npos) << part;
+    auto back = reader::parse_comments_xml(part);
+    ASSERT_TRUE(back) << back.error().display();
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const auto it = back->find("A" + std::to_string(i + 1));
+        ASSERT_NE(it, back->end());
+        EXPECT_EQ(it->second.text, texts[i]) << i;
+    }
 }
 
 TEST(CommentsPart, KeysAreWrittenAsTheSheetPartWritesThem) {

@@ -138,6 +138,24 @@ TEST(CollectStyles, LoadedTemporalFormats) {
     EXPECT_TRUE(has_derived(fresh, "A1"));
 }
 
+TEST(CollectStyles, SourceWithoutFontsFillsOrCellFormatsKeepsPlaceZeroForPlainCells) {
+    Loaded l;
+    l.ss->fonts.clear();
+    l.ss->fills.clear();
+    l.ss->cell_xfs.clear();
+    l.put("A1", Value{1.0}, 0);
+    l.put("A2", date_value(), 0);
+    const auto c = collect(l.wb, true);
+    EXPECT_EQ(c.styles.fonts, (std::vector<Font>{Font{}}));
+    ASSERT_EQ(c.styles.fills.size(), 2u);
+    EXPECT_EQ(c.styles.fills[1].pattern_type, "gray125");
+    // The plain number keeps the general format at 0; the date's format comes after it.
+    ASSERT_EQ(c.styles.cell_xfs.size(), 2u);
+    EXPECT_EQ(c.styles.cell_xfs[0], (CellXf{}));
+    EXPECT_EQ(style_of(c, l.wb, "A1"), 0u);
+    EXPECT_EQ(style_of(c, l.wb, "A2"), 1u);
+}
+
 TEST(CollectStyles, CustomIdNumbering) {
     {
         Loaded l;

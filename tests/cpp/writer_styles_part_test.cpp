@@ -108,6 +108,21 @@ TEST(StylesPart, DifferentialFormats) {
                        R"(<bgColor rgb="FF0000FF"/></patternFill></fill></dxf><dxf><font></font></dxf><dxf></dxf></dxfs>)"
                        R"(</styleSheet>)"),
               std::string::npos);
+
+    // A colour without a pattern (what a reader makes of a patternFill without patternType) is
+    // the solid highlight of a rule: no explicit "none". In the fills list "none" stays.
+    st = defaults();
+    st.fills.push_back(Fill{"none", std::nullopt, ColorArgb{"FFFFC7CE"}});
+    st.dxfs = {Dxf{std::nullopt, Fill{"none", std::nullopt, ColorArgb{"FFFFC7CE"}}},
+               Dxf{std::nullopt, Fill{"none", ColorArgb{"FF00FF00"}, std::nullopt}},
+               Dxf{std::nullopt, Fill{"none", std::nullopt, std::nullopt}}};
+    const std::string highlight = written(st);
+    EXPECT_NE(highlight.find(R"(<fill><patternFill patternType="none"><bgColor rgb="FFFFC7CE"/></patternFill></fill></fills>)"),
+              std::string::npos);
+    EXPECT_NE(highlight.find(R"(<dxfs count="3"><dxf><fill><patternFill><bgColor rgb="FFFFC7CE"/></patternFill></fill></dxf>)"
+                             R"(<dxf><fill><patternFill><fgColor rgb="FF00FF00"/></patternFill></fill></dxf>)"
+                             R"(<dxf><fill><patternFill patternType="none"></patternFill></fill></dxf></dxfs>)"),
+              std::string::npos);
 }
 
 TEST(StylesPart, ColourTints) {

@@ -119,6 +119,20 @@ TEST(TablePart, RefusalsNameTheTable) {
     ASSERT_FALSE(bad);
     EXPECT_EQ(bad.error().kind, ErrorKind::InvalidFormat);
     EXPECT_EQ(bad.error().message, "table \"T\": text holds U+001F, which XML does not allow (offset 1)");
+
+    // A range past the last row or column, at either corner; the last cell of the grid is fine.
+    for (const char* ref : {"A1048570:B1048600", "XFD1:XFE3", "A1048577", "C3:A1048577"}) {
+        Table t = make_table("Big", {"x", "y"});
+        t.ref_range = ref;
+        auto beyond = serialize_table_xml(t, 1);
+        ASSERT_FALSE(beyond) << ref;
+        EXPECT_EQ(beyond.error().kind, ErrorKind::InvalidFormat);
+        EXPECT_EQ(beyond.error().message,
+                  std::string("table \"Big\" range \"") + ref + "\" lies outside the grid (A1:XFD1048576)");
+    }
+    Table edge = make_table("Edge", {"x", "y"});
+    edge.ref_range = "XFC1048575:XFD1048576";
+    EXPECT_TRUE(serialize_table_xml(edge, 1));
 }
 
 TEST(TablePart, KeptBytesGoOutUnchangedUntilModified) {

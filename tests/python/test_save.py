@@ -125,6 +125,35 @@ def test_new_workbook_with_text_comments_and_links_adds_its_parts_in_order(tmp_p
     assert back["C3"].hyperlink.target == "https://example.com/"
 
 
+def test_a_table_reaching_past_the_grid_refuses_the_save(tmp_path):
+    for ref in ("A1048570:B1048600", "XFD1:XFE3"):
+        wb = velmo.Workbook()
+        wb.active.add_table(velmo.Table(displayName="Big", ref=ref))
+        with pytest.raises(ValueError, match=f'^table "Big" range "{ref}" lies outside the grid'):
+            wb.save(str(tmp_path / "big.xlsx"))
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_rule_highlights_and_comment_white_space_read_back_as_written(make_xlsx, tmp_path):
+    # A fill colour without a pattern is a rule's solid highlight, both as made here and as
+    # spreadsheet applications write it; "none" would highlight nothing.
+    def build(book):
+        sheet = book.add_worksheet()
+        sheet.write("A1", 7)
+        sheet.conditional_format("A1", {"type": "cell", "criteria": ">", "value": 5,
+                                        "format": book.add_format({"bg_color": "#FFC7CE"})})
+
+    wb = velmo.load_workbook(make_xlsx(build))
+    ws = wb.active
+    ws.conditional_formatting.add("B1:B5", velmo.FormulaRule(formula=["B1>1"], fill=velmo.PatternFill(bgColor="FF00FF00")))
+    ws.set_cell_comment("C1", "  indented\n", " author")
+    path = saved(wb, tmp_path / "out.xlsx")
+    fills = ElementTree.fromstring(read_part(path, "xl/styles.xml")).find(MAIN + "dxfs").iter(MAIN + "patternFill")
+    assert [(f.get("patternType"), f[0].tag.removeprefix(MAIN), f[0].get("rgb")) for f in fills] == [
+        (None, "bgColor", "FFFFC7CE"), (None, "bgColor", "FF00FF00")]
+    assert velmo.load_workbook(path).active["C1"].comment.text == "  indented\n"
+
+
 # ---- a loaded workbook keeps what the model does not hold ----
 
 
