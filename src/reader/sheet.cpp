@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -21,6 +22,11 @@ namespace {
 
 // The grid's last column; a col span reaching past it is cut there.
 constexpr uint32_t kMaxColumn = 16384;
+constexpr uint32_t kMaxRow = 1048576;
+
+// Row heights and column widths outside the grid, or not a finite, non-negative size, cannot be
+// written back into any worksheet part: kept, they would make every save of the workbook fail.
+bool usable_size(double size) { return std::isfinite(size) && size >= 0; }
 // The shortest cell element, <c r="A1"/>, bounds how many cells a part can hold.
 constexpr size_t kMinCellBytes = 11;
 // Days from 1899-12-30 to 1904-01-01: a 1904-system serial plus this is a 1900-system serial.
@@ -619,7 +625,7 @@ Result<void> SheetReader::read_row() {
             ht = xml::parse_f64(*v);
         }
     }
-    if (r && ht) out_.worksheet.row_heights[*r] = *ht;
+    if (r && ht && *r >= 1 && *r <= kMaxRow && usable_size(*ht)) out_.worksheet.row_heights[*r] = *ht;
     // A row without a usable number follows the previous one.
     if (r) row_ = *r;
     else if (row_ != std::numeric_limits<uint32_t>::max()) ++row_;
@@ -639,8 +645,10 @@ Result<void> SheetReader::read_col() {
     if (!max) return fail(std::move(max.error()));
     const auto hi = *max ? xml::parse_u32(**max) : std::nullopt;
     if (!w || !lo || !hi) return {};
+    if (!usable_size(*w)) return {};
+    const uint32_t first = std::max(*lo, 1u);
     const uint32_t last = std::min(*hi, kMaxColumn);
-    if (*lo <= last) column_spans_.assign(*lo, last, *w);
+    if (first <= last) column_spans_.assign(first, last, *w);
     return {};
 }
 

@@ -233,12 +233,22 @@ TEST(SheetReader, RowHeightsAndColumnWidths) {
     auto p = r.parse(
         "<cols><col min=\"2\" max=\"4\" width=\"12.5\" customWidth=\"1\"/><col min=\"5\" max=\"4\" width=\"9\"/>"
         "<col min=\"6\" width=\"9\"/><col min=\"7\" max=\"7\" width=\"x\"/></cols>"
-        "<sheetData><row r=\"2\" ht=\"30\" customHeight=\"1\"/><row r=\"0\" ht=\"5\"></row><row r=\"3\"/>"
+        "<sheetData><row r=\"2\" ht=\"30\" customHeight=\"1\"/><row r=\"3\"/>"
         "<row r=\"4\" ht=\"abc\"/></sheetData>");
     const auto& ws = p.worksheet;
     using Sizes = std::unordered_map<uint32_t, double>;
     EXPECT_EQ(ws.column_widths, (Sizes{{2, 12.5}, {3, 12.5}, {4, 12.5}}));
-    EXPECT_EQ(ws.row_heights, (Sizes{{2, 30}, {0, 5}}));
+    EXPECT_EQ(ws.row_heights, (Sizes{{2, 30}}));
+
+    // Sizes no worksheet part can hold are dropped, so that the workbook stays savable: rows 0 and
+    // past the grid, column 0 (the rest of its span stays), and sizes that are not finite and >= 0.
+    auto off = r.parse(
+        "<cols><col min=\"0\" max=\"2\" width=\"7\"/><col min=\"5\" max=\"5\" width=\"-1\"/>"
+        "<col min=\"6\" max=\"6\" width=\"inf\"/><col min=\"7\" max=\"7\" width=\"NaN\"/></cols>"
+        "<sheetData><row r=\"0\" ht=\"5\"/><row r=\"1048577\" ht=\"5\"/><row r=\"1048576\" ht=\"6\"/>"
+        "<row r=\"3\" ht=\"-2\"/><row r=\"4\" ht=\"nan\"/><row r=\"5\" ht=\"-inf\"/><row r=\"6\" ht=\"0\"/></sheetData>");
+    EXPECT_EQ(off.worksheet.column_widths, (Sizes{{1, 7}, {2, 7}}));
+    EXPECT_EQ(off.worksheet.row_heights, (Sizes{{1048576, 6}, {6, 0}}));
 }
 
 TEST(SheetReader, ColumnSpanIsCutAtTheLastGridColumn) {
