@@ -66,6 +66,7 @@ public:
         auto heights = sorted_dimensions(ws_.row_heights, ws_.name, true);
         if (!heights) return fail(std::move(heights.error()));
         if (auto ok = check_sheet_texts(); !ok) return fail(std::move(ok.error()));
+        if (auto ok = check_sheet_ranges(); !ok) return fail(std::move(ok.error()));
 
         w_.declaration();
         w_.open("worksheet").attr("xmlns", kMainNs);
@@ -119,6 +120,38 @@ private:
             for (const auto* t : {&h.location, &h.tooltip, &h.display})
                 if (*t)
                     if (auto ok = check(**t, item); !ok) return ok;
+        }
+        return {};
+    }
+
+    // Ranges that reach past the last row or column give a part applications refuse to open.
+    // Texts that are not ranges at all are written as they are.
+    Result<void> check_sheet_ranges() const {
+        const auto beyond = [](std::string_view text) {
+            const auto r = coords::parse_range(text);
+            return r && (std::max(r->row1, r->row2) > kMaxRow || std::max(r->col1, r->col2) > kMaxCol);
+        };
+        const auto refuse = [&](std::string_view item, std::string_view text) {
+            return fail(VelmoError::invalid_format(label() + ": " + std::string(item) + " " + quoted(text) +
+                                                   " lies outside the grid (A1:XFD1048576)"));
+        };
+        if (ws_.freeze_panes) {
+            const SortKey at = cell_sort_key(*ws_.freeze_panes);
+            if (at.row > kMaxRow || at.col > kMaxCol) return refuse("frozen pane", *ws_.freeze_panes);
+        }
+        if (ws_.auto_filter && beyond(*ws_.auto_filter)) return refuse("auto filter", *ws_.auto_filter);
+        for (const std::string& range : ws_.merged_ranges)
+            if (beyond(range)) return refuse("merged range", range);
+        for (const ConditionalFormatting& block : ws_.conditional_formatting) {
+            std::string_view rest = block.sqref;
+            while (!rest.empty()) {
+                const size_t start = rest.find_first_not_of(" \t\r\n");
+                if (start == std::string_view::npos) break;
+                rest.remove_prefix(start);
+                const std::string_view piece = rest.substr(0, rest.find_first_of(" \t\r\n"));
+                if (beyond(piece)) return refuse("conditional formatting range", block.sqref);
+                rest.remove_prefix(piece.size());
+            }
         }
         return {};
     }

@@ -207,6 +207,26 @@ TEST(SheetPart, RefusesNumbersAndSizesNoReaderTakes) {
     EXPECT_EQ(error_of(wb), "sheet \"Sheet\": a height is set for row 0, outside the grid (1..1048576)");
 }
 
+TEST(SheetPart, RefusesRangesPastTheGrid) {
+    Workbook wb = one_sheet();
+    Worksheet& ws = wb.sheets[0];
+    ws.freeze_panes = "A2000000";
+    EXPECT_EQ(error_of(wb), "sheet \"Sheet\": frozen pane \"A2000000\" lies outside the grid (A1:XFD1048576)");
+    ws.freeze_panes = "XFD1048576";
+    ws.auto_filter = "A1:XFE3";
+    EXPECT_EQ(error_of(wb), "sheet \"Sheet\": auto filter \"A1:XFE3\" lies outside the grid (A1:XFD1048576)");
+    ws.auto_filter = "A1:XFD3";
+    ws.merged_ranges = {"A1:B2", "not a range", "A1048577:A1048576"};
+    EXPECT_EQ(error_of(wb), "sheet \"Sheet\": merged range \"A1048577:A1048576\" lies outside the grid (A1:XFD1048576)");
+    ws.merged_ranges.pop_back();
+    ASSERT_TRUE(ws.add_conditional_formatting("A1  B1:C1048577", ConditionalRule::formula({"1"}, Dxf{})));
+    EXPECT_EQ(error_of(wb),
+              "sheet \"Sheet\": conditional formatting range \"A1  B1:C1048577\" lies outside the grid (A1:XFD1048576)");
+    ws.conditional_formatting[0].sqref = "A1 B1:C1048576";
+    // Texts that are not ranges still go out as they are.
+    EXPECT_NE(ok_xml(wb).find("<mergeCell ref=\"not a range\"/>"), std::string::npos);
+}
+
 TEST(SheetPart, TemporalValueOutsideTheSerialRange) {
     Workbook wb = one_sheet();
     wb.sheets[0].set_cell("A1", Value{Date{year{10000}, month{1}, day{1}}});

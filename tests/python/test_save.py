@@ -125,11 +125,20 @@ def test_new_workbook_with_text_comments_and_links_adds_its_parts_in_order(tmp_p
     assert back["C3"].hyperlink.target == "https://example.com/"
 
 
-def test_a_table_reaching_past_the_grid_refuses_the_save(tmp_path):
-    for ref in ("A1048570:B1048600", "XFD1:XFE3"):
+def test_ranges_reaching_past_the_grid_refuse_the_save(tmp_path):
+    def table(ws, ref):
+        ws.add_table(velmo.Table(displayName="Big", ref=ref))
+
+    cases = [
+        (lambda ws: table(ws, "A1048570:B1048600"), 'table "Big" range "A1048570:B1048600" lies outside the grid'),
+        (lambda ws: table(ws, "XFD1:XFE3"), 'table "Big" range "XFD1:XFE3" lies outside the grid'),
+        (lambda ws: setattr(ws, "freeze_panes", "B2000000"), 'sheet "Sheet": frozen pane "B2000000" lies outside'),
+        (lambda ws: ws.merge_cells("A1048576:A1048577"), 'sheet "Sheet": merged range "A1048576:A1048577" lies outside'),
+    ]
+    for edit, message in cases:
         wb = velmo.Workbook()
-        wb.active.add_table(velmo.Table(displayName="Big", ref=ref))
-        with pytest.raises(ValueError, match=f'^table "Big" range "{ref}" lies outside the grid'):
+        edit(wb.active)
+        with pytest.raises(ValueError, match="^" + message):
             wb.save(str(tmp_path / "big.xlsx"))
     assert list(tmp_path.iterdir()) == []
 
