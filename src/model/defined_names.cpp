@@ -15,6 +15,7 @@ void DefinedNames::insert(DefinedName name) {
         *existing = std::move(name);  // replaced whole, keeping its position
         return;
     }
+    index_.emplace(name.name, items_.size());
     items_.push_back(std::move(name));
 }
 
@@ -29,27 +30,23 @@ Result<void> DefinedNames::add(DefinedName name) {
 }
 
 bool DefinedNames::remove(std::string_view name) {
-    for (auto it = items_.begin(); it != items_.end(); ++it) {
-        if (it->name == name) {
-            items_.erase(it);
-            return true;
-        }
-    }
-    return false;
+    const auto it = index_.find(name);
+    if (it == index_.end()) return false;
+    const size_t pos = it->second;
+    index_.erase(it);
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(pos));
+    for (size_t i = pos; i < items_.size(); ++i) index_.find(items_[i].name)->second = i;
+    return true;
 }
 
 const DefinedName* DefinedNames::find(std::string_view name) const {
-    for (const DefinedName& item : items_) {
-        if (item.name == name) return &item;
-    }
-    return nullptr;
+    const auto it = index_.find(name);
+    return it == index_.end() ? nullptr : &items_[it->second];
 }
 
 DefinedName* DefinedNames::find_mut(std::string_view name) {
-    for (DefinedName& item : items_) {
-        if (item.name == name) return &item;
-    }
-    return nullptr;
+    const auto it = index_.find(name);
+    return it == index_.end() ? nullptr : &items_[it->second];
 }
 
 std::vector<std::string> DefinedNames::names() const {

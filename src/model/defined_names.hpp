@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/error.hpp"
@@ -38,7 +39,13 @@ public:
     bool empty() const { return items_.empty(); }
 
 private:
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
     std::vector<DefinedName> items_;
+    // Position of each name in items_, so that a file with many names does not cost their square.
+    std::unordered_map<std::string, size_t, NameHash, std::equal_to<>> index_;
 };
 
 namespace defined_names {

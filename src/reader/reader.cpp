@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -73,6 +75,10 @@ struct LoadContext {
     const std::shared_ptr<const StyleSheet>& styles;
     const std::vector<std::optional<TemporalKind>>& temporal_kinds;
     bool date1904;
+    // Worksheet, comments and table parts already read. Each is read once per package: a part
+    // that several relationships name would otherwise be parsed and held once per name, so a
+    // small file could make the load take any amount of memory.
+    std::unordered_set<std::string>* parts_read;
 };
 
 // The cell under exactly `key`, created empty with the workbook's style sheet when absent.
@@ -86,11 +92,16 @@ Cell& find_or_create_cell(Worksheet& ws, std::string_view key, const std::shared
 
 void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const std::vector<SheetRelEntry>& rels,
                        const std::shared_ptr<const StyleSheet>& styles) {
+    // The first relationship of each id, indexed so that many links over many relationships
+    // do not cost their product.
+    std::unordered_map<std::string_view, std::string_view> target_by_id;
+    if (!links.empty())
+        for (const auto& rel : rels) target_by_id.try_emplace(rel.id, rel.target);
     for (auto& link : links) {
         // The relationship's target as stored: an external address stays untouched.
         std::string target;
         if (link.rel_id) {
-            if (auto t = relation_target_for_id(rels, *link.rel_id)) target = std::string(*t);
+            if (auto t = target_by_id.find(*link.rel_id); t != target_by_id.end()) target = std::string(t->second);
         }
         Cell& cell = find_or_create_cell(ws, link.cell_ref, styles);
         cell.extras_mut().hyperlink =
@@ -99,6 +110,8 @@ void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const st
 }
 
 Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& wb) {
+    if (!ctx.parts_read->insert(ref.path).second)
+        return fail(VelmoError::invalid_format("worksheet part " + ref.path + " belongs to more than one sheet"));
     ParsedSheet parsed;
     {
         auto part = read_required(ctx.archive, ref.path);
@@ -123,7 +136,8 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
 
     // Comments are attached here, then tables are read, before hyperlinks, so that a cell can
     // carry both a comment and a link.
-    if (auto target = relation_target_for_type(rels, kCommentsRelType)) {
+    if (auto target = relation_target_for_type(rels, kCommentsRelType);
+        target && ctx.parts_read->insert(resolve_sheet_target(ref.path, *target)).second) {
         auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, *target));
         if (!part) return fail(part.error());
         if (*part) {
@@ -141,7 +155,9 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         }
     }
     for (const std::string_view target : relation_targets_for_type(rels, kTableRelType)) {
-        auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, target));
+        const std::string name = resolve_sheet_target(ref.path, target);
+        if (!ctx.parts_read->insert(name).second) continue;
+        auto part = read_optional(ctx.archive, name);
         if (!part) return fail(part.error());
         if (!*part) continue;
         auto table = parse_table_xml(**part);
@@ -196,7 +212,8 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     if (!defined_names) return fail(defined_names.error());
 
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
-    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904};
+    std::unordered_set<std::string> parts_read;
+    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {
