@@ -1,5 +1,6 @@
 #include "writer/table_part.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "model/coords.hpp"
