@@ -43,11 +43,6 @@ std::string_view CellMap::Key::text() const {
     return {buf_, len_};
 }
 
-std::optional<coords::CellPos> CellMap::Key::pos() const {
-    if (text_) return coords::parse_a1(*text_);
-    return coords::CellPos{static_cast<uint32_t>(packed_), static_cast<uint32_t>(packed_ >> 32)};
-}
-
 std::optional<uint64_t> CellMap::canonical_key(std::string_view text) {
     const size_t n = text.size();
     size_t i = 0;

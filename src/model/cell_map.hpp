@@ -45,7 +45,10 @@ public:
         operator std::string() const { return std::string(text()); }
         std::string str() const { return std::string(text()); }
         // The position the key names: direct for a canonical key, parse_a1 of the text otherwise.
-        std::optional<coords::CellPos> pos() const;
+        std::optional<coords::CellPos> pos() const {
+            if (!text_) return coords::CellPos{static_cast<uint32_t>(packed_), static_cast<uint32_t>(packed_ >> 32)};
+            return coords::parse_a1(*text_);
+        }
         // True when the key is the canonical A1 text of a position.
         bool canonical() const { return (packed_ >> 32) != 0; }
 
