@@ -428,4 +428,6 @@ PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
     return list.release();
 }
 
+bool load_datetime_types() { return datetime_types() != nullptr; }
+
 }  // namespace velmo::python

@@ -28,4 +28,8 @@ PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool valu
 // (a finaliser) can run and reach the workbook while it is locked.
 PyObject* value_grid_to_py_tuples(const ValueGrid& grid);
 
+// Looks the datetime classes up (importing the module the first time) so that a later conversion under
+// a workbook lock runs no import. False with a Python error set on failure.
+bool load_datetime_types();
+
 }  // namespace velmo::python
