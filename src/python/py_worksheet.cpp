@@ -74,6 +74,8 @@ struct Bounds {
 PyObject* iterate(PyObject* self, const Bounds& b, bool by_rows) {
     if (b.values_only) {
         // Values alone are converted in place, under the lock: nothing is copied out of the workbook.
+        // The datetime classes are looked up first, so no import can run Python code under the lock.
+        if (!load_datetime_types()) return nullptr;
         std::optional<VelmoError> refused;
         auto list = with_sheet(view_of(self), [&](Worksheet& ws) -> PyObject* {
             auto grid = ws.values_rect(by_rows, b.min_row, b.max_row, b.min_col, b.max_col);
