@@ -73,11 +73,12 @@ fuzzdeps:
 
 # Every fuzz target for FUZZ_SECONDS (default 60) each.
 fuzz: fuzzdeps
-	$(MAKE) -C fuzz run
+	$(MAKE) -C fuzz -j$(JOBS) run
 
-# A short bounded pass over every fuzz target and the saved crash inputs (about 2 minutes).
+# A short bounded pass over every fuzz target and the saved crash inputs: 8 s per target, about
+# 2 minutes with the build. Not part of `test` yet: add it there to run it in CI.
 fuzz-smoke: fuzzdeps
-	$(MAKE) -C fuzz smoke
+	$(MAKE) -C fuzz -j$(JOBS) smoke
 
 clean:
 	rm -rf build build-asan $(VENV)
