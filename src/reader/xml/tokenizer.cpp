@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "model/utf8.hpp"
 #include "reader/xml/utf8.hpp"
 
 namespace velmo::xml {
@@ -47,24 +48,6 @@ VelmoError xml_error_at(std::size_t offset, std::string detail) {
 bool is_xml_char(std::uint32_t cp) {
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) || (cp >= 0xE000 && cp <= 0xFFFD) ||
            (cp >= 0x10000 && cp <= 0x10FFFF);
-}
-
-void append_utf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // The code point of a character reference's body ("#65", "#x41"), or none when malformed
@@ -353,7 +336,7 @@ Result<void> append_unescaped(std::string_view raw, std::string& out, std::size_
             const auto cp = char_ref_value(ref);
             if (!cp || !is_xml_char(*cp))
                 return fail(xml_error_at(offset + amp, "invalid character reference &" + excerpt(ref) + ";"));
-            append_utf8(out, *cp);
+            utf8::append(out, static_cast<char32_t>(*cp));
         } else if (ref == "lt") {
             out.push_back('<');
         } else if (ref == "gt") {
