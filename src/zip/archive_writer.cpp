@@ -124,6 +124,17 @@ Result<void> ArchiveWriter::add_raw(const Entry& source, std::string_view compre
     return write_entry(std::move(record), compressed);
 }
 
+void ArchiveWriter::put_shared_fields(std::string& header, const Record& record, uint16_t version_needed) {
+    put16(header, version_needed);
+    put16(header, record.flags);
+    put16(header, record.method);
+    put16(header, record.dos_time);
+    put16(header, record.dos_date);
+    put32(header, record.crc32);
+    put32(header, field32(record.compressed_size));
+    put32(header, field32(record.uncompressed_size));
+}
+
 Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload) {
     record.local_header_offset = offset_;
     bool zip64 = needs_zip64(record.compressed_size) || needs_zip64(record.uncompressed_size);
@@ -132,14 +143,7 @@ Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload)
     std::string header;
     header.reserve(kLocalHeaderSize + record.name.size() + 20);
     put32(header, kLocalHeaderSignature);
-    put16(header, record.version_needed);
-    put16(header, record.flags);
-    put16(header, record.method);
-    put16(header, record.dos_time);
-    put16(header, record.dos_date);
-    put32(header, record.crc32);
-    put32(header, field32(record.compressed_size));
-    put32(header, field32(record.uncompressed_size));
+    put_shared_fields(header, record, record.version_needed);
     put16(header, static_cast<uint16_t>(record.name.size()));
     put16(header, zip64 ? 20 : 0);
     header += record.name;
@@ -173,14 +177,7 @@ Result<void> ArchiveWriter::finish() {
         header.clear();
         put32(header, kCentralHeaderSignature);
         put16(header, r.version_made_by);
-        put16(header, version_needed);
-        put16(header, r.flags);
-        put16(header, r.method);
-        put16(header, r.dos_time);
-        put16(header, r.dos_date);
-        put32(header, r.crc32);
-        put32(header, field32(r.compressed_size));
-        put32(header, field32(r.uncompressed_size));
+        put_shared_fields(header, r, version_needed);
         put16(header, static_cast<uint16_t>(r.name.size()));
         put16(header, static_cast<uint16_t>(extra.empty() ? 0 : extra.size() + 4));
         put16(header, 0);  // comment

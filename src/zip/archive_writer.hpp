@@ -64,6 +64,9 @@ private:
         void operator()(libdeflate_compressor* c) const;
     };
 
+    // The fields the local and central headers share, from "version needed" to the
+    // uncompressed size.
+    static void put_shared_fields(std::string& header, const Record& record, uint16_t version_needed);
     Result<void> check_can_add(std::string_view name) const;
     Result<void> write_entry(Record record, std::string_view payload);
     Result<void> emit(std::string_view bytes);
