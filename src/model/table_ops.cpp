@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/coords.hpp"
+#include "model/number_text.hpp"
 #include "model/quoted.hpp"
 #include "model/workbook.hpp"
 
@@ -114,22 +115,6 @@ void append_duration(std::string& out, const Duration& d) {
     out.push_back('S');
 }
 
-void append_number(std::string& out, double v) {
-    if (std::isnan(v)) {
-        out += "NaN";
-        return;
-    }
-    if (std::isinf(v)) {
-        out += v < 0 ? "-inf" : "inf";
-        return;
-    }
-    // Shortest round-trip digits in fixed notation: never an exponent, no fraction when integral.
-    // The widest output (the smallest subnormal) needs about 330 characters.
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    out.append(buf, res.ptr);
-}
-
 }  // namespace
 
 namespace table {
@@ -139,7 +124,7 @@ std::string value_to_header(const Value& value) {
     switch (kind_of(value)) {
     case ValueKind::Empty: break;
     case ValueKind::String: out = std::get<std::string>(value); break;
-    case ValueKind::Number: append_number(out, std::get<double>(value)); break;
+    case ValueKind::Number: append_number_text(out, std::get<double>(value)); break;
     case ValueKind::Bool: out = std::get<bool>(value) ? "TRUE" : "FALSE"; break;
     case ValueKind::Date: append_date(out, std::get<Date>(value)); break;
     case ValueKind::DateTime: {

@@ -142,6 +142,9 @@ TEST(ValueToHeader, EveryKind) {
     EXPECT_EQ(value_to_header(Value(2.5)), "2.5");
     EXPECT_EQ(value_to_header(Value(0.0000001)), "0.0000001");
     EXPECT_EQ(value_to_header(Value(1e21)), "1000000000000000000000");
+    // Shortest digits, not the exact binary value (99999999999999991611392), so the name matches
+    // the header cell as saved.
+    EXPECT_EQ(value_to_header(Value(1e23)), "1" + std::string(23, '0'));
     EXPECT_EQ(value_to_header(Value(0.1 + 0.2)), "0.30000000000000004");
     EXPECT_EQ(value_to_header(Value(-0.0)), "-0");
     EXPECT_EQ(value_to_header(Value(std::nan(""))), "NaN");

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "model/number_text.hpp"
+
 namespace velmo::xml {
 
-// The shortest decimal text that reads back to the same double, laid out without exponent;
-// an integral value has no fraction ("1", not "1.0"; 1e23 is "1" and 23 zeros). NaN is
-// "NaN", infinities "inf" and "-inf", negative zero "-0".
-void append_f64(std::string& out, double v);
+// The shared number text (model/number_text.hpp): shortest round-trip digits, no exponent.
+inline void append_f64(std::string& out, double v) { append_number_text(out, v); }
 std::string format_f64(double v);
 
 void append_u64(std::string& out, std::uint64_t v);

@@ -1,0 +1,14 @@
+#pragma once
+// The one text form of a double used wherever a number becomes text (saved parts, table
+// header names): locale-free, shortest round-trip digits, never an exponent.
+
+#include <string>
+
+namespace velmo {
+
+// The shortest decimal text that reads back to the same double, laid out without exponent;
+// an integral value has no fraction ("1", not "1.0"; 1e23 is "1" and 23 zeros). NaN is
+// "NaN", infinities "inf" and "-inf", negative zero "-0".
+void append_number_text(std::string& out, double v);
+
+}  // namespace velmo
