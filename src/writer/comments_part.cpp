@@ -72,15 +72,11 @@ std::vector<SortedComment> sorted_comments(const SheetCellOrder& order) {
 }
 
 std::string comments_part_name(size_t sheet_index) {
-    std::string s = "xl/comments";
-    xml::append_u64(s, static_cast<uint64_t>(sheet_index) + 1);
-    return s + ".xml";
+    return xml::numbered("xl/comments", static_cast<uint64_t>(sheet_index) + 1, ".xml");
 }
 
 std::string vml_drawing_part_name(size_t sheet_index) {
-    std::string s = "xl/drawings/vmlDrawing";
-    xml::append_u64(s, static_cast<uint64_t>(sheet_index) + 1);
-    return s + ".vml";
+    return xml::numbered("xl/drawings/vmlDrawing", static_cast<uint64_t>(sheet_index) + 1, ".vml");
 }
 
 Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder& order) {

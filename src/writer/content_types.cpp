@@ -10,16 +10,9 @@
 namespace velmo::writer {
 namespace {
 
-std::string numbered(std::string_view prefix, size_t n, std::string_view suffix) {
-    std::string s(prefix);
-    xml::append_u64(s, n);
-    s += suffix;
-    return s;
-}
-
-std::string sheet_part(size_t n) { return numbered("/xl/worksheets/sheet", n, ".xml"); }
-std::string comments_part(size_t n) { return numbered("/xl/comments", n, ".xml"); }
-std::string table_part(size_t k) { return numbered("/xl/tables/table", k, ".xml"); }
+std::string sheet_part(size_t n) { return xml::numbered("/xl/worksheets/sheet", n, ".xml"); }
+std::string comments_part(size_t n) { return xml::numbered("/xl/comments", n, ".xml"); }
+std::string table_part(size_t k) { return xml::numbered("/xl/tables/table", k, ".xml"); }
 
 constexpr std::string_view kWorkbookPart = "/xl/workbook.xml";
 constexpr std::string_view kStylesPart = "/xl/styles.xml";

@@ -37,15 +37,8 @@ constexpr std::string_view kWorkbookRelsEntry = "xl/_rels/workbook.xml.rels";
 constexpr std::string_view kStylesEntry = "xl/styles.xml";
 constexpr std::string_view kSharedStringsEntry = "xl/sharedStrings.xml";
 
-std::string numbered(std::string_view prefix, uint64_t n, std::string_view suffix) {
-    std::string s(prefix);
-    xml::append_u64(s, n);
-    s += suffix;
-    return s;
-}
-
-std::string sheet_entry(size_t n) { return numbered("xl/worksheets/sheet", n, ".xml"); }
-std::string sheet_rels_entry(size_t n) { return numbered("xl/worksheets/_rels/sheet", n, ".xml.rels"); }
+std::string sheet_entry(size_t n) { return xml::numbered("xl/worksheets/sheet", n, ".xml"); }
+std::string sheet_rels_entry(size_t n) { return xml::numbered("xl/worksheets/_rels/sheet", n, ".xml.rels"); }
 
 // Everything about one sheet that is decided before the first entry is written.
 struct SheetPlan {
@@ -133,7 +126,7 @@ Result<std::string> write_workbook_xml(const Workbook& wb) {
     w.end("bookViews");
     w.start("sheets");
     for (size_t i = 0; i < wb.sheets.size(); ++i) {
-        const std::string rid = numbered("rId", i + 2, "");
+        const std::string rid = xml::numbered("rId", i + 2);
         w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", rid).close_empty();
     }
     w.end("sheets");
@@ -148,12 +141,12 @@ std::string write_workbook_rels_xml(size_t sheet_count, bool has_strings) {
     w.start("Relationships", {{"xmlns", kPackageRelsNs}});
     w.empty("Relationship", {{"Id", "rId1"}, {"Type", kStylesRelType}, {"Target", "styles.xml"}});
     for (size_t n = 1; n <= sheet_count; ++n) {
-        const std::string id = numbered("rId", n + 1, "");
-        const std::string target = numbered("worksheets/sheet", n, ".xml");
+        const std::string id = xml::numbered("rId", n + 1);
+        const std::string target = xml::numbered("worksheets/sheet", n, ".xml");
         w.empty("Relationship", {{"Id", id}, {"Type", kWorksheetRelType}, {"Target", target}});
     }
     if (has_strings) {
-        const std::string id = numbered("rId", sheet_count + 2, "");
+        const std::string id = xml::numbered("rId", sheet_count + 2);
         w.empty("Relationship", {{"Id", id}, {"Type", kSharedStringsRelType}, {"Target", "sharedStrings.xml"}});
     }
     w.end("Relationships");

@@ -15,9 +15,7 @@ namespace {
 constexpr std::string_view kRelationshipsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
 
 std::string rel_id_text(uint64_t n) {
-    std::string s = "rId";
-    xml::append_u64(s, n);
-    return s;
+    return xml::numbered("rId", n);
 }
 
 bool is_comment_kind(const SheetRelEntry& e) { return e.rel_type == kCommentsRelType || e.rel_type == kVmlDrawingRelType; }

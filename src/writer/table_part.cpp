@@ -71,9 +71,7 @@ TableNumbering assign_table_ids(const std::vector<Worksheet>& sheets) {
 }
 
 std::string table_part_name(uint64_t part_number) {
-    std::string s = "xl/tables/table";
-    xml::append_u64(s, part_number);
-    return s + ".xml";
+    return xml::numbered("xl/tables/table", part_number, ".xml");
 }
 
 Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {

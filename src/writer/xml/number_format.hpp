@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "model/number_text.hpp"
 
@@ -13,6 +14,8 @@ inline void append_f64(std::string& out, double v) { append_number_text(out, v);
 std::string format_f64(double v);
 
 void append_u64(std::string& out, std::uint64_t v);
+// `prefix`, `n` in decimal, `suffix`: the numbered names of parts and ids ("rId3", "xl/comments2.xml").
+std::string numbered(std::string_view prefix, std::uint64_t n, std::string_view suffix = {});
 void append_i64(std::string& out, std::int64_t v);
 
 }  // namespace velmo::xml
