@@ -60,7 +60,8 @@ module: deps
 py-test: module
 	$(VPY) -m pytest -q tests/python
 
-test: cpp-test asan-test py-test
+# pytest runs last so its summary closes the output.
+test: cpp-test asan-test fuzz-smoke py-test
 
 demo: module
 	$(VPY) examples/demo.py
@@ -76,9 +77,9 @@ fuzz: fuzzdeps
 	$(MAKE) -C fuzz -j$(JOBS) run
 
 # A short bounded pass over every fuzz target and the saved crash inputs: 8 s per target, about
-# 2 minutes with the build. Not part of `test` yet: add it there to run it in CI.
+# 2 minutes with the build; part of `test`, so CI catches regressions.
 fuzz-smoke: fuzzdeps
 	$(MAKE) -C fuzz -j$(JOBS) smoke
 
 clean:
-	rm -rf build build-asan $(VENV)
+	rm -rf build build-asan build-fuzz-clang fuzz/out $(VENV)
