@@ -11,6 +11,7 @@
 #include "reader/shared_strings.hpp"
 #include "reader/xml/numbers.hpp"
 #include "reader/xml/utf8.hpp"
+#include "reader/xml/white_space.hpp"
 
 namespace velmo::reader {
 
@@ -155,7 +156,7 @@ public:
             append_escaped(xml_, ev.text);
             return {};
         }
-        const std::string_view piece = trim_xml_ws(ev.raw);
+        const std::string_view piece = xml::trim_space(ev.raw);
         if (piece.empty()) return {};
         auto ok = xml::decode(piece, scratch_, ev.offset + static_cast<size_t>(piece.data() - ev.raw.data()));
         if (!ok) return fail(std::move(ok.error()));
@@ -275,7 +276,7 @@ bool is_spreadsheet_main_ns(std::string_view uri) { return uri == kMainNs || uri
 
 Result<void> append_element_text(const xml::Event& ev, std::string& out) {
     if (ev.kind == xml::EventKind::CData) return xml::append_text(ev, out);
-    const std::string_view piece = trim_xml_ws(ev.raw);
+    const std::string_view piece = xml::trim_space(ev.raw);
     if (piece.empty()) return {};
     const size_t offset = ev.offset + static_cast<size_t>(piece.data() - ev.raw.data());
     if (const auto bad = xml::check_utf8(piece))

@@ -7,6 +7,7 @@
 #include "reader/shared_strings.hpp"
 #include "reader/xml/numbers.hpp"
 #include "reader/xml/tokenizer.hpp"
+#include "reader/xml/white_space.hpp"
 
 namespace velmo::reader {
 
@@ -30,7 +31,7 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
         }
         if (in_author) {
             if (ev.kind == xml::EventKind::Text) {
-                const std::string_view piece = trim_xml_ws(ev.raw);
+                const std::string_view piece = xml::trim_space(ev.raw);
                 if (piece.empty()) continue;
                 auto decoded = xml::decode(piece, scratch, ev.offset + static_cast<std::size_t>(piece.data() - ev.raw.data()));
                 if (!decoded) return fail(decoded.error());

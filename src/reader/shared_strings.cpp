@@ -4,21 +4,14 @@
 #include <optional>
 
 #include "reader/xml/numbers.hpp"
+#include "reader/xml/white_space.hpp"
 
 namespace velmo::reader {
 
 namespace {
-bool is_xml_ws(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 // The smallest item, "<si/>", takes 5 bytes; no count from the file reserves more than that.
 constexpr std::size_t kMinItemBytes = 5;
 }  // namespace
-
-std::string_view trim_xml_ws(std::string_view s) {
-    while (!s.empty() && is_xml_ws(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_xml_ws(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 Result<void> StringItemText::feed(const xml::Event& ev) {
     switch (ev.kind) {
@@ -45,7 +38,7 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
     case xml::EventKind::Text: {
         if (!in_t_) return {};
         // `raw` is the text as written, untrimmed whatever the tokenizer's settings.
-        const std::string_view piece = preserve_ ? ev.raw : trim_xml_ws(ev.raw);
+        const std::string_view piece = preserve_ ? ev.raw : xml::trim_space(ev.raw);
         if (piece.empty()) return {};
         auto decoded = xml::decode(piece, scratch_, ev.offset + static_cast<std::size_t>(piece.data() - ev.raw.data()));
         if (!decoded) return fail(decoded.error());

@@ -26,9 +26,6 @@ struct SharedStrings {
 // invalid UTF-8 in text).
 Result<SharedStrings> parse_shared_strings(std::string_view xml);
 
-// Space, tab, CR and LF removed at both ends.
-std::string_view trim_xml_ws(std::string_view s);
-
 // Gathers the plain text of one string item (an `si`, or the `is` of an inline-string cell):
 // the texts of its `t` elements at any depth, in order, except those of phonetic runs (`rPh`),
 // which hold a reading rather than the string. A `t` marked xml:space="preserve" keeps its

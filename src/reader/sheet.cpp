@@ -15,6 +15,7 @@
 #include "reader/namespaces.hpp"
 #include "reader/xml/numbers.hpp"
 #include "reader/xml/tokenizer.hpp"
+#include "reader/xml/white_space.hpp"
 
 namespace velmo::reader {
 
@@ -445,14 +446,13 @@ Result<bool> SheetReader::read_plain_cell() {
     size_t i = tok_.position();
     if (n - i < 4 || doc[i] != '<' || doc[i + 1] != 'c') return false;
     i += 2;
-    auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
     std::string_view r, s, t;
     bool seen_r = false, seen_s = false, seen_t = false;
     for (;;) {
         if (i >= n) return false;
         if (doc[i] == '>' || doc[i] == '/') break;
-        if (!is_space(doc[i])) return false;  // "<col", "<cfRule", ...
-        while (i < n && is_space(doc[i])) ++i;
+        if (!xml::is_space(doc[i])) return false;  // "<col", "<cfRule", ...
+        while (i < n && xml::is_space(doc[i])) ++i;
         if (i + 3 >= n) return false;
         if (doc[i] == '>' || doc[i] == '/') break;
         const char name = doc[i];

@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "model/coords.hpp"
+#include "reader/xml/white_space.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/number_format.hpp"
 #include "writer/xml/xml_writer.hpp"
@@ -13,8 +14,6 @@ namespace velmo::writer {
 namespace {
 
 constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-
-constexpr bool is_xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The legacy drawing is a fixed text with only the shape numbers and anchors filled in.
 constexpr std::string_view kVmlHead =
@@ -111,8 +110,7 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
         w.open("comment").attr("ref", comments[i].ref).attr("authorId", comment_author[i]).close_start();
         w.start("text");
         const std::string& text = comments[i].comment->text;
-        // Readers drop white space at either end of a text unless asked to keep it.
-        if (!text.empty() && (is_xml_space(text.front()) || is_xml_space(text.back())))
+        if (xml::needs_space_preserve(text))
             w.start("t", {{"xml:space", "preserve"}});
         else
             w.start("t");

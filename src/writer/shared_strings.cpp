@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "reader/xml/white_space.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/xml_writer.hpp"
 
@@ -10,11 +11,6 @@ namespace velmo::writer {
 namespace {
 
 constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-
-constexpr bool is_xml_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-// Readers drop white space at either end of a text unless asked to keep it.
-bool needs_preserve(std::string_view s) { return !s.empty() && (is_xml_space(s.front()) || is_xml_space(s.back())); }
 
 }  // namespace
 
@@ -58,7 +54,7 @@ Result<std::string> write_shared_strings_xml(const SharedStringTable& table) {
     w.open("sst").attr("xmlns", kMainNs).attr("count", table.size()).attr("uniqueCount", table.size()).close_start();
     for (const std::string* t : table.texts()) {
         w.start("si");
-        if (needs_preserve(*t)) w.start("t", {{"xml:space", "preserve"}});
+        if (xml::needs_space_preserve(*t)) w.start("t", {{"xml:space", "preserve"}});
         else w.start("t");
         w.text(*t);
         w.end("t");

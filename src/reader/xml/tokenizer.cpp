@@ -4,12 +4,11 @@
 
 #include "model/utf8.hpp"
 #include "reader/xml/utf8.hpp"
+#include "reader/xml/white_space.hpp"
 
 namespace velmo::xml {
 
 namespace {
-
-constexpr bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // Bytes that end an element name inside a tag.
 constexpr bool ends_name(char c) { return is_space(c) || c == '/' || c == '>'; }
@@ -23,13 +22,6 @@ inline const char* find_byte(const char* p, const char* end, char c) {
     if (p == end) return end;
     const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
     return hit ? static_cast<const char*>(hit) : end;
-}
-
-std::string_view trim(std::string_view s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && is_space(s[b])) ++b;
-    while (e > b && is_space(s[e - 1])) --e;
-    return s.substr(b, e - b);
 }
 
 // A short excerpt of document text for an error message.
@@ -105,7 +97,7 @@ bool Tokenizer::next(Event& ev) {
             const std::string_view raw = doc_.substr(pos_, end - pos_);
             const std::size_t start = pos_;
             pos_ = end;
-            const std::string_view text = options_.trim_text ? trim(raw) : raw;
+            const std::string_view text = options_.trim_text ? trim_space(raw) : raw;
             if (text.empty()) continue;
             ev.kind = EventKind::Text;
             ev.name = {};
