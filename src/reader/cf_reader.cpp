@@ -17,9 +17,6 @@ namespace velmo::reader {
 
 namespace {
 
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr std::string_view kStrictMainNs = "http://purl.oclc.org/ooxml/spreadsheetml/main";
-
 // Attribute names are written back as they were; bytes that are not UTF-8 become U+FFFD.
 std::string lossy_utf8(std::string_view s) {
     if (!xml::check_utf8(s)) return std::string(s);
@@ -53,12 +50,6 @@ struct TextHash {
 template <class V>
 using TextMap = std::unordered_map<std::string, V, TextHash, std::equal_to<>>;
 using TextSet = std::unordered_set<std::string, TextHash, std::equal_to<>>;
-
-// The prefix of a qualified name; empty when it has none.
-std::string_view prefix_of(std::string_view qname) {
-    const auto colon = qname.find(':');
-    return colon == std::string_view::npos ? std::string_view{} : qname.substr(0, colon);
-}
 
 // The prefix an "xmlns" or "xmlns:p" attribute declares ("" for the default namespace), or
 // none when the attribute is not a declaration.
@@ -107,14 +98,14 @@ public:
                 auto [slot, inserted] = inner_index_.try_emplace(std::string(*p), index);
                 const size_t shadowed = inserted ? kNone : std::exchange(slot->second, index);
                 inner_.push_back({std::string(*p), std::string(*value), depth, shadowed});
-            } else if (const auto p2 = prefix_of(a.name); !p2.empty()) {
+            } else if (const auto p2 = xml::prefix_of(a.name); !p2.empty()) {
                 prefixed_.push_back(p2);
             }
         }
         if (depth == 1) clear_carried();
 
         std::string_view name = ev.name;
-        const auto prefix = prefix_of(name);
+        const auto prefix = xml::prefix_of(name);
         if (!prefix.empty()) {
             bool drop = false;
             if (auto r = need(prefix, true, rule, ev.name, drop); !r) return r;
@@ -272,8 +263,6 @@ private:
 
 }  // namespace
 
-bool is_spreadsheet_main_ns(std::string_view uri) { return uri == kMainNs || uri == kStrictMainNs; }
-
 Result<void> append_element_text(const xml::Event& ev, std::string& out) {
     if (ev.kind == xml::EventKind::CData) return xml::append_text(ev, out);
     const std::string_view piece = xml::trim_space(ev.raw);
@@ -325,7 +314,7 @@ Result<void> carry_attribute_prefixes(ConditionalRule& rule, const NamespaceScop
     for (size_t i = 0; i < n; ++i)
         if (const auto p = declared_prefix(rule.extra_attributes[i].first)) declared.emplace(*p);
     for (size_t i = 0; i < n; ++i) {
-        const std::string prefix(prefix_of(rule.extra_attributes[i].first));
+        const std::string prefix(xml::prefix_of(rule.extra_attributes[i].first));
         if (prefix.empty() || prefix == "xml" || prefix == "xmlns") continue;
         if (!declared.insert(prefix).second) continue;
         const auto uri = scope.uri_of(prefix);

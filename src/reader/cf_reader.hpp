@@ -31,9 +31,6 @@ Result<ConditionalRule> parse_cf_rule_attrs(const xml::Event& tag, std::span<con
 Result<ConditionalFormatting> parse_conditional_formatting(xml::Tokenizer& tok, const xml::Event& start,
                                                            std::span<const Dxf> dxfs, const NamespaceScope& scope);
 
-// The main spreadsheet namespace, transitional or strict.
-bool is_spreadsheet_main_ns(std::string_view uri);
-
 // Appends the trimmed, unescaped content of a Text event, or a CDATA section literally, to `out`
 // (space, tab, CR and LF dropped at both ends of a text; an empty remainder adds nothing).
 Result<void> append_element_text(const xml::Event& ev, std::string& out);

@@ -16,16 +16,6 @@ constexpr std::string_view kPrintArea = "_xlnm.Print_Area";
 constexpr std::string_view kPrintTitles = "_xlnm.Print_Titles";
 constexpr std::string_view kReservedPrefix = "_xlnm.";
 
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr std::string_view kStrictMainNs = "http://purl.oclc.org/ooxml/spreadsheetml/main";
-
-bool is_main_ns(std::string_view uri) { return uri == kMainNs || uri == kStrictMainNs; }
-
-std::string_view prefix_of(std::string_view qname) {
-    const auto colon = qname.find(':');
-    return colon == std::string_view::npos ? std::string_view{} : qname.substr(0, colon);
-}
-
 VelmoError utf8_failure(std::string_view bytes) {
     return VelmoError::invalid_format(xml::utf8_error_message(*xml::check_utf8(bytes)));
 }
@@ -182,7 +172,7 @@ private:
                 auto uri = xml::decode(a.value, scratch, a.offset);
                 inner_.push_back({std::string(a.name == "xmlns" ? std::string_view{} : a.name.substr(6)),
                                   uri ? std::string(*uri) : std::string(a.value)});
-            } else if (const auto p = prefix_of(a.name); !p.empty()) {
+            } else if (const auto p = xml::prefix_of(a.name); !p.empty()) {
                 used.push_back(p);
             }
         }
@@ -218,15 +208,15 @@ private:
     }
 
     bool decide_drop(std::string_view qname) {
-        const auto p = prefix_of(qname);
+        const auto p = xml::prefix_of(qname);
         if (p.empty() || p == "xml") return false;
         const auto [inside, uri] = resolve(p);
         if (inside || !uri) return false;
         // An unprefixed name lands in the default namespace in force: the writer's main one,
         // unless the element itself declares another.
         const auto [def_inside, def_uri] = resolve({});
-        const bool default_is_main = !def_inside || is_main_ns(*def_uri);
-        if (is_main_ns(*uri) && default_is_main) return true;
+        const bool default_is_main = !def_inside || is_spreadsheet_main_ns(*def_uri);
+        if (is_spreadsheet_main_ns(*uri) && default_is_main) return true;
         need(p);
         return false;
     }

@@ -20,6 +20,11 @@ inline constexpr std::string_view kRelationshipsNs =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 inline constexpr std::string_view kStrictRelationshipsNs = "http://purl.oclc.org/ooxml/officeDocument/relationships";
 
+// The main spreadsheet namespace, transitional or strict.
+inline constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+inline constexpr std::string_view kStrictMainNs = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+constexpr bool is_spreadsheet_main_ns(std::string_view uri) { return uri == kMainNs || uri == kStrictMainNs; }
+
 // Tracks the prefix bindings (xmlns:p="uri") in scope while a reader walks a document.
 // Feed it every tag: push() on Start and Empty (before reading the tag's attributes),
 // pop() on End and right after handling an Empty.

@@ -55,6 +55,12 @@ inline std::string_view local_name_of(std::string_view qname) {
     return colon == std::string_view::npos ? qname : qname.substr(colon + 1);
 }
 
+// The prefix of a qualified name; empty when it has none.
+inline std::string_view prefix_of(std::string_view qname) {
+    const auto colon = qname.find(':');
+    return colon == std::string_view::npos ? std::string_view{} : qname.substr(0, colon);
+}
+
 class Tokenizer {
 public:
     explicit Tokenizer(std::string_view doc, TokenizerOptions options = {});
