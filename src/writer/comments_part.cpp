@@ -5,6 +5,7 @@
 
 #include "model/coords.hpp"
 #include "reader/xml/white_space.hpp"
+#include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/number_format.hpp"
 #include "writer/xml/xml_writer.hpp"
@@ -12,8 +13,6 @@
 namespace velmo::writer {
 
 namespace {
-
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 // The legacy drawing is a fixed text with only the shape numbers and anchors filled in.
 constexpr std::string_view kVmlHead =

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/error.hpp"
+#include "writer/namespaces.hpp"
 
 namespace velmo::writer {
 
@@ -17,7 +18,6 @@ inline constexpr std::string_view kContentTypesEntry = "[Content_Types].xml";
 inline constexpr std::string_view kPackageRelsEntry = "_rels/.rels";
 
 inline constexpr std::string_view kContentTypesNs = "http://schemas.openxmlformats.org/package/2006/content-types";
-inline constexpr std::string_view kPackageRelsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
 inline constexpr std::string_view kOfficeDocumentRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
 

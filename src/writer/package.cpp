@@ -10,6 +10,7 @@
 #include "writer/comments_part.hpp"
 #include "writer/content_types.hpp"
 #include "writer/defined_names_block.hpp"
+#include "writer/namespaces.hpp"
 #include "writer/shared_strings.hpp"
 #include "writer/sheet_part.hpp"
 #include "writer/sheet_rels_writer.hpp"
@@ -24,8 +25,6 @@
 namespace velmo::writer {
 namespace {
 
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr std::string_view kOfficeRelsNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 constexpr std::string_view kStylesRelType = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles";
 constexpr std::string_view kWorksheetRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";

@@ -3,16 +3,11 @@
 #include <string>
 
 #include "reader/xml/white_space.hpp"
+#include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/xml_writer.hpp"
 
 namespace velmo::writer {
-
-namespace {
-
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-
-}  // namespace
 
 uint32_t SharedStringTable::insert(std::string_view text) {
     if (auto it = index_.find(text); it != index_.end()) return it->second;

@@ -7,6 +7,7 @@
 #include "model/coords.hpp"
 #include "model/quoted.hpp"
 #include "model/temporal.hpp"
+#include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/number_format.hpp"
 #include "writer/xml/xml_writer.hpp"
@@ -14,9 +15,6 @@
 namespace velmo::writer {
 
 namespace {
-
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-constexpr std::string_view kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 std::string cell_label(std::string_view sheet, uint32_t row, uint32_t col) {
     std::string s = sheet_label(sheet) + " cell ";
@@ -70,7 +68,7 @@ public:
 
         w_.declaration();
         w_.open("worksheet").attr("xmlns", kMainNs);
-        if (refers_to_relationships()) w_.attr("xmlns:r", kRelNs);
+        if (refers_to_relationships()) w_.attr("xmlns:r", kOfficeRelsNs);
         w_.close_start();
         write_frozen_pane();
         write_cols(*widths);

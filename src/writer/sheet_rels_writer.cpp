@@ -5,14 +5,13 @@
 #include <utility>
 
 #include "model/quoted.hpp"
+#include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/xml_writer.hpp"
 
 namespace velmo::writer {
 
 namespace {
-
-constexpr std::string_view kRelationshipsNs = "http://schemas.openxmlformats.org/package/2006/relationships";
 
 std::string rel_id_text(uint64_t n) {
     return xml::numbered("rId", n);
@@ -130,7 +129,7 @@ Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, 
             if (auto ok = check_xml_text(*e.target_mode, where); !ok) return fail(std::move(ok.error()));
     }
     auto w = xml::XmlWriter::with_declaration(256 + entries.size() * 160);
-    w.start("Relationships", {{"xmlns", kRelationshipsNs}});
+    w.start("Relationships", {{"xmlns", kPackageRelsNs}});
     for (const SheetRelEntry& e : entries) {
         w.open("Relationship").attr("Id", e.id).attr("Type", e.rel_type).attr("Target", e.target);
         if (e.target_mode) w.attr("TargetMode", *e.target_mode);

@@ -2,13 +2,12 @@
 
 #include <cmath>
 
+#include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 
 namespace velmo::writer {
 
 namespace {
-
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 // Sizes and tints that are not finite would be written as "NaN" or "inf", which no reader
 // takes; they are treated as not given.

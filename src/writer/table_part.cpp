@@ -6,6 +6,7 @@
 #include "model/coords.hpp"
 #include "model/quoted.hpp"
 #include "writer/cell_order.hpp"
+#include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/number_format.hpp"
 #include "writer/xml/xml_writer.hpp"
@@ -13,8 +14,6 @@
 namespace velmo::writer {
 
 namespace {
-
-constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 Result<void> check_table_texts(const Table& t, std::string_view name) {
     const auto where = [&] { return "table " + quoted(t.display_name); };
