@@ -97,6 +97,17 @@ std::string column_name(uint32_t column) {
     return std::string(start, static_cast<size_t>(end - start));
 }
 
+std::optional<uint32_t> column_number(std::string_view letters) {
+    if (letters.empty()) return std::nullopt;
+    uint64_t n = 0;
+    for (const char c : letters) {
+        if (!is_ascii_letter(c)) return std::nullopt;
+        n = n * 26 + static_cast<uint64_t>(ascii_upper(c) - 'A' + 1);
+        if (n > kU32Max) return std::nullopt;
+    }
+    return static_cast<uint32_t>(n);
+}
+
 std::string rc_to_a1(uint32_t row, uint32_t column) {
     std::string out;
     append_a1(out, row, column);

@@ -27,6 +27,9 @@ std::optional<CellPos> parse_a1(std::string_view text);
 std::optional<RangePos> parse_range(std::string_view text);
 // Bijective base-26 upper-case letters; 0 gives the empty text (outside the domain, never a crash).
 std::string column_name(uint32_t column);
+// The column number of `letters` (A is 1), in either case. None when empty, when anything but an
+// ASCII letter occurs, or when the number exceeds u32.
+std::optional<uint32_t> column_number(std::string_view letters);
 // Row first. Throws std::invalid_argument("row must be 1-based"/"col must be 1-based") on 0: callers must
 // not pass 0, so reaching it is an internal failure.
 std::string rc_to_a1(uint32_t row, uint32_t column);

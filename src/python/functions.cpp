@@ -51,24 +51,9 @@ PyObject* column_index_from_string(PyObject*, PyObject* const* args, Py_ssize_t 
     if (!parse_args(params, args, nargs, kwnames, a)) return nullptr;
     std::string_view letter;
     if (!arg_str(a[0], "letter", letter)) return nullptr;
-    uint64_t n = 0;
-    bool valid = !letter.empty();
-    for (char ch : letter) {
-        unsigned digit;
-        if (ch >= 'A' && ch <= 'Z') digit = static_cast<unsigned>(ch - 'A' + 1);
-        else if (ch >= 'a' && ch <= 'z') digit = static_cast<unsigned>(ch - 'a' + 1);
-        else {
-            valid = false;
-            break;
-        }
-        n = n * 26 + digit;
-        if (n > 0xFFFFFFFFu) {
-            valid = false;
-            break;
-        }
-    }
-    if (!valid) return PyErr_Format(PyExc_ValueError, "%s is not a valid column", quoted(letter).c_str());
-    return PyLong_FromUnsignedLongLong(n);
+    const auto n = coords::column_number(letter);
+    if (!n) return PyErr_Format(PyExc_ValueError, "%s is not a valid column", quoted(letter).c_str());
+    return PyLong_FromUnsignedLongLong(*n);
 }
 
 PyObject* dataframe_to_rows(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

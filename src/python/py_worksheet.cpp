@@ -151,30 +151,17 @@ uint32_t dict_key_column(PyObject* key) {
     if (PyUnicode_Check(key)) {
         std::string_view text;
         if (!arg_str(key, "key", text)) return 0;
-        uint64_t n = 0;
-        bool valid = !text.empty();
-        for (char ch : text) {
-            char up = (ch >= 'a' && ch <= 'z') ? static_cast<char>(ch - 'a' + 'A') : ch;
-            if (up < 'A' || up > 'Z') {
-                valid = false;
-                break;
-            }
-            n = n * 26 + static_cast<uint64_t>(up - 'A' + 1);
-            if (n > 0xFFFFFFFFu) {
-                valid = false;
-                break;
-            }
-        }
-        if (!valid) {
+        const auto col = coords::column_number(text);
+        if (!col) {
             PyErr_Format(PyExc_ValueError, "%s is not a valid column", quoted(text).c_str());
             return 0;
         }
-        if (n > kMaxColumn) {
+        if (*col > kMaxColumn) {
             PyErr_Format(PyExc_ValueError, "column %s (index %llu) exceeds maximum (XFD / %u)", quoted(text).c_str(),
-                         static_cast<unsigned long long>(n), kMaxColumn);
+                         static_cast<unsigned long long>(*col), kMaxColumn);
             return 0;
         }
-        return static_cast<uint32_t>(n);
+        return *col;
     }
     long long n = 0;
     bool is_int = false;

@@ -57,8 +57,11 @@ TEST(ColumnName, IsBijectiveBase26) {
     for (auto [n, name] : cases) {
         EXPECT_EQ(column_name(n), name);
         EXPECT_EQ(parse_a1(std::string(name) + "1"), (CellPos{n, 1}));
+        EXPECT_EQ(column_number(name), n);
     }
     EXPECT_EQ(column_name(0), "");
+    EXPECT_EQ(column_number("xfd"), 16384u);
+    for (const char* bad : {"", "A1", "A ", "MWLQKWV", "\xc3\x84"}) EXPECT_EQ(column_number(bad), std::nullopt) << bad;
 }
 
 TEST(RcToA1, BuildsTheCanonicalKeyRowFirst) {
