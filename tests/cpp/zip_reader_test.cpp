@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "support/temp_dir.hpp"
 #include "support/zip_builder.hpp"
 #include "zip/archive_reader.hpp"
 
@@ -19,6 +20,7 @@ using velmo::zip::ArchiveReader;
 using velmo::zip::Entry;
 using velmo::test::get_le;
 using velmo::test::put_le;
+using velmo::test::TempDir;
 using velmo::test::ZipBuilder;
 
 // Expects an error of `kind` whose message starts with `prefix` and contains `needle`.
@@ -51,19 +53,6 @@ template <class T>
 void expect_entry_error(const Result<T>& r, std::string_view needle) {
     expect_error(r, ErrorKind::Zip, "", needle);
 }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zip_reader_XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string file(std::string_view name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 TEST(ZipReader, ReadsStoredAndDeflatedEntries) {
     ZipBuilder b;
@@ -121,7 +110,7 @@ TEST(ZipReader, EmptyArchiveAndTrailingComment) {
 }
 
 TEST(ZipReader, FileOpenErrorsAreIo) {
-    TempDir dir;
+    const TempDir dir("zip_reader");
     auto missing = ArchiveReader::open(dir.file("missing.zip"));
     ASSERT_FALSE(missing);
     EXPECT_EQ(missing.error().kind, ErrorKind::Io);
@@ -134,7 +123,7 @@ TEST(ZipReader, FileOpenErrorsAreIo) {
 }
 
 TEST(ZipReader, ReadsFromFileAndSurvivesTruncationAfterOpen) {
-    TempDir dir;
+    const TempDir dir("zip_reader");
     ZipBuilder b;
     b.deflated("first", std::string(5000, 'a'));
     b.stored("second", "payload");
@@ -166,7 +155,7 @@ TEST(ZipReader, NotAnArchiveIsInvalid) {
     // A record cut off with the end record: its directory now points past the file.
     expect_invalid(ArchiveReader::open_memory(bytes.substr(10)));
 
-    TempDir dir;
+    const TempDir dir("zip_reader");
     velmo::test::write_file(dir.file("text.xlsx"), "just text");
     expect_invalid(ArchiveReader::open(dir.file("text.xlsx")));
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.hpp"
 #include "support/zip_builder.hpp"
 #include "support/zip_outputs.hpp"
 #include "zip/archive_reader.hpp"
@@ -23,25 +24,13 @@ using velmo::Result;
 using velmo::test::FailingOutput;
 using velmo::test::get_le;
 using velmo::test::StringOutput;
+using velmo::test::TempDir;
 using velmo::test::ZipBuilder;
 using velmo::zip::ArchiveReader;
 using velmo::zip::ArchiveWriter;
 using velmo::zip::Entry;
 
 std::string content(const Result<std::string>& r) { return r ? *r : "error: " + r.error().message; }
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zip_writer_XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string file(std::string_view name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Runs Python's zipfile over the archive: every entry's CRC checked (unless `check_all` is
 // false), then `script` with `z` bound to the open archive. Passes when no Python is at hand.
@@ -92,7 +81,7 @@ TEST(ZipWriter, WritesDeflatedEntriesWithFixedOptions) {
     EXPECT_EQ(reader->entries()[0].flags, 0);
     EXPECT_EQ(reader->entries()[3].flags, velmo::zip::kFlagUtf8);
 
-    TempDir dir;
+    const TempDir dir("zip_writer");
     velmo::test::write_file(dir.file("out.zip"), out.bytes);
     EXPECT_TRUE(python_accepts(dir.file("out.zip"),
                                "i = z.getinfo(\"xl/big.xml\")\n"
@@ -219,7 +208,7 @@ TEST(ZipWriter, Zip64WhenEntriesExceedTheClassicCount) {
     EXPECT_EQ(content(reader->read(*reader->find("e/65535"))), "e/65535 content");
     EXPECT_EQ(content(reader->read(*reader->find("e/69999"))), "e/69999 content");
 
-    TempDir dir;
+    const TempDir dir("zip_writer");
     velmo::test::write_file(dir.file("many.zip"), out.bytes);
     EXPECT_TRUE(python_accepts(dir.file("many.zip"), "assert len(z.infolist()) == 70000\n"));
 }
@@ -274,7 +263,7 @@ TEST(ZipWriter, Zip64OffsetsBeyondFourGiB) {
     const size_t kHuge = (size_t{4} << 30) + 4096;
     void* zeros = ::mmap(nullptr, kHuge, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (zeros == MAP_FAILED) GTEST_SKIP() << "cannot map 4 GiB";
-    TempDir dir;
+    const TempDir dir("zip_writer");
     std::string path = dir.file("big.zip");
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
@@ -346,7 +335,7 @@ TEST(ZipWriter, WriteFailureIsReportedAndSticks) {
 }
 
 TEST(ZipWriter, FdOutputWritesAndReportsErrno) {
-    TempDir dir;
+    const TempDir dir("zip_writer");
     std::string path = dir.file("fd.zip");
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
