@@ -268,9 +268,7 @@ Result<void> append_element_text(const xml::Event& ev, std::string& out) {
     const std::string_view piece = xml::trim_space(ev.raw);
     if (piece.empty()) return {};
     const size_t offset = ev.offset + static_cast<size_t>(piece.data() - ev.raw.data());
-    if (const auto bad = xml::check_utf8(piece))
-        return fail(VelmoError::xml("invalid UTF-8 (" + xml::utf8_error_message(*bad) + ") at byte " +
-                                    std::to_string(offset + bad->valid_up_to)));
+    if (auto ok = xml::check_utf8_at(piece, offset); !ok) return ok;
     return xml::append_unescaped(piece, out, offset);
 }
 

@@ -353,16 +353,6 @@ Result<std::string_view> unescape(std::string_view raw, std::string& scratch, st
     return std::string_view(scratch);
 }
 
-namespace {
-
-Result<void> check_utf8_at(std::string_view raw, std::size_t offset) {
-    if (const auto bad = check_utf8(raw))
-        return fail(xml_error_at(offset + bad->valid_up_to, "invalid UTF-8 (" + utf8_error_message(*bad) + ")"));
-    return {};
-}
-
-}  // namespace
-
 Result<std::string_view> decode(std::string_view raw, std::string& scratch, std::size_t offset) {
     // Most values are short ASCII without references: one pass settles it.
     bool plain = true;

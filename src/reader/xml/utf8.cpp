@@ -67,4 +67,11 @@ std::string utf8_error_message(const Utf8Error& e) {
            std::to_string(e.valid_up_to);
 }
 
+Result<void> check_utf8_at(std::string_view text, std::size_t offset) {
+    if (const auto bad = check_utf8(text))
+        return fail(VelmoError::xml("invalid UTF-8 (" + utf8_error_message(*bad) + ") at byte " +
+                                    std::to_string(offset + bad->valid_up_to)));
+    return {};
+}
+
 }  // namespace velmo::xml

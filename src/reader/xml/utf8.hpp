@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/error.hpp"
+
 namespace velmo::xml {
 
 // Where and how a byte string stops being UTF-8.
@@ -23,5 +25,9 @@ std::optional<Utf8Error> check_utf8(std::string_view bytes);
 // "invalid utf-8 sequence of {n} bytes from index {i}" or
 // "incomplete utf-8 byte sequence from index {i}".
 std::string utf8_error_message(const Utf8Error& e);
+
+// An Xml error "invalid UTF-8 ({message}) at byte {n}" when `text`, which starts at byte `offset`
+// of its document, is not UTF-8; n is where the bad sequence starts.
+Result<void> check_utf8_at(std::string_view text, std::size_t offset);
 
 }  // namespace velmo::xml
