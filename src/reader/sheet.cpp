@@ -637,13 +637,16 @@ Result<void> SheetReader::read_row() {
 Result<void> SheetReader::read_col() {
     auto width = xml::attr_value(ev_, "width", scratch_);
     if (!width) return fail(std::move(width.error()));
-    const auto w = *width ? xml::parse_f64(**width) : std::nullopt;
+    std::optional<double> w;
+    if (*width) w = xml::parse_f64(**width);
     auto min = xml::attr_value(ev_, "min", scratch_);
     if (!min) return fail(std::move(min.error()));
-    const auto lo = *min ? xml::parse_u32(**min) : std::nullopt;
+    std::optional<uint32_t> lo;
+    if (*min) lo = xml::parse_u32(**min);
     auto max = xml::attr_value(ev_, "max", scratch_);
     if (!max) return fail(std::move(max.error()));
-    const auto hi = *max ? xml::parse_u32(**max) : std::nullopt;
+    std::optional<uint32_t> hi;
+    if (*max) hi = xml::parse_u32(**max);
     if (!w || !lo || !hi) return {};
     if (!usable_size(*w)) return {};
     const uint32_t first = std::max(*lo, 1u);

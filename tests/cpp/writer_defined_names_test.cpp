@@ -23,7 +23,9 @@ struct Block {
         xml::XmlWriter w;
         auto ok = write_defined_names_block(w, sheets, names, raw);
         EXPECT_TRUE(ok) << ok.error().display();
-        if (!w.buffer().empty()) EXPECT_TRUE(velmo::test::parses_as_xml(std::string(xml::kXmlDeclaration) + w.buffer()));
+        if (!w.buffer().empty()) {
+            EXPECT_TRUE(velmo::test::parses_as_xml(std::string(xml::kXmlDeclaration) + w.buffer()));
+        }
         return w.buffer();
     }
 };

@@ -212,8 +212,11 @@ TEST(XmlTokenizer, LiteralLineEndsReadAsLineFeeds) {
     std::string out;
     Tokenizer tok("<t><![CDATA[x\r\ny]]></t>");
     Event ev;
-    while (tok.next(ev))
-        if (ev.kind == EventKind::CData) ASSERT_TRUE(append_text(ev, out).has_value());
+    while (tok.next(ev)) {
+        if (ev.kind == EventKind::CData) {
+            ASSERT_TRUE(append_text(ev, out).has_value());
+        }
+    }
     EXPECT_EQ(out, "x\ny");
 }
 
