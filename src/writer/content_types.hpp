@@ -47,8 +47,8 @@ struct WrittenParts {
 class PartNameSet {
 public:
     static std::string normalize(std::string_view name);
-    // Adds a ZIP entry name.
-    void add(std::string_view entry_name) { names_.insert(normalize(entry_name)); }
+    // Adds a ZIP entry name; false when it names a part already in the set.
+    bool add(std::string_view entry_name) { return names_.insert(normalize(entry_name)).second; }
     bool contains(std::string_view part_name) const { return names_.contains(normalize(part_name)); }
 
 private:

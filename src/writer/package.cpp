@@ -62,8 +62,8 @@ Result<zip::ArchiveReader> open_source(const std::string& path) {
 // this save replaces them all, so none may be copied (an old part would carry relationships to
 // parts that are renumbered or gone). Best effort: a source that no longer says where its sheets
 // are leaves only the numbered names to skip.
-std::unordered_set<std::string> source_sheet_entries(const zip::ArchiveReader& src) {
-    std::unordered_set<std::string> out;
+PartNameSet source_sheet_entries(const zip::ArchiveReader& src) {
+    PartNameSet out;
     const zip::Entry* wb = src.find(kWorkbookEntry);
     const zip::Entry* rels = src.find(kWorkbookRelsEntry);
     if (!wb || !rels) return out;
@@ -73,20 +73,25 @@ std::unordered_set<std::string> source_sheet_entries(const zip::ArchiveReader& s
     auto refs = reader::parse_sheet_refs(*wb_xml, *rels_xml);
     if (!refs) return out;
     for (const auto& ref : refs->sheets) {
-        out.insert(ref.path);
-        out.insert(reader::sheet_rels_path(ref.path));
+        out.add(ref.path);
+        out.add(reader::sheet_rels_path(ref.path));
     }
     return out;
 }
 
 // Whether a source entry is one this save regenerates (or deliberately drops) rather than copies.
-bool regenerated(std::string_view name, size_t sheet_count, const std::unordered_set<std::string>& written,
-                 const std::unordered_set<std::string>& source_sheets) {
-    if (written.contains(std::string(name))) return true;
-    if (name == kWorkbookEntry || name == kWorkbookRelsEntry || name == kStylesEntry || name == kSharedStringsEntry)
-        return true;
+// Names are compared as part names (ASCII case and %XX escapes aside): an entry that merely
+// spells a regenerated part differently still names that part, and copying it would leave the
+// package with two entries for one part.
+bool regenerated(std::string_view entry_name, size_t sheet_count, const PartNameSet& written,
+                 const PartNameSet& source_sheets) {
+    const std::string normalized = PartNameSet::normalize(entry_name);
+    const std::string_view name = normalized;
+    if (written.contains(name)) return true;
+    for (std::string_view fixed : {kWorkbookEntry, kWorkbookRelsEntry, kStylesEntry, kSharedStringsEntry})
+        if (name == PartNameSet::normalize(fixed)) return true;
     if (name.starts_with("xl/tables/")) return true;
-    if (source_sheets.contains(std::string(name))) return true;
+    if (source_sheets.contains(name)) return true;
     // "xl/worksheets/sheet{k}.xml" and its relationships part for k in 1..N, in the plain
     // decimal form this save writes.
     auto numbered_in_range = [&](std::string_view prefix, std::string_view suffix) {
@@ -211,10 +216,13 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         const auto source_sheets = source_sheet_entries(*src);
         PartNameSet package;
         for (const auto& name : written) package.add(name);
+        const PartNameSet generated = package;
         for (const zip::Entry& e : src->entries()) {
-            if (regenerated(e.name, sheet_count, written, source_sheets)) continue;
+            if (regenerated(e.name, sheet_count, generated, source_sheets)) continue;
+            // Two source entries naming one part: neither can be dropped without losing data,
+            // and copying both would make a package no reader can trust.
+            if (!package.add(e.name)) return fail(VelmoError::zip("duplicate entry name " + e.name));
             to_copy.push_back(&e);
-            package.add(e.name);
         }
 
         const zip::Entry* ct = src->find(kContentTypesEntry);

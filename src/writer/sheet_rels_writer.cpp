@@ -92,7 +92,12 @@ std::optional<std::string> relation_id_for_type(const std::vector<SheetRelEntry>
 
 std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std::string_view type,
                                 const std::vector<SheetRelEntry>& pending) {
-    if (auto id = relation_id_for_type(existing, type)) return std::move(*id);
+    // A source may give one id to several relationships; reusing such an id would leave two
+    // relationships under it in the saved part.
+    if (auto id = relation_id_for_type(existing, type)) {
+        const bool taken = std::any_of(pending.begin(), pending.end(), [&](const SheetRelEntry& e) { return e.id == *id; });
+        if (!taken) return std::move(*id);
+    }
     return IdAllocator(std::max(next_rel_id(existing), next_rel_id(pending)), existing, &pending).take();
 }
 

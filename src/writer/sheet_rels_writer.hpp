@@ -38,8 +38,9 @@ uint64_t next_rel_id(const std::vector<SheetRelEntry>& entries);
 // The id of the first entry of that type, or none.
 std::optional<std::string> relation_id_for_type(const std::vector<SheetRelEntry>& entries, std::string_view type);
 
-// The id of the first entry of `existing` of that type; failing that, a new id above every
-// numbered id of `existing` and `pending` together, and equal to no id text of either.
+// The id of the first entry of `existing` of that type, unless an entry of `pending` already
+// holds it; failing that, a new id above every numbered id of `existing` and `pending`
+// together, and equal to no id text of either.
 std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std::string_view type,
                                 const std::vector<SheetRelEntry>& pending);
 

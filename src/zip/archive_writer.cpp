@@ -124,15 +124,16 @@ Result<void> ArchiveWriter::add_raw(const Entry& source, std::string_view compre
     return write_entry(std::move(record), compressed);
 }
 
-void ArchiveWriter::put_shared_fields(std::string& header, const Record& record, uint16_t version_needed) {
+void ArchiveWriter::put_shared_fields(std::string& header, const Record& record, uint16_t version_needed,
+                                      bool both_sizes_in_zip64) {
     put16(header, version_needed);
     put16(header, record.flags);
     put16(header, record.method);
     put16(header, record.dos_time);
     put16(header, record.dos_date);
     put32(header, record.crc32);
-    put32(header, field32(record.compressed_size));
-    put32(header, field32(record.uncompressed_size));
+    put32(header, both_sizes_in_zip64 ? kMax32 : field32(record.compressed_size));
+    put32(header, both_sizes_in_zip64 ? kMax32 : field32(record.uncompressed_size));
 }
 
 Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload) {
@@ -143,7 +144,8 @@ Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload)
     std::string header;
     header.reserve(kLocalHeaderSize + record.name.size() + 20);
     put32(header, kLocalHeaderSignature);
-    put_shared_fields(header, record, record.version_needed);
+    // The local ZIP64 field holds both sizes, so both classic fields defer to it.
+    put_shared_fields(header, record, record.version_needed, zip64);
     put16(header, static_cast<uint16_t>(record.name.size()));
     put16(header, zip64 ? 20 : 0);
     header += record.name;
@@ -177,7 +179,7 @@ Result<void> ArchiveWriter::finish() {
         header.clear();
         put32(header, kCentralHeaderSignature);
         put16(header, r.version_made_by);
-        put_shared_fields(header, r, version_needed);
+        put_shared_fields(header, r, version_needed, false);
         put16(header, static_cast<uint16_t>(r.name.size()));
         put16(header, static_cast<uint16_t>(extra.empty() ? 0 : extra.size() + 4));
         put16(header, 0);  // comment

@@ -65,8 +65,9 @@ private:
     };
 
     // The fields the local and central headers share, from "version needed" to the
-    // uncompressed size.
-    static void put_shared_fields(std::string& header, const Record& record, uint16_t version_needed);
+    // uncompressed size; both sizes read 0xFFFFFFFF when a ZIP64 field carries them both.
+    static void put_shared_fields(std::string& header, const Record& record, uint16_t version_needed,
+                                  bool both_sizes_in_zip64);
     Result<void> check_can_add(std::string_view name) const;
     Result<void> write_entry(Record record, std::string_view payload);
     Result<void> emit(std::string_view bytes);

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -455,6 +457,51 @@ TEST_F(TempDir, SavingOverTheSourceReadsItFirst) {
     ASSERT_TRUE(archive);
     EXPECT_NE(archive->find("docProps/core.xml"), nullptr);
     EXPECT_NE(archive->find("xl/theme/theme1.xml"), nullptr);
+}
+
+TEST_F(TempDir, SourceEntriesSpellingARegeneratedPartDifferentlyAreNotCopied) {
+    Package p;
+    p.sheet("S", "<sheetData/>");
+    p.set("[Content_Types].xml", std::string(kCtHead) + "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+                                                        "<Override PartName=\"/XL/Styles.xml\" ContentType=\"s\"/></Types>");
+    for (const char* name : {"XL/Styles.xml", "xl/%73haredStrings.xml", "xl/Comments1.xml", "xl/drawings/VmlDrawing1.vml",
+                             "Xl/Tables/table1.xml", "xl/worksheets/Sheet1.xml", "xl/worksheets/_rels/sheet%31.xml.rels"})
+        p.set(name, "<old/>");
+    p.set("docProps/app.xml", "<app/>");
+    Workbook wb = load("src.xlsx", p.build());
+    wb.sheets[0].set_cell("A1", std::string("t"));
+    wb.sheets[0].set_cell_comment("B2", Comment{"note", "me"});
+    Saved s = save(wb);
+    EXPECT_EQ(s.names(), (std::vector<std::string>{"[Content_Types].xml", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+                                                   "xl/styles.xml", "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml",
+                                                   "xl/comments1.xml", "xl/drawings/vmlDrawing1.vml",
+                                                   "xl/worksheets/_rels/sheet1.xml.rels", "docProps/app.xml"}));
+    // The source's declaration of the styles still stands for the regenerated part.
+    const std::string ct = s.part("[Content_Types].xml");
+    EXPECT_EQ(count(ct, "tyles.xml"), 1u);
+}
+
+TEST_F(TempDir, SourceEntriesNamingOnePartTwiceFailTheSaveCleanly) {
+    Package p;
+    p.sheet("S", "<sheetData/>");
+    p.set("[Content_Types].xml", std::string(kCtHead) + "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>");
+    p.set("docProps/app.xml", "<app/>");
+    p.set("docProps/App.xml", "<app/>");
+    Workbook wb = load("src.xlsx", p.build());
+    StringOutput out;
+    auto r = writer::write_package(wb, out, wb.source_path);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind, ErrorKind::Zip);
+    EXPECT_EQ(r.error().message, "duplicate entry name docProps/app.xml");
+
+    test::write_file(path("dest.xlsx"), "old");
+    ASSERT_FALSE(writer::write_xlsx(wb, path("dest.xlsx")));
+    std::ifstream in(path("dest.xlsx"), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old");
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(dir)) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"dest.xlsx", "src.xlsx"}));
 }
 
 TEST(WriteXlsx, DuplicateTableNamesAcrossSheetsAreRefusedBeforeAnyFileIsTouched) {

@@ -97,6 +97,14 @@ TEST(SheetRelUpserts, CommentsKeepTheirIds) {
               (Lines{"rId1 comments ../comments1.xml", "rId4 vmlDrawing ../drawings/vmlDrawing1.vml"}));
 
     EXPECT_EQ(summary(remove_comment_rels(read)), (Lines{"rId1 printerSettings ../printerSettings/printerSettings1.bin"}));
+
+    // An id the source gave to more than one relationship is not reused where it would be shared.
+    EXPECT_EQ(summary(upsert_comment_rels({rel("rId1", kPrinter, "p.bin"), rel("rId1", kComments, "a"), rel("rId1", kVml, "b")},
+                                          "../comments1.xml", "../drawings/vmlDrawing1.vml")),
+              (Lines{"rId1 printerSettings p.bin", "rId2 comments ../comments1.xml", "rId3 vmlDrawing ../drawings/vmlDrawing1.vml"}));
+    EXPECT_EQ(summary(upsert_comment_rels({rel("rId1", kComments, "a"), rel("rId1", kVml, "b")}, "../comments1.xml",
+                                          "../drawings/vmlDrawing1.vml")),
+              (Lines{"rId1 comments ../comments1.xml", "rId2 vmlDrawing ../drawings/vmlDrawing1.vml"}));
 }
 
 TEST(SheetRelUpserts, TablesAndHyperlinksAreRenumbered) {

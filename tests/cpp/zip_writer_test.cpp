@@ -236,6 +236,8 @@ TEST(ZipWriter, Zip64FieldsForSizesBeyondFourGiB) {
     EXPECT_EQ(e->uncompressed_size, uint64_t{5} << 30);  // not truncated to 32 bits
     EXPECT_EQ(e->compressed_size, 16u);
     EXPECT_GE(e->version_needed, 45);
+    // With the ZIP64 field present in a local header, both classic sizes defer to it.
+    EXPECT_EQ(get_le(out.bytes, e->local_header_offset + 18, 4), 0xFFFFFFFFu);
     EXPECT_EQ(get_le(out.bytes, e->local_header_offset + 22, 4), 0xFFFFFFFFu);
     EXPECT_EQ(get_le(out.bytes, e->local_header_offset + 28, 2), 20u);  // ZIP64 local extra
     EXPECT_EQ(content(reader->read_raw(*e)), std::string(16, 'c'));
