@@ -230,10 +230,12 @@ bool row_from_iterable(PyObject* iterable, std::vector<Value>& row) {
     }
     PyRef iter(PyObject_GetIter(iterable));
     if (!iter) return false;
-    if (PyList_Check(iterable) || PyTuple_Check(iterable)) {
-        Py_ssize_t n = PyObject_Size(iterable);
-        if (n > 0) row.reserve(static_cast<size_t>(n));
-    }
+    // The stored length of a list or tuple subclass, not its __len__: that may fail, or claim a size
+    // that would make the reservation itself fail.
+    Py_ssize_t n = PyList_Check(iterable)    ? PyList_Size(iterable)
+                   : PyTuple_Check(iterable) ? PyTuple_Size(iterable)
+                                             : 0;
+    if (n > 0) row.reserve(static_cast<size_t>(n));
     while (PyRef item{PyIter_Next(iter.get())}) {
         auto v = py_to_value(item.get());
         if (!v) return false;

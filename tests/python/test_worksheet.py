@@ -271,6 +271,55 @@ def test_append_dict_changed_by_a_value_hook(ws):
     assert ws.values == [(None,)]
 
 
+def test_append_list_and_tuple_subclasses_ignore_their_len(ws):
+    # The row is sized from the stored items: a __len__ that fails or overstates must not matter.
+    class Failing(list):
+        def __len__(self):
+            raise ValueError("len")
+
+    class Huge(tuple):
+        def __len__(self):
+            return 2**62
+
+    class Big(list):
+        def __len__(self):
+            return 10**11
+
+    for row in (Failing([1, 2]), Huge((3, 4)), Big([5, 6])):
+        ws.append(row)
+    assert ws.values == [(1, 2), (3, 4), (5, 6)]
+
+
+def test_conversion_hooks_may_use_the_same_sheet(ws):
+    # Arguments are converted before the workbook is locked, so a hook calling back in neither
+    # deadlocks nor sees a half-made change.
+    class Index:
+        def __index__(self):
+            ws.append(["hook"])
+            ws["C1"] = 1
+            ws.iter_rows(values_only=True)
+            return 1
+
+    class Number:
+        def __float__(self):
+            ws.append([Index()])
+            return 2.5
+
+    def items():
+        ws.append(["gen"])
+        yield Number()
+
+    ws.append([Index(), Number()])
+    ws.append(items())
+    ws.append({Index(): Number()})
+    ws["D1"] = Number()
+    ws.iter_rows(min_row=Index(), max_row=Index(), values_only=True)
+    ws.cell(row=Index(), column=Index())
+    ws.insert_rows(Index(), Index())
+    ws.column_width(Index(), Number())
+    assert ws.max_row > 5
+
+
 def test_append_past_the_last_row_fails_cleanly(ws):
     ws["A4294967295"] = 1
     with pytest.raises(ValueError):
