@@ -363,12 +363,13 @@ public:
             Py_INCREF(it->second);
             return it->second;
         }
-        PyObject* obj = date_to_py(d);
+        PyRef obj(date_to_py(d));
         if (obj && cache_.size() < kMaxEntries) {
-            Py_INCREF(obj);
-            cache_.emplace(day, obj);
+            // The cache takes its reference only once the insertion can no longer throw.
+            cache_.emplace(day, obj.get());
+            Py_INCREF(obj.get());
         }
-        return obj;
+        return obj.release();
     }
 
 private:
