@@ -93,20 +93,25 @@ uint64_t CellMap::hash_of(uint64_t packed) const {
 CellMap& CellMap::operator=(const CellMap& o) {
     if (this == &o) return *this;
     o.ensure_index();
-    indexed_ = o.indexed_;
-    entries_ = o.entries_;
-    texts_ = o.texts_;
-    free_texts_ = o.free_texts_;
-    capacity_ = o.capacity_;
-    if (capacity_) {
-        ctrl_ = std::make_unique<uint8_t[]>(capacity_);
-        slots_ = std::make_unique_for_overwrite<uint32_t[]>(capacity_);
-        std::memcpy(ctrl_.get(), o.ctrl_.get(), capacity_);
-        std::memcpy(slots_.get(), o.slots_.get(), capacity_ * sizeof(uint32_t));
-    } else {
-        ctrl_.reset();
-        slots_.reset();
+    // Everything is copied before anything is replaced: memory running out leaves this map as it was.
+    std::vector<Entry> entries = o.entries_;
+    std::vector<std::string> texts = o.texts_;
+    std::vector<uint32_t> free_texts = o.free_texts_;
+    std::unique_ptr<uint8_t[]> ctrl;
+    std::unique_ptr<uint32_t[]> slots;
+    if (o.capacity_) {
+        ctrl = std::make_unique_for_overwrite<uint8_t[]>(o.capacity_);
+        slots = std::make_unique_for_overwrite<uint32_t[]>(o.capacity_);
+        std::memcpy(ctrl.get(), o.ctrl_.get(), o.capacity_);
+        std::memcpy(slots.get(), o.slots_.get(), o.capacity_ * sizeof(uint32_t));
     }
+    entries_ = std::move(entries);
+    texts_ = std::move(texts);
+    free_texts_ = std::move(free_texts);
+    ctrl_ = std::move(ctrl);
+    slots_ = std::move(slots);
+    capacity_ = o.capacity_;
+    indexed_ = o.indexed_;
     return *this;
 }
 
@@ -150,9 +155,12 @@ void CellMap::allocate_index(size_t cap) const {
         std::memset(ctrl_.get(), kEmpty, capacity_);
         return;
     }
+    // Both arrays before any member changes: a failed allocation leaves the old index in place.
+    auto ctrl = std::make_unique<uint8_t[]>(cap);  // zeroed: every slot empty
+    auto slots = std::make_unique_for_overwrite<uint32_t[]>(cap);
+    ctrl_ = std::move(ctrl);
+    slots_ = std::move(slots);
     capacity_ = cap;
-    ctrl_ = std::make_unique<uint8_t[]>(cap);  // zeroed: every slot empty
-    slots_ = std::make_unique_for_overwrite<uint32_t[]>(cap);
 }
 
 void CellMap::grow_for(size_t n) const {
@@ -172,6 +180,14 @@ void CellMap::ensure_index() const {
     // The pending entries are distinct canonical keys, and no indexed entry shares one.
     for (size_t i = indexed_; i < entries_.size(); ++i) place(static_cast<uint32_t>(i), hash_packed(entries_[i].key));
     indexed_ = entries_.size();
+}
+
+void CellMap::prepare_rekey() {
+    // What rekey allocates, allocated before it changes anything: an index for every entry (the
+    // entries only get fewer) and a free-list place for every text.
+    ensure_index();
+    grow_for(entries_.size());
+    free_texts_.reserve(texts_.size());
 }
 
 void CellMap::rebuild_index() {
@@ -305,8 +321,8 @@ uint64_t CellMap::store_text(std::string_view text) {
     uint32_t at;
     if (!free_texts_.empty()) {
         at = free_texts_.back();
-        free_texts_.pop_back();
         texts_[at].assign(text);
+        free_texts_.pop_back();
     } else {
         if (texts_.size() >= std::numeric_limits<uint32_t>::max()) throw std::length_error("too many cell keys");
         at = static_cast<uint32_t>(texts_.size());
@@ -318,8 +334,8 @@ uint64_t CellMap::store_text(std::string_view text) {
 void CellMap::release_key(uint64_t packed) {
     if (packed >> 32) return;
     const auto at = static_cast<uint32_t>(packed);
+    free_texts_.push_back(at);  // first: should it fail, the key is untouched
     std::string().swap(texts_[at]);
-    free_texts_.push_back(at);
 }
 
 CellMap::Emplaced CellMap::try_emplace(std::string_view key) {

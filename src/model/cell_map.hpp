@@ -160,6 +160,7 @@ public:
     // sure no two entries end under one key; should they, one of them (unspecified which) is kept.
     template <class F>
     void rekey(F&& decide) {
+        prepare_rekey();  // nothing below allocates
         size_t w = 0;
         for (size_t i = 0; i < entries_.size(); ++i) {
             Entry& e = entries_[i];
@@ -212,6 +213,7 @@ private:
     // Fresh slots, all empty (reuses the current ones when the capacity stays).
     void allocate_index(size_t cap) const;
     void grow_for(size_t n) const;
+    void prepare_rekey();
     void rebuild_index();
     void place(uint32_t entry, uint64_t h) const;
 

@@ -3,13 +3,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <functional>
 #include <map>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "model/cell_map.hpp"
+
+// Allocation can be made to fail after a count, to see the map survive memory exhaustion.
+namespace {
+long g_allocations_left = -1;  // -1: never fail
+}
+
+void* operator new(std::size_t n) {
+    if (g_allocations_left == 0) throw std::bad_alloc();
+    if (g_allocations_left > 0) --g_allocations_left;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace velmo {
 namespace {
@@ -222,6 +245,264 @@ TEST(CellMap, LargeMapsKeepEveryCellAcrossGrowth) {
     }
     m.clear();
     EXPECT_TRUE(m.empty());
+}
+
+}  // namespace
+}  // namespace velmo
+
+namespace velmo {
+namespace {
+
+// Every operation of the map, in random order, against a std::map of key text -> number. Positions
+// are few, so keys collide, come back after erasure and meet their non-canonical spellings.
+class MapModel {
+public:
+    explicit MapModel(uint32_t seed) : rng_(seed) {}
+
+    void run(int steps) {
+        for (int step = 0; step < steps; ++step) {
+            v_ = step;
+            switch (rng_() % 16) {
+            case 0: case 1: case 2: emplace_text(); break;
+            case 3: emplace_pos(); break;
+            case 4: case 5: put_in_order(); break;
+            case 6: assign(); break;
+            case 7: case 8: erase(); break;
+            case 9: look_up(); break;
+            case 10: if (rng_() % 40 == 0) rekey(); break;
+            case 11: if (rng_() % 200 == 0) copy_or_move(); break;
+            case 12: if (rng_() % 400 == 0) clear(); break;
+            default: emplace_text(); break;
+            }
+            if (step % 997 == 0) check_all();
+        }
+        check_all();
+    }
+
+private:
+    static Cell cell(double v) {
+        Cell c;
+        c.value = v;
+        return c;
+    }
+    uint32_t row() { return rng_() % 40 + 1; }
+    uint32_t col() { return rng_() % 10 == 0 ? 4294967295u - rng_() % 3 : rng_() % 12 + 1; }
+    std::string key() {
+        const uint32_t r = row(), c = col();
+        std::string k = coords::rc_to_a1(r, c);
+        switch (rng_() % 10) {
+        case 0: k[0] = static_cast<char>(k[0] - 'A' + 'a'); break;
+        case 1: k.insert(k.find_first_of("0123456789"), "0"); break;
+        case 2: k.insert(k.find_first_of("0123456789"), "+"); break;
+        case 3: k = "name" + std::to_string(rng_() % 30); break;
+        default: break;
+        }
+        return k;
+    }
+    void emplace_text() {
+        const std::string k = key();
+        const auto [c, inserted] = m_.try_emplace(k);
+        ASSERT_EQ(inserted, !ref_.contains(k)) << k;
+        if (!inserted) {
+            ASSERT_EQ(number(c), ref_[k]) << k;
+        }
+        c->value = v_;
+        ref_[k] = v_;
+    }
+    void emplace_pos() {
+        const uint32_t r = row(), c = col();
+        const std::string k = coords::rc_to_a1(r, c);
+        const auto [found, inserted] = m_.try_emplace(r, c);
+        ASSERT_EQ(inserted, !ref_.contains(k)) << k;
+        found->value = v_;
+        ref_[k] = v_;
+    }
+    // Runs of ascending positions, as a sheet being read gives them, now and then out of order.
+    void put_in_order() {
+        if (rng_() % 8 == 0 || next_col_ > 20) {
+            next_row_ = rng_() % 8 == 0 ? row() : next_row_ + 1;
+            next_col_ = 1;
+        }
+        const uint32_t r = next_row_, c = next_col_++;
+        const std::string k = coords::rc_to_a1(r, c);
+        const auto [stored, inserted] = m_.put_in_order(r, c, cell(v_));
+        ASSERT_EQ(inserted, !ref_.contains(k)) << k;
+        ASSERT_EQ(number(stored), v_);
+        ref_[k] = v_;
+    }
+    void assign() {
+        const std::string k = key();
+        ASSERT_EQ(m_.insert_or_assign(k, cell(v_)).inserted, !ref_.contains(k)) << k;
+        ref_[k] = v_;
+    }
+    void erase() {
+        const std::string k = rng_() % 2 && !ref_.empty() ? std::next(ref_.begin(), rng_() % ref_.size())->first : key();
+        ASSERT_EQ(m_.erase(k), ref_.erase(k) == 1) << k;
+    }
+    void look_up() {
+        const std::string k = key();
+        const auto it = ref_.find(k);
+        ASSERT_EQ(number(std::as_const(m_).find(k)), it == ref_.end() ? -1.0 : it->second) << k;
+        const uint32_t r = row(), c = col();
+        const auto at = ref_.find(coords::rc_to_a1(r, c));
+        ASSERT_EQ(number(m_.find(r, c)), at == ref_.end() ? -1.0 : at->second);
+    }
+    // Moves parsed keys down or right by a few, drops some, keeps the rest. Where two entries meet under
+    // one key, one of their values survives.
+    void rekey() {
+        const uint32_t seed = rng_();
+        auto decide = [seed](std::string_view k, std::optional<coords::CellPos> pos) {
+            const size_t h = std::hash<std::string_view>{}(k) ^ seed;
+            if (!pos || h % 5 == 0) return CellMap::Rekey::keep();
+            if (h % 5 == 1) return CellMap::Rekey::drop();
+            if (h % 5 == 2) return CellMap::Rekey::move({pos->col, pos->row});  // canonical spelling
+            return CellMap::Rekey::move({pos->col, pos->row % 50 + 1});
+        };
+        std::map<std::string, std::vector<double>> next;
+        for (const auto& [k, v] : ref_) {
+            const CellMap::Rekey d = decide(k, coords::parse_a1(k));
+            if (d.kind == CellMap::Rekey::Drop) continue;
+            next[d.kind == CellMap::Rekey::Move ? coords::rc_to_a1(d.to.row, d.to.col) : k].push_back(v);
+        }
+        m_.rekey([&](const CellMap::Key& key) { return decide(key.text(), key.pos()); });
+        ref_.clear();
+        for (const auto& [k, vs] : next) {
+            const double got = number(m_.find(k));
+            ASSERT_NE(std::find(vs.begin(), vs.end(), got), vs.end()) << k;
+            ref_[k] = got;
+        }
+    }
+    void copy_or_move() {
+        check_all();
+        CellMap other = m_;
+        if (rng_() % 2) {
+            m_ = std::move(other);
+        } else {
+            CellMap third;
+            third = other;
+            m_.clear();
+            m_ = std::move(third);
+        }
+    }
+    void clear() {
+        m_.clear();
+        ref_.clear();
+    }
+    void check_all() {
+        ASSERT_EQ(m_.size(), ref_.size());
+        std::map<std::string, double> seen;
+        for (const auto& [key, c] : m_) {
+            const std::string text = key.str();
+            EXPECT_EQ(key.canonical(), CellMap::canonical_key(text).has_value()) << text;
+            EXPECT_EQ(key.pos(), coords::parse_a1(text)) << text;
+            EXPECT_TRUE(seen.emplace(text, number(&c)).second) << "twice: " << text;
+        }
+        ASSERT_EQ(seen, ref_);
+        size_t canonical = 0;
+        m_.for_each_canonical([&](uint32_t r, uint32_t c, const Cell& cell) {
+            ++canonical;
+            const auto it = ref_.find(coords::rc_to_a1(r, c));
+            ASSERT_NE(it, ref_.end());
+            EXPECT_EQ(std::get<double>(cell.value), it->second);
+        });
+        EXPECT_EQ(canonical, size_t(std::count_if(ref_.begin(), ref_.end(), [](const auto& kv) {
+                      return CellMap::canonical_key(kv.first).has_value();
+                  })));
+        for (const auto& [k, v] : ref_) ASSERT_EQ(number(m_.find(k)), v) << k;
+    }
+
+    std::mt19937 rng_;
+    CellMap m_;
+    std::map<std::string, double> ref_;
+    double v_ = 0;
+    uint32_t next_row_ = 1, next_col_ = 1;
+};
+
+TEST(CellMap, EveryOperationAgreesWithAReferenceMap) {
+    for (uint32_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
+        SCOPED_TRACE(seed);
+        MapModel(seed).run(40000);
+    }
+}
+
+}  // namespace
+}  // namespace velmo
+
+namespace velmo {
+namespace {
+
+// Memory running out inside any operation leaves a map that still holds what it held (or, for the
+// operation that failed, one of the two states) and answers consistently: the binding lets a
+// workbook be used again after a MemoryError.
+TEST(CellMap, RunningOutOfMemoryLeavesAConsistentMap) {
+    auto cell = [](double v) {
+        Cell c;
+        c.value = v;
+        return c;
+    };
+    auto fill = [&](CellMap& m, bool in_order_only) {
+        for (uint32_t r = 1; r <= 40; ++r)
+            for (uint32_t c = 1; c <= 5; ++c) m.put_in_order(r, c, cell(r * 10 + c));
+        if (in_order_only) return;
+        m.try_emplace("note").cell->value = -1.0;
+        m.try_emplace("b2").cell->value = -2.0;
+    };
+    auto consistent = [](const CellMap& m) {
+        size_t n = 0;
+        for (const auto& [key, c] : m) {
+            ++n;
+            ASSERT_TRUE(c.stylesheet) << key.str();
+            ASSERT_EQ(m.find(key.text()), &c) << key.str();
+        }
+        ASSERT_EQ(n, m.size());
+    };
+    using Op = void (*)(CellMap&);
+    const Op ops[] = {
+        [](CellMap& m) { m.find(7, 3); },  // builds the index
+        [](CellMap& m) {
+            for (uint32_t r = 100; r > 50; --r) m.try_emplace(r, 2);
+        },
+        [](CellMap& m) {
+            for (int i = 0; i < 30; ++i) m.try_emplace("t" + std::to_string(i));
+        },
+        [](CellMap& m) {
+            m.find(1, 1);
+            m.erase("note");
+            m.erase("b2");
+            m.erase("A1");
+        },
+        [](CellMap& m) {
+            m.rekey([](const CellMap::Key& k) {
+                const auto p = k.pos();
+                if (!p) return CellMap::Rekey::drop();
+                return CellMap::Rekey::move({p->col + 100, p->row});
+            });
+        },
+        [](CellMap& m) {
+            CellMap other;
+            other.try_emplace("x");
+            for (uint32_t r = 1; r <= 300; ++r) other.try_emplace(r, 1);
+            m = other;
+        },
+    };
+    for (size_t op = 0; op < std::size(ops); ++op) {
+        for (long budget = 0; budget < 400; ++budget) {
+            CellMap m;
+            fill(m, op == 0);
+            bool failed = false;
+            g_allocations_left = budget;
+            try {
+                ops[op](m);
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            g_allocations_left = -1;
+            SCOPED_TRACE("operation " + std::to_string(op) + ", allocations " + std::to_string(budget));
+            consistent(m);
+            if (HasFatalFailure()) return;
+            if (!failed) break;
+        }
+    }
 }
 
 }  // namespace
