@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <memory>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "model/coords.hpp"
 #include "reader/sheet.hpp"
 
 using namespace velmo;
@@ -446,4 +451,175 @@ TEST(SheetReader, PlainAndOtherSpellingsOfCellsAgree) {
     auto bad_utf8 = r.try_parse("<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>\xFF</v></c></row></sheetData>");
     ASSERT_FALSE(bad_utf8);
     EXPECT_EQ(bad_utf8.error().kind, ErrorKind::Xml);
+}
+
+namespace {
+
+// A cell and the value it shows, comparable across two reads.
+struct CellSeen {
+    Value value;
+    uint64_t style;
+    bool operator==(const CellSeen&) const = default;
+};
+using SheetSeen = std::map<std::string, CellSeen>;
+
+SheetSeen seen(const Worksheet& ws) {
+    SheetSeen out;
+    for (const auto& [k, c] : ws.cells()) out.emplace(k.str(), CellSeen{c.value, c.style_index});
+    return out;
+}
+
+std::string describe(const SheetSeen& s) {
+    std::string out;
+    for (const auto& [k, c] : s) out += k + "(s" + std::to_string(c.style) + ",v" + std::to_string(c.value.index()) + ") ";
+    return out;
+}
+
+// Random cells in many spellings. Each is written twice: as is, and with an attribute no reader knows
+// and a comment after the start tag, which only steer it away from the direct read of plain cells.
+struct CellSpeller {
+    std::mt19937 rng;
+
+    template <size_t N>
+    const char* pick(const char* const (&options)[N]) { return options[rng() % N]; }
+
+    // The cell as written, then as written the long way.
+    std::pair<std::string, std::string> cell() {
+        const char* const sep[] = {" ", " ", " ", "\n\t", "  ", "\r\n"};
+        const char* const quote[] = {"\"", "\"", "'"};
+        const char* const eq[] = {"=", "=", "=", " = "};
+        const uint32_t row = rng() % 4 + 1, col = rng() % 5 + 1;
+        std::string r = coords::rc_to_a1(row, col);
+        switch (rng() % 10) {
+        case 0: r[0] = static_cast<char>(r[0] - 'A' + 'a'); break;
+        case 1: r.insert(1, "0"); break;
+        case 2: r.insert(1, "+"); break;
+        case 3: r.clear(); break;  // no reference: after the previous cell
+        case 4: r += " "; break;
+        default: break;
+        }
+        std::vector<std::pair<std::string, std::string>> attrs;
+        if (!r.empty()) attrs.emplace_back("r", r);
+        if (rng() % 2) attrs.emplace_back("s", pick({"0", "1", "2", "3", "5", "&#49;", "x", "01", "99"}));
+        if (rng() % 3) attrs.emplace_back("t", pick({"n", "s", "b", "e", "str", "inlineStr", "d", "S", "", "&#115;"}));
+        if (rng() % 6 == 0) attrs.emplace_back(pick({"cm", "vm", "x:r", "ph"}), "1");
+        std::shuffle(attrs.begin(), attrs.end(), rng);
+        std::string open = rng() % 12 == 0 ? "x:c" : "c";
+        std::string tag = "<" + open;
+        for (const auto& [name, value] : attrs) {
+            const std::string q = pick(quote);
+            tag += pick(sep) + name + pick(eq) + q + value + q;
+        }
+        if (rng() % 6 == 0) tag += pick(sep);
+
+        const char* const texts[] = {"1", "2", " 3 ", "0", "1.5E3", "-4", "&#50;", "a&amp;b", "2024-01-02",
+                                     "2024-01-02T10:00:00", "10:30", "#N/A", "\xC3\xA9", "", "1\r\n", "x\r\ny",
+                                     "x\ry", "true", "45292", "&lt;&gt;"};
+        const std::string x = pick(texts);
+        std::string body;
+        switch (rng() % 13) {
+        case 0: body = ""; break;  // written as an empty element
+        case 1: body = "<v/>"; break;
+        case 2: body = "<f>1+1</f><v>" + x + "</v>"; break;
+        case 3: body = "<v>" + x + "</v><f>A1</f>"; break;
+        case 4: body = "<x:v>" + x + "</x:v>"; break;
+        case 5: body = "<v><![CDATA[" + x + "]]></v>"; break;
+        case 6: body = "<v>" + x + "<!--c--></v>"; break;
+        case 7: body = "<v>" + x + "</v><?pi x?>"; break;
+        case 8: body = "<is><t>" + x + "</t></is>"; break;
+        case 9: body = "<v>" + x + "</v> "; break;
+        case 10: body = "<v>" + x + "</v>\r\n"; break;
+        default: body = "<v>" + x + "</v>"; break;
+        }
+        if (body.empty() && rng() % 4 == 0) body = " ";  // <c ...> </c>
+        auto write = [&](bool long_way) {
+            std::string out = tag;
+            if (long_way) out += " zz=\"0\"";
+            if (body.empty()) return out + "/>";
+            out += ">";
+            if (long_way) out += "<!---->";
+            return out + body + "</" + open + ">";
+        };
+        return {write(false), write(true)};
+    }
+};
+
+}  // namespace
+
+// The direct read of plain cells and the general read agree on every cell, whatever its spelling.
+TEST(SheetReader, DirectAndGeneralReadsAgreeOnRandomCells) {
+    Reader r;
+    CellSpeller speller{std::mt19937(11)};
+    for (int sheet = 0; sheet < 400; ++sheet) {
+        std::string plain = "<sheetData>", long_way = "<sheetData>";
+        const int rows = static_cast<int>(speller.rng() % 4) + 1;
+        for (int row = 1; row <= rows; ++row) {
+            const std::string row_tag = speller.rng() % 4 ? "<row r=\"" + std::to_string(row) + "\">" : "<row>";
+            plain += row_tag;
+            long_way += row_tag;
+            const int cells = static_cast<int>(speller.rng() % 6);
+            for (int i = 0; i < cells; ++i) {
+                auto [a, b] = speller.cell();
+                plain += a;
+                long_way += b;
+            }
+            plain += "</row>";
+            long_way += "</row>";
+        }
+        plain += "</sheetData>";
+        long_way += "</sheetData>";
+        auto p = r.try_parse(plain);
+        auto q = r.try_parse(long_way);
+        ASSERT_EQ(p.has_value(), q.has_value()) << plain << "\n" << long_way;
+        if (!p) {
+            EXPECT_EQ(p.error().kind, q.error().kind) << plain;
+            continue;
+        }
+        const SheetSeen a = seen(p->worksheet), b = seen(q->worksheet);
+        ASSERT_EQ(a, b) << plain << "\n" << long_way << "\n" << describe(a) << "\n" << describe(b);
+    }
+}
+
+// A part cut off inside its last cell loses that cell and nothing else (or is an XML error), on
+// either road.
+TEST(SheetReader, PartCutInsideACellLosesThatCell) {
+    Reader r;
+    CellSpeller speller{std::mt19937(5)};
+    const std::string head = "<worksheet><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" t=\"s\"><v>2</v></c>";
+    auto whole = reader::parse_sheet(head, r.shared, r.styles, r.kinds, false);
+    ASSERT_TRUE(whole) << whole.error().message;
+    const SheetSeen before = seen(whole->worksheet);
+    for (int i = 0; i < 60; ++i) {
+        auto [a, b] = speller.cell();
+        for (const std::string& cell : {a, b}) {
+            for (size_t cut = 0; cut < cell.size(); ++cut) {
+                const std::string doc = head + cell.substr(0, cut);
+                auto p = reader::parse_sheet(doc, r.shared, r.styles, r.kinds, false);
+                if (!p) {
+                    EXPECT_EQ(p.error().kind, ErrorKind::Xml) << doc;
+                    continue;
+                }
+                EXPECT_EQ(seen(p->worksheet), before) << doc;
+            }
+        }
+    }
+}
+
+// Spellings of one cell that the direct read must leave to the events, with the values they hold.
+TEST(SheetReader, TrickySpellingsOfAPlainCell) {
+    Reader r;
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>x\r\ny\rz</v></c>"), str("x\ny\nz"));  // line ends as a parser hands them on
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>x&#13;&#10;y</v></c>"), str("x\r\ny"));
+    EXPECT_EQ(r.value("<c r=\"A1\"><v><![CDATA[12]]></v></c>"), num(12));
+    EXPECT_EQ(r.value("<c r=\"A1\"><v>1<!-- note -->2</v></c>"), num(12));
+    EXPECT_EQ(r.value("<c r=\"A1\"><v>&#52;2</v></c>"), num(42));
+    EXPECT_EQ(r.value("<x:c r=\"A1\" t=\"s\"><x:v>1</x:v></x:c>"), str("one"));
+    EXPECT_EQ(r.value("<c t=\"b\" r=\"A1\"><?pi?><v>1</v></c>"), Value{true});
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"e\"><v>#DIV/0!</v></c>"), kEmpty);
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"d\"><v>2024-01-02T03:04:05</v></c>"), date_time(2024, 1, 2, 3 * 3600 + 4 * 60 + 5));
+    EXPECT_EQ(r.value("<c r=\"A+1\"><v>5</v></c>", "A+1"), num(5));
+    EXPECT_EQ(r.value("<c r=\"A01\"><v>5</v></c>", "A01"), num(5));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v> </v></c>"), str(""));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v></v></c>"), str(""));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v/></c>"), kEmpty);
 }
