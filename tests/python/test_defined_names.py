@@ -57,14 +57,6 @@ def test_defined_name_repr_quotes_texts():
     assert repr(dn("z", "\u200b")) == 'DefinedName(name="z", value="\\u{200b}")'
 
 
-def test_no_constructor_for_views():
-    wb = velmo.Workbook()
-    for cls in (velmo.DefinedNames, type(iter(wb.defined_names))):
-        with pytest.raises(TypeError, match=f"No constructor defined for {cls.__name__}"):
-            cls()
-    assert type(iter(wb.defined_names)).__name__ == "PyDefinedNamesIter"
-
-
 # ---- DefinedNames ----
 
 
