@@ -95,15 +95,6 @@ def hand_made(path, sheets, extra=(), content_types=None):
 # ---- the package of a new workbook ----
 
 
-def test_new_workbook_saves_the_minimal_package(tmp_path):
-    path = saved(velmo.Workbook(), tmp_path / "new.xlsx")
-    assert entry_names(path) == ["[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
-                                 "xl/_rels/workbook.xml.rels", "xl/styles.xml", "xl/worksheets/sheet1.xml"]
-    assert velmo.load_workbook(path).sheetnames == ["Sheet"]
-    root = ElementTree.fromstring(read_part(path, "xl/workbook.xml"))
-    assert [s.get("name") for s in root.iter(MAIN + "sheet")] == ["Sheet"]
-
-
 def test_new_workbook_with_text_comments_and_links_adds_its_parts_in_order(tmp_path):
     wb = velmo.Workbook()
     ws = wb.active
@@ -211,18 +202,6 @@ def test_unmodelled_entries_are_copied_byte_for_byte_in_source_order(rich_path, 
     assert out["customXml/item1.xml"][0] == zipfile.ZIP_STORED
 
 
-def test_regenerated_parts_replace_the_sources_own(rich_path, tmp_path):
-    path = saved(velmo.load_workbook(rich_path), tmp_path / "out.xlsx")
-    names = entry_names(path)
-    assert names[0] == "[Content_Types].xml"
-    assert names.count("xl/sharedStrings.xml") == 1
-    # The unchanged table is written from its retained bytes.
-    assert read_part(path, "xl/tables/table1.xml") == read_part(rich_path, "xl/tables/table1.xml")
-    ct = read_part(path, "[Content_Types].xml").decode()
-    assert ct.count("/xl/tables/") == 1
-    assert ct.count("/xl/sharedStrings.xml") == 1
-
-
 def test_values_comments_links_and_names_survive_a_save_and_reload(rich_path, tmp_path):
     path = saved(velmo.load_workbook(rich_path), tmp_path / "out.xlsx")
     wb = velmo.load_workbook(path)
@@ -291,21 +270,6 @@ def test_sheet_relationships_are_settled_from_the_sheets_own_list(tmp_path):
     ]
     back = velmo.load_workbook(path)
     assert back["First"]["C1"].comment.text == "new"
-
-
-def test_content_types_never_name_a_missing_part(tmp_path):
-    # Old table declarations in every written form, one numbered above 1000, and a declaration of
-    # shared strings the package will not hold.
-    ct = (CT_HEAD + f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{WS_CT}"/>'
-          '<Override PartName="/xl/tables/table1.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml" />'
-          "<Override ContentType='t' PartName='/xl/tables/table1001.xml'/>"
-          '<Override PartName="/xl/sharedStrings.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml"/>'
-          "</Types>")
-    src = hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", '<row r="1"><c r="A1"><v>1</v></c></row>', None)],
-                    content_types=ct)
-    path = saved(velmo.load_workbook(src), tmp_path / "out.xlsx")
-    text = read_part(path, "[Content_Types].xml").decode()
-    assert "/xl/tables/" not in text and "sharedStrings" not in text
 
 
 def test_content_types_without_an_end_tag_fail_the_save(tmp_path):

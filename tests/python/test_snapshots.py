@@ -53,21 +53,14 @@ def test_colour_variants(make_xlsx):
     assert (indexed.rgb, indexed.indexed, indexed.theme, indexed.tint) == (None, 10, None, None)
 
 
-def test_loaded_comment(styled_path):
-    cell = velmo.load_workbook(styled_path)["Styled"]["A1"]
-    comment = cell.comment
-    assert (comment.text, comment.author) == ("a note", "Ann")
-    assert cell.comment is not comment
-
-
-def test_loaded_hyperlinks(styled_path):
+def test_loaded_comment_and_hyperlinks(styled_path):
     ws = velmo.load_workbook(styled_path)["Styled"]
-    external = ws["A2"].hyperlink
-    assert external.target == "https://example.com/"
-    assert external.tooltip == "Go there"
-    internal = ws["A3"].hyperlink
-    assert internal.target is None
-    assert internal.location == "'Styled'!C1"
+    comment = ws["A1"].comment
+    assert (comment.text, comment.author) == ("a note", "Ann")
+    assert ws["A1"].comment is not comment
+    external, internal = ws["A2"].hyperlink, ws["A3"].hyperlink
+    assert (external.target, external.tooltip) == ("https://example.com/", "Go there")
+    assert (internal.target, internal.location) == (None, "'Styled'!C1")
 
 
 def test_snapshots_outlive_the_workbook(styled_path):
@@ -80,39 +73,12 @@ def test_snapshots_outlive_the_workbook(styled_path):
 
 # ---- cells made through the API ----
 
-def test_records_set_through_the_api(ws):
-    ws.set_cell_comment("B2", "text", "")
-    ws.set_cell_hyperlink("C3", "https://x.test/")
-    ws.set_cell_hyperlink("D4", "")
-    c = ws["B2"].comment
-    assert (c.text, c.author) == ("text", "")
-    h = ws["C3"].hyperlink
-    assert (h.target, h.location, h.tooltip, h.display) == ("https://x.test/", None, None, None)
-    assert ws["D4"].hyperlink is None and ws.max_row == 3
-    assert ws["B2"].value is None and ws["B2"].font is None
-
-
-def test_own_fill_of_a_new_cell(ws):
-    ws.set_cell_fill("A1", velmo.PatternFill(fill_type="solid", start_color="FFFF0000"))
-    fill = ws["A1"].fill
-    assert isinstance(fill, velmo.Fill)
-    assert fill.fg_color.rgb == "FFFF0000" and fill.end_color is None
-
-
 def test_own_fill_shows_ahead_of_the_style_sheet(styled_path):
     ws = velmo.load_workbook(styled_path)["Styled"]
     ws.set_cell_fill("B1", velmo.PatternFill("solid", start_color="FF0000FF"))
     assert ws["B1"].fill.fg_color.rgb == "FF0000FF"
     assert ws["B1"].value == "filled"
     assert ws["A1"].fill.fg_color is None  # untouched cells keep their style's fill
-
-
-def test_set_cell_fill_takes_only_pattern_fills(ws):
-    ws.set_cell_fill("A1", velmo.PatternFill("solid"))
-    with pytest.raises(TypeError, match="argument 'fill'"):
-        ws.set_cell_fill("A1", ws["A1"].fill)
-    with pytest.raises(TypeError, match="argument 'fill'"):
-        ws.set_cell_fill("A1", None)
 
 
 def test_later_changes_do_not_reach_a_snapshot(ws):
@@ -124,12 +90,6 @@ def test_later_changes_do_not_reach_a_snapshot(ws):
 
 
 # ---- PatternFill ----
-
-def test_pattern_fill_defaults():
-    f = velmo.PatternFill()
-    assert (f.fill_type, f.patternType) == (None, None)
-    assert (f.fgColor, f.start_color, f.bgColor, f.end_color) == (None, None, None, None)
-
 
 @pytest.mark.parametrize(
     "kwargs, fill_type",
