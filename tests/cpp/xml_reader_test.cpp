@@ -287,33 +287,6 @@ TEST(XmlTokenizer, DoctypeIsSkippedAndItsEntitiesStayUnknown) {
     EXPECT_NE(first_error("<!ELEMENT a ANY><a/>"), "");
 }
 
-TEST(XmlTokenizer, DeepNestingNeedsNoRecursion) {
-    constexpr std::size_t kDepth = 1'000'000;
-    std::string doc;
-    doc.reserve(kDepth * 7 + 1);
-    for (std::size_t i = 0; i < kDepth; ++i) doc += "<a>";
-    doc += "x";
-    for (std::size_t i = 0; i < kDepth; ++i) doc += "</a>";
-    Tokenizer tok(doc);
-    Event ev;
-    std::size_t starts = 0, ends = 0, max_depth = 0;
-    while (tok.next(ev)) {
-        starts += ev.kind == EventKind::Start;
-        ends += ev.kind == EventKind::End;
-        max_depth = std::max(max_depth, tok.depth());
-    }
-    EXPECT_TRUE(tok.ok());
-    EXPECT_EQ(starts, kDepth);
-    EXPECT_EQ(ends, kDepth);
-    EXPECT_EQ(max_depth, kDepth);
-
-    doc.pop_back();
-    doc.pop_back();
-    doc.pop_back();
-    doc.pop_back();
-    EXPECT_NE(first_error(doc), "");
-}
-
 TEST(XmlAttributes, LookupIsExactAndValuesUnescaped) {
     const Event ev = first_tag("<sheet name=\"A &amp; B \" r:id=\"rId1\" id = 'x&#10;y' ID=\"3\" name=\"dup\"/>");
     std::string scratch;
