@@ -226,7 +226,10 @@ void CellMap::place(uint32_t entry, uint64_t h) const {
 
 // ---- look-up ----
 
-size_t CellMap::probe_packed(uint64_t packed, uint64_t h, bool& found) const {
+// Linear probing from the hash's home slot: the slot holding a matching key, or the empty slot that
+// ends the run. Inlined per key kind, so the match test costs nothing extra.
+template <class Matches>
+size_t CellMap::probe(uint64_t h, bool& found, Matches matches) const {
     const size_t mask = capacity_ - 1;
     const uint8_t tag = tag_of(h);
     for (size_t i = h & mask;; i = (i + 1) & mask) {
@@ -235,30 +238,21 @@ size_t CellMap::probe_packed(uint64_t packed, uint64_t h, bool& found) const {
             found = false;
             return i;
         }
-        if (c == tag && entries_[slots_[i]].key == packed) {
+        if (c == tag && matches(entries_[slots_[i]].key)) {
             found = true;
             return i;
         }
     }
 }
 
+size_t CellMap::probe_packed(uint64_t packed, uint64_t h, bool& found) const {
+    return probe(h, found, [packed](uint64_t k) { return k == packed; });
+}
+
 size_t CellMap::probe_text(std::string_view text, uint64_t h, bool& found) const {
-    const size_t mask = capacity_ - 1;
-    const uint8_t tag = tag_of(h);
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
-        const uint8_t c = ctrl_[i];
-        if (c == kEmpty) {
-            found = false;
-            return i;
-        }
-        if (c == tag) {
-            const uint64_t k = entries_[slots_[i]].key;
-            if ((k >> 32) == 0 && texts_[static_cast<uint32_t>(k)] == text) {
-                found = true;
-                return i;
-            }
-        }
-    }
+    return probe(h, found, [this, text](uint64_t k) {
+        return (k >> 32) == 0 && texts_[static_cast<uint32_t>(k)] == text;
+    });
 }
 
 Cell* CellMap::find_packed(uint64_t packed) {

@@ -200,6 +200,8 @@ private:
     Cell* find_packed(uint64_t packed);
     Cell* find_text(std::string_view text);
     // The slot holding the key, or the empty slot where it would go (found tells which).
+    template <class Matches>
+    size_t probe(uint64_t h, bool& found, Matches matches) const;
     size_t probe_packed(uint64_t packed, uint64_t h, bool& found) const;
     size_t probe_text(std::string_view text, uint64_t h, bool& found) const;
     Emplaced emplace_packed(uint64_t packed);
