@@ -47,26 +47,32 @@ std::string absolute_path(std::string_view path) {
     return cwd;
 }
 
-// A part the package cannot do without: absent or unreadable, it is reported missing.
+// A part the package cannot do without: absent or unreadable, it is reported missing. Parts are
+// found by part name, so another producer's spelling of the name serves; see find_part.
 Result<std::string> read_required(const zip::ArchiveReader& archive, std::string_view name) {
-    const zip::Entry* entry = archive.find(name);
-    if (!entry) return fail(VelmoError::missing_part(std::string(name)));
-    auto bytes = archive.read(*entry);
+    auto entry = archive.find_part(name);
+    if (!entry) return fail(std::move(entry.error()));
+    if (!*entry) return fail(VelmoError::missing_part(std::string(name)));
+    auto bytes = archive.read(**entry);
     if (!bytes) return fail(VelmoError::missing_part(std::string(name)));
     return bytes;
 }
 
 // A part that may be absent; one that is present but unreadable fails the load.
 Result<std::optional<std::string>> read_optional(const zip::ArchiveReader& archive, std::string_view name) {
-    const zip::Entry* entry = archive.find(name);
-    if (!entry) return std::optional<std::string>{};
-    auto bytes = archive.read(*entry);
+    auto entry = archive.find_part(name);
+    if (!entry) return fail(std::move(entry.error()));
+    if (!*entry) return std::optional<std::string>{};
+    auto bytes = archive.read(**entry);
     if (!bytes) {
         if (bytes.error().kind == ErrorKind::Zip) return fail(std::move(bytes.error()));
         return fail(VelmoError::zip(bytes.error().message));
     }
     return std::optional<std::string>(std::move(*bytes));
 }
+
+// Names of the parts already read, by part: two spellings of one name are one part.
+using PartsRead = std::unordered_set<std::string, zip::PartNameHash, zip::PartNameEqual>;
 
 // What every worksheet of one package shares while it loads.
 struct LoadContext {
@@ -78,7 +84,7 @@ struct LoadContext {
     // Worksheet, comments and table parts already read. Each is read once per package: a part
     // that several relationships name would otherwise be parsed and held once per name, so a
     // small file could make the load take any amount of memory.
-    std::unordered_set<std::string>* parts_read;
+    PartsRead* parts_read;
 };
 
 // The cell under exactly `key`, created empty with the workbook's style sheet when absent.
@@ -212,7 +218,7 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     if (!defined_names) return fail(defined_names.error());
 
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
-    std::unordered_set<std::string> parts_read;
+    PartsRead parts_read;
     const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());

@@ -1,6 +1,8 @@
 #include "writer/content_types.hpp"
 
+#include <algorithm>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "reader/xml/tokenizer.hpp"
@@ -18,20 +20,11 @@ constexpr std::string_view kWorkbookPart = "/xl/workbook.xml";
 constexpr std::string_view kStylesPart = "/xl/styles.xml";
 constexpr std::string_view kSharedStringsPart = "/xl/sharedStrings.xml";
 
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 void append_override(std::string& out, std::string_view part, std::string_view type) {
     out += "<Override PartName=\"";
     xml::append_escaped_attr(out, part);
     out += "\" ContentType=\"";
-    out += type;
+    xml::append_escaped_attr(out, type);
     out += "\"/>";
 }
 
@@ -43,33 +36,22 @@ void append_default(std::string& out, std::string_view ext, std::string_view typ
     out += "\"/>";
 }
 
-// An Override element of the source: where it lies and what it names.
+// An Override element of the source: where it lies, what it names and declares it to be.
 struct SourceOverride {
     size_t begin = 0;
     size_t end = 0;
     std::optional<std::string> part_name;
+    std::optional<std::string> content_type;
+};
+
+// Source text from `begin` to `end` replaced by `text`.
+struct Splice {
+    size_t begin = 0;
+    size_t end = 0;
+    std::string text;
 };
 
 }  // namespace
-
-std::string PartNameSet::normalize(std::string_view name) {
-    if (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    std::string out;
-    out.reserve(name.size());
-    for (size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c == '%' && i + 2 < name.size()) {
-            const int hi = hex_value(name[i + 1]);
-            const int lo = hex_value(name[i + 2]);
-            if (hi >= 0 && lo >= 0) {
-                c = static_cast<char>(hi * 16 + lo);
-                i += 2;
-            }
-        }
-        out += ascii_lower(c);
-    }
-    return out;
-}
 
 std::string generated_content_types_xml(const WrittenParts& parts) {
     xml::XmlWriter w = xml::XmlWriter::with_declaration(1024 + 160 * (parts.sheet_count + parts.table_count));
@@ -130,7 +112,9 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
             } else if (child_tag && ev.local_name == "Override") {
                 auto name = xml::attr_string(ev, "PartName");
                 if (!name) return fail(std::move(name.error()));
-                SourceOverride o{ev.offset, ev.offset + ev.raw.size(), std::move(*name)};
+                auto type = xml::attr_string(ev, "ContentType");
+                if (!type) return fail(std::move(type.error()));
+                SourceOverride o{ev.offset, ev.offset + ev.raw.size(), std::move(*name), std::move(*type)};
                 if (ev.kind == xml::EventKind::Empty) overrides.push_back(std::move(o));
                 else open_override = std::move(o);
             } else if (ev.kind == xml::EventKind::End && depth == 1 && open_override) {
@@ -146,16 +130,16 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     if (!root_end) return fail(VelmoError::zip(std::string(kContentTypesEntry) + " has no </Types> to insert before"));
 
     // Table parts are numbered afresh at every save, so no old declaration of one can be right;
-    // and a declaration of a part the package no longer holds would name nothing.
-    PartNameSet declared;
-    std::vector<std::pair<size_t, size_t>> removed;
+    // a declaration of a part the package no longer holds would name nothing; and a part may be
+    // declared once only, whatever the spellings of its name.
+    std::unordered_map<std::string_view, const SourceOverride*, zip::PartNameHash, zip::PartNameEqual> declared;
+    std::vector<Splice> splices;
     for (const auto& o : overrides) {
         if (!o.part_name) continue;
         const std::string norm = PartNameSet::normalize(*o.part_name);
-        if (norm.starts_with("xl/tables/") || !package.contains(*o.part_name)) {
-            removed.emplace_back(o.begin, o.end);
-        } else {
-            declared.add(*o.part_name);
+        if (norm.starts_with("xl/tables/") || !package.contains(*o.part_name) ||
+            !declared.try_emplace(*o.part_name, &o).second) {
+            splices.push_back({o.begin, o.end, {}});
         }
     }
 
@@ -163,9 +147,16 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     if (!default_exts.contains("rels")) append_default(added, "rels", content_type::kRels);
     if (!parts.comment_sheets.empty() && !default_exts.contains("vml")) append_default(added, "vml", content_type::kVml);
     auto declare = [&](const std::string& part, std::string_view type) {
-        if (declared.contains(part)) return;
-        append_override(added, part, type);
-        declared.add(part);
+        const auto found = declared.find(part);
+        if (found == declared.end()) return append_override(added, part, type);
+        // Declared under another spelling of the name: the declaration names the part as this
+        // save writes it, for readers that match names exactly, and keeps the source's content
+        // type (a macro-enabled workbook stays one).
+        const SourceOverride& o = *found->second;
+        if (*o.part_name == part) return;
+        Splice respelled{o.begin, o.end, {}};
+        append_override(respelled.text, part, o.content_type ? std::string_view(*o.content_type) : type);
+        splices.push_back(std::move(respelled));
     };
     declare(std::string(kWorkbookPart), content_type::kWorkbook);
     declare(std::string(kStylesPart), content_type::kStyles);
@@ -176,9 +167,11 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
 
     std::string out;
     out.reserve(source.size() + added.size());
+    std::sort(splices.begin(), splices.end(), [](const Splice& a, const Splice& b) { return a.begin < b.begin; });
     size_t at = 0;
-    for (const auto& [begin, end] : removed) {
+    for (const auto& [begin, end, text] : splices) {
         out.append(source.substr(at, begin - at));
+        out += text;
         at = end;
     }
     out.append(source.substr(at, *root_end - at));

@@ -11,6 +11,7 @@
 
 #include "model/error.hpp"
 #include "writer/namespaces.hpp"
+#include "zip/part_names.hpp"
 
 namespace velmo::writer {
 
@@ -42,18 +43,7 @@ struct WrittenParts {
     size_t table_count = 0;             // "/xl/tables/table{1..T}.xml"
 };
 
-// Part names compared the way packages compare them: a leading "/" dropped, %XX escapes
-// decoded, ASCII letters in lower case.
-class PartNameSet {
-public:
-    static std::string normalize(std::string_view name);
-    // Adds a ZIP entry name; false when it names a part already in the set.
-    bool add(std::string_view entry_name) { return names_.insert(normalize(entry_name)).second; }
-    bool contains(std::string_view part_name) const { return names_.contains(normalize(part_name)); }
-
-private:
-    std::unordered_set<std::string> names_;
-};
+using zip::PartNameSet;
 
 // The content types of a package made from scratch.
 std::string generated_content_types_xml(const WrittenParts& parts);
@@ -64,7 +54,9 @@ std::string generated_package_rels_xml();
 // The source's content types, patched for this save:
 //  - every Override of a part under "/xl/tables/" is removed, whatever its number or written
 //    form, and so is every Override naming a part that `package` (every entry of the new
-//    package) does not hold;
+//    package) does not hold, or one that an earlier Override already declares;
+//  - an Override of a part in `parts` that spells its name otherwise is rewritten with the name
+//    as written, keeping its content type;
 //  - each part in `parts` without a declaration gets an Override (a "vml" and a "rels" Default
 //    when missing), inserted before the end tag of the root, the tables in one run after
 //    everything else but the shared strings.

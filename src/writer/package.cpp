@@ -64,11 +64,11 @@ Result<zip::ArchiveReader> open_source(const std::string& path) {
 // are leaves only the numbered names to skip.
 PartNameSet source_sheet_entries(const zip::ArchiveReader& src) {
     PartNameSet out;
-    const zip::Entry* wb = src.find(kWorkbookEntry);
-    const zip::Entry* rels = src.find(kWorkbookRelsEntry);
-    if (!wb || !rels) return out;
-    auto wb_xml = src.read(*wb);
-    auto rels_xml = src.read(*rels);
+    auto wb = src.find_part(kWorkbookEntry);
+    auto rels = src.find_part(kWorkbookRelsEntry);
+    if (!wb || !rels || !*wb || !*rels) return out;
+    auto wb_xml = src.read(**wb);
+    auto rels_xml = src.read(**rels);
     if (!wb_xml || !rels_xml) return out;
     auto refs = reader::parse_sheet_refs(*wb_xml, *rels_xml);
     if (!refs) return out;
@@ -225,7 +225,9 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             to_copy.push_back(&e);
         }
 
-        const zip::Entry* ct = src->find(kContentTypesEntry);
+        // Two entries of this name were refused above, as the copy would hold both.
+        const auto found_ct = src->find_part(kContentTypesEntry);
+        const zip::Entry* ct = found_ct ? *found_ct : nullptr;
         if (!ct) return fail(VelmoError::zip(std::string(kContentTypesEntry) + ": file not found"));
         auto text = src->read(*ct);
         if (!text) return fail(std::move(text.error()));

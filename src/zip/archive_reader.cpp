@@ -102,6 +102,8 @@ ArchiveReader::ArchiveReader(ArchiveReader&& other) noexcept
       entries_(std::move(other.entries_)),
       limits_(std::move(other.limits_)),
       by_name_(std::move(other.by_name_)),
+      by_part_(std::move(other.by_part_)),
+      same_part_next_(std::move(other.same_part_next_)),
       inflater_(std::move(other.inflater_)) {}
 
 ArchiveReader& ArchiveReader::operator=(ArchiveReader&& other) noexcept {
@@ -114,6 +116,8 @@ ArchiveReader& ArchiveReader::operator=(ArchiveReader&& other) noexcept {
         entries_ = std::move(other.entries_);
         limits_ = std::move(other.limits_);
         by_name_ = std::move(other.by_name_);
+        by_part_ = std::move(other.by_part_);
+        same_part_next_ = std::move(other.same_part_next_);
         inflater_ = std::move(other.inflater_);
     }
     return *this;
@@ -327,6 +331,13 @@ Result<void> ArchiveReader::load_directory() {
         limits_[order[i]] = next;
     }
 
+    same_part_next_.resize(entries_.size());
+    by_part_.reserve(entries_.size());
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        auto [first, fresh] = by_part_.try_emplace(entries_[i].name, i);
+        same_part_next_[i] = fresh ? i : std::exchange(same_part_next_[first->second], i);
+    }
+
     inflater_.reset(libdeflate_alloc_decompressor());
     if (!inflater_) return fail(VelmoError::zip("out of memory"));
     return {};
@@ -335,6 +346,27 @@ Result<void> ArchiveReader::load_directory() {
 const Entry* ArchiveReader::find(std::string_view name) const {
     auto it = by_name_.find(name);
     return it == by_name_.end() ? nullptr : &entries_[it->second];
+}
+
+Result<const Entry*> ArchiveReader::find_part(std::string_view name) const {
+    size_t index = 0;
+    if (auto exact = by_name_.find(name); exact != by_name_.end()) {
+        index = exact->second;
+    } else if (auto part = by_part_.find(name); part != by_part_.end()) {
+        index = part->second;
+    } else {
+        return static_cast<const Entry*>(nullptr);
+    }
+    if (same_part_next_[index] == index) return &entries_[index];
+    std::vector<size_t> same{index};
+    for (size_t i = same_part_next_[index]; i != index; i = same_part_next_[i]) same.push_back(i);
+    std::sort(same.begin(), same.end());
+    std::string names = "entries ";
+    for (size_t k = 0; k < same.size(); ++k) {
+        if (k > 0) names += k + 1 == same.size() ? " and " : ", ";
+        names += entries_[same[k]].name;
+    }
+    return fail(invalid(names + " name one part"));
 }
 
 Result<size_t> ArchiveReader::index_of(const Entry& entry) const {

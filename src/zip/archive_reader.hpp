@@ -14,6 +14,7 @@
 
 #include "model/error.hpp"
 #include "zip/entry.hpp"
+#include "zip/part_names.hpp"
 
 struct libdeflate_decompressor;
 
@@ -39,6 +40,10 @@ public:
     const std::vector<Entry>& entries() const { return entries_; }
     // The entry of exactly this name, or nullptr when the archive holds none.
     const Entry* find(std::string_view name) const;
+    // The one entry that names the same part as `name` (part_names.hpp), spelled so or not;
+    // nullptr when none does. When several do, the part is ambiguous: InvalidFormat "invalid Zip
+    // archive: ..." naming them, even if one of them is spelled exactly as asked.
+    Result<const Entry*> find_part(std::string_view name) const;
 
     // The entry's content, inflated, with its size and CRC-32 verified. Zip error when the entry
     // cannot be read: damaged local header, encryption, unsupported method, size or CRC mismatch,
@@ -72,6 +77,11 @@ private:
     std::vector<uint64_t> limits_;
     // Views into the names held by entries_, which never changes once built.
     std::unordered_map<std::string_view, size_t> by_name_;
+    // The first entry of each part, and per entry the next entry naming the same part, round a
+    // cycle (the entry itself when it alone names its part), so that an exact find learns in one
+    // step whether its part is spelled elsewhere too.
+    std::unordered_map<std::string_view, size_t, PartNameHash, PartNameEqual> by_part_;
+    std::vector<size_t> same_part_next_;
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> inflater_;
 };
 

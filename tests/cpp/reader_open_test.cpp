@@ -173,6 +173,29 @@ TEST_F(OpenWorkbook, UnreadableEntries) {
     ASSERT_TRUE(reader::open_workbook(write(damaged("none"))));
 }
 
+TEST_F(OpenWorkbook, TwoEntriesForOneNeededPartAreRefused) {
+    // Whichever of the two is spelled exactly, neither can be chosen without losing the other.
+    const struct {
+        const char* second;
+        const char* first;
+    } cases[] = {
+        {"XL/Styles.xml", "xl/styles.xml"},
+        {"xl/SharedStrings.xml", "xl/sharedStrings.xml"},
+        {"xl/worksheets/Sheet1.xml", "xl/worksheets/sheet1.xml"},
+        {"xl/worksheets/_rels/Sheet1.xml.rels", "xl/worksheets/_rels/sheet1.xml.rels"},
+        {"xl/%63omments1.xml", "xl/comments1.xml"},
+    };
+    for (const auto& c : cases) {
+        Package p;
+        p.sheet("S", "").set("xl/sharedStrings.xml", "<sst/>").set("xl/comments1.xml", "<comments/>");
+        p.set("xl/worksheets/_rels/sheet1.xml.rels",
+              relationships(relationship("rId1", rel_type("comments"), "../comments1.xml")));
+        p.set(c.second, "<x/>");
+        expect_error(open(p), ErrorKind::InvalidFormat,
+                     "invalid Zip archive: entries " + std::string(c.second) + " and " + c.first + " name one part");
+    }
+}
+
 TEST_F(OpenWorkbook, OptionalPartsAndEmptyWorkbook) {
     Package empty;
     auto wb = open(empty);

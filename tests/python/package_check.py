@@ -58,6 +58,8 @@ def package_problems(path):
         names = [i.filename for i in infos]
         if len(set(names)) != len(names):
             problems.append("duplicate entry names")
+        elif len({_part_key(n) for n in names}) != len(names):
+            problems.append("entries naming one part")
         parts = {n: z.read(n) for n in names if not n.endswith("/")}
 
     keys = {_part_key(n): n for n in parts}
