@@ -15,13 +15,21 @@ namespace velmo {
 // The one immutable empty style sheet shared by every cell made through the API.
 const std::shared_ptr<const StyleSheet>& empty_stylesheet();
 
+// The block an array formula fills: from its own cell, this many rows down and columns right.
+struct ArraySpan {
+    uint32_t rows = 1;
+    uint32_t cols = 1;
+    bool operator==(const ArraySpan&) const = default;
+};
+
 // The rarely used parts of a cell, kept out of line so a plain cell stays small.
 struct CellExtras {
     std::optional<Font> font;  // own font override
     std::optional<Fill> fill;  // own fill override
     std::optional<Comment> comment;
     std::optional<Hyperlink> hyperlink;
-    bool empty() const { return !font && !fill && !comment && !hyperlink; }
+    std::optional<ArraySpan> array;  // only on a Formula value; a new value drops it
+    bool empty() const { return !font && !fill && !comment && !hyperlink && !array; }
 };
 
 // One stored cell. Its coordinate is the key it is stored under (kept once, in the map).
@@ -48,6 +56,7 @@ struct Cell {
     const Fill* fill() const { return extras && extras->fill ? &*extras->fill : nullptr; }
     const Comment* comment() const { return extras && extras->comment ? &*extras->comment : nullptr; }
     const Hyperlink* hyperlink() const { return extras && extras->hyperlink ? &*extras->hyperlink : nullptr; }
+    const ArraySpan* array() const { return extras && extras->array ? &*extras->array : nullptr; }
     CellExtras& extras_mut() {
         if (!extras) extras = std::make_unique<CellExtras>();
         return *extras;

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -156,8 +157,9 @@ public:
         static Rekey drop() { return {Drop, {}}; }
         static Rekey move(coords::CellPos p) { return {Move, p}; }
     };
-    // Applies decide(const Key&) -> Rekey to every entry in one pass and rebuilds the index. Callers make
-    // sure no two entries end under one key; should they, one of them (unspecified which) is kept.
+    // Applies decide(const Key&) -> Rekey, or decide(const Key&, Cell&) when it takes the cell too, to
+    // every entry in one pass and rebuilds the index. Callers make sure no two entries end under one key;
+    // should they, one of them (unspecified which) is kept.
     template <class F>
     void rekey(F&& decide) {
         prepare_rekey();  // nothing below allocates
@@ -165,7 +167,9 @@ public:
         for (size_t i = 0; i < entries_.size(); ++i) {
             Entry& e = entries_[i];
             const Key key = key_of(e.key);
-            const Rekey r = decide(key);
+            Rekey r;
+            if constexpr (std::is_invocable_v<F&, const Key&, Cell&>) r = decide(key, e.cell);
+            else r = decide(key);
             if (r.kind == Rekey::Drop) {
                 release_key(e.key);
                 continue;

@@ -95,7 +95,11 @@ void Worksheet::put_cell(uint32_t row, uint32_t col, Cell cell) {
     if (inserted) widen_used_range(row, col);
 }
 
-void Worksheet::set_cell(std::string_view key, Value value) { ensure_cell_mut(key).value = std::move(value); }
+void Worksheet::set_cell(std::string_view key, Value value) {
+    Cell& cell = ensure_cell_mut(key);
+    cell.value = std::move(value);
+    if (cell.extras) cell.extras->array.reset();  // the array formula it held is replaced
+}
 
 Result<void> Worksheet::append(std::vector<Value> values) {
     if (values.empty()) return {};

@@ -49,6 +49,17 @@ std::optional<uint32_t> shifted_index(uint32_t p, uint32_t at, bool insert, uint
     return p - n;
 }
 
+// An array formula's block after a shift that keeps its cell at `p` on the axis: a band inserted
+// inside the block widens it, a band deleted inside it narrows it; a band at or before the cell
+// moves the block whole with it.
+void shift_array_span(ArraySpan& span, Axis axis, uint32_t p, uint32_t at, bool insert, uint32_t n) {
+    uint32_t& extent = axis == Axis::Rows ? span.rows : span.cols;
+    const uint64_t last = uint64_t{p} + extent - 1;
+    if (at <= p || last < at) return;
+    if (insert) extent = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{extent} + n, kU32Max));
+    else extent -= static_cast<uint32_t>(std::min<uint64_t>(last, uint64_t{at} + n - 1) - at + 1);
+}
+
 // The edit would store two cells under one canonical key; which survives would depend on map order.
 VelmoError collision_error(std::string_view what, std::string_view a, std::string_view b, std::string_view key) {
     if (b < a) std::swap(a, b);
@@ -159,11 +170,12 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     }
 
     // Cells get their canonical key in place, so payloads are never copied.
-    cells_.rekey([&](const CellMap::Key& key) {
+    cells_.rekey([&](const CellMap::Key& key, Cell& cell) {
         const auto pos = key.pos();
         if (!pos) return CellMap::Rekey::keep();
         const auto np = target(*pos);
         if (!np) return CellMap::Rekey::drop();  // in a deleted band, or pushed past u32
+        if (cell.extras && cell.extras->array) shift_array_span(*cell.extras->array, axis, pos_on(axis, *pos), at, insert, n);
         return CellMap::Rekey::move(*np);
     });
     invalidate_used_range();

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "model/coords.hpp"
+#include "model/formula_refs.hpp"
 #include "model/temporal.hpp"
 #include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
@@ -182,6 +184,12 @@ private:
     // nearly every cell, straight from the source; any other rest is left to the events.
     Result<void> read_plain_cell_rest();
     void close_cell();
+    // The open cell's position, when its reference names one.
+    std::optional<coords::CellPos> cell_pos() const;
+    // Reads the type, range and group of an `f` start tag of the open cell.
+    Result<void> read_formula_attrs();
+    // At the end of an `f`: its text, or a shared group's master moved here, becomes the value.
+    void end_formula();
     void end_value(std::string_view text);
     // The value text of a plain cell, decoded (a view of the source when nothing needs decoding).
     Result<std::string_view> plain_value_text(std::string_view raw, size_t offset);
@@ -232,6 +240,19 @@ private:
     CellType type_ = CellType::Number;
     Value value_;
     std::string formula_text_;
+
+    // The open `f` element's attributes.
+    enum class FormulaType : uint8_t { Normal, Shared, Array };
+    FormulaType f_type_ = FormulaType::Normal;
+    std::optional<uint64_t> f_group_;             // si of a shared formula
+    std::optional<coords::RangePos> f_range_;     // ref, corners ordered
+    std::optional<ArraySpan> array_;              // the open cell's array formula block
+    // The master of each shared formula group met so far: its text and cell.
+    struct SharedMaster {
+        std::string text;
+        coords::CellPos pos;
+    };
+    std::unordered_map<uint64_t, SharedMaster> shared_masters_;
 
     std::string value_text_;
     bool in_value_ = false;
@@ -293,10 +314,11 @@ Result<void> SheetReader::on_start(bool empty) {
         return {};
     }
     if (name == "f") {
-        if (!empty && cell_open_) {
-            in_formula_ = true;
-            formula_text_.clear();
-        }
+        if (!cell_open_) return {};
+        if (auto r = read_formula_attrs(); !r) return r;
+        formula_text_.clear();
+        if (empty) end_formula();  // a shared group's dependent: <f t="shared" si="0"/>
+        else in_formula_ = true;
         return {};
     }
     if (name == "row") return read_row();
@@ -362,10 +384,7 @@ Result<void> SheetReader::on_end() {
     }
     if (name == "f") {
         in_formula_ = false;
-        if (cell_open_ && !formula_text_.empty()) {
-            value_ = Formula{std::move(formula_text_)};
-            formula_text_.clear();
-        }
+        if (cell_open_) end_formula();
         return {};
     }
     if (name == "row") return {};
@@ -391,6 +410,7 @@ Result<void> SheetReader::open_cell() {
     value_ = std::monostate{};
     formula_text_.clear();
     in_inline_ = false;
+    array_.reset();
 
     // One pass over the attributes; the first of each name counts.
     bool seen_r = false, seen_s = false, seen_t = false;
@@ -554,6 +574,8 @@ void SheetReader::close_cell() {
         if (out_.worksheet.cells().empty()) out_.worksheet.reserve_cells(part_.size() / 64);
     }
     Cell cell(styles_);
+    if (array_ && std::holds_alternative<Formula>(value_)) cell.extras_mut().array = *array_;
+    array_.reset();
     cell.value = std::move(value_);
     cell.style_index = style_;
     if (key_pos_) {
@@ -564,6 +586,65 @@ void SheetReader::close_cell() {
     key_.clear();
     key_pos_ = 0;
     value_ = std::monostate{};
+}
+
+std::optional<coords::CellPos> SheetReader::cell_pos() const {
+    if (key_pos_) return coords::CellPos{static_cast<uint32_t>(key_pos_), static_cast<uint32_t>(key_pos_ >> 32)};
+    return coords::parse_a1(key_);
+}
+
+Result<void> SheetReader::read_formula_attrs() {
+    f_type_ = FormulaType::Normal;
+    f_group_.reset();
+    f_range_.reset();
+    if (ev_.attrs.empty()) return {};
+    bool seen_t = false, seen_si = false, seen_ref = false;
+    xml::AttrIter it(ev_);
+    xml::Attribute a;
+    for (;;) {
+        auto more = it.next(a);
+        if (!more) return fail(std::move(more.error()));
+        if (!*more) break;
+        bool* seen = a.name == "t" ? &seen_t : a.name == "si" ? &seen_si : a.name == "ref" ? &seen_ref : nullptr;
+        if (!seen || *seen) continue;
+        *seen = true;
+        auto v = xml::decode(a.value, scratch_, a.offset);
+        if (!v) return fail(std::move(v.error()));
+        if (seen == &seen_t) {
+            f_type_ = *v == "shared" ? FormulaType::Shared : *v == "array" ? FormulaType::Array : FormulaType::Normal;
+        } else if (seen == &seen_si) {
+            f_group_ = xml::parse_u64(*v);
+        } else if (const auto range = coords::parse_range(*v)) {
+            f_range_ = range->ordered();
+        }
+    }
+    return {};
+}
+
+void SheetReader::end_formula() {
+    const auto pos = cell_pos();
+    if (!formula_text_.empty()) {
+        if (f_type_ == FormulaType::Shared && f_group_ && pos) shared_masters_[*f_group_] = {formula_text_, *pos};
+        if (f_type_ == FormulaType::Array && pos) {
+            // The block starts at its own cell; a range that does not, or that leaves the grid,
+            // leaves the array formula to its cell alone.
+            array_ = ArraySpan{};
+            const auto& r = f_range_;
+            if (r && r->col1 == pos->col && r->row1 == pos->row && r->col2 <= kMaxColumn && r->row2 <= kMaxRow)
+                array_ = ArraySpan{r->row2 - r->row1 + 1, r->col2 - r->col1 + 1};
+        }
+        value_ = Formula{std::move(formula_text_)};
+        formula_text_.clear();
+    } else if (f_type_ == FormulaType::Shared && f_group_ && pos) {
+        // A dependent takes its master's text moved by its offset; without a master met before it,
+        // it keeps the value cached in it.
+        const auto master = shared_masters_.find(*f_group_);
+        if (master != shared_masters_.end()) {
+            const SharedMaster& m = master->second;
+            value_ = Formula{formula::move_references(m.text, int64_t{pos->row} - m.pos.row, int64_t{pos->col} - m.pos.col)};
+        }
+    }
+    f_type_ = FormulaType::Normal;
 }
 
 void SheetReader::end_value(std::string_view text) {

@@ -50,6 +50,23 @@ Result<std::vector<Dimension>> sorted_dimensions(const std::unordered_map<uint32
     return out;
 }
 
+// "<f>", or for an array formula "<f t="array" ref="...">" with the block it fills (cut at the grid's edge).
+void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySpan* array) {
+    if (!array) {
+        out += "<f>";
+        return;
+    }
+    out += "<f t=\"array\" ref=\"";
+    coords::append_a1(out, oc.row(), oc.col());
+    const uint32_t last_row = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.row()} + array->rows - 1, kMaxRow));
+    const uint32_t last_col = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.col()} + array->cols - 1, kMaxCol));
+    if (last_row > oc.row() || last_col > oc.col()) {
+        out += ':';
+        coords::append_a1(out, last_row, last_col);
+    }
+    out += "\">";
+}
+
 class SheetWriter {
 public:
     SheetWriter(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order, const SharedStringTable& strings,
@@ -260,7 +277,8 @@ private:
         case ValueKind::Formula: {
             const std::string& f = std::get<Formula>(cell.value).text;
             if (auto ok = check_xml_text(f, [&] { return cell_label(ws_.name, oc.row(), oc.col()); }); !ok) return ok;
-            out += "><f>";
+            out += '>';
+            append_formula_start(out, oc, cell.array());
             xml::append_escaped_text(out, f);
             out += "</f></c>";
             return {};

@@ -189,6 +189,28 @@ TEST(SheetReader, Formulas) {
     EXPECT_EQ(p.worksheet.find_cell("A1")->value, num(1));
 }
 
+TEST(SheetReader, SharedFormulasExpandAndArrayFormulasKeepTheirBlock) {
+    Reader r;
+    auto p = r.parse(
+        "<sheetData><row r=\"1\"><c r=\"C1\"><f t=\"shared\" si=\"1\"/><v>5</v></c></row>"  // before its master
+        "<row r=\"2\"><c r=\"B2\"><f t=\"shared\" ref=\"B2:C3\" si=\"1\">A2*$A$1</f><v>2</v></c>"
+        "<c r=\"C2\"><f t=\"shared\" si=\"1\"/><v>3</v></c></row>"
+        "<row r=\"3\"><c r=\"A3\"><f t=\"shared\" si=\"1\"></f><v>4</v></c><c r=\"D3\"><f t=\"shared\" si=\"9\"/><v>6</v></c>"
+        "<c r=\"E3\"><f t=\"array\" ref=\"E3:F4\">A1:B2*2</f><v>1</v></c><c r=\"G3\"><f t=\"array\" ref=\"A1:B2\">1</f></c>"
+        "<c><f t=\"array\">{1}</f></c><c r=\"I3\"><f t=\"array\" ref=\"I3:I2000000\">2</f></c></row></sheetData>");
+    const Worksheet& ws = p.worksheet;
+    const std::pair<const char*, Value> values[] = {{"C1", num(5)},          {"B2", formula("A2*$A$1")},
+                                                    {"C2", formula("B2*$A$1")}, {"A3", formula("#REF!*$A$1")},
+                                                    {"D3", num(6)},          {"E3", formula("A1:B2*2")}};
+    for (const auto& [key, want] : values) EXPECT_EQ(ws.find_cell(key)->value, want) << key;
+    const std::pair<const char*, ArraySpan> arrays[] = {{"E3", {2, 2}}, {"G3", {1, 1}}, {"H3", {1, 1}}, {"I3", {1, 1}}};
+    for (const auto& [key, want] : arrays) {
+        ASSERT_NE(ws.find_cell(key)->array(), nullptr) << key;
+        EXPECT_EQ(*ws.find_cell(key)->array(), want) << key;
+    }
+    EXPECT_EQ(ws.find_cell("B2")->array(), nullptr);
+}
+
 TEST(SheetReader, NumbersBecomeTemporalByNumberFormat) {
     Reader r;
     EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\"><v>45000</v></c>"), date(2023, 3, 15));

@@ -282,3 +282,39 @@ TEST(MoveRange, TwoKeysForOneCellRefuseAndChangeNothing) {
     expect_invalid(ws.move_range("A1", 0, 2, false), "move_range would store cells \"A1\" and \"a1\" under one key \"C1\"");
     EXPECT_EQ(snapshot(ws), before);
 }
+
+// An array formula's block moves with its cell and grows or shrinks with bands inside it.
+TEST(ArrayFormula, BlockFollowsEditsAndANewValueDropsIt) {
+    struct Case {
+        const char* what;
+        Result<void> (*edit)(Worksheet&);
+        const char* key;  // where the formula ends; nullptr: dropped
+        ArraySpan span;
+    } cases[] = {
+        {"rows inserted inside", [](Worksheet& ws) { return ws.insert_rows(4, 2); }, "C3", {5, 2}},
+        {"rows inserted at the cell", [](Worksheet& ws) { return ws.insert_rows(3, 1); }, "C4", {3, 2}},
+        {"rows inserted below", [](Worksheet& ws) { return ws.insert_rows(6, 1); }, "C3", {3, 2}},
+        {"rows deleted inside", [](Worksheet& ws) { return ws.delete_rows(4, 1); }, "C3", {2, 2}},
+        {"rows deleted across the end", [](Worksheet& ws) { return ws.delete_rows(5, 3); }, "C3", {2, 2}},
+        {"rows deleted above", [](Worksheet& ws) { return ws.delete_rows(1, 2); }, "C1", {3, 2}},
+        {"the cell's row deleted", [](Worksheet& ws) { return ws.delete_rows(3, 1); }, nullptr, {}},
+        {"columns inserted inside", [](Worksheet& ws) { return ws.insert_cols(4, 1); }, "C3", {3, 3}},
+        {"columns deleted across the end", [](Worksheet& ws) { return ws.delete_cols(4, 5); }, "C3", {3, 1}},
+        {"block moved", [](Worksheet& ws) { return ws.move_range("C3", 2, 2, false); }, "E5", {3, 2}},
+    };
+    for (const Case& c : cases) {
+        Worksheet ws("S");
+        ws.set_cell("C3", Value{Formula{"A1:B3*2"}});
+        ws.find_cell_mut("C3")->extras_mut().array = ArraySpan{3, 2};
+        ASSERT_TRUE(c.edit(ws)) << c.what;
+        if (!c.key) {
+            EXPECT_TRUE(ws.cells().empty()) << c.what;
+            continue;
+        }
+        const Cell* cell = ws.find_cell(c.key);
+        ASSERT_TRUE(cell && cell->array()) << c.what;
+        EXPECT_EQ(*cell->array(), c.span) << c.what;
+        ws.set_cell(c.key, Value{Formula{"1"}});
+        EXPECT_EQ(ws.find_cell(c.key)->array(), nullptr) << c.what;
+    }
+}

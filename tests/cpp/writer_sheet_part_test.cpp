@@ -169,6 +169,20 @@ TEST(SheetPart, CellsExactText) {
                               R"(</sheetData></worksheet>)");
 }
 
+TEST(SheetPart, ArrayFormulasWriteTheirBlockCutAtTheGrid) {
+    Workbook wb = one_sheet();
+    Worksheet& ws = wb.sheets[0];
+    const std::pair<const char*, ArraySpan> arrays[] = {{"A1", {3, 2}}, {"C1", {1, 1}}, {"XFD2", {2, 5}}};
+    for (const auto& [key, span] : arrays) {
+        ws.set_cell(key, Value{Formula{"A1<B1"}});
+        ws.find_cell_mut(key)->extras_mut().array = span;
+    }
+    EXPECT_EQ(between(ok_xml(wb), "<sheetData>", "</sheetData>"),
+              R"(<sheetData><row r="1"><c r="A1" s="0"><f t="array" ref="A1:B3">A1&lt;B1</f></c>)"
+              R"(<c r="C1" s="0"><f t="array" ref="C1">A1&lt;B1</f></c></row>)"
+              R"(<row r="2"><c r="XFD2" s="0"><f t="array" ref="XFD2:XFD3">A1&lt;B1</f></c></row></sheetData>)");
+}
+
 TEST(SheetPart, BlankCellsKeepTheirStyle) {
     Workbook wb = one_sheet();
     Worksheet& ws = wb.sheets[0];
