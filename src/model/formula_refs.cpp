@@ -1,7 +1,7 @@
 #include "model/formula_refs.hpp"
 
+#include <array>
 #include <charconv>
-#include <optional>
 
 namespace velmo::formula {
 
@@ -13,10 +13,16 @@ constexpr int64_t kGridCols = 16'384;
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // Characters of names, sheet names and references outside quotes; any non-ASCII byte counts too.
-bool is_word(char c) {
-    return is_letter(c) || is_digit(c) || c == '_' || c == '.' || c == '\\' || c == '?' || c == '$' ||
-           static_cast<unsigned char>(c) >= 0x80;
+constexpr bool word_char(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
+           c == '\\' || c == '?' || c == '$' || c >= 0x80;
 }
+constexpr auto kWordChars = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = word_char(static_cast<unsigned char>(c));
+    return t;
+}();
+bool is_word(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
 
 // One end of a reference: a cell, a whole column (no row) or a whole row (no column).
 struct End {
@@ -52,18 +58,17 @@ bool read_row(std::string_view w, size_t& i, End& e) {
 
 // The whole word as a cell ("B7", "$B$7"), a column ("B", "$B") or a row ("7", "$7").
 enum class Shape { Cell, Col, Row };
-std::optional<End> parse_end(std::string_view w, Shape shape) {
-    End e;
+bool parse_end(std::string_view w, Shape shape, End& e) {
+    e = End{};
     size_t i = 0;
-    if (shape != Shape::Row && !read_col(w, i, e)) return std::nullopt;
-    if (shape != Shape::Col && !read_row(w, i, e)) return std::nullopt;
-    if (i != w.size()) return std::nullopt;
-    return e;
+    if (shape != Shape::Row && !read_col(w, i, e)) return false;
+    if (shape != Shape::Col && !read_row(w, i, e)) return false;
+    return i == w.size();
 }
 
 class Mover {
 public:
-    Mover(std::string_view s, int64_t rows, int64_t cols) : s_(s), rows_(rows), cols_(cols) { out_.reserve(s.size() + 8); }
+    Mover(std::string_view s, int64_t rows, int64_t cols) : s_(s), rows_(rows), cols_(cols) { out_.reserve(s.size()); }
 
     std::string run() {
         while (i_ < s_.size()) {
@@ -79,10 +84,10 @@ public:
             } else if (is_word(c)) {
                 word();
             } else {
-                out_ += c;
                 ++i_;
             }
         }
+        flush(s_.size());
         return std::move(out_);
     }
 
@@ -96,9 +101,11 @@ private:
         while (from < s_.size() && pred(s_[from])) ++from;
         return from;
     }
-    void copy_to(size_t end) {
-        out_.append(s_.substr(i_, end - i_));
-        i_ = end;
+    // Text is kept as it is by moving past it; it is copied in one piece before the next reference.
+    void copy_to(size_t end) { i_ = end; }
+    void flush(size_t to) {
+        out_.append(s_.substr(kept_, to - kept_));
+        kept_ = to;
     }
 
     // A text ("...") or a quoted sheet name ('...'), the quote doubled inside.
@@ -145,9 +152,10 @@ private:
             const size_t second = first_end + 1;
             const size_t second_end = run_end(second + (second < s_.size() && s_[second] == '$'), is_digit);
             const bool whole = second_end == s_.size() || !is_word(s_[second_end]);
-            const auto a = parse_end(s_.substr(i_, first_end - i_), Shape::Row);
-            const auto b = parse_end(s_.substr(second, second_end - second), Shape::Row);
-            if (whole && a && b) return reference(*a, b, second_end);
+            End a, b;
+            if (whole && parse_end(s_.substr(i_, first_end - i_), Shape::Row, a) &&
+                parse_end(s_.substr(second, second_end - second), Shape::Row, b))
+                return reference(a, &b, second_end);
         }
         if (s_[i_] == '$') return copy_to(i_ + 1);
         size_t j = run_end(i_, is_digit);
@@ -171,12 +179,12 @@ private:
             const std::string_view w2 = s_.substr(end + 1, second_end - end - 1);
             // "Sheet1:Sheet3!A1": a span of sheets.
             if (second_end < s_.size() && s_[second_end] == '!') return copy_to(second_end);
-            for (const Shape shape : {Shape::Cell, Shape::Col}) {
-                const auto a = parse_end(w, shape), b = parse_end(w2, shape);
-                if (a && b) return reference(*a, b, second_end);
-            }
+            End a, b;
+            for (const Shape shape : {Shape::Cell, Shape::Col})
+                if (parse_end(w, shape, a) && parse_end(w2, shape, b)) return reference(a, &b, second_end);
         }
-        if (const auto a = parse_end(w, Shape::Cell)) return reference(*a, std::nullopt, end);
+        End a;
+        if (parse_end(w, Shape::Cell, a)) return reference(a, nullptr, end);
         copy_to(end);
     }
 
@@ -193,39 +201,44 @@ private:
         return true;
     }
 
-    void append(const End& e) {
+    // Writes `e` at `p`, at most 13 bytes ("$XFD$1048576"); returns the end.
+    static char* render(const End& e, char* p) {
         if (e.col) {
-            if (e.col_abs) out_ += '$';
-            char buf[3];
+            if (e.col_abs) *p++ = '$';
+            char letters[3];
             size_t n = 0;
-            for (int64_t c = e.col; c > 0; c = (c - 1) / 26) buf[n++] = static_cast<char>('A' + (c - 1) % 26);
-            while (n) out_ += buf[--n];
+            for (int64_t c = e.col; c > 0; c = (c - 1) / 26) letters[n++] = static_cast<char>('A' + (c - 1) % 26);
+            while (n) *p++ = letters[--n];
         }
         if (e.row) {
-            if (e.row_abs) out_ += '$';
-            char buf[8];
-            out_.append(buf, std::to_chars(buf, buf + sizeof buf, e.row).ptr);
+            if (e.row_abs) *p++ = '$';
+            p = std::to_chars(p, p + 7, e.row).ptr;
         }
+        return p;
     }
 
-    // Writes the moved reference (one end, or a range) that ends at `end` in the source.
-    void reference(End a, std::optional<End> b, size_t end) {
+    // Writes the moved reference (one end, or a range) that spans from i_ to `end` in the source.
+    void reference(End& a, End* b, size_t end) {
+        flush(i_);
         const bool ok_a = move(a);
         const bool ok_b = !b || move(*b);
         if (!ok_a || !ok_b) {
             out_ += "#REF!";
         } else {
-            append(a);
+            char buf[32];
+            char* p = render(a, buf);
             if (b) {
-                out_ += ':';
-                append(*b);
+                *p++ = ':';
+                p = render(*b, p);
             }
+            out_.append(buf, p);
         }
-        i_ = end;
+        i_ = kept_ = end;
     }
 
     std::string_view s_;
     size_t i_ = 0;
+    size_t kept_ = 0;  // s_ up to here is in out_
     int64_t rows_, cols_;
     std::string out_;
 };

@@ -157,6 +157,19 @@ std::optional<Value> parse_iso_temporal(std::string_view s) {
                                           static_cast<uint32_t>(of_day % 1000) * 1'000'000u}}};
 }
 
+// `<f t="shared" si="N"/>` at `at`, the way the dependents of a shared formula are written: the
+// group N, with `at` moved past the tag. None for anything else.
+std::optional<uint64_t> shared_dependent_at(std::string_view doc, size_t& at) {
+    constexpr std::string_view kHead = "<f t=\"shared\" si=\"", kTail = "\"/>";
+    if (doc.compare(at, kHead.size(), kHead) != 0) return std::nullopt;
+    const size_t digits = at + kHead.size();
+    const size_t end = doc.find('"', digits);
+    if (end == std::string_view::npos || doc.compare(end, kTail.size(), kTail) != 0) return std::nullopt;
+    const auto group = xml::parse_u64(doc.substr(digits, end - digits));
+    if (group) at = end + kTail.size();
+    return group;
+}
+
 class SheetReader {
 public:
     SheetReader(std::string_view part, const SharedStrings& shared, const std::shared_ptr<const StyleSheet>& styles,
@@ -190,6 +203,8 @@ private:
     Result<void> read_formula_attrs();
     // At the end of an `f`: its text, or a shared group's master moved here, becomes the value.
     void end_formula();
+    // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
+    void take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
     // The value text of a plain cell, decoded (a view of the source when nothing needs decoding).
     Result<std::string_view> plain_value_text(std::string_view raw, size_t offset);
@@ -494,13 +509,17 @@ Result<bool> SheetReader::read_plain_cell() {
     size_t after = 0;  // just past the element
     std::string_view text;
     bool has_value = false;
+    std::optional<uint64_t> shared_group;  // the cell is a dependent of this shared formula
     if (doc[i] == '/') {
         if (i + 1 >= n || doc[i + 1] != '>') return false;
         after = i + 2;
     } else {
         constexpr std::string_view kOpen = "<v>", kClose = "</v></c>";
-        const size_t begin = i + 1;
-        if (doc.compare(begin, kOpen.size(), kOpen) != 0) return false;
+        size_t begin = i + 1;
+        if (doc.compare(begin, kOpen.size(), kOpen) != 0) {
+            shared_group = shared_dependent_at(doc, begin);
+            if (!shared_group || doc.compare(begin, kOpen.size(), kOpen) != 0) return false;
+        }
         const size_t lt = doc.find('<', begin + kOpen.size());
         if (lt == std::string_view::npos || doc.compare(lt, kClose.size(), kClose) != 0) return false;
         text = doc.substr(begin + kOpen.size(), lt - begin - kOpen.size());
@@ -521,6 +540,7 @@ Result<bool> SheetReader::read_plain_cell() {
     value_ = std::monostate{};
     formula_text_.clear();
     in_inline_ = false;
+    if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
     if (has_value) {
         auto value = plain_value_text(text, i);
         if (!value) return fail(std::move(value.error()));
@@ -636,15 +656,17 @@ void SheetReader::end_formula() {
         value_ = Formula{std::move(formula_text_)};
         formula_text_.clear();
     } else if (f_type_ == FormulaType::Shared && f_group_ && pos) {
-        // A dependent takes its master's text moved by its offset; without a master met before it,
-        // it keeps the value cached in it.
-        const auto master = shared_masters_.find(*f_group_);
-        if (master != shared_masters_.end()) {
-            const SharedMaster& m = master->second;
-            value_ = Formula{formula::move_references(m.text, int64_t{pos->row} - m.pos.row, int64_t{pos->col} - m.pos.col)};
-        }
+        take_shared_formula(*f_group_, *pos);
     }
     f_type_ = FormulaType::Normal;
+}
+
+void SheetReader::take_shared_formula(uint64_t group, coords::CellPos pos) {
+    // Without a master met before it, a dependent keeps the value cached in it.
+    const auto master = shared_masters_.find(group);
+    if (master == shared_masters_.end()) return;
+    const SharedMaster& m = master->second;
+    value_ = Formula{formula::move_references(m.text, int64_t{pos.row} - m.pos.row, int64_t{pos.col} - m.pos.col)};
 }
 
 void SheetReader::end_value(std::string_view text) {

@@ -66,6 +66,22 @@ def has_chartsheet(src):
         return b"/chartsheet" in z.read("xl/_rels/workbook.xml.rels")
 
 
+FORMULA = re.compile(rb"<(?:\w+:)?f\b([^>]*)>")
+
+
+def formulas_in(path):
+    """How many formula elements the worksheet parts hold, and the sorted ranges of array formulas."""
+    count, arrays = 0, []
+    with zipfile.ZipFile(path) as z:
+        for name in z.namelist():
+            if re.fullmatch(r"xl/worksheets/[^/]+\.xml", name):
+                for attrs in FORMULA.findall(z.read(name)):
+                    count += 1
+                    if b't="array"' in attrs:
+                        arrays.append(re.search(rb'ref="([^"]*)"', attrs).group(1))
+    return count, sorted(arrays)
+
+
 def round_trip_problems(src, out):
     """The problems of one workbook, or None when it is not meant to load."""
     try:
@@ -95,6 +111,9 @@ def round_trip_problems(src, out):
         elif saved[name] != raw:
             problems.append(f"{name}: not copied byte for byte")
 
+    # Every formula is written in full, a shared formula's dependents included; array formulas keep their range.
+    if formulas_in(out) != formulas_in(src):
+        problems.append(f"formulas {formulas_in(src)} -> {formulas_in(out)}")
     problems += calamine_differences(str(src), str(out), sheet_grids(wb))[:5]
     return problems
 

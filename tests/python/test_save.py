@@ -227,6 +227,23 @@ def test_values_comments_links_and_names_survive_a_save_and_reload(rich_path, tm
     assert [row[:2] for row in calamine.get_sheet_by_name("One").to_python()[:3]] == [["Name", "Qty"], ["x", 1], ["y", 2]]
 
 
+def test_shared_and_array_formulas_survive_a_save_and_reload(tmp_path):
+    data = ('<row r="1"><c r="A1"><v>1</v></c><c r="B1"><f t="shared" ref="B1:B3" si="0">A1*$A$1</f><v>1</v></c>'
+            '<c r="C1"><f t="array" ref="C1:C3">A1:A3*2</f><v>2</v></c></row>'
+            '<row r="2"><c r="A2"><v>2</v></c><c r="B2"><f t="shared" si="0"/><v>2</v></c><c r="C2"><v>4</v></c></row>'
+            '<row r="3"><c r="A3"><v>3</v></c><c r="B3"><f t="shared" si="0"/><v>3</v></c><c r="C3"><v>6</v></c></row>')
+    wb = velmo.load_workbook(hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", data, None)]))
+    formulas = ["=A1*$A$1", "=A2*$A$1", "=A3*$A$1"]
+    assert [wb["S"][f"B{r}"].value for r in (1, 2, 3)] == formulas
+    path = saved(wb, tmp_path / "out.xlsx")
+    part = read_part(path, "xl/worksheets/sheet1.xml").decode()
+    assert 't="shared"' not in part and '<f t="array" ref="C1:C3">A1:A3*2</f>' in part
+    again = velmo.load_workbook(path)["S"]
+    assert [again[f"B{r}"].value for r in (1, 2, 3)] == formulas and again["C1"].value == "=A1:A3*2"
+    wb["S"]["C1"] = "=A1*2"  # a new value replaces the array formula
+    assert '<f>A1*2</f>' in read_part(saved(wb, tmp_path / "over.xlsx"), "xl/worksheets/sheet1.xml").decode()
+
+
 def test_two_saves_give_identical_bytes(rich_path, tmp_path):
     wb = velmo.load_workbook(rich_path)
     wb["One"]["F1"] = "more text"
