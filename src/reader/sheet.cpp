@@ -190,7 +190,8 @@ private:
 
     Result<void> open_cell();
     // At a whole cell written the plain way, `<c r="B2" s="1" t="s"><v>text</v></c>` or `<c .../>`
-    // (a canonical r, only r, s and t, ASCII values without references): reads it straight from the
+    // (a canonical r, only r, s and t, ASCII values without references), or a shared formula's
+    // dependent written `<c r="B3"><f t="shared" si="0"/><v>6</v></c>`: reads it straight from the
     // source and tells true; anything else is left to the events.
     Result<bool> read_plain_cell();
     // After an unprefixed <c> start tag: reads a rest of exactly "<v>text</v></c>", the shape of
@@ -259,9 +260,9 @@ private:
     // The open `f` element's attributes.
     enum class FormulaType : uint8_t { Normal, Shared, Array };
     FormulaType f_type_ = FormulaType::Normal;
-    std::optional<uint64_t> f_group_;             // si of a shared formula
-    std::optional<coords::RangePos> f_range_;     // ref, corners ordered
-    std::optional<ArraySpan> array_;              // the open cell's array formula block
+    std::optional<uint64_t> f_group_;          // si of a shared formula
+    std::optional<coords::RangePos> f_range_;  // ref, corners ordered
+    std::optional<ArraySpan> array_;           // the open cell's array formula block
     // The master of each shared formula group met so far: its text and cell.
     struct SharedMaster {
         std::string text;
@@ -540,6 +541,7 @@ Result<bool> SheetReader::read_plain_cell() {
     value_ = std::monostate{};
     formula_text_.clear();
     in_inline_ = false;
+    array_.reset();
     if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
     if (has_value) {
         auto value = plain_value_text(text, i);

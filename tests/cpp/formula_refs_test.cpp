@@ -41,15 +41,13 @@ TEST(MoveReferences, MovesRelativePartsOnly) {
 // Moving there and back gives the text back whenever nothing left the grid; any text is safe to scan.
 TEST(MoveReferences, RoundTripsAndSurvivesArbitraryText) {
     std::mt19937 rng(13);
-    const char* pieces[] = {"A1", "$B$2", "C$3", "$D4", ":", "A:B", "3:4", "+", "SUM(", ")", "'S x'!", "\"t\"", "#REF!",
-                            "[T]", "1E3", "N1", "'", "\"", "[", "$", "\xc3\xa9", " ", ",", "!"};
+    const char* pieces[] = {"A1", "$B$2", "C$3", "$D4", ":", "A:B", "3:4", "+", "SUM(", ")", "'S x'!", "\"t\"", "[T]",
+                            "1E3", "N1", "'", "\"", "[", "$", "\xc3\xa9", " ", ",", "!"};
     for (int n = 0; n < 2000; ++n) {
         std::string text;
         for (int k = rng() % 8; k >= 0; --k) text += pieces[rng() % std::size(pieces)];
         const std::string there = move_references(text, 5, 5);
-        if (there.find("#REF!") == std::string::npos && text.find("#REF!") == std::string::npos) {
-            EXPECT_EQ(move_references(there, -5, -5), text) << text;
-        }
+        if (there.find("#REF!") == std::string::npos) EXPECT_EQ(move_references(there, -5, -5), text) << text;
     }
 }
 

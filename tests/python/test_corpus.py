@@ -71,15 +71,9 @@ FORMULA = re.compile(rb"<(?:\w+:)?f\b([^>]*)>")
 
 def formulas_in(path):
     """How many formula elements the worksheet parts hold, and the sorted ranges of array formulas."""
-    count, arrays = 0, []
     with zipfile.ZipFile(path) as z:
-        for name in z.namelist():
-            if re.fullmatch(r"xl/worksheets/[^/]+\.xml", name):
-                for attrs in FORMULA.findall(z.read(name)):
-                    count += 1
-                    if b't="array"' in attrs:
-                        arrays.append(re.search(rb'ref="([^"]*)"', attrs).group(1))
-    return count, sorted(arrays)
+        tags = [a for n in z.namelist() if re.fullmatch(r"xl/worksheets/[^/]+\.xml", n) for a in FORMULA.findall(z.read(n))]
+    return len(tags), sorted(re.search(rb'ref="([^"]*)"', a)[1] for a in tags if b't="array"' in a)
 
 
 def round_trip_problems(src, out):
