@@ -159,7 +159,7 @@ std::optional<Value> parse_iso_temporal(std::string_view s) {
 
 // `<f t="shared" si="N"/>` at `at`, the way the dependents of a shared formula are written: the
 // group N, with `at` moved past the tag. None for anything else.
-std::optional<uint64_t> shared_dependent_at(std::string_view doc, size_t& at) {
+[[gnu::noinline]] std::optional<uint64_t> shared_dependent_at(std::string_view doc, size_t& at) {
     constexpr std::string_view kHead = "<f t=\"shared\" si=\"", kTail = "\"/>";
     if (doc.compare(at, kHead.size(), kHead) != 0) return std::nullopt;
     const size_t digits = at + kHead.size();
@@ -198,6 +198,8 @@ private:
     // nearly every cell, straight from the source; any other rest is left to the events.
     Result<void> read_plain_cell_rest();
     void close_cell();
+    // Gives the cell being stored the array formula block read with it (kept off the path of plain cells).
+    [[gnu::noinline]] void attach_array(Cell& cell);
     // The open cell's position, when its reference names one.
     std::optional<coords::CellPos> cell_pos() const;
     // Reads the type, range and group of an `f` start tag of the open cell.
@@ -205,7 +207,7 @@ private:
     // At the end of an `f`: its text, or a shared group's master moved here, becomes the value.
     void end_formula();
     // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
-    void take_shared_formula(uint64_t group, coords::CellPos pos);
+    [[gnu::noinline]] void take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
     // The value text of a plain cell, decoded (a view of the source when nothing needs decoding).
     Result<std::string_view> plain_value_text(std::string_view raw, size_t offset);
@@ -596,8 +598,7 @@ void SheetReader::close_cell() {
         if (out_.worksheet.cells().empty()) out_.worksheet.reserve_cells(part_.size() / 64);
     }
     Cell cell(styles_);
-    if (array_ && std::holds_alternative<Formula>(value_)) cell.extras_mut().array = *array_;
-    array_.reset();
+    if (array_) attach_array(cell);
     cell.value = std::move(value_);
     cell.style_index = style_;
     if (key_pos_) {
@@ -608,6 +609,11 @@ void SheetReader::close_cell() {
     key_.clear();
     key_pos_ = 0;
     value_ = std::monostate{};
+}
+
+void SheetReader::attach_array(Cell& cell) {
+    if (std::holds_alternative<Formula>(value_)) cell.extras_mut().array = *array_;
+    array_.reset();
 }
 
 std::optional<coords::CellPos> SheetReader::cell_pos() const {
@@ -644,23 +650,23 @@ Result<void> SheetReader::read_formula_attrs() {
 }
 
 void SheetReader::end_formula() {
-    const auto pos = cell_pos();
-    if (!formula_text_.empty()) {
-        if (f_type_ == FormulaType::Shared && f_group_ && pos) shared_masters_[*f_group_] = {formula_text_, *pos};
-        if (f_type_ == FormulaType::Array && pos) {
-            // The block starts at its own cell; a range that does not, or that leaves the grid,
-            // leaves the array formula to its cell alone.
-            array_ = ArraySpan{};
-            const auto& r = f_range_;
-            if (r && r->col1 == pos->col && r->row1 == pos->row && r->col2 <= kMaxColumn && r->row2 <= kMaxRow)
-                array_ = ArraySpan{r->row2 - r->row1 + 1, r->col2 - r->col1 + 1};
-        }
-        value_ = Formula{std::move(formula_text_)};
-        formula_text_.clear();
-    } else if (f_type_ == FormulaType::Shared && f_group_ && pos) {
-        take_shared_formula(*f_group_, *pos);
+    const FormulaType type = std::exchange(f_type_, FormulaType::Normal);
+    const auto pos = type == FormulaType::Normal ? std::nullopt : cell_pos();
+    if (formula_text_.empty()) {
+        if (type == FormulaType::Shared && f_group_ && pos) take_shared_formula(*f_group_, *pos);
+        return;
     }
-    f_type_ = FormulaType::Normal;
+    if (type == FormulaType::Shared && f_group_ && pos) shared_masters_[*f_group_] = {formula_text_, *pos};
+    if (type == FormulaType::Array && pos) {
+        // The block starts at its own cell; a range that does not, or that leaves the grid, leaves
+        // the array formula to its cell alone.
+        array_ = ArraySpan{};
+        const auto& r = f_range_;
+        if (r && r->col1 == pos->col && r->row1 == pos->row && r->col2 <= kMaxColumn && r->row2 <= kMaxRow)
+            array_ = ArraySpan{r->row2 - r->row1 + 1, r->col2 - r->col1 + 1};
+    }
+    value_ = Formula{std::move(formula_text_)};
+    formula_text_.clear();
 }
 
 void SheetReader::take_shared_formula(uint64_t group, coords::CellPos pos) {
