@@ -47,7 +47,8 @@ TEST(MoveReferences, RoundTripsAndSurvivesArbitraryText) {
         std::string text;
         for (int k = rng() % 8; k >= 0; --k) text += pieces[rng() % std::size(pieces)];
         const std::string there = move_references(text, 5, 5);
-        if (there.find("#REF!") == std::string::npos) EXPECT_EQ(move_references(there, -5, -5), text) << text;
+        if (there.find("#REF!") != std::string::npos) continue;
+        EXPECT_EQ(move_references(there, -5, -5), text) << text;
     }
 }
 
