@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -51,14 +52,51 @@ struct Fill {
 struct Dxf {
     std::optional<Font> font;
     std::optional<Fill> fill;
+    // Children the model carries without interpreting them, as the source wrote them: its `numFmt`
+    // (written between font and fill), and its `alignment`, `protection` and `border` (after the fill).
+    std::string num_fmt_xml{};
+    std::string tail_xml{};
     bool operator==(const Dxf&) const = default;
 };
+
+// The boolean attributes of a cell format that are carried as read: the position in
+// kXfFlagNames is the flag's number.
+inline constexpr std::string_view kXfFlagNames[] = {"applyNumberFormat", "applyFont",       "applyFill",
+                                                    "applyBorder",       "applyAlignment",  "applyProtection",
+                                                    "quotePrefix",       "pivotButton"};
+enum class XfFlag : uint8_t { ApplyNumberFormat, ApplyFont, ApplyFill, ApplyBorder, ApplyAlignment, ApplyProtection, QuotePrefix, PivotButton };
 
 struct CellXf {
     uint32_t font_id = 0;
     uint32_t fill_id = 0;
     uint32_t num_fmt_id = 0;
+    uint32_t border_id = 0;  // position in StyleSheet::borders
+    uint32_t xf_id = 0;      // the cell style format it is based on
+    uint32_t children = 0;   // its alignment and protection: position in StyleSheet::xf_children
+    uint16_t flags = 0;      // two bits per XfFlag: 0 absent, 1 false, 2 true
+
+    std::optional<bool> flag(XfFlag f) const {
+        const unsigned v = (flags >> (2 * static_cast<unsigned>(f))) & 3u;
+        if (v == 0) return std::nullopt;
+        return v == 2;
+    }
+    void set_flag(XfFlag f, std::optional<bool> value) {
+        const unsigned shift = 2 * static_cast<unsigned>(f);
+        const unsigned v = value ? (*value ? 2u : 1u) : 0u;
+        flags = static_cast<uint16_t>((flags & ~(3u << shift)) | (v << shift));
+    }
     bool operator==(const CellXf&) const = default;
+};
+
+// Top-level elements of the styles part that the model carries as the source wrote them; an
+// empty text stands for an element the source lacks.
+struct StyleBlocks {
+    std::string cell_style_xfs;  // `cellStyleXfs`
+    std::string cell_styles;     // `cellStyles`
+    std::string table_styles;    // `tableStyles`
+    std::string colors;          // `colors`
+    std::string ext_lst;         // `extLst`
+    bool operator==(const StyleBlocks&) const = default;
 };
 
 struct StyleSheet {
@@ -67,6 +105,11 @@ struct StyleSheet {
     std::vector<CellXf> cell_xfs;  // position = a cell's style index
     std::vector<Dxf> dxfs;
     std::unordered_map<uint32_t, std::string> num_fmts;  // custom number formats by id
+    std::vector<std::string> borders;      // each `border` element as written; position = borderId
+    // The distinct alignment and protection children of cell formats, as written; the first is
+    // the empty text, what a format without them refers to.
+    std::vector<std::string> xf_children;
+    StyleBlocks blocks;
 
     // (id, code) copies of the custom number formats, in no particular order.
     std::vector<std::pair<uint32_t, std::string>> num_fmts_vec() const;

@@ -1,8 +1,13 @@
 #include "reader/styles.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
+#include "reader/kept_xml.hpp"
+#include "reader/namespaces.hpp"
 #include "reader/xml/numbers.hpp"
 
 namespace velmo::reader {
@@ -26,6 +31,63 @@ Result<bool> flag_value(const Event& ev) {
     return !(**val == "0" || **val == "false");
 }
 
+// The elements of the styles part the model carries as XML, and where each one goes.
+enum class Target : uint8_t { Border, XfChild, DxfNumFmt, DxfTail, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst };
+
+std::optional<Target> block_target(std::string_view local) {
+    if (local == "cellStyleXfs") return Target::CellStyleXfs;
+    if (local == "cellStyles") return Target::CellStyles;
+    if (local == "tableStyles") return Target::TableStyles;
+    if (local == "colors") return Target::Colors;
+    if (local == "extLst") return Target::ExtLst;
+    return std::nullopt;
+}
+
+// One element being kept as XML, fed every event from its start tag to its end tag. One that
+// cannot be kept (a prefix bound nowhere, a bad escape, invalid UTF-8) yields nothing: the
+// element is left out, as before the model carried it, and the load goes on.
+class Capture {
+public:
+    explicit Capture(const NamespaceScope& scope) : xml_(scope, "the styles part") {}
+
+    bool active() const { return level_ > 0; }
+    Target target() const { return target_; }
+
+    void start(Target target) { target_ = target; }
+    // A tag inside the element, or its own; true when a self-closing tag ends the element.
+    bool open(const xml::Event& ev, bool empty) {
+        if (!broken_ && !xml_.open(ev, empty, kNoHost)) broken_ = true;
+        if (empty) return level_ == 0;
+        ++level_;
+        return false;
+    }
+    // An end tag; true when it ends the element.
+    bool close() {
+        if (!broken_) xml_.close();
+        return --level_ == 0;
+    }
+    void text(const xml::Event& ev) {
+        if (!broken_ && !xml_.text(ev)) broken_ = true;
+    }
+    // The finished element's XML; none when it could not be kept.
+    std::optional<std::string> take() {
+        const bool broken = std::exchange(broken_, false);
+        auto xml = xml_.take();
+        if (broken || !xml) {
+            xml_.reset();
+            return std::nullopt;
+        }
+        return std::move(*xml);
+    }
+
+private:
+    static inline const HostAttributes kNoHost{};
+    KeptXml xml_;
+    size_t level_ = 0;
+    bool broken_ = false;
+    Target target_ = Target::Border;
+};
+
 class StylesParser {
 public:
     // A part cut short keeps the records closed before the cut.
@@ -33,13 +95,34 @@ public:
         : tok_(doc, xml::TokenizerOptions{.allow_unclosed_at_eof = true}), doc_size_(doc.size()) {}
 
     Result<StyleSheet> run() {
+        out_.xf_children.emplace_back();
         Event ev;
         while (tok_.next(ev)) {
             Result<void> r;
             switch (ev.kind) {
-            case EventKind::Start: r = on_start(ev); break;
-            case EventKind::Empty: r = on_empty(ev); break;
-            case EventKind::End: on_end(ev.local_name); break;
+            case EventKind::Start:
+                // Bindings only serve the kept XML; a tag whose attributes do not parse is
+                // reported where its attributes are read.
+                (void)scope_.push(ev);
+                keep_open(ev, false);
+                r = on_start(ev);
+                break;
+            case EventKind::Empty:
+                (void)scope_.push(ev);
+                keep_open(ev, true);
+                r = on_empty(ev);
+                scope_.pop();
+                break;
+            case EventKind::End:
+                keep_close();
+                on_end(ev.local_name);
+                scope_.pop();
+                break;
+            case EventKind::Text:
+            case EventKind::CData:
+                if (block_.active()) block_.text(ev);
+                if (part_.active()) part_.text(ev);
+                break;
             default: break;
             }
             if (!r) return fail(r.error());
@@ -49,6 +132,79 @@ public:
     }
 
 private:
+    // The depth of the element whose tag `ev` is.
+    size_t element_depth(const Event& ev) const { return tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
+
+    // The part-level element a tag starts keeping, if any: a border of the list, an alignment or
+    // protection of a cell format, a number format, alignment, protection or border of a
+    // differential format.
+    std::optional<Target> part_target(const Event& ev) const {
+        const auto n = ev.local_name;
+        const size_t depth = element_depth(ev);
+        if (n == "border" && in_borders_) return Target::Border;
+        if (xf_depth_ && depth == xf_depth_ + 1 && (n == "alignment" || n == "protection")) return Target::XfChild;
+        if (in_dxf_ && depth == dxf_depth_ + 1) {
+            if (n == "numFmt") return Target::DxfNumFmt;
+            if (n == "alignment" || n == "protection" || n == "border") return Target::DxfTail;
+        }
+        return std::nullopt;
+    }
+
+    void keep_open(const Event& ev, bool empty) {
+        if (block_.active()) {
+            if (block_.open(ev, empty)) finish(block_);
+        } else if (element_depth(ev) == 2) {
+            if (const auto t = block_target(ev.local_name)) {
+                block_.start(*t);
+                if (block_.open(ev, empty)) finish(block_);
+            }
+        }
+        if (part_.active()) {
+            if (part_.open(ev, empty)) finish(part_);
+        } else if (const auto t = part_target(ev)) {
+            part_.start(*t);
+            if (part_.open(ev, empty)) finish(part_);
+        }
+    }
+
+    void keep_close() {
+        if (block_.active() && block_.close()) finish(block_);
+        if (part_.active() && part_.close()) finish(part_);
+    }
+
+    void finish(Capture& c) {
+        auto xml = c.take();
+        switch (c.target()) {
+        case Target::Border:
+            // Every border keeps its position; one that cannot be kept draws nothing.
+            out_.borders.push_back(xml ? std::move(*xml) : std::string("<border/>"));
+            return;
+        case Target::XfChild:
+            if (xml) xf_children_ += *xml;
+            return;
+        case Target::DxfNumFmt:
+            if (xml) pending_num_fmt_ = std::move(*xml);
+            return;
+        case Target::DxfTail:
+            if (xml) pending_tail_ += *xml;
+            return;
+        case Target::CellStyleXfs: if (xml) out_.blocks.cell_style_xfs = std::move(*xml); return;
+        case Target::CellStyles: if (xml) out_.blocks.cell_styles = std::move(*xml); return;
+        case Target::TableStyles: if (xml) out_.blocks.table_styles = std::move(*xml); return;
+        case Target::Colors: if (xml) out_.blocks.colors = std::move(*xml); return;
+        case Target::ExtLst: if (xml) out_.blocks.ext_lst = std::move(*xml); return;
+        }
+    }
+
+    // The position of a cell format's alignment and protection among the distinct ones.
+    uint32_t intern_xf_children() {
+        if (xf_children_.empty()) return 0;
+        auto [it, added] = xf_children_index_.try_emplace(xf_children_, static_cast<uint32_t>(out_.xf_children.size()));
+        if (added) out_.xf_children.push_back(xf_children_);
+        xf_children_.clear();
+        return it->second;
+    }
+
     // The font that font children apply to, if any is open.
     Font* open_font() {
         if (in_font_) return &font_;
@@ -109,15 +265,39 @@ private:
     Result<void> on_xf(const Event& ev) {
         if (!in_cell_xfs_) return {};
         CellXf xf;
-        const std::pair<std::string_view, std::uint32_t*> fields[] = {
-            {"fontId", &xf.font_id}, {"fillId", &xf.fill_id}, {"numFmtId", &xf.num_fmt_id}};
-        for (auto [name, field] : fields) {
-            auto v = attr(ev, name);
-            if (!v) return fail(v.error());
-            if (*v) *field = xml::parse_u32(**v).value_or(0);
+        std::string scratch;
+        xml::AttrIter it(ev);
+        xml::Attribute a;
+        uint32_t seen = 0;  // the first of two attributes of one name counts
+        for (;;) {
+            auto more = it.next(a);
+            if (!more) return fail(std::move(more.error()));
+            if (!*more) break;
+            const auto field = xf_field(a.name);
+            if (!field || (seen & (1u << *field))) continue;
+            seen |= 1u << *field;
+            auto v = xml::decode(a.value, scratch, a.offset);
+            if (!v) return fail(std::move(v.error()));
+            if (*field < kXfIdFields) {
+                uint32_t* ids[] = {&xf.font_id, &xf.fill_id, &xf.num_fmt_id, &xf.border_id, &xf.xf_id};
+                *ids[*field] = xml::parse_u32(*v).value_or(0);
+            } else if (*v == "1" || *v == "true" || *v == "0" || *v == "false") {
+                xf.set_flag(static_cast<XfFlag>(*field - kXfIdFields), *v == "1" || *v == "true");
+            }
         }
         out_.cell_xfs.push_back(xf);
         return {};
+    }
+
+    // Attributes of a cell format: its five ids, then the flags in XfFlag order.
+    static constexpr uint32_t kXfIdFields = 5;
+    static std::optional<uint32_t> xf_field(std::string_view name) {
+        static constexpr std::string_view kIds[] = {"fontId", "fillId", "numFmtId", "borderId", "xfId"};
+        for (uint32_t i = 0; i < kXfIdFields; ++i)
+            if (name == kIds[i]) return i;
+        for (uint32_t i = 0; i < std::size(kXfFlagNames); ++i)
+            if (name == kXfFlagNames[i]) return kXfIdFields + i;
+        return std::nullopt;
     }
 
     Result<void> on_start(const Event& ev) {
@@ -138,6 +318,7 @@ private:
         if (n == "fills") { in_fills_ = true; return {}; }
         if (n == "cellXfs") { in_cell_xfs_ = true; return {}; }
         if (n == "dxfs") { in_dxfs_ = true; return {}; }
+        if (n == "borders") { in_borders_ = true; return {}; }
         if (n == "font") {
             if (in_fonts_) {
                 font_ = Font{};
@@ -175,12 +356,16 @@ private:
             if (in_dxf_pattern_fill_) return set_fill_color(dxf_fill_, ev);
             return {};
         }
-        if (n == "xf") return on_xf(ev);
+        if (n == "xf") {
+            if (in_cell_xfs_ && !xf_depth_) xf_depth_ = tok_.depth();
+            return on_xf(ev);
+        }
         if (n == "dxf") {
             if (in_dxfs_) {
                 pending_font_.reset();
                 pending_fill_.reset();
                 in_dxf_ = true;
+                dxf_depth_ = tok_.depth();
             }
             return {};
         }
@@ -232,7 +417,13 @@ private:
         else if (n == "fills") in_fills_ = false;
         else if (n == "cellXfs") in_cell_xfs_ = false;
         else if (n == "dxfs") in_dxfs_ = false;
-        else if (n == "font") {
+        else if (n == "borders") in_borders_ = false;
+        else if (n == "xf") {
+            if (xf_depth_ && tok_.depth() + 1 == xf_depth_) {
+                if (!out_.cell_xfs.empty()) out_.cell_xfs.back().children = intern_xf_children();
+                xf_depth_ = 0;
+            }
+        } else if (n == "font") {
             if (in_fonts_) {
                 out_.fonts.push_back(std::move(font_));
                 font_ = Font{};
@@ -259,9 +450,12 @@ private:
             in_dxf_pattern_fill_ = false;
         } else if (n == "dxf") {
             if (in_dxf_) {
-                out_.dxfs.push_back(Dxf{std::move(pending_font_), std::move(pending_fill_)});
+                out_.dxfs.push_back(Dxf{std::move(pending_font_), std::move(pending_fill_), std::move(pending_num_fmt_),
+                                        std::move(pending_tail_)});
                 pending_font_.reset();
                 pending_fill_.reset();
+                pending_num_fmt_.clear();
+                pending_tail_.clear();
                 in_dxf_ = false;
             }
         }
@@ -270,15 +464,24 @@ private:
     xml::Tokenizer tok_;
     std::size_t doc_size_;
     StyleSheet out_;
+    NamespaceScope scope_;
+    Capture block_{scope_};  // a top-level element carried whole
+    Capture part_{scope_};   // a border, or a child of a cell or differential format
 
     bool in_num_fmts_ = false, in_fonts_ = false, in_fills_ = false, in_cell_xfs_ = false, in_dxfs_ = false;
     bool in_font_ = false, in_fill_ = false, in_pattern_fill_ = false;
     bool in_dxf_ = false, in_dxf_font_ = false, in_dxf_fill_ = false, in_dxf_pattern_fill_ = false;
+    bool in_borders_ = false;
+    size_t xf_depth_ = 0;   // depth of the open cell format of cellXfs; 0 when none is open
+    size_t dxf_depth_ = 0;  // depth of the open differential format
 
     Font font_, dxf_font_;
     Fill fill_, dxf_fill_;
     std::optional<Font> pending_font_;
     std::optional<Fill> pending_fill_;
+    std::string pending_num_fmt_, pending_tail_;  // the open differential format's kept children
+    std::string xf_children_;                     // the open cell format's kept children
+    std::unordered_map<std::string, uint32_t> xf_children_index_;
 };
 
 }  // namespace

@@ -61,6 +61,8 @@ struct DxfHash {
     size_t operator()(const Dxf& d) const {
         size_t h = d.font ? FontHash{}(*d.font) : 0x1d;
         mix(h, d.fill ? FillHash{}(*d.fill) : 0x2e);
+        mix(h, std::hash<std::string_view>{}(d.num_fmt_xml));
+        mix(h, std::hash<std::string_view>{}(d.tail_xml));
         return h;
     }
 };
@@ -70,9 +72,27 @@ struct CellXfHash {
         size_t h = x.font_id;
         mix(h, x.fill_id);
         mix(h, x.num_fmt_id);
+        mix(h, x.border_id);
+        mix(h, x.xf_id);
+        mix(h, x.children);
+        mix(h, x.flags);
         return h;
     }
 };
+
+// `base` with the font, fill and number format a cell needs. An apply flag written as false for
+// a part the cell now sets would tell an application to take that part from the cell style.
+CellXf derive_xf(CellXf base, uint32_t font_id, uint32_t fill_id, uint32_t num_fmt_id) {
+    const std::pair<XfFlag, bool> changed[] = {{XfFlag::ApplyFont, font_id != base.font_id},
+                                               {XfFlag::ApplyFill, fill_id != base.fill_id},
+                                               {XfFlag::ApplyNumberFormat, num_fmt_id != base.num_fmt_id}};
+    for (auto [f, differs] : changed)
+        if (differs && base.flag(f) == false) base.set_flag(f, true);
+    base.font_id = font_id;
+    base.fill_id = fill_id;
+    base.num_fmt_id = num_fmt_id;
+    return base;
+}
 
 // A list whose records are found through a hash index. Entries already in the list (copied
 // from a source, duplicates included) are indexed under their first position.
@@ -172,6 +192,9 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
         // The map's order is arbitrary; by id, the first format of a code is the same every time.
         std::sort(out.num_fmts.begin(), out.num_fmts.end());
         out.dxfs = ss.dxfs;
+        out.borders = ss.borders;
+        out.xf_children = ss.xf_children;
+        out.blocks = ss.blocks;
         // Every cell without a format of its own points at the first entry of each list; a source
         // that lacks one must not hand that place to the first record this save appends (plain
         // numbers would show as dates).
@@ -209,7 +232,7 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
             Fill fill = own_fill ? *own_fill : base.fill_id < out.fills.size() ? out.fills[base.fill_id] : Fill{};
             const uint32_t font_id = fonts.find_or_add(font);
             const uint32_t fill_id = fills.find_or_add(fill);
-            derived_for(out, s, order.size())[i] = xfs.find_or_add(CellXf{font_id, fill_id, base.num_fmt_id});
+            derived_for(out, s, order.size())[i] = xfs.find_or_add(derive_xf(base, font_id, fill_id, base.num_fmt_id));
         }
     }
 
@@ -223,14 +246,12 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
             if (!is_temporal_kind(kind)) continue;
             const auto derived = out.derived_xf(s, i);
             const uint64_t current = derived ? *derived : cell.style_index;
-            uint32_t font_id = 0, fill_id = 0;
+            CellXf base;
             if (current < out.cell_xfs.size()) {
-                const CellXf entry = out.cell_xfs[current];
+                base = out.cell_xfs[current];
                 // A source format that already shows the value as a date or time stays; any other
                 // (a number or text format) would read the value back as a plain number.
-                if (has_source && entry.num_fmt_id != 0 && num_fmts.is_temporal(entry.num_fmt_id)) continue;
-                font_id = entry.font_id;
-                fill_id = entry.fill_id;
+                if (has_source && base.num_fmt_id != 0 && num_fmts.is_temporal(base.num_fmt_id)) continue;
             }
             auto& fmt = kind_fmt[static_cast<size_t>(kind) - static_cast<size_t>(ValueKind::Date)];
             if (!fmt) {
@@ -238,7 +259,7 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
                 if (!id) return fail(std::move(id.error()));
                 fmt = *id;
             }
-            derived_for(out, s, order.size())[i] = xfs.find_or_add(CellXf{font_id, fill_id, *fmt});
+            derived_for(out, s, order.size())[i] = xfs.find_or_add(derive_xf(base, base.font_id, base.fill_id, *fmt));
         }
     }
 

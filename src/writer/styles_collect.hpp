@@ -1,6 +1,7 @@
 #pragma once
 // The style tables of one save: the source's styles (or a small default set) plus what cells
-// with a direct font or fill, temporal values and conditional formatting rules need.
+// with a direct font or fill, temporal values and conditional formatting rules need. A format
+// derived for a cell keeps the border, alignment, protection and style of the cell's own.
 
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,11 @@ struct CollectedStyles {
     std::vector<CellXf> cell_xfs;  // position = a cell's `s`
     std::vector<std::pair<uint32_t, std::string>> num_fmts;  // (id, code), ascending id
     std::vector<Dxf> dxfs;        // position = dxfId
+    // Carried from the source as written: the borders (none: the one empty border of a new
+    // workbook), the cell formats' alignment and protection children, the top-level elements.
+    std::vector<std::string> borders;
+    std::vector<std::string> xf_children;
+    StyleBlocks blocks;
 
     // Per sheet, parallel to the sheet's cell order: the cellXfs position derived for the cell,
     // or kOwnStyle when the cell keeps its own style index. Empty for a sheet with no derived

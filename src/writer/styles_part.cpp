@@ -1,6 +1,7 @@
 #include "writer/styles_part.hpp"
 
 #include <cmath>
+#include <iterator>
 
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
@@ -35,6 +36,24 @@ void write_font(xml::XmlWriter& w, const Font& font) {
     else if (font.size <= 0 && !font.color) w.empty("name", {{"val", "Calibri"}});
     if (font.color) write_color(w, "color", *font.color);
     w.end("font");
+}
+
+void write_cell_xf(xml::XmlWriter& w, const CellXf& xf, const std::vector<std::string>& children) {
+    w.open("xf")
+        .attr("numFmtId", xf.num_fmt_id)
+        .attr("fontId", xf.font_id)
+        .attr("fillId", xf.fill_id)
+        .attr("borderId", xf.border_id)
+        .attr("xfId", xf.xf_id);
+    for (size_t f = 0; f < std::size(kXfFlagNames); ++f)
+        if (const auto on = xf.flag(static_cast<XfFlag>(f))) w.attr(kXfFlagNames[f], *on ? "1" : "0");
+    if (xf.children == 0 || xf.children >= children.size()) {
+        w.close_empty();
+        return;
+    }
+    w.close_start();
+    w.raw(children[xf.children]);
+    w.end("xf");
 }
 
 Result<void> check_color(const std::optional<Color>& color, const auto& where) {
@@ -101,6 +120,7 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
         if (f.color) write_color(w, "color", *f.color);
         w.end("font");
     }
+    w.raw(dxf.num_fmt_xml);
     if (dxf.fill) {
         const Fill& f = *dxf.fill;
         // In a differential format a pattern fill without a pattern type but with a colour is a
@@ -117,6 +137,7 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
             write_fill(w, f);
         }
     }
+    w.raw(dxf.tail_xml);
     w.end("dxf");
 }
 
@@ -140,27 +161,37 @@ Result<std::string> write_styles_xml(const CollectedStyles& st) {
     for (const Fill& fill : st.fills) write_fill(w, fill);
     w.end("fills");
 
-    w.raw("<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>");
-    w.raw("<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>");
+    // What the source lacks is what a new workbook gets: one empty border, one cell style format
+    // and the "Normal" style based on it.
+    if (st.borders.empty()) {
+        w.raw("<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>");
+    } else {
+        w.open("borders").attr("count", st.borders.size()).close_start();
+        for (const std::string& border : st.borders) w.raw(border);
+        w.end("borders");
+    }
+    if (st.blocks.cell_style_xfs.empty())
+        w.raw("<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>");
+    else
+        w.raw(st.blocks.cell_style_xfs);
 
     w.open("cellXfs").attr("count", st.cell_xfs.size()).close_start();
-    for (const CellXf& xf : st.cell_xfs)
-        w.open("xf")
-            .attr("numFmtId", xf.num_fmt_id)
-            .attr("fontId", xf.font_id)
-            .attr("fillId", xf.fill_id)
-            .attr("borderId", "0")
-            .attr("xfId", "0")
-            .close_empty();
+    for (const CellXf& xf : st.cell_xfs) write_cell_xf(w, xf, st.xf_children);
     w.end("cellXfs");
 
-    w.raw("<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>");
+    if (st.blocks.cell_styles.empty())
+        w.raw("<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>");
+    else
+        w.raw(st.blocks.cell_styles);
 
     if (!st.dxfs.empty()) {
         w.open("dxfs").attr("count", st.dxfs.size()).close_start();
         for (const Dxf& dxf : st.dxfs) write_dxf(w, dxf);
         w.end("dxfs");
     }
+    w.raw(st.blocks.table_styles);
+    w.raw(st.blocks.colors);
+    w.raw(st.blocks.ext_lst);
 
     w.end("styleSheet");
     return std::move(w).finish();

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "reader/styles.hpp"
+#include "support/package_builder.hpp"
 
 using namespace velmo;
 using reader::parse_styles;
@@ -10,7 +12,7 @@ using reader::parse_styles;
 namespace {
 
 StyleSheet styles(std::string_view body) {
-    std::string doc = "<styleSheet xmlns=\"x\">";
+    std::string doc = "<styleSheet xmlns=\"x\" xmlns:x=\"" + std::string(test::kMainNs) + "\" xmlns:y=\"urn:y\">";
     doc += body;
     doc += "</styleSheet>";
     auto r = parse_styles(doc);
@@ -101,7 +103,7 @@ TEST(StylesReader, CellXfsAndNumberFormats) {
     EXPECT_EQ(s.num_fmts.at(164), "d/m/yy");
     ASSERT_EQ(s.cell_xfs.size(), 3u);
     EXPECT_EQ(s.cell_xfs[0], (CellXf{2, 0, 0}));
-    EXPECT_EQ(s.cell_xfs[1], (CellXf{2, 0, 164}));
+    EXPECT_EQ(s.cell_xfs[1], (CellXf{2, 0, 164, 0, 0, 1}));
     EXPECT_EQ(s.cell_xfs[2], (CellXf{0, 0, 0}));
 }
 
@@ -121,6 +123,71 @@ TEST(StylesReader, DifferentialFormats) {
     ASSERT_TRUE(s.dxfs[3].fill);
     EXPECT_EQ(s.dxfs[3].fill->pattern_type, "solid");
     EXPECT_TRUE(s.num_fmts.empty());
+}
+
+// What the model carries without interpreting it: the source's XML, with a prefix of the main
+// namespace dropped and other prefixes declared where they are used.
+TEST(StylesReader, KeptXml) {
+    const auto join = [](const auto& list, auto text) {
+        std::string out;
+        for (const auto& item : list) out += text(item) + "|";
+        return out;
+    };
+    const auto xf_text = [&](const StyleSheet& s) {
+        return join(s.cell_xfs, [&](const CellXf& x) {
+            std::string flags;
+            for (size_t f = 0; f < std::size(kXfFlagNames); ++f) {
+                const auto v = x.flag(static_cast<XfFlag>(f));
+                flags += v ? (*v ? '1' : '0') : '-';
+            }
+            return std::to_string(x.border_id) + " " + std::to_string(x.xf_id) + " " + flags + " " +
+                   std::to_string(x.children) + s.xf_children.at(x.children);
+        });
+    };
+    struct Case {
+        const char* name;
+        std::string body;
+        std::function<std::string(const StyleSheet&)> kept;
+        std::string want;
+    } cases[] = {
+        {"borders keep their positions", R"(<borders count="2"><border/><border diagonalUp="1"><left style="thin"><color rgb="FF000000"/></left></border></borders>)",
+         [&](const StyleSheet& s) { return join(s.borders, std::identity{}); },
+         R"(<border/>|<border diagonalUp="1"><left style="thin"><color rgb="FF000000"/></left></border>|)"},
+        {"cell format attributes and children",
+         R"(<cellXfs><xf borderId="1" xfId="2" applyBorder="1" applyFont="false" quotePrefix="yes" pivotButton="true">)"
+         R"(<alignment horizontal="center" wrapText="1"/><extLst/><protection locked="0"/></xf>)"
+         R"(<xf borderId="x"><alignment horizontal="center" wrapText="1"/><protection locked="0"/></xf><xf/></cellXfs>)",
+         xf_text,
+         R"(1 2 -0-1---1 1<alignment horizontal="center" wrapText="1"/><protection locked="0"/>|)"
+         R"(0 0 -------- 1<alignment horizontal="center" wrapText="1"/><protection locked="0"/>|0 0 -------- 0|)"},
+        {"top-level elements",
+         R"(<cellStyleXfs count="1"><xf numFmtId="0"><alignment vertical="top"/></xf></cellStyleXfs><cellXfs><xf/></cellXfs>)"
+         R"(<cellStyles count="1"><cellStyle name="Good" xfId="0" builtinId="26"/></cellStyles><tableStyles count="0"/>)"
+         R"(<colors><indexedColors><rgbColor rgb="FF000000"/></indexedColors></colors>)"
+         R"(<extLst><ext uri="{X}" xmlns:x14="urn:x14"><x14:slicerStyles defaultSlicerStyle="S"/></ext></extLst>)",
+         [](const StyleSheet& s) {
+             const StyleBlocks& b = s.blocks;
+             return b.cell_style_xfs + "|" + b.cell_styles + "|" + b.table_styles + "|" + b.colors + "|" + b.ext_lst + "|" +
+                    std::to_string(s.cell_xfs.size());
+         },
+         R"(<cellStyleXfs count="1"><xf numFmtId="0"><alignment vertical="top"/></xf></cellStyleXfs>|)"
+         R"(<cellStyles count="1"><cellStyle name="Good" xfId="0" builtinId="26"/></cellStyles>|<tableStyles count="0"/>|)"
+         R"(<colors><indexedColors><rgbColor rgb="FF000000"/></indexedColors></colors>|)"
+         R"(<extLst><ext uri="{X}" xmlns:x14="urn:x14"><x14:slicerStyles defaultSlicerStyle="S"/></ext></extLst>|1)"},
+        {"differential format children",
+         R"(<dxfs><dxf><font><b/></font><numFmt numFmtId="164" formatCode="0.0%"/><fill/><alignment wrapText="1"/>)"
+         R"(<border><top style="thin"><color indexed="8"/></top></border><protection hidden="1"/></dxf></dxfs>)",
+         [](const StyleSheet& s) { return s.dxfs.at(0).num_fmt_xml + "|" + s.dxfs[0].tail_xml + "|" + (s.dxfs[0].font->color ? "c" : ""); },
+         R"(<numFmt numFmtId="164" formatCode="0.0%"/>|<alignment wrapText="1"/><border><top style="thin"><color indexed="8"/></top></border>)"
+         R"(<protection hidden="1"/>|)"},
+        {"prefixes", R"(<x:borders><x:border y:a="1"><x:left/><y:b/></x:border></x:borders>)",
+         [&](const StyleSheet& s) { return join(s.borders, std::identity{}); },
+         R"(<border xmlns:y="urn:y" y:a="1"><left/><y:b/></border>|)"},
+        {"what cannot be kept is left out", R"(<borders><border><z:left/></border><border><left/></border></borders><extLst><ext><z:a/></ext></extLst>)",
+         [&](const StyleSheet& s) { return join(s.borders, std::identity{}) + s.blocks.ext_lst; },
+         R"(<border/>|<border><left/></border>|)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.kept(styles(c.body)), c.want) << c.name;
 }
 
 TEST(StylesReader, PrefixedAttributesDoNotMatch) {

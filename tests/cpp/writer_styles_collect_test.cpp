@@ -213,6 +213,24 @@ TEST(CollectStyles, DirectFillsAndFonts) {
     EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A3")], (CellXf{2, 0, 0}));
 }
 
+TEST(CollectStyles, DerivedFormatsKeepTheRestAndApplyWhatTheCellChanges) {
+    Loaded l;
+    CellXf xf{0, 0, 0, 1, 1, 2};
+    for (const auto f : {XfFlag::ApplyFont, XfFlag::ApplyFill, XfFlag::ApplyNumberFormat}) xf.set_flag(f, false);
+    l.ss->cell_xfs.push_back(xf);  // 4
+    l.put("A1", Value{1.0}, 4);
+    l.wb.sheets[0].find_cell_mut("A1")->extras_mut().font = Font{"Courier", std::nullopt, 9, false, false, false};
+    l.put("A2", date_value(), 4);
+    const auto c = collect(l.wb, true);
+    CellXf font = xf, date = xf;
+    font.font_id = 2;
+    font.set_flag(XfFlag::ApplyFont, true);
+    date.num_fmt_id = 164;
+    date.set_flag(XfFlag::ApplyNumberFormat, true);
+    EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A1")], font);
+    EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A2")], date);
+}
+
 TEST(CollectStyles, FillAndDateOnOneNewCell) {
     Workbook wb = Workbook::make_new();
     wb.sheets[0].set_cell("A1", date_value());

@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 
+#include "reader/reader.hpp"
+#include "support/package_builder.hpp"
+#include "support/temp_dir.hpp"
 #include "support/xml_well_formed.hpp"
+#include "support/zip_outputs.hpp"
+#include "writer/package.hpp"
 
 using namespace velmo;
 using namespace velmo::writer;
@@ -146,4 +152,95 @@ TEST(StylesPart, RefusesTextsXmlCannotCarry) {
     r = write_styles_xml(st);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().message, "styles: differential format 0 font name: text is not valid UTF-8 (byte 0xC3 at offset 0)");
+}
+
+TEST(StylesPart, CarriedXmlInItsPlace) {
+    CollectedStyles st = defaults();
+    st.borders = {"<border/>", R"(<border><left style="thin"/></border>)"};
+    st.xf_children = {"", R"(<alignment wrapText="1"/>)"};
+    CellXf xf{0, 0, 0, 1, 2, 1};
+    xf.set_flag(XfFlag::ApplyBorder, true);
+    xf.set_flag(XfFlag::QuotePrefix, false);
+    st.cell_xfs.push_back(xf);
+    st.blocks = {"<cellStyleXfs/>", "<cellStyles/>", "<tableStyles/>", "<colors/>", "<extLst/>"};
+    st.dxfs = {Dxf{std::nullopt, Fill{"solid", std::nullopt, std::nullopt}, "<numFmt/>", "<border/>"}};
+    const std::string xml = written(st);
+    EXPECT_NE(xml.find(R"(</fills><borders count="2"><border/><border><left style="thin"/></border></borders><cellStyleXfs/>)"
+                       R"(<cellXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
+                       R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="1" xfId="2" applyBorder="1" quotePrefix="0">)"
+                       R"(<alignment wrapText="1"/></xf></cellXfs><cellStyles/><dxfs count="1"><dxf><numFmt/>)"
+                       R"(<fill><patternFill patternType="solid"></patternFill></fill><border/></dxf></dxfs>)"
+                       R"(<tableStyles/><colors/><extLst/></styleSheet>)"),
+              std::string::npos)
+        << xml;
+}
+
+// A loaded workbook saved with cells left alone, given an own font or fill, or a date: each keeps
+// the border, alignment, protection and cell style of its format, and formats that differ only
+// in those stay apart.
+TEST(StylesPart, LoadedFormatsKeepTheirLayoutThroughASave) {
+    const std::string styles =
+        std::string("<styleSheet xmlns=\"") + test::kMainNs +
+        R"("><fonts count="1"><font><sz val="11"/><name val="Calibri"/></font></fonts>)"
+        R"(<fills count="2"><fill><patternFill patternType="none"/></fill><fill><patternFill patternType="gray125"/></fill></fills>)"
+        R"(<borders count="2"><border><left/><right/><top/><bottom/><diagonal/></border><border><left style="thin"><color indexed="64"/>)"
+        R"(</left><right style="medium"/><top/><bottom style="double"/><diagonal/></border></borders>)"
+        R"(<cellStyleXfs count="2"><xf numFmtId="0" fontId="0" fillId="0" borderId="0"/>)"
+        R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="1" applyBorder="1"><protection locked="0"/></xf></cellStyleXfs>)"
+        R"(<cellXfs count="4"><xf numFmtId="0" fontId="0" fillId="0" borderId="0" xfId="0"/>)"
+        R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="1" xfId="0" applyBorder="1" applyAlignment="1">)"
+        R"(<alignment horizontal="center" vertical="top" wrapText="1" indent="2"/></xf>)"
+        R"(<xf numFmtId="0" fontId="0" fillId="0" borderId="1" xfId="1" applyProtection="1"><alignment textRotation="90" shrinkToFit="1"/>)"
+        R"(<protection locked="0" hidden="1"/></xf><xf numFmtId="0" fontId="0" fillId="0" borderId="1" xfId="0" applyBorder="1" )"
+        R"(applyAlignment="1" quotePrefix="1"><alignment horizontal="center" vertical="top" wrapText="1" indent="2"/></xf></cellXfs>)"
+        R"(<cellStyles count="2"><cellStyle name="Normal" xfId="0" builtinId="0"/><cellStyle name="Input" xfId="1" builtinId="20"/></cellStyles>)"
+        R"(<dxfs count="1"><dxf><font><b/></font><numFmt numFmtId="165" formatCode="0.0%"/><border><top style="thin"/></border></dxf></dxfs>)"
+        R"(<tableStyles count="0" defaultTableStyle="TableStyleMedium2"/><colors><mruColors><color rgb="FF00FF00"/></mruColors></colors>)"
+        R"(</styleSheet>)";
+    std::string rows;
+    for (const char* r : {"1", "2", "3"}) {
+        rows += std::string("<row r=\"") + r + "\">";
+        for (const char* c : {"A", "B", "C", "D"}) rows += std::string("<c r=\"") + c + r + "\" s=\"" + r + "\"><v>1</v></c>";
+        rows += "</row>";
+    }
+    test::Package p;
+    p.set("xl/styles.xml", styles).sheet("S", "<sheetData>" + rows + "</sheetData>");
+    p.set("[Content_Types].xml", R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"></Types>)");
+    const test::TempDir dir("velmo-styles");
+    test::write_file(dir.file("src.xlsx"), p.build());
+    auto src = reader::open_workbook(dir.file("src.xlsx"));
+    ASSERT_TRUE(src);
+    Worksheet& ws = src->sheets[0];
+    const Font own_font{"Arial", std::nullopt, 14, true, false, false};
+    for (const char* r : {"1", "2", "3"}) {
+        ws.find_cell_mut(std::string("B") + r)->extras_mut().font = own_font;
+        ws.set_cell_fill(std::string("C") + r, Fill{"solid", ColorArgb{"FFFFFF00"}, std::nullopt});
+        ws.set_cell(std::string("D") + r, Value{Date{std::chrono::year{2024}, std::chrono::month{5}, std::chrono::day{6}}});
+    }
+    test::StringOutput out;
+    const auto saved_ok = writer::write_package(*src, out, src->source_path);
+    ASSERT_TRUE(saved_ok) << saved_ok.error().display();
+    auto copy = reader::open_workbook_memory(out.bytes);
+    ASSERT_TRUE(copy);
+
+    const auto layout = [](const Cell& c) {
+        const StyleSheet& ss = *c.stylesheet;
+        const CellXf& xf = ss.cell_xfs.at(c.style_index);
+        return ss.borders.at(xf.border_id) + ss.xf_children.at(xf.children) + " style " + std::to_string(xf.xf_id) +
+               " flags " + std::to_string(xf.flags);
+    };
+    for (const char* r : {"1", "2", "3"})
+        for (const char* c : {"A", "B", "C", "D"}) {
+            const std::string key = std::string(c) + r;
+            const Cell* before = ws.find_cell(key);
+            const Cell* after = copy->sheets[0].find_cell(key);
+            ASSERT_TRUE(after) << key;
+            EXPECT_EQ(layout(*after), layout(*before)) << key;
+        }
+    const Worksheet& saved = copy->sheets[0];
+    EXPECT_NE(saved.find_cell("B1")->style_index, saved.find_cell("B3")->style_index);
+    const StyleSheet& ss = *saved.find_cell("B1")->stylesheet;
+    EXPECT_EQ(ss.fonts.at(ss.cell_xfs.at(saved.find_cell("B1")->style_index).font_id), own_font);
+    EXPECT_EQ(ss.blocks, src->stylesheet->blocks);
+    EXPECT_EQ(ss.dxfs, src->stylesheet->dxfs);
 }

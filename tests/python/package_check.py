@@ -154,3 +154,61 @@ def raw_entries(path):
             f.seek(info.header_offset + 30 + name_len + extra_len)
             out[info.filename] = (info.compress_type, info.CRC, f.read(info.compress_size))
     return out
+
+
+def _local(tag):
+    return tag.rpartition("}")[2]
+
+
+def _canonical(el):
+    """An element as (local name, attributes, children), blind to prefixes and attribute order."""
+    if el is None:
+        return None
+    return (_local(el.tag), tuple(sorted(el.attrib.items())), tuple(_canonical(c) for c in el))
+
+
+def _resolve_to(parts, target):
+    """The part a workbook relationship target names, matched like a package reader would."""
+    keys = {_part_key(n): n for n in parts}
+    return keys.get(_part_key(_resolve("xl/workbook.xml", target)))
+
+
+def cell_layouts(path):
+    """(sheet name, row, column) -> the border element, alignment and protection of the cell's
+    format, for every cell element of every worksheet part; and that of a cell not written."""
+    out = {}
+    with zipfile.ZipFile(path) as z:
+        parts = {n: n for n in z.namelist()}
+        styles = ElementTree.fromstring(z.read("xl/styles.xml"))
+        sections = {_local(el.tag): list(el) for el in styles}
+        borders = sections.get("borders", [])
+        formats = []
+        for xf in sections.get("cellXfs", []):
+            b = int(xf.get("borderId", "0"))
+            kids = {_local(c.tag): c for c in xf}
+            formats.append((_canonical(borders[b]) if b < len(borders) else None,
+                            _canonical(kids.get("alignment")), _canonical(kids.get("protection"))))
+        rels = {r.get("Id"): r.get("Target") for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
+        for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter():
+            if _local(sheet.tag) != "sheet" or sheet.get(R_ID) not in rels:
+                continue
+            name = _resolve_to(parts, rels[sheet.get(R_ID)])
+            if name is None or "worksheets/" not in name:
+                continue
+            row = col = 0
+            for event, el in ElementTree.iterparse(z.open(name), ("start", "end")):
+                tag = _local(el.tag)
+                if event == "end":
+                    if tag == "row":
+                        el.clear()
+                elif tag == "row":
+                    row, col = int(el.get("r", row + 1)), 0
+                elif tag == "c":
+                    ref = el.get("r")
+                    letters = ref.rstrip("0123456789") if ref else ""
+                    if ref:
+                        row = int(ref[len(letters):])
+                    col = sum((ord(ch) - 64) * 26**i for i, ch in enumerate(reversed(letters))) if ref else col + 1
+                    s = int(el.get("s", "0"))
+                    out[(sheet.get("name"), row, col)] = formats[s] if s < len(formats) else None
+    return out, formats[0] if formats else None

@@ -11,7 +11,7 @@ import pytest
 from python_calamine import CalamineWorkbook
 
 import velmo
-from package_check import package_problems, raw_entries
+from package_check import cell_layouts, package_problems, raw_entries
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = pathlib.Path(os.environ.get("VELMO_CORPUS", REPO.parent / "shared" / "corpus" / "excel"))
@@ -108,6 +108,12 @@ def round_trip_problems(src, out):
     # Every formula is written in full, a shared formula's dependents included; array formulas keep their range.
     if formulas_in(out) != formulas_in(src):
         problems.append(f"formulas {formulas_in(src)} -> {formulas_in(out)}")
+
+    (before, _), (after, unwritten) = cell_layouts(src), cell_layouts(out)
+    changed = [cell for cell, layout in before.items() if after.get(cell, unwritten) != layout]
+    if changed:
+        problems.append(f"{len(changed)} cells change border, alignment or protection, first {changed[0]}")
+
     problems += calamine_differences(str(src), str(out), sheet_grids(wb))[:5]
     return problems
 
