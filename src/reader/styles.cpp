@@ -317,7 +317,12 @@ private:
         if (n == "fonts") { in_fonts_ = true; return {}; }
         if (n == "fills") { in_fills_ = true; return {}; }
         if (n == "cellXfs") { in_cell_xfs_ = true; return {}; }
-        if (n == "dxfs") { in_dxfs_ = true; return {}; }
+        if (n == "dxfs") {
+            // Those of an extension list number their own formats and travel with it; read into
+            // the main list too, they would be written there again at every save.
+            if (!block_.active() || block_.target() != Target::ExtLst) in_dxfs_ = true;
+            return {};
+        }
         if (n == "borders") { in_borders_ = true; return {}; }
         if (n == "font") {
             if (in_fonts_) {
