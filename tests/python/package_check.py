@@ -167,18 +167,12 @@ def _canonical(el):
     return (_local(el.tag), tuple(sorted(el.attrib.items())), tuple(_canonical(c) for c in el))
 
 
-def _resolve_to(parts, target):
-    """The part a workbook relationship target names, matched like a package reader would."""
-    keys = {_part_key(n): n for n in parts}
-    return keys.get(_part_key(_resolve("xl/workbook.xml", target)))
-
-
 def cell_layouts(path):
-    """(sheet name, row, column) -> the border element, alignment and protection of the cell's
+    """(sheet name, cell reference) -> the border element, alignment and protection of the cell's
     format, for every cell element of every worksheet part; and that of a cell not written."""
     out = {}
     with zipfile.ZipFile(path) as z:
-        parts = {n: n for n in z.namelist()}
+        parts = {_part_key(n): n for n in z.namelist()}
         styles = ElementTree.fromstring(z.read("xl/styles.xml"))
         sections = {_local(el.tag): list(el) for el in styles}
         borders = sections.get("borders", [])
@@ -192,23 +186,13 @@ def cell_layouts(path):
         for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter():
             if _local(sheet.tag) != "sheet" or sheet.get(R_ID) not in rels:
                 continue
-            name = _resolve_to(parts, rels[sheet.get(R_ID)])
+            name = parts.get(_part_key(_resolve("xl/workbook.xml", rels[sheet.get(R_ID)])))
             if name is None or "worksheets/" not in name:
                 continue
-            row = col = 0
-            for event, el in ElementTree.iterparse(z.open(name), ("start", "end")):
-                tag = _local(el.tag)
-                if event == "end":
-                    if tag == "row":
-                        el.clear()
-                elif tag == "row":
-                    row, col = int(el.get("r", row + 1)), 0
-                elif tag == "c":
-                    ref = el.get("r")
-                    letters = ref.rstrip("0123456789") if ref else ""
-                    if ref:
-                        row = int(ref[len(letters):])
-                    col = sum((ord(ch) - 64) * 26**i for i, ch in enumerate(reversed(letters))) if ref else col + 1
+            for _, el in ElementTree.iterparse(z.open(name)):
+                if _local(el.tag) == "c":
                     s = int(el.get("s", "0"))
-                    out[(sheet.get("name"), row, col)] = formats[s] if s < len(formats) else None
+                    out[(sheet.get("name"), el.get("r"))] = formats[s] if s < len(formats) else None
+                elif _local(el.tag) == "row":
+                    el.clear()
     return out, formats[0] if formats else None
