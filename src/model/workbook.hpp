@@ -160,6 +160,11 @@ public:
     std::vector<Worksheet> sheets;
     std::vector<std::vector<SheetRelEntry>> sheet_relationships;  // one list per worksheet (may be shorter)
     std::vector<std::string> raw_defined_names;  // whole definedName elements, verbatim
+    // What a save carries over of the workbook part: its relationships as read, and the children
+    // of its root that the model does not hold (workbook properties, views, pivot caches, ...),
+    // verbatim, in source order.
+    std::vector<SheetRelEntry> workbook_relationships;
+    std::vector<std::string> workbook_elements;
     DefinedNames defined_names;                  // workbook scope
     std::optional<std::string> source_path;      // absolute path of the package loaded from
     uint64_t active_index = 0;

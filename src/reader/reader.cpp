@@ -19,6 +19,7 @@
 #include "reader/sheet_rels.hpp"
 #include "reader/styles.hpp"
 #include "reader/table_reader.hpp"
+#include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
 #include "zip/archive_reader.hpp"
 
@@ -212,6 +213,12 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
         sheets = std::move(*parsed);
     }
     wb.active_index = sheets.active_tab;
+    wb.workbook_relationships = std::move(sheets.relationships);
+    {
+        auto elements = parse_workbook_elements(*workbook_part);
+        if (!elements) return fail(elements.error());
+        wb.workbook_elements = std::move(*elements);
+    }
 
     // The defined names of the workbook part are read here, once the sheet count is known.
     auto defined_names = parse_workbook_defined_names(*workbook_part, sheets.sheets.size());

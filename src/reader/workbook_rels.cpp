@@ -59,7 +59,9 @@ Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>&
     return {};
 }
 
-Result<std::unordered_map<std::string, std::string>> read_worksheet_rels(std::string_view doc) {
+// Every relationship into `all`; the worksheet ones also by id, with the entry names they designate.
+Result<std::unordered_map<std::string, std::string>> read_worksheet_rels(std::string_view doc,
+                                                                         std::vector<SheetRelEntry>& all) {
     std::unordered_map<std::string, std::string> by_id;
     xml::Tokenizer tok(doc, kOptions);
     Event ev;
@@ -67,15 +69,19 @@ Result<std::unordered_map<std::string, std::string>> read_worksheet_rels(std::st
         if (!ev.is_tag() || ev.local_name != "Relationship") continue;
         auto type = xml::attr_string(ev, "Type");
         if (!type) return fail(type.error());
-        // Transitional and strict worksheet types both contain this; chart, dialog and macro sheets do not.
-        if (!*type || (*type)->find("worksheet") == std::string::npos) continue;
+        if (!*type) continue;
         auto id = xml::attr_string(ev, "Id");
         if (!id) return fail(id.error());
         if (!*id) continue;
         auto target = xml::attr_string(ev, "Target");
         if (!target) return fail(target.error());
         if (!*target) continue;
-        by_id.insert_or_assign(std::move(**id), workbook_target_entry(**target));
+        auto mode = xml::attr_string(ev, "TargetMode");
+        if (!mode) return fail(mode.error());
+        // Transitional and strict worksheet types both contain this; chart, dialog and macro sheets do not.
+        if ((*type)->find("worksheet") != std::string::npos)
+            by_id.insert_or_assign(**id, workbook_target_entry(**target));
+        all.push_back({std::move(**id), std::move(**type), std::move(**target), std::move(*mode)});
     }
     if (!tok.ok()) return fail(tok.error());
     return by_id;
@@ -95,7 +101,7 @@ Result<SheetList> parse_sheet_refs(std::string_view workbook_xml, std::string_vi
     SheetList out;
     std::vector<PendingSheet> pending;
     if (auto r = read_workbook_part(workbook_xml, pending, out); !r) return fail(r.error());
-    auto rels = read_worksheet_rels(rels_xml);
+    auto rels = read_worksheet_rels(rels_xml, out.relationships);
     if (!rels) return fail(rels.error());
 
     out.sheets.reserve(pending.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/error.hpp"
+#include "model/sheet_rel.hpp"
 
 namespace velmo::reader {
 
@@ -22,6 +23,8 @@ struct SheetList {
     std::vector<SheetRef> sheets;  // in the order of the sheet elements
     std::uint64_t active_tab = 0;  // as read, not bounded by the sheet count
     bool date1904 = false;         // serials count from 1904-01-01 instead of 1899-12-30
+    // Every relationship of the workbook with Id, Type and Target, in document order.
+    std::vector<SheetRelEntry> relationships;
 };
 
 // Reads the sheet elements, the active tab and the date system of "xl/workbook.xml", then finds

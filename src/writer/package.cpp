@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "reader/sheet_rels.hpp"
+#include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
 #include "writer/cell_order.hpp"
 #include "writer/comments_part.hpp"
@@ -18,6 +19,7 @@
 #include "writer/styles_part.hpp"
 #include "writer/table_part.hpp"
 #include "writer/text_check.hpp"
+#include "writer/workbook_carried.hpp"
 #include "writer/xml/xml_writer.hpp"
 #include "zip/archive_reader.hpp"
 #include "zip/archive_writer.hpp"
@@ -118,40 +120,50 @@ Result<void> add_part(zip::ArchiveWriter& zw, std::string_view name, Result<std:
 
 }  // namespace
 
-Result<std::string> write_workbook_xml(const Workbook& wb) {
+Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& plan) {
     for (const Worksheet& ws : wb.sheets) {
         auto ok = check_xml_text(ws.name, [&] { return "the title of " + sheet_label(ws.name); });
         if (!ok) return fail(std::move(ok.error()));
     }
+    const uint64_t active_tab = wb.active_index < wb.sheets.size() ? wb.active_index : 0;
     xml::XmlWriter w = xml::XmlWriter::with_declaration(512 + 96 * wb.sheets.size());
     w.start("workbook", {{"xmlns", kMainNs}, {"xmlns:r", kOfficeRelsNs}});
-    w.start("bookViews");
-    w.empty("workbookView", {{"activeTab", "0"}});
-    w.end("bookViews");
-    w.start("sheets");
-    for (size_t i = 0; i < wb.sheets.size(); ++i) {
-        const std::string rid = xml::numbered("rId", i + 2);
-        w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", rid).close_empty();
+    // The kept children go at their places among the ones built here.
+    for (const std::string_view child : reader::kWorkbookChildOrder) {
+        if (child == "sheets") {
+            w.start("sheets");
+            for (size_t i = 0; i < wb.sheets.size(); ++i)
+                w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", plan.sheet_ids[i]).close_empty();
+            w.end("sheets");
+        } else if (child == "definedNames") {
+            if (auto ok = write_defined_names_block(w, wb.sheets, wb.defined_names, wb.raw_defined_names); !ok)
+                return fail(std::move(ok.error()));
+        } else if (!write_kept_workbook_elements(w, plan, child, active_tab) && child == "bookViews") {
+            w.start("bookViews");
+            w.open("workbookView").attr("activeTab", active_tab).close_empty();
+            w.end("bookViews");
+        }
     }
-    w.end("sheets");
-    if (auto ok = write_defined_names_block(w, wb.sheets, wb.defined_names, wb.raw_defined_names); !ok)
-        return fail(std::move(ok.error()));
     w.end("workbook");
     return std::move(w).finish();
 }
 
-std::string write_workbook_rels_xml(size_t sheet_count, bool has_strings) {
-    xml::XmlWriter w = xml::XmlWriter::with_declaration(320 + 160 * sheet_count);
+std::string write_workbook_rels_xml(const WorkbookPlan& plan, bool has_strings) {
+    xml::XmlWriter w = xml::XmlWriter::with_declaration(320 + 160 * (plan.sheet_ids.size() + plan.kept_rels.size()));
     w.start("Relationships", {{"xmlns", kPackageRelsNs}});
-    w.empty("Relationship", {{"Id", "rId1"}, {"Type", kStylesRelType}, {"Target", "styles.xml"}});
-    for (size_t n = 1; n <= sheet_count; ++n) {
-        const std::string id = xml::numbered("rId", n + 1);
-        const std::string target = xml::numbered("worksheets/sheet", n, ".xml");
-        w.empty("Relationship", {{"Id", id}, {"Type", kWorksheetRelType}, {"Target", target}});
+    w.empty("Relationship", {{"Id", plan.styles_id}, {"Type", kStylesRelType}, {"Target", "styles.xml"}});
+    for (size_t i = 0; i < plan.sheet_ids.size(); ++i) {
+        const std::string target = xml::numbered("worksheets/sheet", i + 1, ".xml");
+        w.empty("Relationship", {{"Id", plan.sheet_ids[i]}, {"Type", kWorksheetRelType}, {"Target", target}});
     }
     if (has_strings) {
-        const std::string id = xml::numbered("rId", sheet_count + 2);
-        w.empty("Relationship", {{"Id", id}, {"Type", kSharedStringsRelType}, {"Target", "sharedStrings.xml"}});
+        w.empty("Relationship",
+                {{"Id", plan.shared_strings_id}, {"Type", kSharedStringsRelType}, {"Target", "sharedStrings.xml"}});
+    }
+    for (const SheetRelEntry& e : plan.kept_rels) {
+        w.open("Relationship").attr("Id", e.id).attr("Type", e.rel_type).attr("Target", e.target);
+        if (e.target_mode) w.attr("TargetMode", *e.target_mode);
+        w.close_empty();
     }
     w.end("Relationships");
     return std::move(w.buffer());
@@ -169,6 +181,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     auto styles = collect_styles(wb, source.has_value(), *orders);
     if (!styles) return fail(std::move(styles.error()));
     const TableNumbering tables = assign_table_ids(wb.sheets);
+    const WorkbookPlan workbook_plan = plan_workbook_part(wb, source.has_value());
 
     WrittenParts parts;
     parts.sheet_count = sheet_count;
@@ -217,8 +230,10 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         PartNameSet package;
         for (const auto& name : written) package.add(name);
         const PartNameSet generated = package;
+        PartNameSet dropped;
+        for (const auto& name : workbook_plan.dropped_entries) dropped.add(name);
         for (const zip::Entry& e : src->entries()) {
-            if (regenerated(e.name, sheet_count, generated, source_sheets)) continue;
+            if (regenerated(e.name, sheet_count, generated, source_sheets) || dropped.contains(e.name)) continue;
             // Two source entries naming one part: neither can be dropped without losing data,
             // and copying both would make a package no reader can trust.
             if (!package.add(e.name)) return fail(VelmoError::zip("duplicate entry name " + e.name));
@@ -243,8 +258,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         }
     }
 
-    if (auto r = add_part(zw, kWorkbookEntry, write_workbook_xml(wb)); !r) return r;
-    if (auto r = zw.add(kWorkbookRelsEntry, write_workbook_rels_xml(sheet_count, parts.has_strings)); !r)
+    if (auto r = add_part(zw, kWorkbookEntry, write_workbook_xml(wb, workbook_plan)); !r) return r;
+    if (auto r = zw.add(kWorkbookRelsEntry, write_workbook_rels_xml(workbook_plan, parts.has_strings)); !r)
         return r;
     if (auto r = add_part(zw, kStylesEntry, write_styles_xml(*styles)); !r) return r;
     if (parts.has_strings) {

@@ -8,6 +8,7 @@
 
 #include "model/error.hpp"
 #include "model/workbook.hpp"
+#include "writer/workbook_carried.hpp"
 #include "zip/output.hpp"
 
 namespace velmo::writer {
@@ -26,12 +27,14 @@ namespace velmo::writer {
 // gone, Zip when it is no longer a readable archive or lacks its content types).
 Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source);
 
-// The workbook part "xl/workbook.xml": the sheets (ids 1..N, relationships rId2..rId{N+1}), the
-// first sheet active, and the defined names. InvalidFormat naming the sheet for a title XML
-// cannot carry.
-Result<std::string> write_workbook_xml(const Workbook& wb);
+// The workbook part "xl/workbook.xml": the sheets (ids 1..N, relationship ids from `plan`), the
+// model's active sheet (the first when out of range), the defined names, and the kept children
+// of the source's part at their places. InvalidFormat naming the sheet for a title XML cannot
+// carry.
+Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& plan);
 
-// "xl/_rels/workbook.xml.rels": styles rId1, sheets rId2..rId{N+1}, shared strings rId{N+2}.
-std::string write_workbook_rels_xml(size_t sheet_count, bool has_strings);
+// "xl/_rels/workbook.xml.rels": styles, sheets and shared strings (when `has_strings`) with the
+// ids of `plan`, then the kept relationships of the source.
+std::string write_workbook_rels_xml(const WorkbookPlan& plan, bool has_strings);
 
 }  // namespace velmo::writer

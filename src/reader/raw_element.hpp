@@ -1,0 +1,42 @@
+#pragma once
+// An element of the workbook part that the model does not represent, kept as its source XML so
+// that a save can put it back: raw defined names, and the workbook settings the model does not
+// hold.
+
+#include <cstddef>
+#include <string>
+
+#include "model/error.hpp"
+#include "reader/namespaces.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+// The namespace bindings in force, kept in step with the tokenizer's open elements: enter() every
+// tag, then sync() to the tokenizer's depth after every event. Bindings only matter to the raw
+// capture, so a tag whose attributes do not scan simply binds what it could.
+struct ElementScopes {
+    NamespaceScope ns;
+    std::size_t depth = 0;
+
+    void enter(const xml::Event& ev) {
+        (void)ns.push(ev);
+        ++depth;
+    }
+    void sync(std::size_t open) {
+        while (depth > open) {
+            ns.pop();
+            --depth;
+        }
+    }
+};
+
+// The element whose tag `root` the tokenizer has just returned (and `scopes` entered), read to its
+// end tag and written back as XML text for a part whose root binds the main namespace as default
+// and "r" to relationships: a prefix bound to the main namespace is dropped from element names, any
+// other prefix bound outside the element gets its declaration carried on the element, and
+// everything else (attributes, texts, comments) stays as it stood. InvalidFormat when the document
+// ends inside the element or the text is not UTF-8.
+Result<std::string> capture_raw_element(xml::Tokenizer& tok, ElementScopes& scopes, const xml::Event& root);
+
+}  // namespace velmo::reader

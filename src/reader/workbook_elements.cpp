@@ -1,0 +1,45 @@
+#include "reader/workbook_elements.hpp"
+
+#include <utility>
+
+#include "reader/raw_element.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+std::optional<std::size_t> workbook_child_rank(std::string_view local_name) {
+    for (std::size_t i = 0; i < kWorkbookChildOrder.size(); ++i)
+        if (kWorkbookChildOrder[i] == local_name) return i;
+    return std::nullopt;
+}
+
+Result<std::vector<std::string>> parse_workbook_elements(std::string_view doc) {
+    xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
+    ElementScopes scopes;
+    std::vector<std::string> out;
+    std::array<bool, kWorkbookChildOrder.size()> seen{};
+    xml::Event ev;
+    while (tok.next(ev)) {
+        if (ev.is_tag()) {
+            scopes.enter(ev);
+            const bool root_child = tok.depth() == (ev.kind == xml::EventKind::Start ? 2u : 1u);
+            const auto rank = root_child ? workbook_child_rank(ev.local_name) : std::nullopt;
+            const bool kept = rank && ev.local_name != "sheets" && ev.local_name != "definedNames" &&
+                              (!seen[*rank] || ev.local_name == "fileRecoveryPr");
+            if (kept) {
+                seen[*rank] = true;
+                auto raw = capture_raw_element(tok, scopes, ev);
+                if (raw) {
+                    out.push_back(std::move(*raw));
+                } else if (raw.error().kind == ErrorKind::Xml) {
+                    return fail(std::move(raw.error()));
+                }
+            }
+        }
+        scopes.sync(tok.depth());
+    }
+    if (!tok.ok()) return fail(tok.error());
+    return out;
+}
+
+}  // namespace velmo::reader

@@ -1,0 +1,34 @@
+#pragma once
+// The children of the workbook part's root that the model does not hold (file version, workbook
+// properties, protection, views, calculation properties, pivot caches, external references,
+// extensions, ...), kept as the source's XML for a save to write back at their place.
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/error.hpp"
+
+namespace velmo::reader {
+
+// The children of the workbook root in the order the part must hold them. "sheets" and
+// "definedNames" are built from the model; every other one is kept from the source.
+inline constexpr std::array<std::string_view, 19> kWorkbookChildOrder = {
+    "fileVersion", "fileSharing", "workbookPr", "workbookProtection", "bookViews", "sheets", "functionGroups",
+    "externalReferences", "definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches", "smartTagPr",
+    "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"};
+
+// The position of a child's local name in kWorkbookChildOrder; none for a name the schema does not
+// place there.
+std::optional<std::size_t> workbook_child_rank(std::string_view local_name);
+
+// The kept children of the workbook root, each as its source XML (capture_raw_element), in
+// document order. Only the first of each name is kept, but every "fileRecoveryPr" (the one child
+// that may repeat). A child that is not UTF-8, or that the document ends inside, is left out.
+// Fails only with an XML error.
+Result<std::vector<std::string>> parse_workbook_elements(std::string_view workbook_xml);
+
+}  // namespace velmo::reader
