@@ -6,6 +6,7 @@ import os
 import pathlib
 import re
 import zipfile
+from xml.etree import ElementTree
 
 import pytest
 from python_calamine import CalamineWorkbook
@@ -16,11 +17,14 @@ from package_check import cell_layouts, package_problems, raw_entries
 REPO = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = pathlib.Path(os.environ.get("VELMO_CORPUS", REPO.parent / "shared" / "corpus" / "excel"))
 
-# Names a save may write itself; a source entry of such a name is not compared.
+# Names a save may write itself (or drop: the calculation chain); a source entry of such a name
+# is not compared.
 REGENERATED = re.compile(
     r"\[Content_Types\]\.xml|xl/workbook\.xml|xl/_rels/workbook\.xml\.rels|xl/styles\.xml|xl/sharedStrings\.xml"
-    r"|xl/worksheets/.*|xl/tables/.*|xl/comments\d+\.xml|xl/drawings/vmlDrawing\d+\.vml"
+    r"|xl/worksheets/.*|xl/tables/.*|xl/comments\d+\.xml|xl/drawings/vmlDrawing\d+\.vml|xl/calcChain\.xml"
 )
+# Workbook relationships of the types a save writes itself, or drops.
+REGENERATED_RELS = re.compile(r".*/(worksheet|styles|sharedStrings|calcChain)")
 
 
 def sheet_grids(wb):
@@ -59,6 +63,14 @@ def calamine_differences(src, out, values):
                 if vb != va and not is_formula(ours):
                     diffs.append(f"{title}!R{r + 1}C{c + 1}: {vb!r} -> {va!r}")
     return diffs
+
+
+def kept_workbook_relationships(path):
+    """The workbook relationships other than those a save writes itself: (id, type, target)."""
+    with zipfile.ZipFile(path) as z:
+        rels = ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))
+    return {(r.get("Id"), r.get("Type"), r.get("Target")) for r in rels
+            if not REGENERATED_RELS.fullmatch(r.get("Type", ""))}
 
 
 def has_chartsheet(src):
@@ -114,13 +126,16 @@ def round_trip_problems(src, out):
     if changed:
         problems.append(f"{len(changed)} cells change border, alignment or protection, first {changed[0]}")
 
+    lost = kept_workbook_relationships(src) - kept_workbook_relationships(out)
+    problems += [f"workbook relationship {rid} to {target} lost" for rid, _, target in sorted(lost)]
+
     problems += calamine_differences(str(src), str(out), sheet_grids(wb))[:5]
     return problems
 
 
 @pytest.mark.skipif(not CORPUS.is_dir(), reason="corpus not available")
 def test_corpus_round_trips(tmp_path):
-    files = sorted(CORPUS.glob("*.xlsx"))
+    files = sorted(CORPUS.glob("*.xls[xm]"))
     assert files
     failures = {}
     refused = []

@@ -1,0 +1,158 @@
+// The workbook part and relationships a save carries over from its source: kept children in
+// schema order, kept relationships with their ids, the calculation chain dropped, a VBA project kept.
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "reader/reader.hpp"
+#include "support/open_package.hpp"
+#include "support/package_builder.hpp"
+#include "support/temp_dir.hpp"
+#include "support/zip_outputs.hpp"
+#include "writer/package.hpp"
+#include "writer/workbook_carried.hpp"
+#include "zip/archive_reader.hpp"
+
+using namespace velmo;
+using test::Package;
+using test::rel_type;
+using test::relationship;
+using test::relationships;
+
+namespace {
+
+std::string workbook_part(const std::string& body) {
+    return std::string("<workbook xmlns=\"") + test::kMainNs + "\" xmlns:r=\"" + test::kOfficeRelsNs + "\">" + body +
+           "</workbook>";
+}
+
+const std::string kSheets = "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"B\" sheetId=\"2\" r:id=\"rId2\"/></sheets>";
+const std::string kSavedSheets = "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId2\"/><sheet name=\"B\" sheetId=\"2\" r:id=\"rId3\"/></sheets>";
+
+TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
+    struct Case {
+        const char* name;
+        std::string source;  // children of the source's root
+        std::string saved;   // children of the saved root
+    } cases[] = {
+        {"nothing kept: a view of the active sheet, no calculation properties", kSheets,
+         "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets},
+        {"an active tab beyond the sheets shows the first",
+         "<bookViews><workbookView activeTab=\"5\" xWindow=\"1\"/></bookViews>" + kSheets + "<calcPr/>",
+         "<bookViews><workbookView activeTab=\"0\" xWindow=\"1\"/></bookViews>" + kSavedSheets +
+             "<calcPr fullCalcOnLoad=\"1\"/>"},
+        {"every kind, scrambled, with what has no place left out",
+         "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" chartTrackingRefBase=\"1\"/></ext></extLst>"
+         "<calcPr calcId=\"191029\" fullCalcOnLoad=\"0\"/><fileRecoveryPr autoRecover=\"0\"/>"
+         "<bookViews><workbookView xWindow=\"1\" activeTab=\"0\"/><workbookView activeTab=\"1\"/></bookViews>" + kSheets +
+             "<pivotCaches><pivotCache cacheId=\"3\" r:id=\"rId7\"/></pivotCaches>"
+             "<definedNames><definedName name=\"n\">1</definedName></definedNames>"
+             "<externalReferences><externalReference r:id=\"rId8\"/></externalReferences>"
+             "<workbookPr date1904=\"1\" codeName=\"W\"/><fileVersion appName=\"xl\"/><fileRecoveryPr repairLoad=\"1\"/>"
+             "<revisionPtr documentId=\"d\"/><workbookPr date1904=\"1\"/>",
+         "<fileVersion appName=\"xl\"/><workbookPr codeName=\"W\"/>"
+         "<bookViews><workbookView xWindow=\"1\" activeTab=\"1\"/><workbookView activeTab=\"1\"/></bookViews>" +
+             kSavedSheets + "<externalReferences><externalReference r:id=\"rId8\"/></externalReferences>"
+             "<definedNames><definedName name=\"n\">1</definedName></definedNames>"
+             "<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/><pivotCaches><pivotCache cacheId=\"3\" r:id=\"rId7\"/></pivotCaches>"
+             "<fileRecoveryPr autoRecover=\"0\"/><fileRecoveryPr repairLoad=\"1\"/>"
+             "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" chartTrackingRefBase=\"1\"/></ext></extLst>"},
+    };
+    for (const Case& c : cases) {
+        Package p;
+        p.sheet("A", "<sheetData/>").sheet("B", "<sheetData/>");
+        p.set("xl/workbook.xml", workbook_part(c.source));
+        auto wb = test::open_package(p);
+        ASSERT_TRUE(wb) << c.name << ": " << wb.error().display();
+        auto saved = writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, true));
+        ASSERT_TRUE(saved) << c.name;
+        EXPECT_EQ(*saved, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>" + workbook_part(c.saved)) << c.name;
+    }
+}
+
+TEST(WorkbookCarried, HandedOutIdsAvoidTheKeptOnes) {
+    const char* types[] = {"theme", "worksheet", "styles", "sharedStrings", "calcChain", "vbaProject"};
+    std::mt19937 rng(14);
+    for (int round = 0; round < 200; ++round) {
+        Workbook wb = Workbook::make_new();
+        wb.sheets.resize(1 + rng() % 4);
+        for (unsigned i = rng() % 8; i > 0; --i) {
+            const std::string id = rng() % 4 ? "rId" + std::to_string(1 + rng() % 10) : "x";
+            wb.workbook_relationships.push_back({id, rel_type(types[rng() % 6]), std::to_string(i), std::nullopt});
+        }
+        const auto plan = writer::plan_workbook_part(wb, true);
+        std::vector<SheetRelEntry> kept;  // the theme and VBA relationships, first of each id
+        for (const auto& e : wb.workbook_relationships)
+            if ((e.rel_type.ends_with("theme") || e.rel_type.ends_with("vbaProject")) &&
+                std::none_of(kept.begin(), kept.end(), [&](const auto& k) { return k.id == e.id; }))
+                kept.push_back(e);
+        EXPECT_EQ(plan.kept_rels, kept);
+        std::set<std::string> ids{plan.styles_id, plan.shared_strings_id};
+        ids.insert(plan.sheet_ids.begin(), plan.sheet_ids.end());
+        for (const auto& e : kept) ids.insert(e.id);
+        EXPECT_EQ(ids.size(), 2 + wb.sheets.size() + kept.size()) << "round " << round;
+    }
+}
+
+// A macro-enabled package as a spreadsheet application leaves it: theme, VBA project, a pivot
+// cache named from the workbook part, and a calculation chain.
+TEST(WorkbookCarried, SaveKeepsTheVbaProjectAndPivotCacheAndDropsTheCalculationChain) {
+    const std::string macro_main = "application/vnd.ms-excel.sheet.macroEnabled.main+xml";
+    const std::string vba = std::string("\xd0\xcf\x11\xe0 macros", 11);
+    const std::string kept = relationship("rId2", rel_type("theme"), "theme/theme1.xml") +
+                             relationship("rId3", rel_type("pivotCacheDefinition"), "pivotCache/def1.xml") +
+                             relationship("rId4", "http://schemas.microsoft.com/office/2006/relationships/vbaProject",
+                                          "vbaProject.bin");
+    Package p;
+    p.sheet("A", "<sheetData/>");
+    p.set("xl/workbook.xml", workbook_part("<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/></sheets>"
+                                           "<pivotCaches><pivotCache cacheId=\"1\" r:id=\"rId3\"/></pivotCaches>"));
+    p.set("xl/_rels/workbook.xml.rels",
+          relationships(relationship("rId1", rel_type("worksheet"), "worksheets/sheet1.xml") + kept +
+                        relationship("rId5", rel_type("calcChain"), "calcChain.xml") +
+                        relationship("rId6", rel_type("styles"), "styles.xml")));
+    p.set("xl/vbaProject.bin", vba);
+    p.set("xl/calcChain.xml", "<calcChain/>");
+    p.set("[Content_Types].xml",
+          "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+          "<Default Extension=\"bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>"
+          "<Override PartName=\"/xl/workbook.xml\" ContentType=\"" + macro_main + "\"/>"
+          "<Override PartName=\"/xl/calcChain.xml\" ContentType=\"c\"/></Types>");
+    test::TempDir dir("velmo-carried");
+    test::write_file(dir.file("src.xlsm"), p.build());
+
+    for (const bool edited : {false, true}) {
+        auto wb = reader::open_workbook(dir.file("src.xlsm"));
+        ASSERT_TRUE(wb) << wb.error().display();
+        if (edited) wb->sheets[0].set_cell("A1", std::string("text"));
+        test::StringOutput out;
+        ASSERT_TRUE(writer::write_package(*wb, out, wb->source_path));
+        auto saved = zip::ArchiveReader::open_memory(out.bytes);
+        ASSERT_TRUE(saved);
+        auto part = [&](std::string_view name) {
+            const zip::Entry* e = saved->find(name);
+            return e ? *saved->read(*e) : "<missing>";
+        };
+        EXPECT_EQ(part("xl/vbaProject.bin"), vba);
+        EXPECT_EQ(saved->find("xl/calcChain.xml"), nullptr);
+        // The new ids step around the kept ones; the calculation chain's and the old styles' are free.
+        EXPECT_EQ(part("xl/_rels/workbook.xml.rels"),
+                  relationships(relationship("rId1", rel_type("styles"), "styles.xml") +
+                                relationship("rId5", rel_type("worksheet"), "worksheets/sheet1.xml") +
+                                (edited ? relationship("rId6", rel_type("sharedStrings"), "sharedStrings.xml") : "") +
+                                kept));
+        EXPECT_NE(part("xl/workbook.xml").find("r:id=\"rId5\"/></sheets><pivotCaches><pivotCache cacheId=\"1\" r:id=\"rId3\"/>"),
+                  std::string::npos);
+        const std::string ct = part("[Content_Types].xml");
+        EXPECT_NE(ct.find("<Override PartName=\"/xl/workbook.xml\" ContentType=\"" + macro_main + "\"/>"), std::string::npos);
+        EXPECT_NE(ct.find("application/vnd.ms-office.vbaProject"), std::string::npos);
+        EXPECT_EQ(ct.find("calcChain"), std::string::npos) << ct;
+    }
+}
+
+}  // namespace
