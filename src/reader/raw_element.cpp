@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -96,14 +98,9 @@ public:
     }
 
 private:
-    struct Binding {
-        std::string prefix;  // empty for the default namespace
-        std::string uri;
-    };
-
     // Records the declarations a tag of the element makes, then the prefixes it uses.
     void open_tag(const xml::Event& ev) {
-        marks_.push_back(inner_.size());
+        marks_.push_back(declared_.size());
         xml::AttrIter it(ev);
         xml::Attribute a;
         std::string scratch;
@@ -119,8 +116,9 @@ private:
             auto value = xml::decode(a.value, scratch, a.offset);
             if (!value) note(std::move(value.error()));
             if (a.name == "xmlns" || a.name.starts_with("xmlns:")) {
-                inner_.push_back({std::string(a.name == "xmlns" ? std::string_view{} : a.name.substr(6)),
-                                  value ? std::string(*value) : std::string(a.value)});
+                std::string prefix(a.name == "xmlns" ? std::string_view{} : a.name.substr(6));
+                inner_[prefix].emplace_back(value ? *value : a.value);
+                declared_.push_back(std::move(prefix));
             } else if (const auto p = xml::prefix_of(a.name); !p.empty()) {
                 used.push_back(p);
             }
@@ -135,7 +133,12 @@ private:
 
     void close_tag() {
         if (marks_.empty()) return;
-        inner_.resize(marks_.back());
+        while (declared_.size() > marks_.back()) {
+            const auto it = inner_.find(declared_.back());
+            it->second.pop_back();
+            if (it->second.empty()) inner_.erase(it);
+            declared_.pop_back();
+        }
         marks_.pop_back();
         drops_.pop_back();
     }
@@ -154,8 +157,7 @@ private:
 
     // The binding of `prefix` at this point: whether it is declared inside the element, and its URI.
     std::pair<bool, std::optional<std::string_view>> resolve(std::string_view prefix) const {
-        for (auto it = inner_.rbegin(); it != inner_.rend(); ++it)
-            if (it->prefix == prefix) return {true, std::string_view(it->uri)};
+        if (const auto it = inner_.find(prefix); it != inner_.end()) return {true, std::string_view(it->second.back())};
         if (prefix.empty()) return {false, std::nullopt};
         return {false, scopes_.ns.uri_of(prefix)};
     }
@@ -180,8 +182,7 @@ private:
         const auto [inside, uri] = resolve(prefix);
         if (inside || !uri) return;
         if (prefix == "r" && *uri == kRelationshipsNs) return;  // the writer's root binds it
-        for (const auto& c : carried_)
-            if (c.first == prefix) return;
+        if (!carried_names_.emplace(prefix).second) return;
         carried_.emplace_back(std::string(prefix), std::string(*uri));
     }
 
@@ -189,10 +190,18 @@ private:
     ElementScopes& scopes_;
     std::string out_;
     std::size_t root_name_end_ = 0;
-    std::vector<Binding> inner_;
-    std::vector<std::size_t> marks_;
+    // Look-ups go through maps: an element can declare, or use, tens of thousands of prefixes.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    };
+    // The bindings made inside the element, innermost last, by prefix ("" for the default namespace).
+    std::unordered_map<std::string, std::vector<std::string>, TextHash, std::equal_to<>> inner_;
+    std::vector<std::string> declared_;  // the prefixes declared by the open tags, in order
+    std::vector<std::size_t> marks_;     // declared_.size() at each open tag
     std::vector<bool> drops_;
     std::vector<std::pair<std::string, std::string>> carried_;
+    std::unordered_set<std::string, TextHash, std::equal_to<>> carried_names_;
     std::string scratch_;
     std::optional<VelmoError> error_;
 };

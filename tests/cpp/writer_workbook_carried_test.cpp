@@ -2,6 +2,7 @@
 // schema order, kept relationships with their ids, the calculation chain dropped, a VBA project kept.
 
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <set>
 #include <string>
@@ -97,6 +98,30 @@ TEST(WorkbookCarried, HandedOutIdsAvoidTheKeptOnes) {
         for (const auto& e : kept) ids.insert(e.id);
         EXPECT_EQ(ids.size(), 2 + wb.sheets.size() + kept.size()) << "round " << round;
     }
+}
+
+TEST(WorkbookCarried, ThousandsOfPrefixesInAKeptChildCostNoMoreThanTheirNumber) {
+    // 60000 prefixes declared on the root and used inside a kept child; as many declared inside one.
+    std::string decls, used, inner_decls, inner_used;
+    for (int i = 0; i < 60000; ++i) {
+        const std::string n = std::to_string(i);
+        decls += " xmlns:q" + n + "=\"urn:" + n + "\"";
+        used += "<q" + n + ":x/>";
+        inner_decls += " xmlns:k" + n + "=\"urn:k\"";
+        inner_used += "<k" + n + ":x/>";
+    }
+    std::string part = workbook_part(kSheets + "<extLst><ext uri=\"a\">" + used + "</ext><ext uri=\"b\"><w" +
+                                     inner_decls + ">" + inner_used + "</w></ext></extLst>");
+    Package p;
+    p.sheet("A", "<sheetData/>").sheet("B", "<sheetData/>");
+    const auto start = std::chrono::steady_clock::now();
+    auto wb = test::open_package(p.set("xl/workbook.xml", part.insert(part.find(" xmlns:r"), decls)));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    ASSERT_TRUE(wb) << wb.error().display();
+    ASSERT_EQ(wb->workbook_elements.size(), 1u);
+    const std::string& ext = wb->workbook_elements[0];
+    EXPECT_EQ(ext.find("xmlns:q59999=\"urn:59999\""), ext.rfind("xmlns:q59999="));  // carried once
+    EXPECT_EQ(ext.find("xmlns:k0=\"urn:k\""), ext.rfind("xmlns:k0="));             // declared inside
 }
 
 // A macro-enabled package as a spreadsheet application leaves it: theme, VBA project, a pivot
