@@ -7,6 +7,20 @@
 
 namespace velmo::reader {
 
+namespace {
+
+// Whether kept XML holds what the model reads wherever it stands: written back beside the model's
+// own, a sheet or a defined name would be read twice.
+bool holds_modelled(std::string_view xml) {
+    xml::Tokenizer tok(xml, xml::TokenizerOptions{.allow_unclosed_at_eof = true});
+    xml::Event ev;
+    while (tok.next(ev))
+        if (ev.is_tag() && (ev.local_name == "sheet" || ev.local_name == "definedName")) return true;
+    return false;
+}
+
+}  // namespace
+
 std::optional<std::size_t> workbook_child_rank(std::string_view local_name) {
     for (std::size_t i = 0; i < kWorkbookChildOrder.size(); ++i)
         if (kWorkbookChildOrder[i] == local_name) return i;
@@ -29,11 +43,7 @@ Result<std::vector<std::string>> parse_workbook_elements(std::string_view doc) {
             if (kept) {
                 seen[*rank] = true;
                 auto raw = capture_raw_element(tok, scopes, ev);
-                if (raw) {
-                    out.push_back(std::move(*raw));
-                } else if (raw.error().kind == ErrorKind::Xml) {
-                    return fail(std::move(raw.error()));
-                }
+                if (raw && !holds_modelled(*raw)) out.push_back(std::move(*raw));
             }
         }
         scopes.sync(tok.depth());

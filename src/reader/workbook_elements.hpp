@@ -27,8 +27,9 @@ std::optional<std::size_t> workbook_child_rank(std::string_view local_name);
 
 // The kept children of the workbook root, each as its source XML (capture_raw_element), in
 // document order. Only the first of each name is kept, but every "fileRecoveryPr" (the one child
-// that may repeat). A child that is not UTF-8, or that the document ends inside, is left out.
-// Fails only with an XML error.
+// that may repeat). A child that does not decode, that the document ends inside, or that holds a
+// "sheet" or "definedName" (which the model reads wherever they stand) is left out. Fails only
+// with an XML error.
 Result<std::vector<std::string>> parse_workbook_elements(std::string_view workbook_xml);
 
 }  // namespace velmo::reader

@@ -133,7 +133,8 @@ Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& p
         if (child == "sheets") {
             w.start("sheets");
             for (size_t i = 0; i < wb.sheets.size(); ++i)
-                w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", plan.sheet_ids[i]).close_empty();
+                w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", plan.sheet_ids[i])
+                    .close_empty();
             w.end("sheets");
         } else if (child == "definedNames") {
             if (auto ok = write_defined_names_block(w, wb.sheets, wb.defined_names, wb.raw_defined_names); !ok)

@@ -86,17 +86,22 @@ bool write_kept_workbook_elements(xml::XmlWriter& w, const WorkbookPlan& plan, s
     for (const KeptWorkbookElement& e : plan.elements) {
         if (e.name != name) continue;
         any = true;
+        std::string_view xml = *e.xml;
+        std::string patched;
+        auto patch = [&](std::string_view tag, std::string_view attr, std::optional<std::string_view> value) {
+            patched = with_attribute(xml, tag, attr, value);
+            xml = patched;
+        };
         if (name == "bookViews") {
             std::string tab;
             xml::append_u64(tab, active_tab);
-            w.raw(with_attribute(*e.xml, "workbookView", "activeTab", tab));
-        } else if (name == "workbookPr") {
-            w.raw(with_attribute(*e.xml, "workbookPr", "date1904", std::nullopt));
+            patch("workbookView", "activeTab", tab);
         } else if (name == "calcPr") {
-            w.raw(with_attribute(*e.xml, "calcPr", "fullCalcOnLoad", "1"));
-        } else {
-            w.raw(*e.xml);
+            patch("calcPr", "fullCalcOnLoad", "1");
         }
+        // Read wherever it stands, so taken out wherever it stands.
+        if (xml.find("date1904") != std::string_view::npos) patch("workbookPr", "date1904", std::nullopt);
+        w.raw(xml);
     }
     return any;
 }

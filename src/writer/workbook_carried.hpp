@@ -45,7 +45,7 @@ struct WorkbookPlan {
 WorkbookPlan plan_workbook_part(const Workbook& wb, bool carry);
 
 // Writes the kept children named `name`, brought in line with the save: every workbook view shows
-// the sheet `active_tab`, the workbook properties lose "date1904" (saves are in the 1900 date
+// the sheet `active_tab`, workbook properties lose "date1904" (saves are in the 1900 date
 // system), and the calculation properties ask for a full calculation on load (no formula is
 // saved with a result). Returns whether there was any.
 bool write_kept_workbook_elements(xml::XmlWriter& w, const WorkbookPlan& plan, std::string_view name,

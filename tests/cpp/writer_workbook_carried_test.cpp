@@ -47,19 +47,20 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
          "<bookViews><workbookView activeTab=\"5\" xWindow=\"1\"/></bookViews>" + kSheets + "<calcPr/>",
          "<bookViews><workbookView activeTab=\"0\" xWindow=\"1\"/></bookViews>" + kSavedSheets +
              "<calcPr fullCalcOnLoad=\"1\"/>"},
-        {"every kind, scrambled, with what has no place left out",
-         "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" chartTrackingRefBase=\"1\"/></ext></extLst>"
+        {"every kind, scrambled, with what has no place or is the model's left out",
+         "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" date1904=\"1\" chartTrackingRefBase=\"1\"/></ext></extLst>"
          "<calcPr calcId=\"191029\" fullCalcOnLoad=\"0\"/><fileRecoveryPr autoRecover=\"0\"/>"
          "<bookViews><workbookView xWindow=\"1\" activeTab=\"0\"/><workbookView activeTab=\"1\"/></bookViews>" + kSheets +
              "<pivotCaches><pivotCache cacheId=\"3\" r:id=\"rId7\"/></pivotCaches>"
              "<definedNames><definedName name=\"n\">1</definedName></definedNames>"
              "<externalReferences><externalReference r:id=\"rId8\"/></externalReferences>"
              "<workbookPr date1904=\"1\" codeName=\"W\"/><fileVersion appName=\"xl\"/><fileRecoveryPr repairLoad=\"1\"/>"
-             "<revisionPtr documentId=\"d\"/><workbookPr date1904=\"1\"/>",
+             "<revisionPtr documentId=\"d\"/><workbookPr date1904=\"1\"/>"
+             "<smartTagTypes><definedName name=\"m\">2</definedName></smartTagTypes>",
          "<fileVersion appName=\"xl\"/><workbookPr codeName=\"W\"/>"
          "<bookViews><workbookView xWindow=\"1\" activeTab=\"1\"/><workbookView activeTab=\"1\"/></bookViews>" +
              kSavedSheets + "<externalReferences><externalReference r:id=\"rId8\"/></externalReferences>"
-             "<definedNames><definedName name=\"n\">1</definedName></definedNames>"
+             "<definedNames><definedName name=\"n\">1</definedName><definedName name=\"m\">2</definedName></definedNames>"
              "<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/><pivotCaches><pivotCache cacheId=\"3\" r:id=\"rId7\"/></pivotCaches>"
              "<fileRecoveryPr autoRecover=\"0\"/><fileRecoveryPr repairLoad=\"1\"/>"
              "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" chartTrackingRefBase=\"1\"/></ext></extLst>"},
