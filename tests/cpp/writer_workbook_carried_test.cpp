@@ -102,9 +102,9 @@ TEST(WorkbookCarried, HandedOutIdsAvoidTheKeptOnes) {
 }
 
 TEST(WorkbookCarried, ThousandsOfPrefixesInAKeptChildCostNoMoreThanTheirNumber) {
-    // 60000 prefixes declared on the root and used inside a kept child; as many declared inside one.
+    // 20000 prefixes declared on the root and used inside a kept child; as many declared inside one.
     std::string decls, used, inner_decls, inner_used;
-    for (int i = 0; i < 60000; ++i) {
+    for (int i = 0; i < 20000; ++i) {
         const std::string n = std::to_string(i);
         decls += " xmlns:q" + n + "=\"urn:" + n + "\"";
         used += "<q" + n + ":x/>";
@@ -121,7 +121,7 @@ TEST(WorkbookCarried, ThousandsOfPrefixesInAKeptChildCostNoMoreThanTheirNumber) 
     ASSERT_TRUE(wb) << wb.error().display();
     ASSERT_EQ(wb->workbook_elements.size(), 1u);
     const std::string& ext = wb->workbook_elements[0];
-    EXPECT_EQ(ext.find("xmlns:q59999=\"urn:59999\""), ext.rfind("xmlns:q59999="));  // carried once
+    EXPECT_EQ(ext.find("xmlns:q19999=\"urn:19999\""), ext.rfind("xmlns:q19999="));  // carried once
     EXPECT_EQ(ext.find("xmlns:k0=\"urn:k\""), ext.rfind("xmlns:k0="));             // declared inside
 }
 
