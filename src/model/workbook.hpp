@@ -18,6 +18,7 @@
 #include "model/error.hpp"
 #include "model/hyperlink.hpp"
 #include "model/sheet_rel.hpp"
+#include "model/sheet_settings.hpp"
 #include "model/styles.hpp"
 #include "model/table.hpp"
 #include "model/value.hpp"
@@ -69,6 +70,15 @@ public:
     std::optional<std::string> auto_filter;
     std::unordered_map<uint32_t, double> column_widths;
     std::unordered_map<uint32_t, double> row_heights;
+    // Hidden, outline, style...: only rows and columns that have any are listed.
+    std::unordered_map<uint32_t, LineFormat> row_formats;
+    std::unordered_map<uint32_t, LineFormat> column_formats;
+    // The source's worksheet children the model does not hold, in source order; none for a sheet
+    // made through the API.
+    std::vector<CarriedElement> carried;
+    // The frozen pane as loaded: while freeze_panes still equals it, the source's sheet views are
+    // written as they were.
+    std::optional<std::string> loaded_freeze_panes;
 
     Worksheet() = default;
     explicit Worksheet(std::string title) : name(std::move(title)) {}

@@ -60,6 +60,17 @@ void shift_array_span(ArraySpan& span, Axis axis, uint32_t p, uint32_t at, bool 
     else extent -= static_cast<uint32_t>(std::min<uint64_t>(last, uint64_t{at} + n - 1) - at + 1);
 }
 
+// Re-keys what is held per row or per column; a line in a deleted band or pushed past u32 goes.
+template <class V>
+void shift_lines(std::unordered_map<uint32_t, V>& lines, uint32_t at, bool insert, uint32_t n) {
+    std::unordered_map<uint32_t, V> moved;
+    moved.reserve(lines.size());
+    for (auto& [k, v] : lines) {
+        if (auto nk = shifted_index(k, at, insert, n)) moved.emplace(*nk, std::move(v));
+    }
+    lines = std::move(moved);
+}
+
 // The edit would store two cells under one canonical key; which survives would depend on map order.
 VelmoError collision_error(std::string_view what, std::string_view a, std::string_view b, std::string_view key) {
     if (b < a) std::swap(a, b);
@@ -212,14 +223,9 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     }
     merged_ranges = std::move(merged);
 
-    // Heights of rows or widths of columns; the other axis's map is untouched.
-    auto& sizes = axis == Axis::Rows ? row_heights : column_widths;
-    std::unordered_map<uint32_t, double> resized;
-    resized.reserve(sizes.size());
-    for (const auto& [k, size] : sizes) {
-        if (auto nk = shifted_index(k, at, insert, n)) resized.emplace(*nk, size);
-    }
-    sizes = std::move(resized);
+    // Heights and formats of rows, or widths and formats of columns; the other axis's are untouched.
+    shift_lines(axis == Axis::Rows ? row_heights : column_widths, at, insert, n);
+    shift_lines(axis == Axis::Rows ? row_formats : column_formats, at, insert, n);
     return {};
 }
 

@@ -13,6 +13,8 @@ namespace velmo::reader {
 
 namespace {
 
+constexpr std::string_view kMarkupCompatibilityNs = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+
 void escape_attr(std::string_view value, std::string& out) {
     for (const char c : value) {
         switch (c) {
@@ -125,6 +127,25 @@ private:
         }
         for (const auto p : used) need(p);
         drops_.push_back(decide_drop(ev.name));
+        need_required(ev);
+    }
+
+    // A markup-compatibility choice names in a value the prefixes it requires ("x14"): unbound
+    // where the element lands, they would make an application skip the choice.
+    void need_required(const xml::Event& ev) {
+        if (ev.local_name != "Choice" || resolve(xml::prefix_of(ev.name)).second != kMarkupCompatibilityNs) return;
+        std::string scratch;
+        auto required = xml::attr_value(ev, "Requires", scratch);
+        if (!required || !*required) return;
+        std::string_view rest = **required;
+        while (!rest.empty()) {
+            const std::size_t start = rest.find_first_not_of(" \t\r\n");
+            if (start == std::string_view::npos) break;
+            rest.remove_prefix(start);
+            const std::string_view prefix = rest.substr(0, rest.find_first_of(" \t\r\n"));
+            rest.remove_prefix(prefix.size());
+            need(prefix);
+        }
     }
 
     void note(VelmoError e) {

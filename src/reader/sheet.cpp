@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <unordered_map>
@@ -12,6 +13,7 @@
 #include "model/coords.hpp"
 #include "model/formula_refs.hpp"
 #include "model/temporal.hpp"
+#include "reader/carried_elements.hpp"
 #include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
 #include "reader/namespaces.hpp"
@@ -35,18 +37,19 @@ constexpr size_t kMinCellBytes = 11;
 // Days from 1899-12-30 to 1904-01-01: a 1904-system serial plus this is a 1900-system serial.
 constexpr double k1904Offset = 1462.0;
 
-// Column widths as disjoint spans, a later span overriding what it covers. Kept as spans while
-// the part is read so that a file repeating a whole-grid col element costs a few map operations
-// per element rather than one per column (16384 for each such element otherwise).
+// Column widths (or formats) as disjoint spans, a later span overriding what it covers. Kept as
+// spans while the part is read so that a file repeating a whole-grid col element costs a few map
+// operations per element rather than one per column (16384 for each such element otherwise).
+template <class V>
 class ColumnSpans {
 public:
-    void assign(uint32_t lo, uint32_t hi, double width) {
+    void assign(uint32_t lo, uint32_t hi, V width) {
         split_at(lo);
         split_at(hi + 1);
         spans_.erase(spans_.lower_bound(lo), spans_.upper_bound(hi));
         spans_.emplace(lo, Span{hi, width});
     }
-    void expand_into(std::unordered_map<uint32_t, double>& widths) const {
+    void expand_into(std::unordered_map<uint32_t, V>& widths) const {
         for (const auto& [lo, span] : spans_)
             for (uint64_t c = lo; c <= span.hi; ++c) widths[static_cast<uint32_t>(c)] = span.width;
     }
@@ -54,7 +57,7 @@ public:
 private:
     struct Span {
         uint32_t hi;
-        double width;
+        V width;
     };
     // Cuts the span holding `at`, if it starts before it, into two that meet there.
     void split_at(uint64_t at) {
@@ -69,6 +72,12 @@ private:
     }
     std::map<uint32_t, Span> spans_;  // by first column
 };
+
+// Whether `doc` holds `word` at `at`: a comparison the cell path makes twice a cell, written so
+// that it stays inline whatever else the reader holds.
+inline bool holds_at(std::string_view doc, size_t at, std::string_view word) {
+    return at <= doc.size() && doc.size() - at >= word.size() && std::memcmp(doc.data() + at, word.data(), word.size()) == 0;
+}
 
 // How a cell's `t` attribute asks its `v` text to be read.
 enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr };
@@ -213,7 +222,14 @@ private:
     Result<std::string_view> plain_value_text(std::string_view raw, size_t offset);
     Result<void> read_row();
     Result<void> read_col();
-    Result<void> read_pane();
+    // One attribute of a row (`custom_format` given) or a column into `format`; `style` receives the
+    // style, `seen` marks the names read so far (the first of each counts).
+    Result<void> read_line_format(const xml::Attribute& a, LineFormat& format, std::optional<uint32_t>& style,
+                                  bool* custom_format, uint32_t& seen);
+    Result<void> read_pane(const xml::Event& ev);
+    // Keeps a child of the root that the model does not hold, reading the panes of sheet views.
+    Result<void> carry_child(SheetChild kind, size_t level);
+    Result<void> read_panes(std::string_view views);
     Result<void> read_hyperlink();
     Result<void> read_dimension();
     Result<void> read_ref_into(std::optional<std::string>& slot);
@@ -248,7 +264,10 @@ private:
     NamespaceScope scope_;
     std::vector<size_t> scoped_levels_;
     std::string scratch_;
-    ColumnSpans column_spans_;
+    ColumnSpans<double> column_spans_;
+    ColumnSpans<LineFormat> column_formats_;
+    SheetChild place_ = SheetChild::SheetPr;  // of the last child of the root the schema lists
+    bool zero_height_ = false;                // rows are hidden unless listed
 
     // The open cell.
     bool cell_open_ = false;
@@ -306,6 +325,8 @@ Result<ParsedSheet> SheetReader::run() {
     }
     if (!tok_.ok()) return fail(tok_.error());
     column_spans_.expand_into(out_.worksheet.column_widths);
+    column_formats_.expand_into(out_.worksheet.column_formats);
+    out_.worksheet.loaded_freeze_panes = out_.worksheet.freeze_panes;
     // A cell still open at the end of the input is lost.
     return std::move(out_);
 }
@@ -344,6 +365,15 @@ Result<void> SheetReader::on_start(bool empty) {
     if (auto r = push_scope(); !r) return r;
     // The element's depth counting the root as 1; 2 for the root's children.
     const size_t level = empty ? tok_.depth() + 1 : tok_.depth();
+    if (level == 2) {
+        const SheetChild kind = sheet_child_of(name);
+        // An element out of its place that this reader acts on wherever it stands is read, not kept.
+        const bool read_anywhere = kind == SheetChild::Other && (name == "is" || name == "t" || name == "col" ||
+                                                                 name == "mergeCell" || name == "sheetView" ||
+                                                                 name == "pane" || name == "hyperlink");
+        if (is_carried(kind) && !read_anywhere) return carry_child(kind, level);
+        if (kind != SheetChild::Other) place_ = kind;
+    }
     Result<void> r;
     if (name == "is") {
         if (!empty && type_ == CellType::InlineStr && cell_open_) {
@@ -360,7 +390,7 @@ Result<void> SheetReader::on_start(bool empty) {
     } else if (name == "sheetView") {
         if (!empty) in_sheet_view_ = true;
     } else if (name == "pane") {
-        if (in_sheet_view_) r = read_pane();
+        if (in_sheet_view_) r = read_pane(ev_);
     } else if (name == "autoFilter") {
         // Only the worksheet's own filter: a custom view keeps a filter of its own.
         if (level == 2) r = read_ref_into(out_.worksheet.auto_filter);
@@ -519,12 +549,12 @@ Result<bool> SheetReader::read_plain_cell() {
     } else {
         constexpr std::string_view kOpen = "<v>", kClose = "</v></c>";
         size_t begin = i + 1;
-        if (doc.compare(begin, kOpen.size(), kOpen) != 0) {
+        if (!holds_at(doc, begin, kOpen)) {
             shared_group = shared_dependent_at(doc, begin);
-            if (!shared_group || doc.compare(begin, kOpen.size(), kOpen) != 0) return false;
+            if (!shared_group || !holds_at(doc, begin, kOpen)) return false;
         }
         const size_t lt = doc.find('<', begin + kOpen.size());
-        if (lt == std::string_view::npos || doc.compare(lt, kClose.size(), kClose) != 0) return false;
+        if (lt == std::string_view::npos || !holds_at(doc, lt, kClose)) return false;
         text = doc.substr(begin + kOpen.size(), lt - begin - kOpen.size());
         has_value = true;
         after = lt + kClose.size();
@@ -560,9 +590,9 @@ Result<void> SheetReader::read_plain_cell_rest() {
     if (ev_.name.size() != 1) return {};  // "x:c" ends with "</x:c>"
     const std::string_view doc = tok_.source();
     const size_t begin = tok_.position() + kOpen.size();
-    if (doc.compare(tok_.position(), kOpen.size(), kOpen) != 0) return {};
+    if (!holds_at(doc, tok_.position(), kOpen)) return {};
     const size_t lt = doc.find('<', begin);
-    if (lt == std::string_view::npos || doc.compare(lt, kClose.size(), kClose) != 0) return {};
+    if (lt == std::string_view::npos || !holds_at(doc, lt, kClose)) return {};
     // What the events would do: the value's text, its end, the cell's end.
     auto value = plain_value_text(doc.substr(begin, lt - begin), begin);
     if (!value) return fail(std::move(value.error()));
@@ -718,6 +748,10 @@ Result<void> SheetReader::read_row() {
     std::optional<uint32_t> r;
     std::optional<double> ht;
     bool seen_r = false, seen_ht = false;
+    LineFormat format;
+    std::optional<uint32_t> style;
+    bool custom_format = false;
+    uint32_t seen_format = 0;  // a bit per format attribute: the first of each name counts
     xml::AttrIter it(ev_);
     xml::Attribute a;
     for (;;) {
@@ -725,7 +759,12 @@ Result<void> SheetReader::read_row() {
         if (!more) return fail(std::move(more.error()));
         if (!*more) break;
         const bool is_r = a.name == "r";
-        if (is_r ? seen_r : (a.name != "ht" || seen_ht)) continue;
+        if (is_r ? seen_r : (a.name != "ht" || seen_ht)) {
+            if (!is_r) {
+                if (auto ok = read_line_format(a, format, style, &custom_format, seen_format); !ok) return ok;
+            }
+            continue;
+        }
         auto v = xml::decode(a.value, scratch_, a.offset);
         if (!v) return fail(std::move(v.error()));
         if (is_r) {
@@ -737,6 +776,10 @@ Result<void> SheetReader::read_row() {
         }
     }
     if (r && ht && *r >= 1 && *r <= kMaxRow && usable_size(*ht)) out_.worksheet.row_heights[*r] = *ht;
+    // A row's style applies only under customFormat.
+    if (custom_format) format.style = style;
+    format.listed = zero_height_ && !format.hidden;
+    if (r && *r >= 1 && *r <= kMaxRow && !format.is_default()) out_.worksheet.row_formats[*r] = format;
     // A row without a usable number follows the previous one.
     if (r) row_ = *r;
     else if (row_ != std::numeric_limits<uint32_t>::max()) ++row_;
@@ -758,21 +801,113 @@ Result<void> SheetReader::read_col() {
     if (!max) return fail(std::move(max.error()));
     std::optional<uint32_t> hi;
     if (*max) hi = xml::parse_u32(**max);
-    if (!w || !lo || !hi) return {};
-    if (!usable_size(*w)) return {};
+    if (!lo || !hi) return {};
     const uint32_t first = std::max(*lo, 1u);
     const uint32_t last = std::min(*hi, kMaxColumn);
-    if (first <= last) column_spans_.assign(first, last, *w);
+    if (first > last) return {};
+
+    LineFormat format;
+    uint32_t seen_format = 0;
+    xml::AttrIter it(ev_);
+    xml::Attribute a;
+    for (;;) {
+        auto more = it.next(a);
+        if (!more) return fail(std::move(more.error()));
+        if (!*more) break;
+        if (auto ok = read_line_format(a, format, format.style, nullptr, seen_format); !ok) return ok;
+    }
+    if (!format.is_default()) column_formats_.assign(first, last, format);
+    if (w && usable_size(*w)) column_spans_.assign(first, last, *w);
     return {};
 }
 
-Result<void> SheetReader::read_pane() {
-    auto state = xml::attr_value(ev_, "state", scratch_);
+Result<void> SheetReader::read_line_format(const xml::Attribute& a, LineFormat& format, std::optional<uint32_t>& style,
+                                           bool* custom_format, uint32_t& seen) {
+    // Rows name their style "s", columns "style"; best fit and phonetic belong to columns. Every
+    // attribute of every row comes here, so the name is matched by its length first.
+    static constexpr std::string_view kNames[] = {"hidden", "outlineLevel", "collapsed", "customFormat", "s",
+                                                  "style",  "bestFit",      "phonetic"};
+    size_t which = std::size(kNames);
+    switch (a.name.size()) {
+    case 1: which = 4; break;
+    case 5: which = 5; break;
+    case 6: which = 0; break;
+    case 7: which = 6; break;
+    case 8: which = 7; break;
+    case 9: which = 2; break;
+    case 12: which = a.name[0] == 'o' ? 1 : 3; break;
+    default: return {};
+    }
+    const bool for_row = custom_format != nullptr;
+    if (a.name != kNames[which] || (seen >> which & 1u) || (for_row ? which >= 5 : which == 3 || which == 4))
+        return {};
+    seen |= 1u << which;
+    auto v = xml::decode(a.value, scratch_, a.offset);
+    if (!v) return fail(std::move(v.error()));
+    switch (which) {
+    case 0: format.hidden = xml::parse_xml_bool(*v); break;
+    case 1: {
+        // Levels run 0 to 7; anything else is not a level.
+        const auto level = xml::parse_u32(*v);
+        format.outline_level = level && *level <= 7 ? static_cast<uint8_t>(*level) : 0;
+        break;
+    }
+    case 2: format.collapsed = xml::parse_xml_bool(*v); break;
+    case 3: *custom_format = xml::parse_xml_bool(*v); break;
+    case 6: format.best_fit = xml::parse_xml_bool(*v); break;
+    case 7: format.phonetic = xml::parse_xml_bool(*v); break;
+    default: {
+        // A style the style sheet lacks would point the saved part past its formats.
+        const auto index = xml::parse_u32(*v);
+        if (index && *index < styles_->cell_xfs.size()) style = *index;
+        break;
+    }
+    }
+    return {};
+}
+
+Result<void> SheetReader::read_pane(const xml::Event& ev) {
+    auto state = xml::attr_value(ev, "state", scratch_);
     if (!state) return fail(std::move(state.error()));
     if (!*state || (**state != "frozen" && **state != "frozenSplit")) return {};
-    auto top_left = xml::attr_string(ev_, "topLeftCell");
+    auto top_left = xml::attr_string(ev, "topLeftCell");
     if (!top_left) return fail(std::move(top_left.error()));
     out_.worksheet.freeze_panes = coords::normalize_freeze_panes(*top_left);
+    return {};
+}
+
+Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
+    if (kind == SheetChild::SheetFormatPr) {
+        auto zero = xml::attr_value(ev_, "zeroHeight", scratch_);
+        if (!zero) return fail(std::move(zero.error()));
+        zero_height_ = *zero && xml::parse_xml_bool(**zero);
+    }
+    auto captured = capture_element(tok_, ev_, scope_);
+    if (!captured) return fail(std::move(captured.error()));
+    if (kind == SheetChild::SheetViews)
+        if (auto r = read_panes(captured->source); !r) return r;
+    if (captured->element) {
+        captured->element->kind = kind;
+        captured->element->place = kind == SheetChild::Other ? place_ : kind;
+        out_.worksheet.carried.push_back(std::move(*captured->element));
+    }
+    if (kind != SheetChild::Other) place_ = kind;
+    pop_scope(level);  // the element's end tag has been read
+    return {};
+}
+
+// The frozen panes of the sheet views, as the events would have found them.
+Result<void> SheetReader::read_panes(std::string_view views) {
+    xml::Tokenizer tok(views, xml::TokenizerOptions{.trim_text = true, .allow_unclosed_at_eof = true});
+    xml::Event ev;
+    bool in_view = false;
+    while (tok.next(ev)) {
+        if (ev.local_name == "sheetView") {
+            in_view = ev.kind == xml::EventKind::Start;
+        } else if (in_view && ev.is_tag() && ev.local_name == "pane") {
+            if (auto r = read_pane(ev); !r) return r;
+        }
+    }
     return {};
 }
 

@@ -74,7 +74,11 @@ std::string comments_part_name(size_t sheet_index) {
 }
 
 std::string vml_drawing_part_name(size_t sheet_index) {
-    return xml::numbered("xl/drawings/vmlDrawing", static_cast<uint64_t>(sheet_index) + 1, ".vml");
+    return numbered_vml_drawing_part_name(static_cast<uint64_t>(sheet_index) + 1);
+}
+
+std::string numbered_vml_drawing_part_name(uint64_t number) {
+    return xml::numbered("xl/drawings/vmlDrawing", number, ".vml");
 }
 
 Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder& order) {

@@ -34,6 +34,8 @@ std::vector<SortedComment> sorted_comments(const SheetCellOrder& order);
 // "xl/comments{n}.xml" and "xl/drawings/vmlDrawing{n}.vml" for the sheet at 0-based `sheet_index`.
 std::string comments_part_name(size_t sheet_index);
 std::string vml_drawing_part_name(size_t sheet_index);
+// "xl/drawings/vmlDrawing{number}.vml".
+std::string numbered_vml_drawing_part_name(uint64_t number);
 
 // The comments part of `ws`, whose cells are `order`: the distinct authors in order of first use,
 // then one comment per commented cell in cell order. InvalidFormat naming the sheet and cell when a

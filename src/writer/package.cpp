@@ -46,6 +46,7 @@ struct SheetPlan {
     bool has_comments = false;
     SettledSheetRels rels;
     std::vector<uint64_t> table_parts;  // part number of each table, in table order
+    std::string vml_part;               // the VML drawing of its comments
 };
 
 // An archive open for copying whose failures to open are reported as the save reports them:
@@ -190,12 +191,14 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     parts.table_count = tables.table_count;
 
     std::vector<SheetPlan> plans(sheet_count);
+    const std::vector<uint64_t> vml_numbers = comment_vml_numbers(wb);
     for (size_t i = 0; i < sheet_count; ++i) {
         SheetPlan& plan = plans[i];
         plan.has_comments = has_comments(wb.sheets[i]);
         if (plan.has_comments) parts.comment_sheets.push_back(i + 1);
         plan.table_parts = tables.part_numbers(i);
-        auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts);
+        plan.vml_part = numbered_vml_drawing_part_name(vml_numbers[i]);
+        auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts, vml_numbers[i]);
         if (!rels) return fail(std::move(rels.error()));
         plan.rels = std::move(*rels);
     }
@@ -209,7 +212,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         written.insert(sheet_entry(i + 1));
         if (plans[i].has_comments) {
             written.insert(comments_part_name(i));
-            written.insert(vml_drawing_part_name(i));
+            written.insert(plans[i].vml_part);
         }
         for (uint64_t k : plans[i].table_parts) written.insert(table_part_name(k));
         if (!plans[i].rels.entries.empty()) written.insert(sheet_rels_entry(i + 1));
@@ -271,11 +274,13 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         const Worksheet& ws = wb.sheets[i];
         const SheetPlan& plan = plans[i];
         const SheetCellOrder& order = (*orders)[i];
-        if (auto r = add_part(zw, sheet_entry(i + 1), write_sheet_xml(ws, i, order, *strings, *styles, plan.rels.ids)); !r)
+        if (auto r = add_part(zw, sheet_entry(i + 1),
+                              write_sheet_xml(ws, i, order, *strings, *styles, plan.rels.ids, i == wb.active_index));
+            !r)
             return r;
         if (plan.has_comments) {
             if (auto r = add_part(zw, comments_part_name(i), write_comments_xml(ws, order)); !r) return r;
-            if (auto r = zw.add(vml_drawing_part_name(i), write_vml_drawing(order)); !r) return r;
+            if (auto r = zw.add(plan.vml_part, write_vml_drawing(order)); !r) return r;
         }
         for (size_t t = 0; t < ws.tables.size(); ++t) {
             const TablePlan& tp = tables.sheets[i][t];

@@ -7,6 +7,7 @@
 #include "model/coords.hpp"
 #include "model/quoted.hpp"
 #include "model/temporal.hpp"
+#include "writer/carried_merge.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/number_format.hpp"
@@ -70,9 +71,14 @@ void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySp
 class SheetWriter {
 public:
     SheetWriter(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order, const SharedStringTable& strings,
-                const CollectedStyles& styles, const SheetPartRelIds& rel_ids)
+                const CollectedStyles& styles, const SheetPartRelIds& rel_ids, bool active)
         : ws_(ws), sheet_(sheet_index), order_(order), strings_(strings), styles_(styles), rels_(rel_ids),
-          w_(1024 + order.size() * 48) {}
+          active_(active), w_(1024 + order.size() * 48) {
+        for (size_t i = 0; i < ws.carried.size(); ++i)
+            if (i >= rels_.carried_written.size() || rels_.carried_written[i]) carried_.push_back(&ws.carried[i]);
+        std::stable_sort(carried_.begin(), carried_.end(),
+                         [](const CarriedElement* a, const CarriedElement* b) { return a->place < b->place; });
+    }
 
     Result<std::string> write() {
         // Validate the sheet-level records before building anything big.
@@ -87,15 +93,27 @@ public:
         w_.open("worksheet").attr("xmlns", kMainNs);
         if (refers_to_relationships()) w_.attr("xmlns:r", kOfficeRelsNs);
         w_.close_start();
-        write_frozen_pane();
+        carry_before(SheetChild::SheetViews);
+        if (!carries(SheetChild::SheetViews)) write_frozen_pane();
+        carry_before(SheetChild::SheetFormatPr);
+        if (!carries(SheetChild::SheetFormatPr)) w_.raw(outline_format_xml(ws_));
+        carry_before(SheetChild::Cols);
         write_cols(*widths);
+        carry_before(SheetChild::SheetData);
         if (auto ok = write_sheet_data(*heights); !ok) return fail(std::move(ok.error()));
+        carry_before(SheetChild::AutoFilter);
         if (ws_.auto_filter) w_.empty("autoFilter", {{"ref", *ws_.auto_filter}});
+        carry_before(SheetChild::MergeCells);
         write_merged_ranges();
+        carry_before(SheetChild::ConditionalFormatting);
         write_conditional_formatting();
+        carry_before(SheetChild::Hyperlinks);
         write_hyperlinks();
+        carry_before(SheetChild::LegacyDrawing);
         if (rels_.legacy_drawing_id) w_.empty("legacyDrawing", {{"r:id", *rels_.legacy_drawing_id}});
+        carry_before(SheetChild::TableParts);
         write_table_parts();
+        carry_before(SheetChild::Other);
         w_.end("worksheet");
         return std::move(w_).finish();
     }
@@ -171,39 +189,52 @@ private:
         return {};
     }
 
+    // Carried elements count on the root for "r", as their source's root bound it.
     bool refers_to_relationships() const {
-        if (rels_.legacy_drawing_id || !rels_.table_part_ids.empty()) return true;
+        if (rels_.legacy_drawing_id || !rels_.table_part_ids.empty() || !carried_.empty()) return true;
         return std::any_of(rels_.hyperlinks.begin(), rels_.hyperlinks.end(),
                            [](const HyperlinkRef& h) { return h.rel_id.has_value(); });
     }
 
+    bool carries(SheetChild kind) const {
+        return std::any_of(carried_.begin(), carried_.end(), [&](const CarriedElement* e) { return e->kind == kind; });
+    }
+
+    // The carried elements whose place comes before `next`.
+    void carry_before(SheetChild next) {
+        for (; carried_at_ < carried_.size() && carried_[carried_at_]->place < next; ++carried_at_)
+            append_carried(w_.buffer(), *carried_[carried_at_], ws_, active_);
+    }
+
     void write_frozen_pane() {
         if (!ws_.freeze_panes) return;
-        const std::string& pane = *ws_.freeze_panes;
-        const SortKey at = cell_sort_key(pane);
-        if (at.row < 1 || at.col < 1 || (at.row == 1 && at.col == 1)) return;
-        const bool split_cols = at.col > 1, split_rows = at.row > 1;
-        const std::string_view active = split_cols && split_rows ? "bottomRight" : split_rows ? "bottomLeft" : "topRight";
+        const std::string pane = frozen_pane_xml(*ws_.freeze_panes);
+        if (pane.empty()) return;
         w_.start("sheetViews");
         w_.start("sheetView", {{"workbookViewId", "0"}});
-        w_.open("pane").attr("topLeftCell", pane).attr("activePane", active).attr("state", "frozen");
-        if (split_cols) w_.attr("xSplit", at.col - 1);
-        if (split_rows) w_.attr("ySplit", at.row - 1);
-        w_.close_empty();
-        if (split_cols && split_rows) {
-            w_.empty("selection", {{"pane", "topRight"}});
-            w_.empty("selection", {{"pane", "bottomLeft"}});
-        }
-        w_.empty("selection", {{"pane", active}, {"activeCell", pane}, {"sqref", pane}});
+        w_.raw(pane);
         w_.end("sheetView");
         w_.end("sheetViews");
     }
 
     void write_cols(const std::vector<Dimension>& widths) {
-        if (widths.empty()) return;
+        // Columns with a width, a format or both, in order.
+        const std::vector<FormattedLine> formatted = formatted_lines(ws_.column_formats, kMaxCol);
+        if (widths.empty() && formatted.empty()) return;
         w_.start("cols");
-        for (const Dimension& d : widths)
-            w_.open("col").attr("min", d.index).attr("max", d.index).attr("width", d.size).attr("customWidth", "1").close_empty();
+        size_t i = 0, j = 0;
+        while (i < widths.size() || j < formatted.size()) {
+            uint32_t col = UINT32_MAX;
+            if (i < widths.size()) col = widths[i].index;
+            if (j < formatted.size()) col = std::min(col, formatted[j].index);
+            w_.open("col").attr("min", col).attr("max", col);
+            if (i < widths.size() && widths[i].index == col) {
+                w_.attr("width", widths[i].size).attr("customWidth", "1");
+                ++i;
+            }
+            if (j < formatted.size() && formatted[j].index == col) append_line_format(w_.buffer(), *formatted[j++].format, false);
+            w_.close_empty();
+        }
         w_.end("cols");
     }
 
@@ -211,15 +242,17 @@ private:
         std::string& out = w_.buffer();
         out += "<sheetData>";
         const size_t n = order_.size();
-        size_t i = 0, h = 0;
+        const std::vector<FormattedLine> formatted = formatted_lines(ws_.row_formats, kMaxRow);
+        size_t i = 0, h = 0, f = 0;
         const auto skip_unwritten = [&] {
             while (i < n && !is_written_cell(*order_[i].cell)) ++i;
         };
         skip_unwritten();
-        while (i < n || h < heights.size()) {
+        while (i < n || h < heights.size() || f < formatted.size()) {
             uint32_t row = UINT32_MAX;
             if (i < n) row = order_[i].row();
             if (h < heights.size()) row = std::min(row, heights[h].index);
+            if (f < formatted.size()) row = std::min(row, formatted[f].index);
             out += "<row r=\"";
             xml::append_u64(out, row);
             out += '"';
@@ -229,6 +262,7 @@ private:
                 out += "\" customHeight=\"1\"";
                 ++h;
             }
+            if (f < formatted.size() && formatted[f].index == row) append_line_format(out, *formatted[f++].format, true);
             out += '>';
             while (i < n && order_[i].row() == row) {
                 if (auto ok = write_cell(i); !ok) return ok;
@@ -356,6 +390,9 @@ private:
     const SharedStringTable& strings_;
     const CollectedStyles& styles_;
     const SheetPartRelIds& rels_;
+    const bool active_;
+    std::vector<const CarriedElement*> carried_;  // the ones written, by place
+    size_t carried_at_ = 0;
     xml::XmlWriter w_;
 };
 
@@ -399,8 +436,8 @@ void assign_hyperlink_rel_ids(std::vector<HyperlinkRef>& links, const std::vecto
 
 Result<std::string> write_sheet_xml(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order,
                                     const SharedStringTable& strings, const CollectedStyles& styles,
-                                    const SheetPartRelIds& rel_ids) {
-    return SheetWriter(ws, sheet_index, order, strings, styles, rel_ids).write();
+                                    const SheetPartRelIds& rel_ids, bool active) {
+    return SheetWriter(ws, sheet_index, order, strings, styles, rel_ids, active).write();
 }
 
 }  // namespace velmo::writer

@@ -33,6 +33,9 @@ struct SheetPartRelIds {
     std::vector<std::string> table_part_ids;       // one per table, in table order
     std::vector<HyperlinkRef> hyperlinks;          // in cell order
     std::optional<std::string> legacy_drawing_id;  // present when the sheet has comments
+    // Parallel to the sheet's carried elements: false for one that names a relationship the save
+    // drops, or a legacy drawing the model's replaces. An element past the end is written.
+    std::vector<bool> carried_written;
 };
 
 // The sheet's hyperlinks that are written (a target or a location), in cell order, without
@@ -54,8 +57,10 @@ void assign_hyperlink_rel_ids(std::vector<HyperlinkRef>& links, const std::vecto
 // the cell or item: a number that is NaN or infinite; a width or height that is NaN, infinite or
 // negative, or set for a column or row outside the grid; a text XML cannot carry; a temporal
 // value without a serial number (its own message, unchanged).
+// The sheet's carried elements are written at their place among these, the sheet views with the
+// model's frozen pane and `active` (the workbook's active sheet) merged in.
 Result<std::string> write_sheet_xml(const Worksheet& ws, size_t sheet_index, const SheetCellOrder& order,
                                     const SharedStringTable& strings, const CollectedStyles& styles,
-                                    const SheetPartRelIds& rel_ids);
+                                    const SheetPartRelIds& rel_ids, bool active = false);
 
 }  // namespace velmo::writer

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "model/quoted.hpp"
+#include "writer/comments_part.hpp"
+#include "writer/content_types.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 #include "writer/xml/xml_writer.hpp"
@@ -18,6 +20,26 @@ std::string rel_id_text(uint64_t n) {
 }
 
 bool is_comment_kind(const SheetRelEntry& e) { return e.rel_type == kCommentsRelType || e.rel_type == kVmlDrawingRelType; }
+
+bool kept_drawing(const SheetRelEntry& e, const RelIdSet& keep) {
+    return e.rel_type == kVmlDrawingRelType && keep.contains(e.id);
+}
+
+// The relationship ids that the sheet's carried elements other than its legacy drawing name.
+RelIdSet ids_named_beside_legacy_drawing(const Worksheet& ws) {
+    RelIdSet ids;
+    for (const CarriedElement& e : ws.carried)
+        if (e.kind != SheetChild::LegacyDrawing) ids.insert(e.rel_ids.begin(), e.rel_ids.end());
+    return ids;
+}
+
+// An entry as one text, for sets of whole entries.
+std::string entry_key(const SheetRelEntry& e) {
+    std::string key = e.id;
+    for (const std::string* part : {&e.rel_type, &e.target}) (key += '\0') += *part;
+    if (e.target_mode) (key += '\1') += *e.target_mode;
+    return key;
+}
 
 std::vector<SheetRelEntry> without(const std::vector<SheetRelEntry>& entries, auto&& drop) {
     std::vector<SheetRelEntry> kept;
@@ -102,17 +124,21 @@ std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std:
 }
 
 std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
-                                               std::string_view vml_target) {
-    std::vector<SheetRelEntry> kept = remove_comment_rels(entries);
-    std::string comments_id = id_for_type_or_next(entries, kCommentsRelType, kept);
+                                               std::string_view vml_target, const RelIdSet& keep) {
+    std::vector<SheetRelEntry> kept = remove_comment_rels(entries, keep);
+    // A kept drawing lends no id: it keeps its own.
+    const std::vector<SheetRelEntry> lenders =
+        keep.empty() ? entries : without(entries, [&](const SheetRelEntry& e) { return kept_drawing(e, keep); });
+    std::string comments_id = id_for_type_or_next(lenders, kCommentsRelType, kept);
     kept.push_back({std::move(comments_id), std::string(kCommentsRelType), std::string(comments_target), std::nullopt});
-    std::string vml_id = id_for_type_or_next(entries, kVmlDrawingRelType, kept);
+    std::string vml_id = id_for_type_or_next(lenders, kVmlDrawingRelType, kept);
     kept.push_back({std::move(vml_id), std::string(kVmlDrawingRelType), std::string(vml_target), std::nullopt});
     return kept;
 }
 
-std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries) {
-    return without(entries, is_comment_kind);
+std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries,
+                                               const RelIdSet& keep) {
+    return without(entries, [&](const SheetRelEntry& e) { return is_comment_kind(e) && !kept_drawing(e, keep); });
 }
 
 std::vector<SheetRelEntry> upsert_table_rels(const std::vector<SheetRelEntry>& entries,
@@ -144,8 +170,35 @@ Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, 
     return std::move(w).finish();
 }
 
+std::vector<uint64_t> comment_vml_numbers(const Workbook& wb) {
+    const size_t count = wb.sheets.size();
+    // The VML drawing parts that relationships the save keeps name (settle_sheet_rels): drawings of
+    // something else than comments, and every drawing of a sheet without comments, then or now.
+    std::unordered_set<std::string> kept;
+    for (size_t i = 0; i < std::min(count, wb.sheet_relationships.size()); ++i) {
+        const std::vector<SheetRelEntry>& rels = wb.sheet_relationships[i];
+        const auto is_vml = [](const SheetRelEntry& e) { return e.rel_type == kVmlDrawingRelType && !e.target_mode; };
+        if (std::none_of(rels.begin(), rels.end(), is_vml)) continue;
+        const bool all = !relation_id_for_type(rels, kCommentsRelType) && !has_comments(wb.sheets[i]);
+        const RelIdSet keep = ids_named_beside_legacy_drawing(wb.sheets[i]);
+        for (const SheetRelEntry& e : rels)
+            if (is_vml(e) && (all || kept_drawing(e, keep)))
+                kept.insert(PartNameSet::normalize(reader::resolve_sheet_target("xl/worksheets/sheet.xml", e.target)));
+    }
+    const auto taken = [&](uint64_t k) { return kept.contains(PartNameSet::normalize(numbered_vml_drawing_part_name(k))); };
+    std::vector<uint64_t> numbers(count);
+    uint64_t spare = count + 1;
+    for (size_t i = 0; i < count; ++i) {
+        numbers[i] = i + 1;
+        if (!taken(i + 1)) continue;
+        while (taken(spare)) ++spare;
+        numbers[i] = spare++;
+    }
+    return numbers;
+}
+
 Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_index, const SheetCellOrder& order,
-                                           const std::vector<uint64_t>& table_part_numbers) {
+                                           const std::vector<uint64_t>& table_part_numbers, uint64_t vml_number) {
     const Worksheet& ws = wb.sheets.at(sheet_index);
     SettledSheetRels out;
     out.ids.hyperlinks = sheet_hyperlinks(order);
@@ -157,15 +210,20 @@ Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_inde
     std::vector<SheetRelEntry> list;
     if (sheet_index < wb.sheet_relationships.size()) list = wb.sheet_relationships[sheet_index];
 
+    const std::vector<SheetRelEntry> source = list;
     const std::string n = std::to_string(sheet_index + 1);
+    const std::string k = vml_number ? std::to_string(vml_number) : n;
+    const RelIdSet keep = ids_named_beside_legacy_drawing(ws);
     const bool has_comment =
         std::any_of(order.begin(), order.end(), [](const OrderedCell& oc) { return oc.cell->comment() != nullptr; });
     if (has_comment) {
-        list = upsert_comment_rels(list, "../comments" + n + ".xml", "../drawings/vmlDrawing" + n + ".vml");
-        out.ids.legacy_drawing_id = relation_id_for_type(list, kVmlDrawingRelType);
-    } else {
-        list = remove_comment_rels(list);
+        list = upsert_comment_rels(list, "../comments" + n + ".xml", "../drawings/vmlDrawing" + k + ".vml", keep);
+        const auto vml = std::find_if(list.rbegin(), list.rend(), [](const SheetRelEntry& e) { return e.rel_type == kVmlDrawingRelType; });
+        out.ids.legacy_drawing_id = vml->id;
+    } else if (relation_id_for_type(list, kCommentsRelType)) {
+        list = remove_comment_rels(list, keep);
     }
+    // Without comments, before or now, the VML drawing (form controls) stays with its legacy drawing.
 
     std::vector<std::string> table_targets;
     table_targets.reserve(table_part_numbers.size());
@@ -180,6 +238,25 @@ Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_inde
 
     list = upsert_hyperlink_rels(list, hyperlink_targets(out.ids.hyperlinks));
     assign_hyperlink_rel_ids(out.ids.hyperlinks, list);
+
+    // A carried element is written only while every id it names is still that of the same source
+    // relationship: one the save dropped, or handed to a relationship of its own, would leave it
+    // pointing at nothing or at the wrong part.
+    std::unordered_set<std::string_view> named, same;
+    for (const CarriedElement& e : ws.carried) named.insert(e.rel_ids.begin(), e.rel_ids.end());
+    if (!named.empty()) {
+        std::unordered_set<std::string> named_in_source;
+        for (const SheetRelEntry& e : source)
+            if (named.contains(e.id)) named_in_source.insert(entry_key(e));
+        for (const SheetRelEntry& e : list)
+            if (named.contains(e.id) && named_in_source.contains(entry_key(e))) same.insert(e.id);
+    }
+    out.ids.carried_written.reserve(ws.carried.size());
+    for (const CarriedElement& e : ws.carried) {
+        bool written = std::all_of(e.rel_ids.begin(), e.rel_ids.end(), [&](const std::string& id) { return same.contains(id); });
+        if (e.kind == SheetChild::LegacyDrawing && out.ids.legacy_drawing_id) written = false;
+        out.ids.carried_written.push_back(written);
+    }
 
     out.entries = std::move(list);
     return out;

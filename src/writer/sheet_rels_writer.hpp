@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "model/error.hpp"
@@ -26,6 +27,9 @@ using reader::kCommentsRelType;
 using reader::kTableRelType;
 inline constexpr std::string_view kVmlDrawingRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
+
+// A set of relationship ids.
+using RelIdSet = std::unordered_set<std::string>;
 
 // The number of an id of the form "rId" + optional "+" + decimal digits (leading zeros allowed)
 // whose value fits in 32 bits; none for any other id, which is kept but never counted.
@@ -46,12 +50,15 @@ std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std:
 
 // Drops every comments and VML drawing entry, then appends one comments entry and one VML drawing
 // entry with the given targets. Each reuses the id of the first input entry of its type, or takes
-// a new one.
+// a new one. VML drawing entries whose id is in `keep` (drawings of something else than comments,
+// such as header and footer pictures) stay as they are.
 std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
-                                               std::string_view vml_target);
+                                               std::string_view vml_target, const RelIdSet& keep = {});
 
-// Drops every comments and VML drawing entry (a sheet whose comments are all gone).
-std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries);
+// Drops every comments and VML drawing entry (a sheet whose comments are all gone), but the VML
+// drawing entries whose id is in `keep`.
+std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries,
+                                               const RelIdSet& keep = {});
 
 // Drops every table entry, then appends one per target, in order, with new ids numbered from one
 // above the highest numbered id left. No targets: the table entries are simply dropped.
@@ -77,16 +84,25 @@ struct SettledSheetRels {
     SheetPartRelIds ids;
 };
 
+// The number k of each sheet's VML drawing for its comments, "xl/drawings/vmlDrawing{k}.vml": its
+// own 1-based position, unless a relationship the save keeps names that part (a drawing of form
+// controls or of header pictures, copied from the source); then a number above every sheet's.
+std::vector<uint64_t> comment_vml_numbers(const Workbook& wb);
+
 // Settles the relationships of the sheet at `sheet_index` (0-based), whose cells are `order`,
 // starting from a copy of the list the workbook kept for that position (none: empty):
-//  - comments: with at least one comment, "../comments{n}.xml" and "../drawings/vmlDrawing{n}.vml"
-//    (n = sheet_index + 1); without, the comments and VML drawing entries are dropped;
+//  - comments: with at least one comment, "../comments{n}.xml" and "../drawings/vmlDrawing{k}.vml"
+//    (n = sheet_index + 1, k = `vml_number`, 0 meaning n); without, the comments entries are dropped,
+//    and so are the VML drawing ones when the source had comments. A VML drawing that a carried
+//    element other than the legacy drawing names is never the comments' and stays;
 //  - tables: "../tables/table{k}.xml" for each part number k of `table_part_numbers` (one per
 //    table, in table order); the sheet's old table entries are always dropped;
 //  - hyperlinks: one External entry per hyperlink with a target, in cell order; old hyperlink
-//    entries are always dropped.
+//    entries are always dropped;
+//  - carried elements: written when every relationship id they name is still that of the same
+//    source relationship, and for the legacy drawing, when the model writes none.
 // InvalidFormat naming the sheet and cell when a hyperlink target holds a text XML cannot carry.
 Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_index, const SheetCellOrder& order,
-                                           const std::vector<uint64_t>& table_part_numbers);
+                                           const std::vector<uint64_t>& table_part_numbers, uint64_t vml_number = 0);
 
 }  // namespace velmo::writer

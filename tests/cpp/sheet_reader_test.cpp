@@ -278,6 +278,72 @@ TEST(SheetReader, RowHeightsAndColumnWidths) {
     EXPECT_EQ(off.worksheet.row_heights, (Sizes{{1048576, 6}, {6, 0}}));
 }
 
+TEST(SheetReader, RowAndColumnFormats) {
+    Reader r;
+    // Style 6 lies past the style sheet's six formats; a row's style needs customFormat; levels run 0 to 7.
+    auto p = r.parse(
+        "<cols><col min=\"2\" max=\"3\" style=\"1\" bestFit=\"1\" phonetic=\"true\" width=\"9\"/>"
+        "<col min=\"4\" max=\"4\" hidden=\"1\" outlineLevel=\"9\" collapsed=\"0\" style=\"6\"/></cols>"
+        "<sheetData><row r=\"3\" hidden=\"1\" outlineLevel=\"2\" collapsed=\"1\" s=\"1\" customFormat=\"1\" spans=\"1:2\"/>"
+        "<row r=\"4\" s=\"1\"/><row r=\"5\" outlineLevel=\"1\" outlineLevel=\"3\" s=\"6\" customFormat=\"1\"/></sheetData>");
+    using Formats = std::unordered_map<uint32_t, LineFormat>;
+    const LineFormat styled{1, 0, false, false, true, true};
+    EXPECT_EQ(p.worksheet.column_formats, (Formats{{2, styled}, {3, styled}, {4, LineFormat{std::nullopt, 0, true}}}));
+    EXPECT_EQ(p.worksheet.row_formats, (Formats{{3, LineFormat{1, 2, true, true}}, {5, LineFormat{std::nullopt, 1}}}));
+
+    // Where rows are hidden unless listed, a listed row is kept as one.
+    LineFormat listed;
+    listed.listed = true;
+    auto zero = r.parse("<sheetFormatPr zeroHeight=\"1\"/><sheetData><row r=\"2\"/><row r=\"3\" hidden=\"1\"/></sheetData>");
+    EXPECT_EQ(zero.worksheet.row_formats, (Formats{{2, listed}, {3, LineFormat{std::nullopt, 0, true}}}));
+}
+
+TEST(SheetReader, ChildrenTheModelDoesNotHoldAreKeptAsWritten) {
+    Reader r;
+    const std::string root = "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                             "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\" "
+                             "xmlns:x14=\"urn:x14\" xmlns:mc=\"urn:mc\">";
+    struct Case {
+        std::string child;
+        std::vector<CarriedElement> kept;
+    };
+    const Case cases[] = {
+        {"<pageMargins left=\"1\"/>", {{SheetChild::PageMargins, SheetChild::PageMargins, "<pageMargins left=\"1\"/>", {}}}},
+        // Outer declarations the element uses travel with it (but "r", which the part binds); its own
+        // stay as they are.
+        {"<drawing r:id=\"rId5\"/>", {{SheetChild::Drawing, SheetChild::Drawing, "<drawing r:id=\"rId5\"/>", {"rId5"}}}},
+        {"<extLst><ext xmlns:q=\"urn:q\"><q:a x14:b=\"1\">t </q:a></ext></extLst>",
+         {{SheetChild::ExtLst, SheetChild::ExtLst,
+           "<extLst xmlns:x14=\"urn:x14\"><ext xmlns:q=\"urn:q\"><q:a x14:b=\"1\">t </q:a></ext></extLst>", {}}}},
+        // An element the schema does not list keeps the place after its neighbour; the prefixes a
+        // markup-compatibility choice requires are declared with it.
+        {"<sheetPr/><mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">"
+         "<mc:Choice Requires=\"x14\"><controls><control r:id=\"rId3\"/></controls></mc:Choice></mc:AlternateContent>",
+         {{SheetChild::SheetPr, SheetChild::SheetPr, "<sheetPr/>", {}},
+          {SheetChild::Other, SheetChild::SheetPr,
+           "<mc:AlternateContent xmlns:x14=\"urn:x14\" xmlns:mc=\"http://schemas.openxmlformats.org/"
+           "markup-compatibility/2006\"><mc:Choice Requires=\"x14\"><controls><control r:id=\"rId3\"/></controls>"
+           "</mc:Choice></mc:AlternateContent>",
+           {"rId3"}}}},
+        // What could not be written back is left out; the sheet still loads.
+        {"<headerFooter><oddHeader>&bogus;</oddHeader></headerFooter><picture p:id=\"x\"/><oleObjects>\xff</oleObjects>", {}},
+        // Children the model writes itself, and the dimension, are not kept.
+        {"<dimension ref=\"A1\"/><cols/><sheetData/><autoFilter ref=\"A1\"/><mergeCells/><hyperlinks/><tableParts/>", {}},
+    };
+    for (const Case& c : cases) {
+        r.doc = root + c.child + "</worksheet>";
+        auto p = reader::parse_sheet(r.doc, r.shared, r.styles, r.kinds, false);
+        ASSERT_TRUE(p) << p.error().message;
+        EXPECT_EQ(p->worksheet.carried, c.kept) << c.child;
+    }
+    // Sheet views are kept and still give the frozen pane.
+    auto views = r.parse("<sheetViews><sheetView><pane topLeftCell=\"C3\" state=\"frozen\"/></sheetView></sheetViews>");
+    EXPECT_EQ(views.worksheet.freeze_panes, "C3");
+    EXPECT_EQ(views.worksheet.loaded_freeze_panes, "C3");
+    ASSERT_EQ(views.worksheet.carried.size(), 1u);
+    EXPECT_EQ(views.worksheet.carried[0].kind, SheetChild::SheetViews);
+}
+
 TEST(SheetReader, ColumnSpanIsCutAtTheLastGridColumn) {
     Reader r;
     auto p = r.parse("<cols><col min=\"16380\" max=\"4294967295\" width=\"3\"/>"

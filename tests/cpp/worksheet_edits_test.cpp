@@ -166,6 +166,18 @@ TEST(ShiftSizes, RowHeightsAndColumnWidths) {
 
     ASSERT_TRUE(ws.delete_cols(1, 2));
     EXPECT_EQ(ws.column_widths, (std::unordered_map<uint32_t, double>{{3, 9.0}}));
+
+    // Row and column formats move as heights and widths do.
+    using Formats = std::unordered_map<uint32_t, LineFormat>;
+    const LineFormat hidden{std::nullopt, 1, true};
+    ws.row_formats = {{2, hidden}, {5, hidden}};
+    ws.column_formats = {{4, hidden}};
+    ASSERT_TRUE(ws.insert_rows(3, 2));
+    EXPECT_EQ(ws.row_formats, (Formats{{2, hidden}, {7, hidden}}));
+    ASSERT_TRUE(ws.delete_rows(7, 1));
+    EXPECT_EQ(ws.row_formats, (Formats{{2, hidden}}));
+    ASSERT_TRUE(ws.insert_cols(1, 1));
+    EXPECT_EQ(ws.column_formats, (Formats{{5, hidden}}));
 }
 
 TEST(ShiftTables, TableReachingTheIndexBlocks) {

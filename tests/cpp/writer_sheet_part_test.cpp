@@ -313,6 +313,24 @@ TEST(SheetPart, ColumnWidthsInColumnOrder) {
               R"(<col min="3" max="3" width="8.43" customWidth="1"/></cols>)");
 }
 
+TEST(SheetPart, RowAndColumnFormatsBesideSizes) {
+    Workbook wb = one_sheet();
+    Worksheet& ws = wb.sheets[0];
+    ws.column_widths[2] = 9;
+    ws.column_formats = {{2, LineFormat{4, 0, false, false, true}}, {5, LineFormat{std::nullopt, 2, true, true, false, true}}};
+    ws.row_heights[3] = 20;
+    ws.row_formats = {{3, LineFormat{1, 1}}, {6, LineFormat{std::nullopt, 0, true}}, {1048577, LineFormat{std::nullopt, 0, true}}};
+    const std::string xml = ok_xml(wb);
+    EXPECT_EQ(between(xml, "<sheetFormatPr", "/>"), R"(<sheetFormatPr defaultRowHeight="15" outlineLevelRow="1" outlineLevelCol="2"/>)");
+    EXPECT_EQ(between(xml, "<cols>", "</cols>"),
+              R"(<cols><col min="2" max="2" width="9" customWidth="1" style="4" bestFit="1"/>)"
+              R"(<col min="5" max="5" hidden="1" phonetic="1" outlineLevel="2" collapsed="1"/></cols>)");
+    // A row past the grid has nowhere to go.
+    EXPECT_EQ(between(xml, "<sheetData>", "</sheetData>"),
+              R"(<sheetData><row r="3" ht="20" customHeight="1" s="1" customFormat="1" outlineLevel="1"></row>)"
+              R"(<row r="6" hidden="1"></row></sheetData>)");
+}
+
 TEST(SheetPart, ConditionalFormatting) {
     Workbook wb = one_sheet();
     Worksheet& ws = wb.sheets[0];

@@ -88,6 +88,43 @@ def formulas_in(path):
     return len(tags), sorted(re.search(rb'ref="([^"]*)"', a)[1] for a in tags if b't="array"' in a)
 
 
+MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+R_NS = "{http://schemas.openxmlformats.org/officeDocument/2006/relationships}"
+ROW_ATTRS = ("hidden", "outlineLevel", "collapsed")
+COL_ATTRS = ("style", "hidden", "bestFit", "phonetic", "outlineLevel", "collapsed")
+
+
+def worksheet_roots(path):
+    """The worksheet elements in workbook order."""
+    with zipfile.ZipFile(path) as z:
+        rels = {r.get("Id"): r.get("Target") for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
+        sheets = ElementTree.fromstring(z.read("xl/workbook.xml")).iter(MAIN + "sheet")
+        targets = [rels[s.get(R_NS + "id")] for s in sheets]
+        return [ElementTree.fromstring(z.read(t.lstrip("/") if t.startswith("/") else "xl/" + t)) for t in targets]
+
+
+def sheet_settings(root):
+    """What a save carries of a worksheet: its children but the dimension (a save works that out
+    anew), and the attributes its rows and columns hold besides sizes."""
+    children = sorted(el.tag for el in root if el.tag != MAIN + "dimension")
+    rows = {}
+    for row in root.iter(MAIN + "row"):
+        attrs = {a: row.get(a) in ("1", "true") if a != "outlineLevel" else int(row.get(a) or 0) for a in ROW_ATTRS}
+        if row.get("customFormat") in ("1", "true"):
+            attrs["s"] = row.get("s")
+        rows[row.get("r")] = attrs
+    cols = {}
+    for col in root.iter(MAIN + "col"):
+        for c in range(int(col.get("min")), int(col.get("max")) + 1):
+            cols[c] = {a: col.get(a) not in (None, "0", "false") for a in COL_ATTRS if a not in ("style", "outlineLevel")}
+            cols[c].update(style=col.get("style", "0"), outlineLevel=int(col.get("outlineLevel") or 0))
+    default = {a: False for a in COL_ATTRS} | {"style": "0", "outlineLevel": 0}
+    # Where rows are hidden unless listed, the listing itself counts.
+    listed = any(f.get("zeroHeight") in ("1", "true") for f in root.iter(MAIN + "sheetFormatPr"))
+    rows = {r: a for r, a in rows.items() if listed or any(a.values())}
+    return children, rows, {c: a for c, a in cols.items() if a != default}
+
+
 def round_trip_problems(src, out):
     """The problems of one workbook, or None when it is not meant to load."""
     try:
@@ -128,6 +165,11 @@ def round_trip_problems(src, out):
 
     lost = kept_workbook_relationships(src) - kept_workbook_relationships(out)
     problems += [f"workbook relationship {rid} to {target} lost" for rid, _, target in sorted(lost)]
+
+    for n, (before, after) in enumerate(zip(worksheet_roots(src), worksheet_roots(out)), 1):
+        for what, a, b in zip(("children", "rows", "columns"), sheet_settings(before), sheet_settings(after)):
+            if a != b:
+                problems.append(f"sheet {n}: {what} differ")
 
     problems += calamine_differences(str(src), str(out), sheet_grids(wb))[:5]
     return problems

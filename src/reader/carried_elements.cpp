@@ -1,0 +1,147 @@
+#include "reader/carried_elements.hpp"
+
+#include <array>
+#include <string>
+#include <utility>
+
+#include "reader/raw_element.hpp"
+
+namespace velmo::reader {
+
+namespace {
+
+struct NamedChild {
+    std::string_view name;
+    SheetChild kind;
+};
+
+constexpr std::array kChildren{
+    NamedChild{"sheetPr", SheetChild::SheetPr},
+    NamedChild{"dimension", SheetChild::Dimension},
+    NamedChild{"sheetViews", SheetChild::SheetViews},
+    NamedChild{"sheetFormatPr", SheetChild::SheetFormatPr},
+    NamedChild{"cols", SheetChild::Cols},
+    NamedChild{"sheetData", SheetChild::SheetData},
+    NamedChild{"sheetCalcPr", SheetChild::SheetCalcPr},
+    NamedChild{"sheetProtection", SheetChild::SheetProtection},
+    NamedChild{"protectedRanges", SheetChild::ProtectedRanges},
+    NamedChild{"scenarios", SheetChild::Scenarios},
+    NamedChild{"autoFilter", SheetChild::AutoFilter},
+    NamedChild{"sortState", SheetChild::SortState},
+    NamedChild{"dataConsolidate", SheetChild::DataConsolidate},
+    NamedChild{"customSheetViews", SheetChild::CustomSheetViews},
+    NamedChild{"mergeCells", SheetChild::MergeCells},
+    NamedChild{"phoneticPr", SheetChild::PhoneticPr},
+    NamedChild{"conditionalFormatting", SheetChild::ConditionalFormatting},
+    NamedChild{"dataValidations", SheetChild::DataValidations},
+    NamedChild{"hyperlinks", SheetChild::Hyperlinks},
+    NamedChild{"printOptions", SheetChild::PrintOptions},
+    NamedChild{"pageMargins", SheetChild::PageMargins},
+    NamedChild{"pageSetup", SheetChild::PageSetup},
+    NamedChild{"headerFooter", SheetChild::HeaderFooter},
+    NamedChild{"rowBreaks", SheetChild::RowBreaks},
+    NamedChild{"colBreaks", SheetChild::ColBreaks},
+    NamedChild{"customProperties", SheetChild::CustomProperties},
+    NamedChild{"cellWatches", SheetChild::CellWatches},
+    NamedChild{"ignoredErrors", SheetChild::IgnoredErrors},
+    NamedChild{"smartTags", SheetChild::SmartTags},
+    NamedChild{"drawing", SheetChild::Drawing},
+    NamedChild{"legacyDrawing", SheetChild::LegacyDrawing},
+    NamedChild{"legacyDrawingHF", SheetChild::LegacyDrawingHF},
+    NamedChild{"drawingHF", SheetChild::DrawingHF},
+    NamedChild{"picture", SheetChild::Picture},
+    NamedChild{"oleObjects", SheetChild::OleObjects},
+    NamedChild{"controls", SheetChild::Controls},
+    NamedChild{"webPublishItems", SheetChild::WebPublishItems},
+    NamedChild{"tableParts", SheetChild::TableParts},
+    NamedChild{"extLst", SheetChild::ExtLst},
+};
+
+bool is_relationships_ns(std::optional<std::string_view> uri) {
+    return uri && (*uri == kRelationshipsNs || *uri == kStrictRelationshipsNs);
+}
+
+// What the element `source` refers to outside itself, `scope` holding the bindings there: the
+// relationship ids it names, and whether it uses a prefix bound nowhere (copied, it would make
+// the part unreadable). An "r" bound nowhere means the relationships namespace, as the part the
+// element lands in binds it.
+struct References {
+    std::vector<std::string> rel_ids;
+    bool unbound = false;
+};
+
+References references(std::string_view source, const NamespaceScope& scope) {
+    References out;
+    NamespaceScope inner;
+    xml::Tokenizer tok(source);
+    xml::Event ev;
+    std::string scratch;
+    const auto uri_of = [&](std::string_view prefix) {
+        auto uri = inner.uri_of(prefix);
+        return uri ? uri : scope.uri_of(prefix);
+    };
+    const auto check = [&](std::string_view prefix) {
+        if (!prefix.empty() && prefix != "xml" && prefix != "xmlns" && prefix != "r" && !uri_of(prefix)) out.unbound = true;
+    };
+    while (tok.next(ev)) {
+        if (ev.kind == xml::EventKind::End) inner.pop();
+        if (!ev.is_tag()) continue;
+        (void)inner.push(ev);
+        check(xml::prefix_of(ev.name));
+        xml::AttrIter it(ev);
+        xml::Attribute a;
+        for (auto more = it.next(a); more && *more; more = it.next(a)) {
+            const auto prefix = xml::prefix_of(a.name);
+            check(prefix);
+            if (prefix.empty() || prefix == "xmlns") continue;
+            const auto uri = uri_of(prefix);
+            if (!is_relationships_ns(uri) && !(prefix == "r" && !uri)) continue;
+            if (auto value = xml::decode(a.value, scratch, a.offset)) out.rel_ids.emplace_back(*value);
+        }
+        if (ev.kind == xml::EventKind::Empty) inner.pop();
+    }
+    return out;
+}
+
+}  // namespace
+
+SheetChild sheet_child_of(std::string_view local_name) {
+    for (const NamedChild& c : kChildren)
+        if (c.name == local_name) return c.kind;
+    return SheetChild::Other;
+}
+
+bool is_carried(SheetChild kind) {
+    switch (kind) {
+    case SheetChild::Dimension:
+    case SheetChild::Cols:
+    case SheetChild::SheetData:
+    case SheetChild::AutoFilter:
+    case SheetChild::MergeCells:
+    case SheetChild::ConditionalFormatting:
+    case SheetChild::Hyperlinks:
+    case SheetChild::TableParts: return false;
+    default: return true;
+    }
+}
+
+Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope) {
+    const size_t outside = tok.depth() - (start.kind == xml::EventKind::Start ? 1 : 0);
+    ElementScopes scopes{scope, outside};
+    scopes.enter(start);
+    auto xml = capture_raw_element(tok, scopes, start);
+    if (!xml && !tok.ok()) return fail(tok.error());
+    CapturedElement out;
+    out.source = tok.source().substr(start.offset, tok.position() - start.offset);
+    // An element that cannot be written back well-formed (a bad escape, invalid UTF-8, a prefix
+    // bound nowhere, cut off by the end of the part) is left out, as it was before it was kept.
+    if (!xml) return out;
+    References refs = references(out.source, scope);
+    if (refs.unbound) return out;
+    out.element.emplace();
+    out.element->xml = std::move(*xml);
+    out.element->rel_ids = std::move(refs.rel_ids);
+    return out;
+}
+
+}  // namespace velmo::reader

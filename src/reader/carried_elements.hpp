@@ -1,0 +1,36 @@
+#pragma once
+// Keeping the children of a worksheet element that the model does not hold, as the source's own
+// bytes, for the writer to put back at their place.
+
+#include <optional>
+#include <string_view>
+
+#include "model/error.hpp"
+#include "model/sheet_settings.hpp"
+#include "reader/namespaces.hpp"
+#include "reader/xml/tokenizer.hpp"
+
+namespace velmo::reader {
+
+// The kind of a child of the worksheet element named `local_name`; Other for a name the schema
+// does not list.
+SheetChild sheet_child_of(std::string_view local_name);
+
+// Whether a save carries a child of that kind: the model reads and writes the others itself, and
+// the dimension is left out (a save works it out anew).
+bool is_carried(SheetChild kind);
+
+struct CapturedElement {
+    std::string_view source;  // the element in the part, from its start tag to its end tag
+    // What to write back (capture_raw_element, for a root that binds "r" to relationships); none
+    // when it cannot be carried (a bad escape, invalid UTF-8, a prefix bound nowhere, an element
+    // cut off by the end of the part): it is then left out.
+    std::optional<CarriedElement> element;
+};
+
+// Reads the element whose start or self-closing tag `start` the tokenizer has just returned, up to
+// and including its end tag. `scope` holds the bindings in force at the element. The element's
+// `kind` and `place` are left for the caller. Fails only with the tokenizer's XML errors.
+Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope);
+
+}  // namespace velmo::reader
