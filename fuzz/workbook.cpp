@@ -8,7 +8,7 @@
 #include "reader/defined_names_reader.hpp"
 #include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto [workbook_xml, rels_xml] = velmo::fuzz::split_at_nul(velmo::fuzz::as_view(data, size));

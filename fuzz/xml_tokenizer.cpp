@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace velmo::xml;

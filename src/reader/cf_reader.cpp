@@ -9,9 +9,9 @@
 #include "model/utf8.hpp"
 #include "reader/kept_xml.hpp"
 #include "reader/shared_strings.hpp"
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/utf8.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/utf8.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::reader {
 

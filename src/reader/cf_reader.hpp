@@ -9,7 +9,7 @@
 #include "model/error.hpp"
 #include "model/styles.hpp"
 #include "reader/namespaces.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "reader/shared_strings.hpp"
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/tokenizer.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/tokenizer.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::reader {
 

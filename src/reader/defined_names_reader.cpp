@@ -4,8 +4,8 @@
 
 #include "model/coords.hpp"
 #include "reader/raw_element.hpp"
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/utf8.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/utf8.hpp"
 
 namespace velmo::reader {
 

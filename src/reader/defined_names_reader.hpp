@@ -12,7 +12,7 @@
 #include "model/defined_names.hpp"
 #include "model/error.hpp"
 #include "model/workbook.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

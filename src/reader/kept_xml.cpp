@@ -1,7 +1,7 @@
 #include "reader/kept_xml.hpp"
 
-#include "reader/xml/utf8.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/utf8.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::reader {
 

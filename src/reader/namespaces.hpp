@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "model/error.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "reader/xml/utf8.hpp"
+#include "xml/utf8.hpp"
 
 namespace velmo::reader {
 

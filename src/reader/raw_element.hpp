@@ -8,7 +8,7 @@
 
 #include "model/error.hpp"
 #include "reader/namespaces.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::reader {
 

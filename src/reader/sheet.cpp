@@ -17,9 +17,9 @@
 #include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
 #include "reader/namespaces.hpp"
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/tokenizer.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/tokenizer.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::reader {
 

@@ -1,6 +1,6 @@
 #include "reader/sheet_rels.hpp"
 
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

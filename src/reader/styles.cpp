@@ -8,7 +8,7 @@
 
 #include "reader/kept_xml.hpp"
 #include "reader/namespaces.hpp"
-#include "reader/xml/numbers.hpp"
+#include "xml/number_parse.hpp"
 
 namespace velmo::reader {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "reader/raw_element.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

@@ -4,8 +4,8 @@
 #include <unordered_map>
 
 #include "reader/namespaces.hpp"
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 

@@ -6,11 +6,11 @@
 #include <utility>
 #include <vector>
 
-#include "reader/xml/numbers.hpp"
-#include "writer/xml/number_format.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/number_format.hpp"
+#include "xml/tokenizer.hpp"
 #include "writer/cell_order.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

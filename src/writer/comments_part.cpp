@@ -4,11 +4,11 @@
 #include <unordered_map>
 
 #include "model/coords.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/white_space.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
-#include "writer/xml/number_format.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/number_format.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

@@ -5,9 +5,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "reader/xml/tokenizer.hpp"
-#include "reader/xml/utf8.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/tokenizer.hpp"
+#include "xml/utf8.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 namespace {

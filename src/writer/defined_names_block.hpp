@@ -12,7 +12,7 @@
 #include "model/defined_names.hpp"
 #include "model/error.hpp"
 #include "model/workbook.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

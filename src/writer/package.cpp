@@ -20,7 +20,7 @@
 #include "writer/table_part.hpp"
 #include "writer/text_check.hpp"
 #include "writer/workbook_carried.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 #include "zip/archive_reader.hpp"
 #include "zip/archive_writer.hpp"
 

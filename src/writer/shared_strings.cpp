@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "reader/xml/white_space.hpp"
+#include "xml/white_space.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

@@ -10,8 +10,8 @@
 #include "writer/carried_merge.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
-#include "writer/xml/number_format.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/number_format.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

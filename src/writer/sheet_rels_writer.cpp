@@ -9,7 +9,7 @@
 #include "writer/content_types.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

@@ -7,7 +7,7 @@
 #include "model/error.hpp"
 #include "model/styles.hpp"
 #include "writer/styles_collect.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

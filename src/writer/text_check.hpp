@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "model/error.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

@@ -6,7 +6,7 @@
 
 #include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::writer {
 namespace {

@@ -13,7 +13,7 @@
 
 #include "model/sheet_rel.hpp"
 #include "model/workbook.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "reader/reader.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 #include "support/package_builder.hpp"
 #include "support/temp_dir.hpp"
 #include "support/xml_well_formed.hpp"

@@ -20,7 +20,7 @@
 #include "reader/sheet.hpp"
 #include "reader/styles.hpp"
 #include "reader/table_reader.hpp"
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 #include "support/child_process.hpp"
 #include "support/deflate_stream.hpp"
 #include "support/package_builder.hpp"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "reader/xml/numbers.hpp"
-#include "reader/xml/tokenizer.hpp"
-#include "reader/xml/utf8.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/tokenizer.hpp"
+#include "xml/utf8.hpp"
 
 using namespace velmo;
 using namespace velmo::xml;

@@ -5,9 +5,9 @@
 #include <limits>
 #include <string>
 
-#include "reader/xml/numbers.hpp"
-#include "writer/xml/number_format.hpp"
-#include "writer/xml/xml_writer.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/number_format.hpp"
+#include "xml/xml_writer.hpp"
 
 using namespace velmo;
 using namespace velmo::xml;

@@ -1,4 +1,4 @@
-#include "reader/xml/numbers.hpp"
+#include "xml/number_parse.hpp"
 
 #include <charconv>
 #include <limits>

@@ -1,5 +1,5 @@
 #pragma once
-// Builds an XML part in one growing std::string: declaration, tags, attributes and text with
+// Builds an XML document in one growing std::string: declaration, tags, attributes and text with
 // table-driven escaping, no indentation and no white space between elements.
 
 #include <concepts>
@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "model/error.hpp"
-#include "writer/xml/number_format.hpp"
+#include "xml/number_format.hpp"
 
 namespace velmo::xml {
 

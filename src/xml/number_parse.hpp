@@ -1,5 +1,5 @@
 #pragma once
-// Strict number grammars for attribute values and cell texts. None of them trims or
+// Strict number grammars for attribute values and element texts. None of them trims or
 // accepts anything around the number; an unusable text gives none.
 
 #include <cstdint>

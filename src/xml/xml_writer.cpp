@@ -1,8 +1,8 @@
-#include "writer/xml/xml_writer.hpp"
+#include "xml/xml_writer.hpp"
 
 #include <array>
 
-#include "reader/xml/utf8.hpp"
+#include "xml/utf8.hpp"
 
 namespace velmo::xml {
 

@@ -1,4 +1,4 @@
-#include "writer/xml/number_format.hpp"
+#include "xml/number_format.hpp"
 
 #include <charconv>
 

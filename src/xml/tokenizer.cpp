@@ -1,10 +1,10 @@
-#include "reader/xml/tokenizer.hpp"
+#include "xml/tokenizer.hpp"
 
 #include <cstring>
 
 #include "model/utf8.hpp"
-#include "reader/xml/utf8.hpp"
-#include "reader/xml/white_space.hpp"
+#include "xml/utf8.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::xml {
 

@@ -1,5 +1,5 @@
 #pragma once
-// Numbers as written into parts: locale-free, shortest round-trip form, never an exponent.
+// Numbers as written into XML: locale-free, shortest round-trip form, never an exponent.
 
 #include <cstdint>
 #include <string>
@@ -14,7 +14,7 @@ inline void append_f64(std::string& out, double v) { append_number_text(out, v);
 std::string format_f64(double v);
 
 void append_u64(std::string& out, std::uint64_t v);
-// `prefix`, `n` in decimal, `suffix`: the numbered names of parts and ids ("rId3", "xl/comments2.xml").
+// `prefix`, `n` in decimal, `suffix`: numbered names and ids ("rId3", "item2.xml").
 std::string numbered(std::string_view prefix, std::uint64_t n, std::string_view suffix = {});
 void append_i64(std::string& out, std::int64_t v);
 

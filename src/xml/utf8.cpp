@@ -1,4 +1,4 @@
-#include "reader/xml/utf8.hpp"
+#include "xml/utf8.hpp"
 
 #include <cstdint>
 #include <cstring>

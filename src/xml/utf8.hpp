@@ -1,5 +1,5 @@
 #pragma once
-// UTF-8 validation for the text a part reader consumes.
+// UTF-8 validation for the texts that readers consume and writers produce.
 
 #include <cstddef>
 #include <optional>
