@@ -5,7 +5,7 @@
 namespace velmo::reader {
 
 Result<void> NamespaceScope::push(const xml::Event& ev) {
-    marks_.push_back(bindings_.size());
+    open();
     xml::AttrIter it(ev);
     xml::Attribute a;
     std::string scratch;
@@ -16,13 +16,16 @@ Result<void> NamespaceScope::push(const xml::Event& ev) {
         if (!a.name.starts_with("xmlns:")) continue;
         auto value = xml::decode(a.value, scratch, a.offset);
         if (!value) return fail(value.error());
-        std::string prefix(a.name.substr(6));
-        const std::size_t index = bindings_.size();
-        auto [slot, inserted] = innermost_.try_emplace(prefix, index);
-        const std::size_t shadowed = inserted ? kNone : std::exchange(slot->second, index);
-        bindings_.push_back({std::move(prefix), std::string(*value), shadowed});
+        bind(a.name.substr(6), *value);
     }
     return {};
+}
+
+void NamespaceScope::bind(std::string_view prefix, std::string_view uri) {
+    const std::size_t index = bindings_.size();
+    auto [slot, inserted] = innermost_.try_emplace(std::string(prefix), index);
+    const std::size_t shadowed = inserted ? kNone : std::exchange(slot->second, index);
+    bindings_.push_back({std::string(prefix), std::string(uri), shadowed});
 }
 
 void NamespaceScope::pop() {

@@ -4,6 +4,7 @@
 // matching the literal "r:id" alone would miss them.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,12 @@ inline constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/s
 inline constexpr std::string_view kStrictMainNs = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 constexpr bool is_spreadsheet_main_ns(std::string_view uri) { return uri == kMainNs || uri == kStrictMainNs; }
 
+// Hashes std::string keys so that they can be looked up by std::string_view.
+struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
 // Tracks the prefix bindings (xmlns:p="uri") in scope while a reader walks a document.
 // Feed it every tag: push() on Start and Empty (before reading the tag's attributes),
 // pop() on End and right after handling an Empty.
@@ -32,6 +39,10 @@ class NamespaceScope {
 public:
     Result<void> push(const xml::Event& ev);
     void pop();
+    // What push() does, for a reader that reads the declarations itself: open() a tag, then
+    // bind() each prefix it declares ("" for the default namespace, which push() leaves out).
+    void open() { marks_.push_back(bindings_.size()); }
+    void bind(std::string_view prefix, std::string_view uri);
 
     // The namespace bound to `prefix` in the current scope, if any.
     std::optional<std::string_view> uri_of(std::string_view prefix) const;
@@ -47,15 +58,11 @@ private:
         std::string uri;
         std::size_t shadowed;  // the binding of the same prefix this one hides, or kNone
     };
-    struct PrefixHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-    };
     std::vector<Binding> bindings_;
     std::vector<std::size_t> marks_;  // bindings_.size() at each open tag
     // The innermost binding of each prefix, so that a look-up does not scan every declaration in
     // scope: a file can declare tens of thousands and then look up on every element.
-    std::unordered_map<std::string, std::size_t, PrefixHash, std::equal_to<>> innermost_;
+    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> innermost_;
 };
 
 // The relationship id of a tag: an "id" attribute in the relationships namespace under whatever
