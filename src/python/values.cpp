@@ -3,8 +3,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <iterator>
 #include <unordered_map>
+#include <utility>
 
 #include "model/temporal.hpp"
 #include "python/args.hpp"
@@ -24,46 +27,195 @@ constexpr int64_t kMaxPyDays = 999'999'999;
 constexpr int64_t kMinPyMillis = -86'399'999'913'600'000;
 constexpr int64_t kMaxPyMillis = 86'399'999'999'999'999;
 
-// The datetime classes, looked up once per process (the limited API has no datetime C API).
-struct DatetimeTypes {
-    PyObject* date = nullptr;
-    PyObject* datetime = nullptr;
-    PyObject* time = nullptr;
-    PyObject* timedelta = nullptr;
+// The datetime classes, in the order of the instance tests (a datetime is also a date).
+enum class Temporal { DateTime, Time, Timedelta, Date, None };
+constexpr size_t kClasses = 4;
+
+// The attributes the conversions read.
+enum Field { Year, Month, Day, Hour, Minute, Second, Microsecond, Tzinfo, Days, Seconds, Microseconds, kFields };
+constexpr const char* kFieldNames[kFields] = {"year",   "month",  "day",  "hour",    "minute",      "second",
+                                              "microsecond", "tzinfo", "days", "seconds", "microseconds"};
+
+// The descriptor that holds one attribute of a class. For an object of exactly that class, calling it is
+// what attribute look-up ends in, minus the look-up: the name is neither hashed nor searched for.
+struct Descriptor {
+    PyObject* object = nullptr;
+    descrgetfunc get = nullptr;
 };
 
-DatetimeTypes& datetime_storage() {
-    static DatetimeTypes types;
-    return types;
+// The datetime classes and what the conversions need of them, set up once per process (the limited API
+// has no datetime C API) and kept for its life, like the module's own classes.
+struct DatetimeApi {
+    PyObject* classes[kClasses] = {};
+    // Interned: a name made afresh for every look-up misses the type's attribute cache.
+    PyObject* names[kFields] = {};
+    Descriptor descriptors[kClasses][kFields];
+    // Whether date, datetime and time are built from their packed fields (their pickled state) as the
+    // one argument, which skips parsing an argument list. Checked once against the ordinary constructor.
+    bool packed_state = false;
+
+    PyObject* of(Temporal kind) const { return classes[static_cast<size_t>(kind)]; }
+};
+
+DatetimeApi& datetime_storage() {
+    static DatetimeApi api;
+    return api;
 }
 
-// The classes once some call has looked them up, else null; never imports.
-const DatetimeTypes* loaded_datetime_types() {
-    const DatetimeTypes& types = datetime_storage();
-    return types.timedelta ? &types : nullptr;
+// The classes once some call has set them up, else null; never imports.
+const DatetimeApi* loaded_datetime_api() {
+    const DatetimeApi& api = datetime_storage();
+    return api.of(Temporal::Date) ? &api : nullptr;
 }
 
-const DatetimeTypes* datetime_types() {
-    DatetimeTypes& types = datetime_storage();
-    if (types.timedelta) return &types;
+// The descriptor of attribute `name` of class `cls` when look-up can be skipped for it: the class cannot be
+// changed, its metaclass is type, it reads attributes the generic way, and the attribute is a built-in
+// getset or member descriptor (a data descriptor, so nothing on the object can shadow it). Else an empty
+// one, and the attribute is looked up by name.
+Descriptor direct_descriptor(PyObject* cls, PyObject* name) {
+    if (!PyType_Check(cls)) return {};
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    if (!(PyType_GetFlags(type) & Py_TPFLAGS_IMMUTABLETYPE) || Py_TYPE(cls) != &PyType_Type ||
+        PyType_GetSlot(type, Py_tp_getattro) != reinterpret_cast<void*>(PyObject_GenericGetAttr))
+        return {};
+    PyRef d(PyObject_GetAttr(cls, name));  // such a descriptor read from its class gives itself
+    if (!d) {
+        PyErr_Clear();
+        return {};
+    }
+    PyTypeObject* kind = Py_TYPE(d.get());
+    if (kind != &PyGetSetDescr_Type && kind != &PyMemberDescr_Type) return {};
+    auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(kind, Py_tp_descr_get));
+    if (!get) return {};
+    return {d.release(), get};
+}
+
+// The packed fields of the pickled state: the year big-endian in two bytes, then one byte for each of
+// month and day; the hour, minute and second one byte each, then the microsecond big-endian in three.
+void pack_date(unsigned char* out, const Date& d) {
+    const int year = int(d.year());
+    out[0] = static_cast<unsigned char>(year >> 8);
+    out[1] = static_cast<unsigned char>(year & 0xff);
+    out[2] = static_cast<unsigned char>(unsigned(d.month()));
+    out[3] = static_cast<unsigned char>(unsigned(d.day()));
+}
+
+// The microsecond is the nanosecond fraction rounded down.
+void pack_time(unsigned char* out, const TimeOfDay& t) {
+    const uint32_t micros = t.nanos / 1000;
+    out[0] = static_cast<unsigned char>(t.secs / 3600);
+    out[1] = static_cast<unsigned char>(t.secs / 60 % 60);
+    out[2] = static_cast<unsigned char>(t.secs % 60);
+    out[3] = static_cast<unsigned char>(micros >> 16);
+    out[4] = static_cast<unsigned char>((micros >> 8) & 0xff);
+    out[5] = static_cast<unsigned char>(micros & 0xff);
+}
+
+// callable(arg) through one argument tuple kept for reuse, which saves making and freeing a tuple per call.
+// It is refilled only while nothing else holds it and no call through it is running; a call that keeps
+// it leaves it to that holder, and the next call makes a new one.
+PyObject* call_one(PyObject* callable, PyObject* arg) {
+    static PyObject* args = nullptr;
+    static bool busy = false;
+    if (busy) return PyObject_CallFunctionObjArgs(callable, arg, nullptr);
+    if (args && Py_REFCNT(args) != 1) {
+        Py_DECREF(args);
+        args = nullptr;
+    }
+    if (!args && !(args = PyTuple_New(1))) return nullptr;
+    PyTuple_SetItem(args, 0, Py_NewRef(arg));  // releases the previous item
+    busy = true;
+    PyObject* result = PyObject_Call(callable, args, nullptr);
+    busy = false;
+    if (Py_REFCNT(args) == 1) PyTuple_SetItem(args, 0, Py_NewRef(Py_None));  // keeps no argument alive
+    return result;
+}
+
+// A new object of class `cls` built from its packed fields.
+PyObject* from_packed(PyObject* cls, const unsigned char* bytes, size_t size) {
+    PyRef state(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size)));
+    if (!state) return nullptr;
+    return call_one(cls, state.get());
+}
+
+size_t packed_size(Temporal kind) { return kind == Temporal::Date ? 4 : kind == Temporal::DateTime ? 10 : 6; }
+
+// A new date, datetime or time from its packed fields, through the ordinary constructor.
+PyObject* from_fields(PyObject* cls, Temporal kind, const unsigned char* p) {
+    if (kind == Temporal::Date) return PyObject_CallFunction(cls, "iii", p[0] << 8 | p[1], p[2], p[3]);
+    const unsigned char* t = kind == Temporal::Time ? p : p + 4;
+    const int micros = t[3] << 16 | t[4] << 8 | t[5];
+    if (kind == Temporal::Time) return PyObject_CallFunction(cls, "iiii", t[0], t[1], t[2], micros);
+    return PyObject_CallFunction(cls, "iiiiiii", p[0] << 8 | p[1], p[2], p[3], t[0], t[1], t[2], micros);
+}
+
+PyObject* make_temporal(const DatetimeApi& api, Temporal kind, const unsigned char* p) {
+    PyObject* cls = api.of(kind);
+    return api.packed_state ? from_packed(cls, p, packed_size(kind)) : from_fields(cls, kind, p);
+}
+
+// True when building from packed fields gives what the ordinary constructors give, for each class.
+bool packed_state_agrees(const DatetimeApi& api) {
+    const DateTime sample{Date{std::chrono::year(1999) / 12 / 31}, TimeOfDay{23 * 3600 + 58 * 60 + 57, 654'321'000}};
+    unsigned char p[10];
+    pack_date(p, sample.date);
+    pack_time(p + 4, sample.time);
+    for (auto [kind, fields] : {std::pair{Temporal::Date, p}, std::pair{Temporal::DateTime, p},
+                                std::pair{Temporal::Time, p + 4}}) {
+        PyObject* cls = api.of(kind);
+        PyRef ordinary(from_fields(cls, kind, fields));
+        PyRef packed(ordinary ? from_packed(cls, fields, packed_size(kind)) : nullptr);
+        if (!packed || Py_TYPE(packed.get()) != Py_TYPE(ordinary.get()) ||
+            PyObject_RichCompareBool(packed.get(), ordinary.get(), Py_EQ) != 1) {
+            PyErr_Clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+const DatetimeApi* datetime_api() {
+    DatetimeApi& api = datetime_storage();
+    if (const DatetimeApi* loaded = loaded_datetime_api()) return loaded;
     PyRef module(PyImport_ImportModule("datetime"));
     if (!module) return nullptr;
-    PyRef date(PyObject_GetAttrString(module.get(), "date"));
-    PyRef datetime(PyObject_GetAttrString(module.get(), "datetime"));
-    PyRef time(PyObject_GetAttrString(module.get(), "time"));
-    PyRef timedelta(PyObject_GetAttrString(module.get(), "timedelta"));
-    if (!date || !datetime || !time || !timedelta) return nullptr;
-    // Kept for the life of the process, like the classes of the module itself.
-    types.date = date.release();
-    types.datetime = datetime.release();
-    types.time = time.release();
-    types.timedelta = timedelta.release();
-    return &types;
+    const char* class_names[kClasses] = {"datetime", "time", "timedelta", "date"};
+    PyRef classes[kClasses];
+    for (size_t c = 0; c < kClasses; ++c) {
+        classes[c] = PyRef(PyObject_GetAttrString(module.get(), class_names[c]));
+        if (!classes[c]) return nullptr;
+    }
+    for (size_t f = 0; f < kFields; ++f) {
+        if (api.names[f]) continue;  // made by an earlier attempt that failed further on
+        api.names[f] = PyUnicode_InternFromString(kFieldNames[f]);
+        if (!api.names[f]) return nullptr;
+    }
+    for (size_t c = 0; c < kClasses; ++c)
+        for (size_t f = 0; f < kFields; ++f) api.descriptors[c][f] = direct_descriptor(classes[c].get(), api.names[f]);
+    for (size_t c = 0; c < kClasses; ++c) api.classes[c] = classes[c].release();
+    api.packed_state = packed_state_agrees(api);
+    return &api;
 }
 
+// Attribute `f` of o, whose class is exactly `exact` (None for any other class, a subclass included).
+PyObject* read_attr(const DatetimeApi& api, PyObject* o, Temporal exact, Field f) {
+    if (exact != Temporal::None) {
+        const Descriptor& d = api.descriptors[static_cast<size_t>(exact)][f];
+        if (d.get) return d.get(d.object, o, reinterpret_cast<PyObject*>(Py_TYPE(o)));
+    }
+    return PyObject_GetAttr(o, api.names[f]);
+}
+
+// An object to read the attributes of, with the class it exactly belongs to.
+struct Source {
+    const DatetimeApi& api;
+    PyObject* object;
+    Temporal exact;
+};
+
 // An integer attribute within [lo, hi]; attribute and conversion errors are raised as they come.
-bool int_attr(PyObject* o, const char* name, long long lo, long long hi, long long& out) {
-    PyRef attr(PyObject_GetAttrString(o, name));
+bool int_attr(const Source& s, Field f, long long lo, long long hi, long long& out) {
+    PyRef attr(read_attr(s.api, s.object, s.exact, f));
     if (!attr) return false;
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(attr.get(), &overflow);
@@ -76,11 +228,11 @@ bool int_attr(PyObject* o, const char* name, long long lo, long long hi, long lo
     return true;
 }
 
-std::optional<Date> extract_date(PyObject* o) {
+std::optional<Date> extract_date(const Source& s) {
     long long y, m, d;
-    if (!int_attr(o, "year", INT32_MIN, INT32_MAX, y)) return std::nullopt;
-    if (!int_attr(o, "month", 0, UINT32_MAX, m)) return std::nullopt;
-    if (!int_attr(o, "day", 0, UINT32_MAX, d)) return std::nullopt;
+    if (!int_attr(s, Year, INT32_MIN, INT32_MAX, y)) return std::nullopt;
+    if (!int_attr(s, Month, 0, UINT32_MAX, m)) return std::nullopt;
+    if (!int_attr(s, Day, 0, UINT32_MAX, d)) return std::nullopt;
     if (y < -32767 || y > 32767 || m > 12 || d > 31) {
         PyErr_SetString(PyExc_ValueError, "invalid date");
         return std::nullopt;
@@ -94,29 +246,44 @@ std::optional<Date> extract_date(PyObject* o) {
     return date;
 }
 
-std::optional<TimeOfDay> extract_time(PyObject* o) {
-    long long h, m, s, us;
-    if (!int_attr(o, "hour", 0, UINT32_MAX, h)) return std::nullopt;
-    if (!int_attr(o, "minute", 0, UINT32_MAX, m)) return std::nullopt;
-    if (!int_attr(o, "second", 0, UINT32_MAX, s)) return std::nullopt;
-    if (!int_attr(o, "microsecond", 0, UINT32_MAX, us)) return std::nullopt;
+std::optional<TimeOfDay> extract_time(const Source& s) {
+    long long h, m, sec, us;
+    if (!int_attr(s, Hour, 0, UINT32_MAX, h)) return std::nullopt;
+    if (!int_attr(s, Minute, 0, UINT32_MAX, m)) return std::nullopt;
+    if (!int_attr(s, Second, 0, UINT32_MAX, sec)) return std::nullopt;
+    if (!int_attr(s, Microsecond, 0, UINT32_MAX, us)) return std::nullopt;
     // A second of 59 with a microsecond past 999999 is a leap second, carried as a fraction >= 1 s.
-    bool valid = h < 24 && m < 60 && s < 60 && (us < 1'000'000 || (s == 59 && us < 2'000'000));
+    bool valid = h < 24 && m < 60 && sec < 60 && (us < 1'000'000 || (sec == 59 && us < 2'000'000));
     if (!valid) {
         PyErr_SetString(PyExc_ValueError, "invalid time");
         return std::nullopt;
     }
-    return TimeOfDay{static_cast<uint32_t>(h * 3600 + m * 60 + s), static_cast<uint32_t>(us * 1000)};
+    return TimeOfDay{static_cast<uint32_t>(h * 3600 + m * 60 + sec), static_cast<uint32_t>(us * 1000)};
 }
 
-bool reject_timezone(PyObject* o) {
-    PyRef tz(PyObject_GetAttrString(o, "tzinfo"));
+bool reject_timezone(const Source& s) {
+    PyRef tz(read_attr(s.api, s.object, s.exact, Tzinfo));
     if (!tz) return false;
     if (tz.get() != Py_None) {
         PyErr_SetString(PyExc_ValueError, "Excel does not support timezones in datetimes or times");
         return false;
     }
     return true;
+}
+
+bool year_in_python_range(const Date& d) { return int(d.year()) >= 1 && int(d.year()) <= 9999; }
+
+// True for a date, date-time or time whose serial conversion cannot fail: one well inside years 1..9999
+// and not a leap second. Only values near the ends of the range need the full conversion to tell.
+bool surely_has_serial(const Value& v) {
+    if (const auto* d = std::get_if<Date>(&v)) return year_in_python_range(*d);
+    if (const auto* t = std::get_if<TimeOfDay>(&v)) return t->nanos < kNanosPerSec;
+    if (const auto* dt = std::get_if<DateTime>(&v)) {
+        // Below year 9999, rounding to the millisecond cannot carry the value out of the range.
+        const int year = int(dt->date.year());
+        return year >= 1 && year < 9999 && dt->time.nanos < kNanosPerSec;
+    }
+    return false;
 }
 
 std::optional<Value> validate_python_temporal(Value v) {
@@ -131,6 +298,7 @@ std::optional<Value> validate_python_temporal(Value v) {
             return std::nullopt;
         }
     }
+    if (surely_has_serial(v)) return v;
     auto serial = temporal::to_excel_serial(v);
     if (!serial) {
         raise_velmo_error(std::move(serial.error()));
@@ -139,11 +307,11 @@ std::optional<Value> validate_python_temporal(Value v) {
     return v;
 }
 
-std::optional<Value> timedelta_to_value(PyObject* o) {
+std::optional<Value> timedelta_to_value(const Source& s) {
     long long days, secs, micros;
-    if (!int_attr(o, "days", INT64_MIN, INT64_MAX, days)) return std::nullopt;
-    if (!int_attr(o, "seconds", INT64_MIN, INT64_MAX, secs)) return std::nullopt;
-    if (!int_attr(o, "microseconds", INT64_MIN, INT64_MAX, micros)) return std::nullopt;
+    if (!int_attr(s, Days, INT64_MIN, INT64_MAX, days)) return std::nullopt;
+    if (!int_attr(s, Seconds, INT64_MIN, INT64_MAX, secs)) return std::nullopt;
+    if (!int_attr(s, Microseconds, INT64_MIN, INT64_MAX, micros)) return std::nullopt;
     // Summed exactly: 64-bit inputs times 86400e9 stay far inside 128 bits.
     i128 total_ns = (static_cast<i128>(days) * 86'400 + secs) * kNanosPerSec + static_cast<i128>(micros) * 1000;
     const i128 limit_ns = static_cast<i128>(INT64_MAX) * 1'000'000;
@@ -160,39 +328,64 @@ std::optional<Value> timedelta_to_value(PyObject* o) {
     return validate_python_temporal(Duration{static_cast<int64_t>(whole), static_cast<uint32_t>(frac)});
 }
 
-// -1 on error, 0 not an instance, 1 an instance.
-int instance_of(PyObject* o, PyObject* type) { return PyObject_IsInstance(o, type); }
+// The class o is exactly, when it is one of the four, else None.
+Temporal exact_class(const DatetimeApi& api, PyObject* o) {
+    const auto* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+    for (size_t c = 0; c < kClasses; ++c)
+        if (type == api.classes[c]) return static_cast<Temporal>(c);
+    return Temporal::None;
+}
 
-std::optional<Value> temporal_to_value(PyObject* o) {
-    const DatetimeTypes* dt = datetime_types();
-    if (!dt) return std::nullopt;
-    int r = instance_of(o, dt->datetime);
-    if (r < 0) return std::nullopt;
-    if (r) {
-        if (!reject_timezone(o)) return std::nullopt;
-        auto date = extract_date(o);
-        if (!date) return std::nullopt;
-        auto time = extract_time(o);
-        if (!time) return std::nullopt;
-        return validate_python_temporal(DateTime{*date, *time});
+// The first class in test order that o is an instance of, or None; false on failure, with the error set.
+bool instance_class(const DatetimeApi& api, PyObject* o, Temporal& kind) {
+    for (size_t c = 0; c < kClasses; ++c) {
+        int r = PyObject_IsInstance(o, api.classes[c]);
+        if (r < 0) return false;
+        if (r) {
+            kind = static_cast<Temporal>(c);
+            return true;
+        }
     }
-    if ((r = instance_of(o, dt->time)) < 0) return std::nullopt;
-    if (r) {
-        if (!reject_timezone(o)) return std::nullopt;
-        auto time = extract_time(o);
-        if (!time) return std::nullopt;
-        return validate_python_temporal(*time);
-    }
-    if ((r = instance_of(o, dt->timedelta)) < 0) return std::nullopt;
-    if (r) return timedelta_to_value(o);
-    if ((r = instance_of(o, dt->date)) < 0) return std::nullopt;
-    if (r) {
-        auto date = extract_date(o);
-        if (!date) return std::nullopt;
-        return validate_python_temporal(*date);
+    kind = Temporal::None;
+    return true;
+}
+
+// o's value when it is an instance of a datetime class; `exact` is the class o belongs to exactly, if any.
+std::optional<Value> temporal_to_value(const DatetimeApi& api, PyObject* o, Temporal exact) {
+    Temporal kind = exact;
+    if (kind == Temporal::None && !instance_class(api, o, kind)) return std::nullopt;
+    const Source s{api, o, exact};
+    switch (kind) {
+        case Temporal::DateTime: {
+            if (!reject_timezone(s)) return std::nullopt;
+            auto date = extract_date(s);
+            if (!date) return std::nullopt;
+            auto time = extract_time(s);
+            if (!time) return std::nullopt;
+            return validate_python_temporal(DateTime{*date, *time});
+        }
+        case Temporal::Time: {
+            if (!reject_timezone(s)) return std::nullopt;
+            auto time = extract_time(s);
+            if (!time) return std::nullopt;
+            return validate_python_temporal(*time);
+        }
+        case Temporal::Timedelta: return timedelta_to_value(s);
+        case Temporal::Date: {
+            auto date = extract_date(s);
+            if (!date) return std::nullopt;
+            return validate_python_temporal(*date);
+        }
+        case Temporal::None: break;
     }
     PyErr_SetString(PyExc_TypeError, "Unsupported Python value type for velmo.Value");
     return std::nullopt;
+}
+
+std::optional<Value> temporal_to_value(PyObject* o) {
+    const DatetimeApi* api = datetime_api();
+    if (!api) return std::nullopt;
+    return temporal_to_value(*api, o, exact_class(*api, o));
 }
 
 std::optional<Value> text_to_value(PyObject* o) {
@@ -211,16 +404,16 @@ PyObject* number_to_py(double x) {
     return PyFloat_FromDouble(x);
 }
 
-bool year_in_python_range(const Date& d) { return int(d.year()) >= 1 && int(d.year()) <= 9999; }
-
 PyObject* date_to_py(const Date& d) {
     if (!year_in_python_range(d)) {
         PyErr_SetString(PyExc_ValueError, "date is outside Python's year range 1..=9999");
         return nullptr;
     }
-    const DatetimeTypes* dt = datetime_types();
-    if (!dt) return nullptr;
-    return PyObject_CallFunction(dt->date, "iII", int(d.year()), unsigned(d.month()), unsigned(d.day()));
+    const DatetimeApi* api = datetime_api();
+    if (!api) return nullptr;
+    unsigned char packed[4];
+    pack_date(packed, d);
+    return make_temporal(*api, Temporal::Date, packed);
 }
 
 PyObject* datetime_to_py(const DateTime& v) {
@@ -228,11 +421,12 @@ PyObject* datetime_to_py(const DateTime& v) {
         PyErr_SetString(PyExc_ValueError, "datetime is outside Python's supported temporal range");
         return nullptr;
     }
-    const DatetimeTypes* dt = datetime_types();
-    if (!dt) return nullptr;
-    uint32_t s = v.time.secs;
-    return PyObject_CallFunction(dt->datetime, "iIIIIII", int(v.date.year()), unsigned(v.date.month()),
-                                 unsigned(v.date.day()), s / 3600, s / 60 % 60, s % 60, v.time.nanos / 1000);
+    const DatetimeApi* api = datetime_api();
+    if (!api) return nullptr;
+    unsigned char packed[10];
+    pack_date(packed, v.date);
+    pack_time(packed + 4, v.time);
+    return make_temporal(*api, Temporal::DateTime, packed);
 }
 
 PyObject* time_to_py(const TimeOfDay& t) {
@@ -240,9 +434,11 @@ PyObject* time_to_py(const TimeOfDay& t) {
         PyErr_SetString(PyExc_ValueError, "Python cannot represent leap-second times");
         return nullptr;
     }
-    const DatetimeTypes* dt = datetime_types();
-    if (!dt) return nullptr;
-    return PyObject_CallFunction(dt->time, "IIII", t.secs / 3600, t.secs / 60 % 60, t.secs % 60, t.nanos / 1000);
+    const DatetimeApi* api = datetime_api();
+    if (!api) return nullptr;
+    unsigned char packed[6];
+    pack_time(packed, t);
+    return make_temporal(*api, Temporal::Time, packed);
 }
 
 PyObject* duration_to_py(const Duration& d) {
@@ -258,9 +454,9 @@ PyObject* duration_to_py(const Duration& d) {
         PyErr_SetString(PyExc_OverflowError, "duration is outside Python timedelta's day range");
         return nullptr;
     }
-    const DatetimeTypes* dt = datetime_types();
-    if (!dt) return nullptr;
-    return PyObject_CallFunction(dt->timedelta, "LLL", static_cast<long long>(days),
+    const DatetimeApi* api = datetime_api();
+    if (!api) return nullptr;
+    return PyObject_CallFunction(api->of(Temporal::Timedelta), "LLL", static_cast<long long>(days),
                                  static_cast<long long>(rest / 1'000'000), static_cast<long long>(rest % 1'000'000));
 }
 
@@ -278,10 +474,9 @@ std::optional<Value> py_to_value(PyObject* o) {
     }
     // The datetime module's own classes have no index or float conversion, so every test before
     // theirs would fail (raising and discarding an exception each time): go straight to them.
-    if (const DatetimeTypes* dt = loaded_datetime_types()) {
-        const auto* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-        if (type == dt->date || type == dt->datetime || type == dt->time || type == dt->timedelta)
-            return temporal_to_value(o);
+    if (const DatetimeApi* api = loaded_datetime_api()) {
+        const Temporal exact = exact_class(*api, o);
+        if (exact != Temporal::None) return temporal_to_value(*api, o, exact);
     }
     if (is_numpy_bool(o)) {
         if (auto b = numpy_bool_value(o)) return Value(*b);
@@ -429,6 +624,6 @@ PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
     return list.release();
 }
 
-bool load_datetime_types() { return datetime_types() != nullptr; }
+bool load_datetime_types() { return datetime_api() != nullptr; }
 
 }  // namespace velmo::python

@@ -4,6 +4,7 @@ import datetime as dt
 import decimal
 import fractions
 import math
+import random
 
 import pytest
 
@@ -171,3 +172,80 @@ def test_values_loaded_from_a_package(make_xlsx):
         (dt.date(2024, 3, 1), dt.datetime(2024, 3, 1, 6, 30), dt.time(6, 30, 15), dt.timedelta(days=1.5), None),
     ]
     assert type(ws["A1"].value) is int
+
+
+
+class SubDateTime(dt.datetime):
+    pass
+
+
+class SubTime(dt.time):
+    pass
+
+
+US = dt.timedelta(microseconds=1)
+EPOCH = dt.datetime(1899, 12, 30)
+
+
+def to_millis(us):
+    """A microsecond count in whole milliseconds, ties to the even one."""
+    ms, rest = divmod(us, 1000)
+    return ms + (rest > 500 or (rest == 500 and ms % 2))
+
+
+def random_temporal(rng):
+    """A random temporal value (many near the ends of their ranges, some of subclasses) and what a saved
+    workbook gives back for it: the value rounded to the millisecond; None when storing it is refused."""
+    kind = rng.randrange(4)
+    if kind == 0:
+        anywhere = dt.datetime.min + rng.randrange((dt.datetime.max - dt.datetime.min) // US) * US
+        anchor = rng.choice([dt.datetime.min, EPOCH, dt.datetime.max, anywhere])
+        try:
+            value = anchor + rng.randint(-3000, 3000) * US
+        except OverflowError:
+            return random_temporal(rng)
+        try:
+            saved = EPOCH + to_millis((value - EPOCH) // US) * 1000 * US
+        except OverflowError:
+            saved = None  # rounds past 9999-12-31 23:59:59.999
+        if rng.random() < 0.2:
+            value = SubDateTime.combine(value.date(), value.time())
+    elif kind == 1:
+        days = rng.randrange(-737_000, 2_900_000) // rng.choice([1, 10**5])  # the narrow range repeats days
+        value = saved = dt.date(2020, 1, 1) + dt.timedelta(days=days)
+    elif kind == 2:
+        of_day = rng.choice([rng.randrange(86_400_000_000), 86_400_000_000 - rng.randrange(1, 1000)])
+        value = (dt.datetime.min + of_day * US).time()
+        saved = (dt.datetime.min + to_millis(of_day) % 86_400_000 * 1000 * US).time()  # 24:00 wraps to 00:00
+        if rng.random() < 0.2:
+            value = SubTime(value.hour, value.minute, value.second, value.microsecond)
+    else:
+        value = rng.randrange(-5 * 10**6 * 86_400_000_000, 5 * 10**6 * 86_400_000_000) * US
+        saved = to_millis(value // US) * 1000 * US
+    if isinstance(saved, dt.date) and (saved.year, saved.month, saved.day) == (1899, 12, 31):
+        return random_temporal(rng)  # 1899-12-31 shares its serial with 1899-12-30
+    return value, saved
+
+
+@pytest.mark.parametrize("seed", range(3))
+def test_temporal_values_roundtrip_through_append_save_and_load(tmp_path, seed):
+    rng = random.Random(seed)
+    wb = velmo.Workbook()
+    ws = wb.active
+    stored, saved = [], []
+    for value, after_save in (random_temporal(rng) for _ in range(400)):
+        if after_save is None:
+            with pytest.raises(ValueError, match="outside the XLSX range"):
+                ws.append([value])
+        else:
+            stored.append(value)
+            saved.append(after_save)
+    rows = [tuple(stored[i : i + 4]) for i in range(0, len(stored) - 3, 4)]
+    for row in rows:
+        ws.append(row)
+    assert ws.values == rows
+    wb.save(str(tmp_path / "t.xlsx"))
+    loaded = velmo.load_workbook(str(tmp_path / "t.xlsx")).active
+    expected = [tuple(saved[i : i + 4]) for i in range(0, len(saved) - 3, 4)]
+    assert loaded.values == expected
+    assert [tuple(c.value for c in row) for row in loaded.rows] == expected
