@@ -14,17 +14,32 @@ COLUMNS = 10
 TEXT_COLUMNS = (4, 9)  # every fifth column (0-based)
 DATE_COLUMN = 2
 BASE_DATE = dt.date(2020, 1, 1)
+BASE_TIME = dt.datetime(2020, 1, 1, 8, 0)
 # Bump when the generated data changes, so cached inputs are made anew.
 INPUT_VERSION = 1
 
+# The data sets, each rows x COLUMNS:
+#   mixed: numbers (integers and quarters), every fifth column a short text (1000 distinct, so shared
+#          strings), one date column (one value per day);
+#   numbers: the integers and quarters alone, in every column;
+#   timestamps: every cell a date-time with a time of day to the millisecond, all distinct.
+DATASETS = ("mixed", "numbers", "timestamps")
+# The number format the input files give to dates and date-times.
+DATE_FORMATS = {"mixed": "yyyy-mm-dd", "numbers": "yyyy-mm-dd", "timestamps": "yyyy-mm-dd hh:mm:ss"}
 
-def row_values(r):
-    """The values of data row r (0-based): numbers, two short texts, one date."""
+
+def row_values(r, dataset="mixed"):
+    """The values of data row r (0-based) of the data set."""
+    if dataset == "timestamps":
+        return [
+            BASE_TIME + dt.timedelta(seconds=(r * COLUMNS + c) * 37, milliseconds=(r * 7 + c * 131) % 1000)
+            for c in range(COLUMNS)
+        ]
     row = []
     for c in range(COLUMNS):
-        if c in TEXT_COLUMNS:
+        if dataset == "mixed" and c in TEXT_COLUMNS:
             row.append(f"t{(r * 7 + c) % 1000}")
-        elif c == DATE_COLUMN:
+        elif dataset == "mixed" and c == DATE_COLUMN:
             row.append(BASE_DATE + dt.timedelta(days=r % 3650))
         elif c % 2:
             row.append(r * 0.25 + c)
@@ -37,19 +52,19 @@ def rows_for(cells):
     return max(1, cells // COLUMNS)
 
 
-def input_path(out_dir, cells):
-    return os.path.join(out_dir, f"input-v{INPUT_VERSION}-{cells}.xlsx")
+def input_path(out_dir, dataset, cells):
+    return os.path.join(out_dir, f"input-{dataset}-v{INPUT_VERSION}-{cells}.xlsx")
 
 
-def make_input(path, cells):
-    """Writes the input workbook with XlsxWriter (shared strings, a date format on the date column)."""
+def make_input(path, dataset, cells):
+    """Writes the input workbook with XlsxWriter (shared strings, the data set's format on temporal cells)."""
     import xlsxwriter
 
     tmp = path + ".part"
-    book = xlsxwriter.Workbook(tmp, {"default_date_format": "yyyy-mm-dd"})
+    book = xlsxwriter.Workbook(tmp, {"default_date_format": DATE_FORMATS[dataset]})
     sheet = book.add_worksheet()
     for r in range(rows_for(cells)):
-        sheet.write_row(r, 0, row_values(r))
+        sheet.write_row(r, 0, row_values(r, dataset))
     book.close()
     os.replace(tmp, path)
 

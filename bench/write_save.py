@@ -1,12 +1,12 @@
 """Build a workbook row by row from Python values and save it.
 
-Usage: python bench/write_save.py {velmo,xlsxwriter,xlsxwriter-cm} CELLS OUTPUT.xlsx
+Usage: python bench/write_save.py {velmo,xlsxwriter,xlsxwriter-cm} DATASET CELLS OUTPUT.xlsx
 """
 
 import os
 import sys
 
-from common import Measure, row_values, rows_for
+from common import DATE_FORMATS, Measure, row_values, rows_for
 
 
 def run_velmo(data, path, m):
@@ -21,11 +21,11 @@ def run_velmo(data, path, m):
         wb.save(path)
 
 
-def run_xlsxwriter(data, path, m, constant_memory):
+def run_xlsxwriter(data, path, m, constant_memory, date_format):
     import xlsxwriter
 
     with m:
-        book = xlsxwriter.Workbook(path, {"constant_memory": constant_memory, "default_date_format": "yyyy-mm-dd"})
+        book = xlsxwriter.Workbook(path, {"constant_memory": constant_memory, "default_date_format": date_format})
         sheet = book.add_worksheet()
         for r, row in enumerate(data):
             sheet.write_row(r, 0, row)
@@ -34,18 +34,18 @@ def run_xlsxwriter(data, path, m, constant_memory):
 
 
 def main():
-    tool, cells, path = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+    tool, dataset, cells, path = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
     if tool == "velmo":
         import velmo  # noqa: F401
     else:
         import xlsxwriter  # noqa: F401
     # The rows exist before the clock starts: only building the workbook and saving it are timed.
-    data = [row_values(r) for r in range(rows_for(cells))]
+    data = [row_values(r, dataset) for r in range(rows_for(cells))]
     m = Measure()
     if tool == "velmo":
         run_velmo(data, path, m)
     else:
-        run_xlsxwriter(data, path, m, constant_memory=(tool == "xlsxwriter-cm"))
+        run_xlsxwriter(data, path, m, constant_memory=(tool == "xlsxwriter-cm"), date_format=DATE_FORMATS[dataset])
     m.report(len(data) * len(data[0]), file_bytes=os.path.getsize(path))
 
 

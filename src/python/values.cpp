@@ -3,9 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
-#include <iterator>
 #include <unordered_map>
 #include <utility>
 
@@ -33,8 +31,9 @@ constexpr size_t kClasses = 4;
 
 // The attributes the conversions read.
 enum Field { Year, Month, Day, Hour, Minute, Second, Microsecond, Tzinfo, Days, Seconds, Microseconds, kFields };
-constexpr const char* kFieldNames[kFields] = {"year",   "month",  "day",  "hour",    "minute",      "second",
-                                              "microsecond", "tzinfo", "days", "seconds", "microseconds"};
+constexpr const char* kFieldNames[kFields] = {"year",   "month",       "day",    "hour",
+                                              "minute", "second",      "microsecond", "tzinfo",
+                                              "days",   "seconds",     "microseconds"};
 
 // The descriptor that holds one attribute of a class. For an object of exactly that class, calling it is
 // what attribute look-up ends in, minus the look-up: the name is neither hashed nor searched for.
@@ -197,25 +196,25 @@ const DatetimeApi* datetime_api() {
     return &api;
 }
 
-// Attribute `f` of o, whose class is exactly `exact` (None for any other class, a subclass included).
-PyObject* read_attr(const DatetimeApi& api, PyObject* o, Temporal exact, Field f) {
-    if (exact != Temporal::None) {
-        const Descriptor& d = api.descriptors[static_cast<size_t>(exact)][f];
-        if (d.get) return d.get(d.object, o, reinterpret_cast<PyObject*>(Py_TYPE(o)));
-    }
-    return PyObject_GetAttr(o, api.names[f]);
-}
-
-// An object to read the attributes of, with the class it exactly belongs to.
+// An object to read attributes of, with the class it belongs to exactly (None for any other class, a
+// subclass included, whose attributes are looked up by name as it may override them).
 struct Source {
     const DatetimeApi& api;
     PyObject* object;
     Temporal exact;
+
+    PyObject* read(Field f) const {
+        if (exact != Temporal::None) {
+            const Descriptor& d = api.descriptors[static_cast<size_t>(exact)][f];
+            if (d.get) return d.get(d.object, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
+        }
+        return PyObject_GetAttr(object, api.names[f]);
+    }
 };
 
 // An integer attribute within [lo, hi]; attribute and conversion errors are raised as they come.
 bool int_attr(const Source& s, Field f, long long lo, long long hi, long long& out) {
-    PyRef attr(read_attr(s.api, s.object, s.exact, f));
+    PyRef attr(s.read(f));
     if (!attr) return false;
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(attr.get(), &overflow);
@@ -262,7 +261,7 @@ std::optional<TimeOfDay> extract_time(const Source& s) {
 }
 
 bool reject_timezone(const Source& s) {
-    PyRef tz(read_attr(s.api, s.object, s.exact, Tzinfo));
+    PyRef tz(s.read(Tzinfo));
     if (!tz) return false;
     if (tz.get() != Py_None) {
         PyErr_SetString(PyExc_ValueError, "Excel does not support timezones in datetimes or times");
