@@ -196,24 +196,29 @@ const DatetimeApi* datetime_api() {
     return &api;
 }
 
-// An object to read attributes of, with the class it belongs to exactly (None for any other class, a
-// subclass included, whose attributes are looked up by name as it may override them).
-struct Source {
-    const DatetimeApi& api;
-    PyObject* object;
-    Temporal exact;
+// An object to read attributes of. One of exactly one of the classes is read through that class's
+// descriptors; any other (a subclass, which may override them) by name.
+class Source {
+public:
+    Source(const DatetimeApi& api, PyObject* o, Temporal exact)
+        : api_(api), object_(o),
+          direct_(exact == Temporal::None ? nullptr : api.descriptors[static_cast<size_t>(exact)]) {}
 
     PyObject* read(Field f) const {
-        if (exact != Temporal::None) {
-            const Descriptor& d = api.descriptors[static_cast<size_t>(exact)][f];
-            if (d.get) return d.get(d.object, object, reinterpret_cast<PyObject*>(Py_TYPE(object)));
-        }
-        return PyObject_GetAttr(object, api.names[f]);
+        if (direct_ && direct_[f].get)
+            return direct_[f].get(direct_[f].object, object_, reinterpret_cast<PyObject*>(Py_TYPE(object_)));
+        return PyObject_GetAttr(object_, api_.names[f]);
     }
+
+private:
+    const DatetimeApi& api_;
+    PyObject* object_;
+    const Descriptor* direct_;
 };
 
-// An integer attribute within [lo, hi]; attribute and conversion errors are raised as they come.
-bool int_attr(const Source& s, Field f, long long lo, long long hi, long long& out) {
+// An integer attribute within [lo, hi]; attribute and conversion errors are raised as they come. Inlined:
+// a date-time reads seven of them.
+[[gnu::always_inline]] inline bool int_attr(const Source& s, Field f, long long lo, long long hi, long long& out) {
     PyRef attr(s.read(f));
     if (!attr) return false;
     int overflow = 0;

@@ -175,14 +175,8 @@ def test_values_loaded_from_a_package(make_xlsx):
 
 
 
-class SubDateTime(dt.datetime):
-    pass
-
-
-class SubTime(dt.time):
-    pass
-
-
+SubDateTime = type("SubDateTime", (dt.datetime,), {})
+SubTime = type("SubTime", (dt.time,), {})
 US = dt.timedelta(microseconds=1)
 EPOCH = dt.datetime(1899, 12, 30)
 
