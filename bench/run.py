@@ -260,21 +260,21 @@ def main():
             inputs[ds, cells] = path
 
     raw = {ds: {wl: {c: {t: [] for t in WORKLOADS[wl][1]} for c in sizes} for wl in workloads} for ds in datasets}
-    for ds in datasets:
-        for cells in sizes:
-            for wl in workloads:
-                for rep in range(args.repeat):
-                    tools = WORKLOADS[wl][1]
-                    # Alternate the order too, so neither tool always runs right after the other.
-                    order = tools if rep % 2 == 0 else list(reversed(tools))
-                    for tool in order:
+    # Each repetition runs every data set and tool once, the orders alternating, so that the comparisons
+    # between tools and between data sets see the machine in the same state.
+    for cells in sizes:
+        for wl in workloads:
+            for rep in range(args.repeat):
+                tools = WORKLOADS[wl][1]
+                for ds in datasets if rep % 2 == 0 else reversed(datasets):
+                    for tool in tools if rep % 2 == 0 else reversed(tools):
                         cmd = child_args(wl, tool, ds, cells, inputs[ds, cells], args.out)
                         try:
                             rec = run_child(cmd, args.timeout)
                         except subprocess.TimeoutExpired:
                             rec = {"error": f"timed out after {args.timeout:.0f} s"}
                         raw[ds][wl][cells][tool].append(rec)
-                print(f"ran {wl} on {ds}, {size_label(cells)} cells", file=sys.stderr, flush=True)
+            print(f"ran {wl} on {size_label(cells)} cells", file=sys.stderr, flush=True)
 
     results = {
         ds: {wl: {c: {t: summarize(raw[ds][wl][c][t]) for t in raw[ds][wl][c]} for c in sizes} for wl in workloads}
