@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto& before = first->sheets[i];
         const auto& after = second->sheets[i];
         FUZZ_CHECK(after.name == before.name);
+        FUZZ_CHECK(after.state == before.state);
         // Every value comes back, of the same kind; empty cells may be dropped.
         size_t values = 0;
         for (auto&& item : before.cells()) {
@@ -78,6 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                              std::string_view(key).data());
                 velmo::fuzz::invariant_failed("values survive a save");
             }
+        }
+        // What a cell kept beside its value comes back as it was.
+        for (auto&& item : before.cells()) {
+            auto&& [key, cell] = item;
+            const velmo::KeptValue* kept = cell.kept();
+            if (!kept) continue;
+            const velmo::Cell* again = after.find_cell(key);
+            const velmo::KeptValue* back = again ? again->kept() : nullptr;
+            FUZZ_CHECK(back && back->error == kept->error && back->value_meta == kept->value_meta &&
+                       back->cell_meta == kept->cell_meta && !back->rich_text == !kept->rich_text &&
+                       (!kept->rich_text || *back->rich_text == *kept->rich_text));
         }
         size_t values_after = 0;
         for (auto&& item : after.cells()) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "model/comments.hpp"
 #include "model/hyperlink.hpp"
@@ -22,14 +23,33 @@ struct ArraySpan {
     bool operator==(const ArraySpan&) const = default;
 };
 
+// What a loaded cell holds beside its value that the model does not interpret, kept as the source
+// wrote it so that a save gives it back. It belongs to the value: a new value drops it.
+struct KeptValue {
+    // A text with runs of its own formatting or a phonetic reading: the whole string item as the
+    // source wrote it, an `si` element ready for the shared strings part. Cells reading one item
+    // share it. The cell's value is the item's plain text.
+    std::shared_ptr<const std::string> rich_text;
+    std::string error;                   // a literal error value ("#N/A"); the cell's value is Empty
+    std::optional<uint32_t> value_meta;  // `vm`: the value's entry in the workbook's metadata (a picture in the cell)
+    std::optional<uint32_t> cell_meta;   // `cm`: the cell's entry there (a dynamic array formula)
+};
+
 // The rarely used parts of a cell, kept out of line so a plain cell stays small.
 struct CellExtras {
+    CellExtras() = default;
+    CellExtras(const CellExtras&) = default;
+    CellExtras& operator=(const CellExtras&) = default;
+    // Out of line, so that the destructor of every Cell stays small enough to inline.
+    ~CellExtras();
+
     std::optional<Font> font;  // own font override
     std::optional<Fill> fill;  // own fill override
     std::optional<Comment> comment;
     std::optional<Hyperlink> hyperlink;
     std::optional<ArraySpan> array;  // only on a Formula value; a new value drops it
-    bool empty() const { return !font && !fill && !comment && !hyperlink && !array; }
+    std::optional<KeptValue> kept;   // a new value drops it
+    bool empty() const { return !font && !fill && !comment && !hyperlink && !array && !kept; }
 };
 
 // One stored cell. Its coordinate is the key it is stored under (kept once, in the map).
@@ -57,6 +77,7 @@ struct Cell {
     const Comment* comment() const { return extras && extras->comment ? &*extras->comment : nullptr; }
     const Hyperlink* hyperlink() const { return extras && extras->hyperlink ? &*extras->hyperlink : nullptr; }
     const ArraySpan* array() const { return extras && extras->array ? &*extras->array : nullptr; }
+    const KeptValue* kept() const { return extras && extras->kept ? &*extras->kept : nullptr; }
     CellExtras& extras_mut() {
         if (!extras) extras = std::make_unique<CellExtras>();
         return *extras;

@@ -10,6 +10,10 @@
 
 namespace velmo {
 
+// Whether the workbook shows a sheet's tab: a very hidden sheet cannot be unhidden from the
+// application's menus.
+enum class SheetState : uint8_t { Visible, Hidden, VeryHidden };
+
 // The children of a worksheet element, in the order the schema gives them; a save writes the
 // elements of the model and the carried ones in this order.
 enum class SheetChild : uint8_t {

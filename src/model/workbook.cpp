@@ -57,6 +57,8 @@ const std::shared_ptr<const StyleSheet>& empty_stylesheet() {
     return sheet;
 }
 
+CellExtras::~CellExtras() = default;
+
 Workbook Workbook::make_new() {
     Workbook wb;
     wb.sheets.emplace_back("Sheet");
@@ -98,7 +100,11 @@ void Worksheet::put_cell(uint32_t row, uint32_t col, Cell cell) {
 void Worksheet::set_cell(std::string_view key, Value value) {
     Cell& cell = ensure_cell_mut(key);
     cell.value = std::move(value);
-    if (cell.extras) cell.extras->array.reset();  // the array formula it held is replaced
+    if (cell.extras) {
+        // What rode with the old value goes with it.
+        cell.extras->array.reset();
+        cell.extras->kept.reset();
+    }
 }
 
 Result<void> Worksheet::append(std::vector<Value> values) {

@@ -59,6 +59,7 @@ inline constexpr uint64_t kMaxRectangleCells = 100'000'000;
 class Worksheet {
 public:
     std::string name;
+    SheetState state = SheetState::Visible;
     std::vector<std::string> merged_ranges;
     DefinedNames defined_names;  // sheet scope
     std::vector<SheetTable> tables;

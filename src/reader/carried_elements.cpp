@@ -61,14 +61,8 @@ bool is_relationships_ns(std::optional<std::string_view> uri) {
     return uri && (*uri == kRelationshipsNs || *uri == kStrictRelationshipsNs);
 }
 
-// What the element `source` refers to outside itself, `scope` holding the bindings there: the
-// relationship ids it names, and whether it uses a prefix bound nowhere (copied, it would make
-// the part unreadable). An "r" bound nowhere means the relationships namespace, as the part the
-// element lands in binds it.
-struct References {
-    std::vector<std::string> rel_ids;
-    bool unbound = false;
-};
+
+}  // namespace
 
 References references(std::string_view source, const NamespaceScope& scope) {
     References out;
@@ -102,8 +96,6 @@ References references(std::string_view source, const NamespaceScope& scope) {
     }
     return out;
 }
-
-}  // namespace
 
 SheetChild sheet_child_of(std::string_view local_name) {
     for (const NamedChild& c : kChildren)

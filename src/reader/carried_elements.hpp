@@ -3,7 +3,9 @@
 // bytes, for the writer to put back at their place.
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/error.hpp"
 #include "model/sheet_settings.hpp"
@@ -19,6 +21,16 @@ SheetChild sheet_child_of(std::string_view local_name);
 // Whether a save carries a child of that kind: the model reads and writes the others itself, and
 // the dimension is left out (a save works it out anew).
 bool is_carried(SheetChild kind);
+
+// What the element `source` refers to outside itself, `scope` holding the bindings there: the
+// relationship ids it names, and whether it uses a prefix bound nowhere (copied, it would make
+// the part unreadable). An "r" bound nowhere means the relationships namespace, as the part the
+// element lands in binds it.
+struct References {
+    std::vector<std::string> rel_ids;
+    bool unbound = false;
+};
+References references(std::string_view source, const NamespaceScope& scope);
 
 struct CapturedElement {
     std::string_view source;  // the element in the part, from its start tag to its end tag

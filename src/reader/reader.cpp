@@ -129,6 +129,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     }
     Worksheet& ws = parsed.worksheet;
     ws.name = ref.name;
+    ws.state = ref.state;
 
     std::vector<SheetRelEntry> rels;
     {

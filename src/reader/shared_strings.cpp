@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "reader/carried_elements.hpp"
+#include "reader/raw_element.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/white_space.hpp"
 
@@ -13,9 +15,16 @@ namespace {
 constexpr std::size_t kMinItemBytes = 5;
 }  // namespace
 
+namespace {
+bool is_markup(std::string_view local_name) {
+    return local_name == "r" || local_name == "rPh" || local_name == "phoneticPr";
+}
+}  // namespace
+
 Result<void> StringItemText::feed(const xml::Event& ev) {
     switch (ev.kind) {
     case xml::EventKind::Start:
+        marked_up_ |= is_markup(ev.local_name);
         if (ev.local_name == "rPh") {
             ++phonetic_depth_;
         } else if (ev.local_name == "t" && phonetic_depth_ == 0) {
@@ -26,6 +35,7 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
         }
         return {};
     case xml::EventKind::Empty:
+        marked_up_ |= is_markup(ev.local_name);
         if (ev.local_name == "t") in_t_ = false;
         return {};
     case xml::EventKind::End:
@@ -54,6 +64,33 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
     return {};
 }
 
+std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope) {
+    xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false});
+    xml::Event root;
+    if (!tok.next(root) || root.kind != xml::EventKind::Start) return nullptr;
+    ElementScopes scopes{scope, 0};
+    scopes.enter(root);
+    auto kept = capture_raw_element(tok, scopes, root);
+    if (!kept || references(element, scope).unbound) return nullptr;
+    std::string& xml = *kept;
+    // The root keeps its name unprefixed when it is in the main namespace: an inline string's
+    // `is` becomes the `si` it is saved as; a root in any other namespace is not an item.
+    const auto named = [&](std::string_view name) {
+        return xml.size() > name.size() + 1 && xml[0] == '<' && xml.compare(1, name.size(), name) == 0 &&
+               (xml[name.size() + 1] == '>' || xml::is_space(xml[name.size() + 1]));
+    };
+    if (named("is")) {
+        constexpr std::string_view kEnd = "</is>";
+        if (!xml.ends_with(kEnd)) return nullptr;
+        xml[1] = 's';
+        xml[2] = 'i';
+        xml.replace(xml.size() - kEnd.size(), kEnd.size(), "</si>");
+    } else if (!named("si") || !xml.ends_with("</si>")) {
+        return nullptr;
+    }
+    return std::make_shared<const std::string>(std::move(xml));
+}
+
 Result<SharedStrings> parse_shared_strings(std::string_view doc) {
     // Untrimmed, so a preserved all-space run survives; StringItemText trims the rest itself. A
     // part cut short keeps the items closed before the cut.
@@ -61,10 +98,15 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
     SharedStrings out;
     StringItemText item;
     bool in_si = false;
+    size_t si_start = 0;
+    // The root's bindings, for items kept whole; declarations deeper down are the items' own.
+    NamespaceScope root_scope;
     std::string scratch;
     xml::Event ev;
     while (tok.next(ev)) {
         if (ev.kind == xml::EventKind::Start && ev.local_name == "sst") {
+            if (tok.depth() == 1)
+                if (auto r = root_scope.push(ev); !r) return fail(r.error());
             auto count = xml::attr_value(ev, "uniqueCount", scratch);
             if (!count) return fail(count.error());
             std::uint64_t n = *count ? xml::parse_u64(**count).value_or(0) : 0;
@@ -78,6 +120,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
             if (ev.kind == xml::EventKind::Start) {
                 item.reset();
                 in_si = true;
+                si_start = ev.offset;
                 continue;
             }
             if (ev.kind == xml::EventKind::Empty) {
@@ -85,6 +128,11 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
                 continue;
             }
             if (ev.kind == xml::EventKind::End) {
+                if (in_si && item.marked_up()) {
+                    const size_t end = ev.offset + ev.raw.size();
+                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope))
+                        out.rich.emplace(out.items.size(), std::move(kept));
+                }
                 out.items.push_back(item.take());
                 in_si = false;
                 continue;

@@ -3,11 +3,14 @@
 // the table and inline-string cells use.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "model/error.hpp"
+#include "reader/namespaces.hpp"
 #include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
@@ -16,15 +19,30 @@ namespace velmo::reader {
 // reader during a load, then dropped.
 struct SharedStrings {
     std::vector<std::string> items;
+    // The items with runs or phonetic readings, by index, each kept whole (keep_string_item).
+    std::unordered_map<std::uint64_t, std::shared_ptr<const std::string>> rich;
 
     std::size_t size() const { return items.size(); }
     // The text at `index`, or nullptr when out of range.
     const std::string* find(std::uint64_t index) const { return index < items.size() ? &items[index] : nullptr; }
+    // The kept item at `index`, or null when it is plain text.
+    std::shared_ptr<const std::string> rich_item(std::uint64_t index) const {
+        if (rich.empty()) return nullptr;
+        const auto it = rich.find(index);
+        return it == rich.end() ? nullptr : it->second;
+    }
 };
 
 // Reads "xl/sharedStrings.xml". Fails only with an XML error (malformed markup, bad escapes,
 // invalid UTF-8 in text).
 Result<SharedStrings> parse_shared_strings(std::string_view xml);
+
+// The string item `element` (a whole `si` or `is` element, from its start tag to its end tag, as it
+// stands in its part) as the `si` element a shared strings part of the writer's takes back: runs,
+// phonetic runs and their properties as written, a prefix of the main namespace dropped and the
+// declarations of other prefixes carried. `scope` holds the bindings in force where it stands.
+// Null when it cannot be written back well-formed (a bad escape, a prefix bound nowhere).
+std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope);
 
 // Gathers the plain text of one string item (an `si`, or the `is` of an inline-string cell):
 // the texts of its `t` elements at any depth, in order, except those of phonetic runs (`rPh`),
@@ -40,10 +58,13 @@ public:
         text_.clear();
         in_t_ = false;
         preserve_ = false;
+        marked_up_ = false;
         phonetic_depth_ = 0;
     }
     Result<void> feed(const xml::Event& ev);
     const std::string& text() const { return text_; }
+    // Whether the item has runs or phonetic readings: more than its plain text to keep.
+    bool marked_up() const { return marked_up_; }
     std::string take() {
         std::string out = std::move(text_);
         reset();
@@ -55,6 +76,7 @@ private:
     std::string scratch_;
     bool in_t_ = false;
     bool preserve_ = false;
+    bool marked_up_ = false;
     unsigned phonetic_depth_ = 0;
 };
 

@@ -20,6 +20,7 @@
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
 #include "xml/white_space.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::reader {
 
@@ -80,7 +81,7 @@ inline bool holds_at(std::string_view doc, size_t at, std::string_view word) {
 }
 
 // How a cell's `t` attribute asks its `v` text to be read.
-enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr };
+enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr, Error };
 
 CellType cell_type_of(std::string_view t) {
     if (t.size() == 1) {
@@ -88,12 +89,13 @@ CellType cell_type_of(std::string_view t) {
         case 'b': return CellType::Bool;
         case 's': return CellType::Shared;
         case 'd': return CellType::IsoDate;
+        case 'e': return CellType::Error;
         default: return CellType::Number;
         }
     }
     if (t == "str") return CellType::Str;
     if (t == "inlineStr") return CellType::InlineStr;
-    return CellType::Number;  // "n", "e" and anything unknown
+    return CellType::Number;  // "n" and anything unknown
 }
 
 bool digits(std::string_view s, size_t at, size_t n, int& out) {
@@ -207,8 +209,13 @@ private:
     // nearly every cell, straight from the source; any other rest is left to the events.
     Result<void> read_plain_cell_rest();
     void close_cell();
-    // Gives the cell being stored the array formula block read with it (kept off the path of plain cells).
-    [[gnu::noinline]] void attach_array(Cell& cell);
+    // Gives the cell being stored the array formula block read with it and what it keeps beside its
+    // value (kept off the path of plain cells).
+    [[gnu::noinline]] void attach_extras(Cell& cell);
+    // A `vm` or `cm` attribute of the open cell.
+    [[gnu::noinline]] Result<void> read_cell_meta(const xml::Attribute& a);
+    // At the end of an inline string with runs or phonetic readings: keeps its item whole.
+    [[gnu::noinline]] void keep_inline_item();
     // The open cell's position, when its reference names one.
     std::optional<coords::CellPos> cell_pos() const;
     // Reads the type, range and group of an `f` start tag of the open cell.
@@ -218,6 +225,15 @@ private:
     // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
     [[gnu::noinline]] void take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
+    [[gnu::noinline]] void keep_error(std::string_view text) {
+        if (xml::find_disallowed_char(text)) return;  // could not be written back
+        kept_.error.assign(text);
+        keeps_ = true;
+    }
+    [[gnu::noinline]] void keep_rich_item(uint64_t index) {
+        kept_.rich_text = shared_.rich_item(index);
+        if (kept_.rich_text) keeps_ = true;
+    }
     // The value text of a plain cell, decoded (a view of the source when nothing needs decoding).
     Result<std::string_view> plain_value_text(std::string_view raw, size_t offset);
     Result<void> read_row();
@@ -284,6 +300,9 @@ private:
     std::optional<uint64_t> f_group_;          // si of a shared formula
     std::optional<coords::RangePos> f_range_;  // ref, corners ordered
     std::optional<ArraySpan> array_;           // the open cell's array formula block
+    // What the open cell keeps beside its value; `keeps_` tells whether any of it is set.
+    KeptValue kept_;
+    bool keeps_ = false;
     // The master of each shared formula group met so far: its text and cell.
     struct SharedMaster {
         std::string text;
@@ -296,6 +315,7 @@ private:
     bool in_formula_ = false;
     bool in_inline_ = false;  // inside the `is` of an inline-string cell
     StringItemText inline_;
+    size_t inline_start_ = 0;  // where the open `is` element starts in the part
     bool in_sheet_view_ = false;
     bool reserved_ = false;
 
@@ -379,6 +399,7 @@ Result<void> SheetReader::on_start(bool empty) {
         if (!empty && type_ == CellType::InlineStr && cell_open_) {
             in_inline_ = true;
             inline_.reset();
+            inline_start_ = ev_.offset;
         }
     } else if (name == "col") {
         r = read_col();
@@ -415,6 +436,7 @@ Result<void> SheetReader::on_end() {
     if (in_inline_) {
         if (name == "is") {
             in_inline_ = false;
+            if (cell_open_ && inline_.marked_up()) keep_inline_item();
             if (cell_open_) value_ = inline_.take();
             pop_scope(tok_.depth() + 1);
             return {};
@@ -459,6 +481,10 @@ Result<void> SheetReader::open_cell() {
     formula_text_.clear();
     in_inline_ = false;
     array_.reset();
+    if (keeps_) {
+        kept_ = {};
+        keeps_ = false;
+    }
 
     // One pass over the attributes; the first of each name counts.
     bool seen_r = false, seen_s = false, seen_t = false;
@@ -469,7 +495,11 @@ Result<void> SheetReader::open_cell() {
         auto more = it.next(a);
         if (!more) return fail(std::move(more.error()));
         if (!*more) break;
-        if (a.name.size() != 1) continue;
+        if (a.name.size() != 1) {
+            if (a.name.size() == 2 && a.name[1] == 'm')
+                if (auto r = read_cell_meta(a); !r) return r;
+            continue;
+        }
         const char n = a.name[0];
         if ((n == 'r' && seen_r) || (n == 's' && seen_s) || (n == 't' && seen_t) || (n != 'r' && n != 's' && n != 't'))
             continue;
@@ -574,6 +604,10 @@ Result<bool> SheetReader::read_plain_cell() {
     formula_text_.clear();
     in_inline_ = false;
     array_.reset();
+    if (keeps_) {
+        kept_ = {};
+        keeps_ = false;
+    }
     if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
     if (has_value) {
         auto value = plain_value_text(text, i);
@@ -628,7 +662,7 @@ void SheetReader::close_cell() {
         if (out_.worksheet.cells().empty()) out_.worksheet.reserve_cells(part_.size() / 64);
     }
     Cell cell(styles_);
-    if (array_) attach_array(cell);
+    if (array_ || keeps_) attach_extras(cell);
     cell.value = std::move(value_);
     cell.style_index = style_;
     if (key_pos_) {
@@ -641,9 +675,36 @@ void SheetReader::close_cell() {
     value_ = std::monostate{};
 }
 
-void SheetReader::attach_array(Cell& cell) {
-    if (std::holds_alternative<Formula>(value_)) cell.extras_mut().array = *array_;
+void SheetReader::attach_extras(Cell& cell) {
+    if (array_ && std::holds_alternative<Formula>(value_)) cell.extras_mut().array = *array_;
     array_.reset();
+    if (!std::exchange(keeps_, false)) return;
+    KeptValue kept = std::exchange(kept_, {});
+    // Each part belongs to the value it came with: runs to a text, an error text to a cell left
+    // without a value (a formula's cached error is not kept).
+    if (!std::holds_alternative<std::string>(value_)) kept.rich_text.reset();
+    if (!is_empty(value_)) kept.error.clear();
+    if (!kept.rich_text && kept.error.empty() && !kept.value_meta && !kept.cell_meta) return;
+    cell.extras_mut().kept = std::move(kept);
+}
+
+Result<void> SheetReader::read_cell_meta(const xml::Attribute& a) {
+    std::optional<uint32_t>* slot = a.name == "vm" ? &kept_.value_meta : a.name == "cm" ? &kept_.cell_meta : nullptr;
+    if (!slot || *slot) return {};
+    auto v = xml::decode(a.value, scratch_, a.offset);
+    if (!v) return fail(std::move(v.error()));
+    // An index that is not one refers to nothing: it is not kept.
+    if (const auto index = xml::parse_u32(*v)) {
+        *slot = *index;
+        keeps_ = true;
+    }
+    return {};
+}
+
+void SheetReader::keep_inline_item() {
+    const size_t end = ev_.offset + ev_.raw.size();
+    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), scope_);
+    if (kept_.rich_text) keeps_ = true;
 }
 
 std::optional<coords::CellPos> SheetReader::cell_pos() const {
@@ -718,6 +779,7 @@ void SheetReader::end_value(std::string_view text) {
         const std::string* text = index ? shared_.find(*index) : nullptr;
         if (text) value_ = *text;
         else value_ = std::monostate{};
+        if (text && !shared_.rich.empty()) keep_rich_item(*index);
         return;
     }
     case CellType::Str:
@@ -729,11 +791,13 @@ void SheetReader::end_value(std::string_view text) {
         return;
     case CellType::Number:
     case CellType::InlineStr:
+    case CellType::Error:
         break;
     }
     const auto number = xml::parse_f64(text);
     if (!number) {
         value_ = std::monostate{};
+        if (type_ == CellType::Error && !text.empty()) keep_error(text);
         return;
     }
     value_ = *number;

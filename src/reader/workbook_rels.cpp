@@ -17,7 +17,15 @@ using xml::EventKind;
 struct PendingSheet {
     std::string name;
     std::string rel_id;
+    SheetState state;
 };
+
+// Any other state, or none, shows the sheet.
+SheetState sheet_state_of(std::optional<std::string_view> text) {
+    if (text == "hidden") return SheetState::Hidden;
+    if (text == "veryHidden") return SheetState::VeryHidden;
+    return SheetState::Visible;
+}
 
 // Both parts are read to their end; one cut short keeps what stands before the cut.
 constexpr xml::TokenizerOptions kOptions{.allow_unclosed_at_eof = true};
@@ -50,7 +58,9 @@ Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>&
             if (!id) return fail(id.error());
             auto name = xml::attr_string(ev, "name");
             if (!name) return fail(name.error());
-            if (*id && *name) sheets.push_back({std::move(**name), std::move(**id)});
+            auto state = xml::attr_value(ev, "state", scratch);
+            if (!state) return fail(state.error());
+            if (*id && *name) sheets.push_back({std::move(**name), std::move(**id), sheet_state_of(*state)});
         }
 
         if (ev.kind == EventKind::Empty) ns.pop();
@@ -108,7 +118,7 @@ Result<SheetList> parse_sheet_refs(std::string_view workbook_xml, std::string_vi
     for (auto& s : pending) {
         auto it = rels->find(s.rel_id);
         if (it == rels->end()) return fail(VelmoError::missing_part("workbook relationship " + s.rel_id));
-        out.sheets.push_back({std::move(s.name), it->second});
+        out.sheets.push_back({std::move(s.name), it->second, s.state});
     }
     return out;
 }

@@ -8,13 +8,15 @@
 
 #include "model/error.hpp"
 #include "model/sheet_rel.hpp"
+#include "model/sheet_settings.hpp"
 
 namespace velmo::reader {
 
-// One worksheet to load: its title and the entry name of its worksheet part.
+// One worksheet to load: its title, the entry name of its worksheet part and whether it is shown.
 struct SheetRef {
     std::string name;
     std::string path;
+    SheetState state = SheetState::Visible;
     bool operator==(const SheetRef&) const = default;
 };
 

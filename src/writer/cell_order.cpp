@@ -36,6 +36,25 @@ SortKey cell_sort_key(std::string_view key) {
 
 namespace {
 
+bool has_style(const std::unordered_map<uint32_t, LineFormat>& lines, uint32_t at) {
+    const auto it = lines.find(at);
+    return it != lines.end() && it->second.style.value_or(0) != 0;
+}
+
+}  // namespace
+
+StyledLines::StyledLines(const Worksheet& ws) : ws_(ws) {
+    const auto styled = [](const auto& entry) { return entry.second.style.value_or(0) != 0; };
+    any_ = std::any_of(ws.row_formats.begin(), ws.row_formats.end(), styled) ||
+           std::any_of(ws.column_formats.begin(), ws.column_formats.end(), styled);
+}
+
+bool StyledLines::styled(uint32_t row, uint32_t col) const {
+    return has_style(ws_.row_formats, row) || has_style(ws_.column_formats, col);
+}
+
+namespace {
+
 bool mentioned(const Cell& cell) {
     return !is_empty(cell.value) || cell.style_index != 0 || (cell.extras && !cell.extras->empty());
 }
@@ -76,8 +95,12 @@ Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws) {
     order.reserve(cells.size());
     // The smallest offending key, so that the message does not depend on the map's order.
     std::optional<std::string> bad_key;
+    const StyledLines lines(ws);
     for (const auto& [key, cell] : cells) {
-        if (!mentioned(cell)) continue;
+        if (!mentioned(cell)) {
+            const auto p = key.pos();
+            if (!p || !lines.keeps_default(cell, p->row, p->col)) continue;
+        }
         const auto pos = grid_pos(key);
         if (!pos) {
             if (!bad_key || key < *bad_key) bad_key = key.str();
@@ -98,7 +121,8 @@ Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws) {
         // Name every key of that cell, in byte order.
         std::vector<std::string> keys;
         for (const auto& [key, cell] : cells)
-            if (mentioned(cell) && grid_pos(key) == dup->pos) keys.push_back(key.str());
+            if (grid_pos(key) == dup->pos && (mentioned(cell) || lines.keeps_default(cell, dup->row(), dup->col())))
+                keys.push_back(key.str());
         std::sort(keys.begin(), keys.end());
         std::string msg = sheet_label(ws.name) + ": cell keys";
         for (size_t i = 0; i < keys.size(); ++i) {

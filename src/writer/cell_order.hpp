@@ -37,11 +37,28 @@ struct OrderedCell {
     uint32_t col() const { return static_cast<uint32_t>(pos); }
 };
 
-// Whether a cell becomes a `c` element: it holds a value, or a style of its own (a style index
-// other than 0, or a direct font or fill) that a blank cell must keep.
+// Whether a cell becomes a `c` element: it holds a value, what the source kept with one (an error
+// value, metadata), or a style of its own (a style index other than 0, or a direct font or fill)
+// that a blank cell must keep.
 inline bool is_written_cell(const Cell& cell) {
-    return !is_empty(cell.value) || cell.style_index != 0 || cell.font() || cell.fill();
+    return !is_empty(cell.value) || cell.style_index != 0 || cell.font() || cell.fill() || cell.kept();
 }
+
+// The rows and columns of a sheet that carry a style other than the default. A plain blank cell of
+// the default style under one of them is there to keep the default look (a source writes it only
+// for that): it is written, or it would take the line's style.
+class StyledLines {
+public:
+    explicit StyledLines(const Worksheet& ws);
+    bool keeps_default(const Cell& cell, uint32_t row, uint32_t col) const {
+        return any_ && cell.style_index == 0 && !cell.extras && is_empty(cell.value) && styled(row, col);
+    }
+
+private:
+    bool styled(uint32_t row, uint32_t col) const;
+    const Worksheet& ws_;
+    bool any_ = false;
+};
 
 // The cells of one sheet that the package mentions (a value, a style, a direct font or fill, a
 // comment or a hyperlink), in (row, column) order. Cells without any of these are left out.

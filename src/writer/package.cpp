@@ -113,6 +113,16 @@ bool regenerated(std::string_view entry_name, size_t sheet_count, const PartName
            numbered_in_range("xl/worksheets/_rels/sheet", ".xml.rels");
 }
 
+// The `state` a sheet element writes; none for a visible sheet.
+const char* sheet_state_text(SheetState state) {
+    switch (state) {
+    case SheetState::Hidden: return "hidden";
+    case SheetState::VeryHidden: return "veryHidden";
+    case SheetState::Visible: break;
+    }
+    return nullptr;
+}
+
 // Adds a built part as an entry; a part that failed to build fails the save with its error.
 Result<void> add_part(zip::ArchiveWriter& zw, std::string_view name, Result<std::string> part) {
     if (!part) return fail(std::move(part.error()));
@@ -133,9 +143,11 @@ Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& p
     for (const std::string_view child : reader::kWorkbookChildOrder) {
         if (child == "sheets") {
             w.start("sheets");
-            for (size_t i = 0; i < wb.sheets.size(); ++i)
-                w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1).attr("r:id", plan.sheet_ids[i])
-                    .close_empty();
+            for (size_t i = 0; i < wb.sheets.size(); ++i) {
+                w.open("sheet").attr("name", wb.sheets[i].name).attr("sheetId", i + 1);
+                if (const char* state = sheet_state_text(wb.sheets[i].state)) w.attr("state", state);
+                w.attr("r:id", plan.sheet_ids[i]).close_empty();
+            }
             w.end("sheets");
         } else if (child == "definedNames") {
             if (auto ok = write_defined_names_block(w, wb.sheets, wb.defined_names, wb.raw_defined_names); !ok)

@@ -9,17 +9,32 @@
 
 namespace velmo::writer {
 
-uint32_t SharedStringTable::insert(std::string_view text) {
-    if (auto it = index_.find(text); it != index_.end()) return it->second;
-    const auto index = static_cast<uint32_t>(texts_.size());
-    auto [it, inserted] = index_.emplace(std::string(text), index);
-    texts_.push_back(&it->first);
-    return index;
+uint32_t SharedStringTable::insert_into(Index& index, std::string_view key, bool item) {
+    if (auto it = index.find(key); it != index.end()) return it->second;
+    const auto at = static_cast<uint32_t>(entries_.size());
+    auto [it, inserted] = index.emplace(std::string(key), at);
+    entries_.push_back({&it->first, item});
+    return at;
 }
 
+uint32_t SharedStringTable::insert(std::string_view text) { return insert_into(texts_, text, false); }
+uint32_t SharedStringTable::insert_item(std::string_view si) { return insert_into(items_, si, true); }
+
 std::optional<uint32_t> SharedStringTable::find(std::string_view text) const {
-    if (auto it = index_.find(text); it != index_.end()) return it->second;
+    if (auto it = texts_.find(text); it != texts_.end()) return it->second;
     return std::nullopt;
+}
+
+std::optional<uint32_t> SharedStringTable::find_item(std::string_view si) const {
+    if (auto it = items_.find(si); it != items_.end()) return it->second;
+    return std::nullopt;
+}
+
+std::optional<uint32_t> SharedStringTable::find_cell(const Cell& cell) const {
+    const auto* text = std::get_if<std::string>(&cell.value);
+    if (!text) return std::nullopt;
+    if (const KeptValue* kept = cell.kept(); kept && kept->rich_text) return find_item(*kept->rich_text);
+    return find(*text);
 }
 
 Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::vector<SheetCellOrder>& orders) {
@@ -28,6 +43,11 @@ Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::ve
         for (const OrderedCell& oc : orders[s]) {
             const auto* text = std::get_if<std::string>(&oc.cell->value);
             if (!text) continue;
+            // A kept item was read from a well-formed part and is written back as it stood.
+            if (const KeptValue* kept = oc.cell->kept(); kept && kept->rich_text) {
+                table.insert_item(*kept->rich_text);
+                continue;
+            }
             const size_t before = table.size();
             table.insert(*text);
             if (table.size() == before) continue;  // checked at its first occurrence
@@ -44,10 +64,17 @@ Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::ve
 
 Result<std::string> write_shared_strings_xml(const SharedStringTable& table) {
     size_t bytes = 128;
-    for (const std::string* t : table.texts()) bytes += t->size() + 16;
+    for (const auto& e : table.entries()) bytes += e.text->size() + 16;
     auto w = xml::XmlWriter::with_declaration(bytes);
-    w.open("sst").attr("xmlns", kMainNs).attr("count", table.size()).attr("uniqueCount", table.size()).close_start();
-    for (const std::string* t : table.texts()) {
+    w.open("sst").attr("xmlns", kMainNs);
+    // Kept items may use "r" as their source's root bound it.
+    if (table.has_items()) w.attr("xmlns:r", kOfficeRelsNs);
+    w.attr("count", table.size()).attr("uniqueCount", table.size()).close_start();
+    for (const auto& [t, item] : table.entries()) {
+        if (item) {
+            w.raw(*t);
+            continue;
+        }
         w.start("si");
         if (xml::needs_space_preserve(*t)) w.start("t", {{"xml:space", "preserve"}});
         else w.start("t");

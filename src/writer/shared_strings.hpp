@@ -15,21 +15,38 @@
 namespace velmo::writer {
 
 // Texts in order of first insertion; a text's index is the number of texts inserted before it.
-// Texts are compared byte for byte.
+// Texts are compared byte for byte. Beside plain texts the table holds string items kept whole
+// (an `si` element with runs or phonetic readings); identical items share one index, and an item
+// never shares one with a plain text.
 class SharedStringTable {
 public:
+    struct Entry {
+        const std::string* text;  // the plain text, or the whole `si` element of a kept item
+        bool item;
+    };
+
     // The text's index, inserting it at the end when absent.
     uint32_t insert(std::string_view text);
     std::optional<uint32_t> find(std::string_view text) const;
+    // The same for a kept item, given as its `si` element.
+    uint32_t insert_item(std::string_view si);
+    std::optional<uint32_t> find_item(std::string_view si) const;
+    // The index of a text cell's string: its kept item while it has one, else its text.
+    std::optional<uint32_t> find_cell(const Cell& cell) const;
 
-    size_t size() const { return texts_.size(); }
-    bool empty() const { return texts_.empty(); }
-    // Texts in index order; each points at a key of the index, which never moves.
-    const std::vector<const std::string*>& texts() const { return texts_; }
+    size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    bool has_items() const { return !items_.empty(); }
+    // Entries in index order; each points at a key of an index, which never moves.
+    const std::vector<Entry>& entries() const { return entries_; }
 
 private:
-    std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>> index_;
-    std::vector<const std::string*> texts_;
+    using Index = std::unordered_map<std::string, uint32_t, StringHash, std::equal_to<>>;
+    uint32_t insert_into(Index& index, std::string_view key, bool item);
+
+    Index texts_;
+    Index items_;
+    std::vector<Entry> entries_;
 };
 
 // The table of every String value of the workbook, sheets in workbook order and each sheet's

@@ -244,8 +244,11 @@ private:
         const size_t n = order_.size();
         const std::vector<FormattedLine> formatted = formatted_lines(ws_.row_formats, kMaxRow);
         size_t i = 0, h = 0, f = 0;
+        const StyledLines lines(ws_);
         const auto skip_unwritten = [&] {
-            while (i < n && !is_written_cell(*order_[i].cell)) ++i;
+            while (i < n && !is_written_cell(*order_[i].cell) &&
+                   !lines.keeps_default(*order_[i].cell, order_[i].row(), order_[i].col()))
+                ++i;
         };
         skip_unwritten();
         while (i < n || h < heights.size() || f < formatted.size()) {
@@ -278,19 +281,35 @@ private:
     Result<void> write_cell(size_t pos) {
         const OrderedCell& oc = order_[pos];
         const Cell& cell = *oc.cell;
+        const KeptValue* kept = cell.kept();
+        std::string& out = w_.buffer();
+        const size_t start = out.size();
+        auto ok = write_cell_element(oc, cell, styles_.cell_style(sheet_, pos, cell), kept);
+        if (kept && (kept->cell_meta || kept->value_meta)) [[unlikely]]
+            add_meta(out, start, *kept);
+        return ok;
+    }
+
+    Result<void> write_cell_element(const OrderedCell& oc, const Cell& cell, uint64_t style, const KeptValue* kept) {
         std::string& out = w_.buffer();
         out += "<c r=\"";
         coords::append_a1(out, oc.row(), oc.col());
         out += "\" s=\"";
-        xml::append_u64(out, styles_.cell_style(sheet_, pos, cell));
+        xml::append_u64(out, style);
         out += '"';
         switch (kind_of(cell.value)) {
         case ValueKind::Empty:
+            if (kept && !kept->error.empty()) [[unlikely]] {
+                out += " t=\"e\"><v>";
+                xml::append_escaped_text(out, kept->error);
+                break;
+            }
             // A blank cell with a style of its own keeps its formatting.
             out += "/>";
             return {};
         case ValueKind::String: {
-            const auto index = strings_.find(std::get<std::string>(cell.value));
+            const auto index = kept && kept->rich_text ? strings_.find_item(*kept->rich_text)
+                                                       : strings_.find(std::get<std::string>(cell.value));
             if (!index) return fail(VelmoError::xml(cell_label(ws_.name, oc.row(), oc.col()) + ": text missing from the shared strings"));
             out += " t=\"s\"><v>";
             xml::append_u64(out, *index);
@@ -327,6 +346,27 @@ private:
         }
         out += "</v></c>";
         return {};
+    }
+
+    // Adds to the cell element written from `start` its and its value's entries in the workbook's
+    // metadata, as the source gave them, as the last attributes of its start tag (whose values
+    // hold no ">").
+    [[gnu::noinline]] static void add_meta(std::string& out, size_t start, const KeptValue& kept) {
+        size_t end = out.find('>', start);
+        if (end == std::string::npos) return;
+        if (out[end - 1] == '/') --end;
+        std::string meta;
+        if (kept.cell_meta) {
+            meta += " cm=\"";
+            xml::append_u64(meta, *kept.cell_meta);
+            meta += '"';
+        }
+        if (kept.value_meta) {
+            meta += " vm=\"";
+            xml::append_u64(meta, *kept.value_meta);
+            meta += '"';
+        }
+        out.insert(end, meta);
     }
 
     void write_merged_ranges() {

@@ -632,7 +632,7 @@ TEST(FuzzRegressions, EverySavedInputIsHandled) {
     const fs::path root = fs::path(__FILE__).parent_path() / "regressions";
     std::error_code ec;
     if (!fs::is_directory(root, ec)) GTEST_SKIP() << "no regression inputs at " << root;
-    const reader::SharedStrings strings{{"alpha", "", "gamma"}};
+    const reader::SharedStrings strings{{"alpha", "", "gamma"}, {}};
     const auto styles = std::make_shared<const StyleSheet>();
     const std::vector<std::optional<TemporalKind>> kinds;
     std::size_t replayed = 0;

@@ -85,9 +85,41 @@ TEST(SharedStrings, XmlErrors) {
 }
 
 TEST(SharedStrings, FindIsBoundsChecked) {
-    velmo::reader::SharedStrings s{{"a", "b"}};
+    velmo::reader::SharedStrings s{{"a", "b"}, {}};
     ASSERT_NE(s.find(1), nullptr);
     EXPECT_EQ(*s.find(1), "b");
     EXPECT_EQ(s.find(2), nullptr);
     EXPECT_EQ(s.find(UINT64_MAX), nullptr);
+}
+
+TEST(SharedStrings, ItemsWithRunsOrReadingsAreKeptWhole) {
+    constexpr std::string_view kMain = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+    struct Case {
+        std::string root_attrs;
+        std::string item;
+        const char* kept;  // null: plain text, nothing kept
+    };
+    const Case cases[] = {
+        {"", "<si><t>plain</t></si>", nullptr},
+        {"", "<si><r><rPr><b/></rPr><t>ab</t></r><r><t xml:space=\"preserve\"> cd</t></r></si>",
+         "<si><r><rPr><b/></rPr><t>ab</t></r><r><t xml:space=\"preserve\"> cd</t></r></si>"},
+        {"", "<si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh><phoneticPr fontId=\"1\"/></si>",
+         "<si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh><phoneticPr fontId=\"1\"/></si>"},
+        // The main namespace under a prefix lands unprefixed; another prefix takes its declaration along.
+        {" xmlns:x=\"" + std::string(kMain) + "\"", "<x:si><x:r><x:t>p &amp; q</x:t></x:r></x:si>",
+         "<si><r><t>p &amp; q</t></r></si>"},
+        {" xmlns:e=\"urn:e\"", "<si><r><e:mark/><t>q</t></r></si>", "<si xmlns:e=\"urn:e\"><r><e:mark/><t>q</t></r></si>"},
+        // What cannot be written back well-formed stays plain text.
+        {"", "<si><r><u:mark/><t>q</t></r></si>", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string doc = "<sst xmlns=\"" + std::string(kMain) + "\"" + c.root_attrs + "><si><t>first</t></si>" +
+                                c.item + "</sst>";
+        auto r = parse_shared_strings(doc);
+        ASSERT_TRUE(r) << doc;
+        ASSERT_EQ(r->items.size(), 2u) << doc;
+        EXPECT_EQ(r->rich_item(0), nullptr);
+        const auto kept = r->rich_item(1);
+        EXPECT_EQ(kept ? *kept : "<none>", c.kept ? c.kept : "<none>") << doc;
+    }
 }

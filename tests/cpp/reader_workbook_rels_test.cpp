@@ -37,14 +37,15 @@ std::string rels(std::string_view body) {
 
 TEST(WorkbookRels, SheetsJoinTheirRelationshipsInOrder) {
     auto r = parse_sheet_refs(
-        workbook("<sheets><sheet name=\"B &amp; C\" sheetId=\"2\" r:id=\"rId2\"/><sheet name=\" A \" sheetId=\"1\" r:id=\"rId1\"/>"
-                 "<sheet name=\"twin\" r:id=\"rId1\"/></sheets>"),
+        workbook("<sheets><sheet name=\"B &amp; C\" sheetId=\"2\" state=\"hidden\" r:id=\"rId2\"/>"
+                 "<sheet name=\" A \" sheetId=\"1\" state=\"veryHidden\" r:id=\"rId1\"/>"
+                 "<sheet name=\"twin\" state=\"Hidden\" r:id=\"rId1\"/></sheets>"),
         rels(rel("rId1", "worksheets/sheet1.xml") + rel("rId2", "/xl/worksheets/sheet2.xml") +
              rel("rId3", "theme/theme1.xml", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/theme")));
     ASSERT_TRUE(r) << r.error().message;
-    EXPECT_EQ(r->sheets, (std::vector<SheetRef>{{"B & C", "xl/worksheets/sheet2.xml"},
-                                                {" A ", "xl/worksheets/sheet1.xml"},
-                                                {"twin", "xl/worksheets/sheet1.xml"}}));
+    EXPECT_EQ(r->sheets, (std::vector<SheetRef>{{"B & C", "xl/worksheets/sheet2.xml", SheetState::Hidden},
+                                                {" A ", "xl/worksheets/sheet1.xml", SheetState::VeryHidden},
+                                                {"twin", "xl/worksheets/sheet1.xml", SheetState::Visible}}));
     EXPECT_EQ(r->active_tab, 0u);
     EXPECT_FALSE(r->date1904);
 }

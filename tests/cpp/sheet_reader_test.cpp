@@ -37,7 +37,7 @@ std::shared_ptr<const StyleSheet> test_styles() {
 struct Reader {
     std::shared_ptr<const StyleSheet> styles = test_styles();
     std::vector<std::optional<TemporalKind>> kinds = reader::temporal_kinds_by_style(*styles);
-    reader::SharedStrings shared{{"zero", "one", "two"}};
+    reader::SharedStrings shared{{"zero", "one", "two"}, {}};
 
     Result<ParsedSheet> try_parse(std::string_view body, bool date1904 = false) {
         doc = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
@@ -167,6 +167,52 @@ TEST(SheetReader, InlineStrings) {
     EXPECT_EQ(is("<t>a &amp; b</t>"), str("a & b"));
     // An `is` in a cell of another type is not an inline string.
     EXPECT_EQ(r.value("<c r=\"A1\"><is><t>x</t></is><v>3</v></c>"), num(3));
+}
+
+TEST(SheetReader, WhatACellKeepsBesideItsValue) {
+    Reader r;
+    const auto bold = std::make_shared<const std::string>("<si><r><rPr><b/></rPr><t>two</t></r></si>");
+    r.shared.rich[2] = bold;
+    struct Case {
+        const char* cell;
+        Value value;
+        const char* error;  // "" for none
+        std::optional<uint32_t> vm, cm;
+        const char* rich;  // null for none
+    };
+    const Case cases[] = {
+        {"<c r=\"A1\" t=\"e\"><v>#N/A</v></c>", kEmpty, "#N/A", {}, {}, nullptr},
+        {"<c r=\"A1\" t=\"e\" vm=\"1\"><v>#VALUE!</v></c>", kEmpty, "#VALUE!", 1, {}, nullptr},
+        {"<c r=\"A1\" cm=\"1\"><f t=\"array\" ref=\"A1:A3\">SORT(B1:B3)</f><v>1</v></c>", formula("SORT(B1:B3)"), "", {},
+         1, nullptr},
+        // A formula's cached error, a number under "e", indexes that are none and an empty error keep nothing.
+        {"<c r=\"A1\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>", formula("1/0"), "", {}, {}, nullptr},
+        {"<c r=\"A1\" t=\"e\"><v>7</v></c>", num(7), "", {}, {}, nullptr},
+        {"<c r=\"A1\" vm=\"x\" cm=\"-1\"><v>2</v></c>", num(2), "", {}, {}, nullptr},
+        {"<c r=\"A1\" t=\"e\"><v></v></c>", kEmpty, "", {}, {}, nullptr},
+        {"<c r=\"A1\" t=\"s\"><v>2</v></c>", str("two"), "", {}, {}, bold->c_str()},
+        {"<c r=\"A1\" t=\"s\"><v>1</v></c>", str("one"), "", {}, {}, nullptr},
+        {"<c r=\"A1\" t=\"inlineStr\" vm=\"3\"><is><r><rPr><i/></rPr><t>ab</t></r></is></c>", str("ab"), "", 3, {},
+         "<si><r><rPr><i/></rPr><t>ab</t></r></si>"},
+        {"<c r=\"A1\" t=\"inlineStr\"><is><t>ab</t></is></c>", str("ab"), "", {}, {}, nullptr},
+    };
+    for (const Case& c : cases) {
+        auto p = r.parse(std::string("<sheetData><row r=\"1\">") + c.cell + "</row></sheetData>");
+        const Cell* cell = p.worksheet.find_cell("A1");
+        ASSERT_NE(cell, nullptr) << c.cell;
+        EXPECT_EQ(cell->value, c.value) << c.cell;
+        const KeptValue* kept = cell->kept();
+        const bool keeps = *c.error || c.vm || c.cm || c.rich;
+        ASSERT_EQ(kept != nullptr, keeps) << c.cell;
+        if (!kept) continue;
+        EXPECT_EQ(kept->error, c.error) << c.cell;
+        EXPECT_EQ(kept->value_meta, c.vm) << c.cell;
+        EXPECT_EQ(kept->cell_meta, c.cm) << c.cell;
+        EXPECT_EQ(kept->rich_text ? *kept->rich_text : "", c.rich ? c.rich : "") << c.cell;
+    }
+    // Cells of one item share it.
+    auto p = r.parse("<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>2</v></c></row></sheetData>");
+    EXPECT_EQ(p.worksheet.find_cell("B1")->kept()->rich_text, bold);
 }
 
 TEST(SheetReader, CdataCountsAsLiteralText) {

@@ -22,7 +22,7 @@ Result<SharedStringTable> table_of(const Workbook& wb) {
 
 std::vector<std::string> texts_of(const SharedStringTable& t) {
     std::vector<std::string> out;
-    for (const std::string* s : t.texts()) out.push_back(*s);
+    for (const auto& e : t.entries()) out.push_back(*e.text);
     return out;
 }
 
@@ -111,4 +111,26 @@ TEST(SharedStringsPart, WhiteSpaceSurvivesReaders) {
     EXPECT_NE(xml->find("<si><t>cr&#13;\nlf</t></si>"), std::string::npos);
     EXPECT_NE(xml->find("<si><t xml:space=\"preserve\">\t</t></si>"), std::string::npos);
     EXPECT_TRUE(test::parses_as_xml(*xml));
+}
+
+TEST(SharedStringsPart, KeptItemsBesidePlainTexts) {
+    // Cells reading one item share its index; the same text without runs is an item of its own.
+    const auto bold = std::make_shared<const std::string>("<si><r><rPr><b/></rPr><t>ab</t></r></si>");
+    const auto bold_copy = std::make_shared<const std::string>(*bold);
+    Workbook wb = Workbook::make_new();
+    Worksheet& ws = wb.sheets[0];
+    for (const auto& [key, item] : {std::pair{"A1", bold}, std::pair{"A2", bold_copy}, std::pair{"A3", decltype(bold){}}}) {
+        ws.set_cell(key, Value{std::string("ab")});
+        if (item) ws.find_cell_mut(key)->extras_mut().kept = KeptValue{item, {}, {}, {}};
+    }
+    auto t = table_of(wb);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->size(), 2u);
+    EXPECT_EQ(t->find_cell(*ws.find_cell("A2")), 0u);
+    EXPECT_EQ(t->find_cell(*ws.find_cell("A3")), 1u);
+    auto xml = write_shared_strings_xml(*t);
+    ASSERT_TRUE(xml);
+    EXPECT_EQ(*xml, std::string(kDecl) + std::string(kSst) +
+                        R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships")"
+                        R"( count="2" uniqueCount="2"><si><r><rPr><b/></rPr><t>ab</t></r></si><si><t>ab</t></si></sst>)");
 }

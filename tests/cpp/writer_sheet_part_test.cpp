@@ -196,6 +196,43 @@ TEST(SheetPart, BlankCellsKeepTheirStyle) {
               R"(<sheetData><row r="1"><c r="A1" s="1"/><c r="B1" s="3"/></row></sheetData>)");
 }
 
+TEST(SheetPart, WhatACellKeptIsWrittenWhileItsValueStays) {
+    Workbook wb = one_sheet();
+    Worksheet& ws = wb.sheets[0];
+    const auto keep = [&](const char* key, Value v, KeptValue kept) {
+        ws.set_cell(key, std::move(v));
+        ws.find_cell_mut(key)->extras_mut().kept = std::move(kept);
+    };
+    keep("A1", Value{}, KeptValue{nullptr, "#N/A", {}, {}});
+    keep("B1", Value{}, KeptValue{nullptr, "#VALUE!", 1, {}});
+    keep("C1", Value{Formula{"SORT(D1:D3)"}}, KeptValue{nullptr, {}, {}, 1});
+    keep("D1", Value{std::string("x")}, KeptValue{std::make_shared<const std::string>("<si><r><t>x</t></r></si>"), {}, 2, 3});
+    keep("E1", Value{}, KeptValue{nullptr, {}, 4, {}});
+    EXPECT_EQ(between(ok_xml(wb), "<sheetData>", "</sheetData>"),
+              R"(<sheetData><row r="1"><c r="A1" s="0" t="e"><v>#N/A</v></c>)"
+              R"(<c r="B1" s="0" t="e" vm="1"><v>#VALUE!</v></c>)"
+              R"(<c r="C1" s="0" cm="1"><f>SORT(D1:D3)</f></c>)"
+              R"(<c r="D1" s="0" t="s" cm="3" vm="2"><v>0</v></c>)"
+              R"(<c r="E1" s="0" vm="4"/></row></sheetData>)");
+    // A new value drops what the old one kept.
+    for (const char* key : {"A1", "B1", "C1", "D1", "E1"}) ws.set_cell(key, Value{1.0});
+    EXPECT_EQ(between(ok_xml(wb), "<sheetData>", "</sheetData>"),
+              R"(<sheetData><row r="1"><c r="A1" s="0"><v>1</v></c><c r="B1" s="0"><v>1</v></c><c r="C1" s="0"><v>1</v></c>)"
+              R"(<c r="D1" s="0"><v>1</v></c><c r="E1" s="0"><v>1</v></c></row></sheetData>)");
+}
+
+TEST(SheetPart, BlankDefaultCellsUnderStyledLinesAreWritten) {
+    Workbook wb = one_sheet();
+    Worksheet& ws = wb.sheets[0];
+    ws.column_formats[1].style = 2;  // column A
+    ws.row_formats[3].style = 1;     // row 3
+    ws.column_formats[2].hidden = true;  // a format without a style
+    for (const char* key : {"A1", "B1", "B3", "C2"}) ws.set_cell(key, Value{});
+    ws.set_cell_comment("A2", Comment{"note", "me"});  // made for its comment: not written
+    EXPECT_EQ(between(ok_xml(wb), "<sheetData>", "</sheetData>"),
+              R"(<sheetData><row r="1"><c r="A1" s="0"/></row><row r="3" s="1" customFormat="1"><c r="B3" s="0"/></row></sheetData>)");
+}
+
 TEST(SheetPart, RefusesNumbersAndSizesNoReaderTakes) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();

@@ -125,6 +125,33 @@ def sheet_settings(root):
     return children, rows, {c: a for c, a in cols.items() if a != default}
 
 
+def tree_of(element):
+    return (element.tag, sorted(element.attrib.items()), element.text, [tree_of(k) for k in element])
+
+
+def kept_content(path):
+    """The sheet states, and per sheet what its cells hold beyond their values: text runs (of a
+    shared or inline string with more than plain text), literal error values, metadata indexes."""
+    with zipfile.ZipFile(path) as z:
+        names = {n.lower(): n for n in z.namelist()}
+        sst = names.get("xl/sharedstrings.xml")
+        items = list(ElementTree.fromstring(z.read(sst))) if sst else []
+        states = [s.get("state", "visible") for s in ElementTree.fromstring(z.read("xl/workbook.xml")).iter(MAIN + "sheet")]
+    sheets = []
+    for root in worksheet_roots(path):
+        cells = {}
+        for c in root.iter(MAIN + "c"):
+            t, v, f = c.get("t"), c.find(MAIN + "v"), c.find(MAIN + "f")
+            item = items[int(v.text)] if t == "s" and v is not None else c.find(MAIN + "is") if t == "inlineStr" else None
+            runs = [tree_of(k) for k in item] if item is not None and any(k.tag != MAIN + "t" for k in item) else None
+            error = v.text if t == "e" and f is None and v is not None else None
+            kept = (runs, error, c.get("vm"), c.get("cm"))
+            if any(kept):
+                cells[c.get("r").upper()] = kept
+        sheets.append(cells)
+    return states, sheets
+
+
 def round_trip_problems(src, out):
     """The problems of one workbook, or None when it is not meant to load."""
     try:
@@ -170,6 +197,14 @@ def round_trip_problems(src, out):
         for what, a, b in zip(("children", "rows", "columns"), sheet_settings(before), sheet_settings(after)):
             if a != b:
                 problems.append(f"sheet {n}: {what} differ")
+
+    (states, before), (saved_states, after) = kept_content(src), kept_content(out)
+    if saved_states != states:
+        problems.append(f"sheet states {states} -> {saved_states}")
+    for n, (a, b) in enumerate(zip(before, after), 1):
+        changed = sorted(ref for ref in a.keys() | b.keys() if a.get(ref) != b.get(ref))
+        if changed:
+            problems.append(f"sheet {n}: {len(changed)} cells change text runs, error or metadata, first {changed[0]}")
 
     problems += calamine_differences(str(src), str(out), sheet_grids(wb))[:5]
     return problems

@@ -64,9 +64,12 @@ def rels(*items):
     return '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">' + "".join(items) + "</Relationships>"
 
 
-def hand_made(path, sheets, extra=(), content_types=None):
-    """A package whose sheets are (title, part name, sheet data xml, relationships xml or None)."""
-    wb_sheets = "".join(f'<sheet name="{t}" sheetId="{i + 1}" r:id="rId{i + 1}"/>' for i, (t, *_) in enumerate(sheets))
+def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", styles=STYLES):
+    """A package whose sheets are (title, part name, sheet data xml, relationships xml or None);
+    `states` gives sheets a state by title, `head` goes before every sheet's data."""
+    states = states or {}
+    wb_sheets = "".join(f'<sheet name="{t}" sheetId="{i + 1}"' + (f' state="{states[t]}"' if t in states else "") +
+                        f' r:id="rId{i + 1}"/>' for i, (t, *_) in enumerate(sheets))
     workbook = ('<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
                 'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
                 f"<sheets>{wb_sheets}</sheets></workbook>")
@@ -79,11 +82,11 @@ def hand_made(path, sheets, extra=(), content_types=None):
         z.writestr("_rels/.rels", rels(rel("rId1", "officeDocument", "xl/workbook.xml")))
         z.writestr("xl/workbook.xml", workbook)
         z.writestr("xl/_rels/workbook.xml.rels", wb_rels)
-        z.writestr("xl/styles.xml", STYLES)
+        z.writestr("xl/styles.xml", styles)
         for _, part, data, part_rels in sheets:
             z.writestr(part, '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
                              'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
-                             f"<sheetData>{data}</sheetData></worksheet>")
+                             f"{head}<sheetData>{data}</sheetData></worksheet>")
             if part_rels is not None:
                 folder, base = part.rsplit("/", 1)
                 z.writestr(f"{folder}/_rels/{base}.rels", part_rels)
