@@ -32,7 +32,9 @@ Result<bool> flag_value(const Event& ev) {
 }
 
 // The elements of the styles part the model carries as XML, and where each one goes.
-enum class Target : uint8_t { Border, XfChild, DxfNumFmt, DxfTail, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst };
+enum class Target : uint8_t {
+    Border, XfChild, DxfNumFmt, DxfTail, FontChild, Gradient, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst
+};
 
 std::optional<Target> block_target(std::string_view local) {
     if (local == "cellStyleXfs") return Target::CellStyleXfs;
@@ -137,10 +139,12 @@ private:
 
     // The part-level element a tag starts keeping, if any: a border of the list, an alignment or
     // protection of a cell format, a number format, alignment, protection or border of a
-    // differential format.
+    // differential format, a font child the model does not interpret, a fill's gradient.
     std::optional<Target> part_target(const Event& ev) const {
         const auto n = ev.local_name;
         const size_t depth = element_depth(ev);
+        if ((in_font_ || in_dxf_font_) && depth == font_depth_ + 1 && !is_font_field(n)) return Target::FontChild;
+        if ((in_fill_ || in_dxf_fill_) && depth == fill_depth_ + 1 && n == "gradientFill") return Target::Gradient;
         if (n == "border" && in_borders_) return Target::Border;
         if (xf_depth_ && depth == xf_depth_ + 1 && (n == "alignment" || n == "protection")) return Target::XfChild;
         if (in_dxf_ && depth == dxf_depth_ + 1) {
@@ -188,6 +192,12 @@ private:
         case Target::DxfTail:
             if (xml) pending_tail_ += *xml;
             return;
+        case Target::FontChild:
+            if (xml) open_font()->children_xml += *xml;
+            return;
+        case Target::Gradient:
+            if (xml) open_fill().gradient_xml = std::move(*xml);
+            return;
         case Target::CellStyleXfs: if (xml) out_.blocks.cell_style_xfs = std::move(*xml); return;
         case Target::CellStyles: if (xml) out_.blocks.cell_styles = std::move(*xml); return;
         case Target::TableStyles: if (xml) out_.blocks.table_styles = std::move(*xml); return;
@@ -210,6 +220,13 @@ private:
         if (in_font_) return &font_;
         if (in_dxf_font_) return &dxf_font_;
         return nullptr;
+    }
+    // The fill a gradient belongs to; one is open.
+    Fill& open_fill() { return in_fill_ ? fill_ : dxf_fill_; }
+
+    // The font children the model reads into fields of its own.
+    static bool is_font_field(std::string_view n) {
+        return n == "b" || n == "i" || n == "strike" || n == "sz" || n == "name" || n == "color";
     }
 
     Result<void> on_font_child(const Event& ev) {
@@ -332,9 +349,10 @@ private:
                 dxf_font_ = Font{};
                 in_dxf_font_ = true;
             }
+            font_depth_ = tok_.depth();
             return {};
         }
-        if (n == "b" || n == "i" || n == "strike" || n == "sz" || n == "name" || n == "color") return on_font_child(ev);
+        if (is_font_field(n)) return on_font_child(ev);
         if (n == "fill") {
             if (in_fills_) {
                 fill_ = Fill{};
@@ -343,6 +361,7 @@ private:
                 dxf_fill_ = Fill{};
                 in_dxf_fill_ = true;
             }
+            fill_depth_ = tok_.depth();
             return {};
         }
         if (n == "patternFill") {
@@ -388,7 +407,7 @@ private:
             }
             return {};
         }
-        if (n == "b" || n == "i" || n == "strike" || n == "sz" || n == "name" || n == "color") return on_font_child(ev);
+        if (is_font_field(n)) return on_font_child(ev);
         if (n == "fill") {
             if (in_fills_) {
                 out_.fills.emplace_back();
@@ -479,6 +498,8 @@ private:
     bool in_borders_ = false;
     size_t xf_depth_ = 0;   // depth of the open cell format of cellXfs; 0 when none is open
     size_t dxf_depth_ = 0;  // depth of the open differential format
+    size_t font_depth_ = 0;  // depth of the open font, of either kind
+    size_t fill_depth_ = 0;  // depth of the open fill, of either kind
 
     Font font_, dxf_font_;
     Fill fill_, dxf_fill_;

@@ -44,6 +44,7 @@ struct FontHash {
         mix(h, hash_double(f.size));
         mix(h, (f.bold ? 1u : 0u) | (f.italic ? 2u : 0u) | (f.strike ? 4u : 0u));
         mix(h, hash_color(f.color));
+        mix(h, std::hash<std::string_view>{}(f.children_xml));
         return h;
     }
 };
@@ -53,6 +54,7 @@ struct FillHash {
         size_t h = std::hash<std::string_view>{}(f.pattern_type);
         mix(h, hash_color(f.fg_color));
         mix(h, hash_color(f.bg_color));
+        mix(h, std::hash<std::string_view>{}(f.gradient_xml));
         return h;
     }
 };
