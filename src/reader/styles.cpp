@@ -73,13 +73,18 @@ public:
     }
     // The finished element's XML; none when it could not be kept.
     std::optional<std::string> take() {
+        std::string xml;
+        if (!take_into(xml)) return std::nullopt;
+        return xml;
+    }
+    // The same appended to `out`; false, appending nothing, when it could not be kept.
+    bool take_into(std::string& out) {
         const bool broken = std::exchange(broken_, false);
-        auto xml = xml_.take();
-        if (broken || !xml) {
+        if (broken || !xml_.take_into(out)) {
             xml_.reset();
-            return std::nullopt;
+            return false;
         }
-        return std::move(*xml);
+        return true;
     }
 
 private:
@@ -103,14 +108,12 @@ public:
             Result<void> r;
             switch (ev.kind) {
             case EventKind::Start:
-                // Bindings only serve the kept XML; a tag whose attributes do not parse is
-                // reported where its attributes are read.
-                (void)scope_.push(ev);
+                enter_scope(ev);
                 keep_open(ev, false);
                 r = on_start(ev);
                 break;
             case EventKind::Empty:
-                (void)scope_.push(ev);
+                enter_scope(ev);
                 keep_open(ev, true);
                 r = on_empty(ev);
                 scope_.pop();
@@ -134,6 +137,13 @@ public:
     }
 
 private:
+    // Bindings only serve the kept XML; a tag whose attributes do not parse is reported where its
+    // attributes are read. Nearly every tag declares nothing, and is not scanned for it.
+    void enter_scope(const Event& ev) {
+        if (ev.attrs.find("xmlns:") == std::string_view::npos) scope_.open();
+        else (void)scope_.push(ev);
+    }
+
     // The depth of the element whose tag `ev` is.
     size_t element_depth(const Event& ev) const { return tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
 
@@ -177,32 +187,32 @@ private:
     }
 
     void finish(Capture& c) {
-        auto xml = c.take();
         switch (c.target()) {
-        case Target::Border:
+        case Target::Border: {
             // Every border keeps its position; one that cannot be kept draws nothing.
+            auto xml = c.take();
             out_.borders.push_back(xml ? std::move(*xml) : std::string("<border/>"));
             return;
-        case Target::XfChild:
-            if (xml) xf_children_ += *xml;
-            return;
-        case Target::DxfNumFmt:
-            if (xml) pending_num_fmt_ = std::move(*xml);
-            return;
-        case Target::DxfTail:
-            if (xml) pending_tail_ += *xml;
-            return;
-        case Target::FontChild:
-            if (xml) open_font()->children_xml += *xml;
-            return;
-        case Target::Gradient:
-            if (xml) open_fill().gradient_xml = std::move(*xml);
-            return;
-        case Target::CellStyleXfs: if (xml) out_.blocks.cell_style_xfs = std::move(*xml); return;
-        case Target::CellStyles: if (xml) out_.blocks.cell_styles = std::move(*xml); return;
-        case Target::TableStyles: if (xml) out_.blocks.table_styles = std::move(*xml); return;
-        case Target::Colors: if (xml) out_.blocks.colors = std::move(*xml); return;
-        case Target::ExtLst: if (xml) out_.blocks.ext_lst = std::move(*xml); return;
+        }
+        // The children of one record gather into one text.
+        case Target::XfChild: c.take_into(xf_children_); return;
+        case Target::DxfTail: c.take_into(pending_tail_); return;
+        case Target::FontChild: c.take_into(open_font()->children_xml); return;
+        default: break;
+        }
+        // The others replace an earlier one of their kind.
+        if (auto xml = c.take()) *slot(c.target()) = std::move(*xml);
+    }
+
+    std::string* slot(Target t) {
+        switch (t) {
+        case Target::DxfNumFmt: return &pending_num_fmt_;
+        case Target::Gradient: return &open_fill().gradient_xml;
+        case Target::CellStyleXfs: return &out_.blocks.cell_style_xfs;
+        case Target::CellStyles: return &out_.blocks.cell_styles;
+        case Target::TableStyles: return &out_.blocks.table_styles;
+        case Target::Colors: return &out_.blocks.colors;
+        default: return &out_.blocks.ext_lst;
         }
     }
 
@@ -317,6 +327,17 @@ private:
         return std::nullopt;
     }
 
+    // Sizes a list in advance from its `count`, never for more memory than the part takes: a
+    // count far above the records present costs nothing. One that does not read sizes nothing.
+    template <class T>
+    void reserve_by_count(std::vector<T>& list, const Event& ev) {
+        std::string scratch;
+        const auto count = xml::attr_value(ev, "count", scratch);
+        if (!count || !*count) return;
+        if (const auto n = xml::parse_u64(**count))
+            list.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*n, doc_size_ / sizeof(T))));
+    }
+
     Result<void> on_start(const Event& ev) {
         const auto n = ev.local_name;
         if (n == "numFmts") {
@@ -331,9 +352,9 @@ private:
             return {};
         }
         if (n == "numFmt") return on_num_fmt(ev);
-        if (n == "fonts") { in_fonts_ = true; return {}; }
-        if (n == "fills") { in_fills_ = true; return {}; }
-        if (n == "cellXfs") { in_cell_xfs_ = true; return {}; }
+        if (n == "fonts") { in_fonts_ = true; reserve_by_count(out_.fonts, ev); return {}; }
+        if (n == "fills") { in_fills_ = true; reserve_by_count(out_.fills, ev); return {}; }
+        if (n == "cellXfs") { in_cell_xfs_ = true; reserve_by_count(out_.cell_xfs, ev); return {}; }
         if (n == "dxfs") {
             // Those of an extension list number their own formats and travel with it; read into
             // the main list too, they would be written there again at every save.
