@@ -1,8 +1,11 @@
-"""Load and save a workbook whose styles part holds thousands of fonts and fills: every cell has a
-format of its own, its font with underline, superscript or subscript, family, scheme and character
-set, its fill a solid pattern or (every fourth) a gradient.
+"""Load and save a workbook whose styles part holds thousands of fonts and fills, every cell with a
+format of its own. Three kinds of styles part:
+  full   fonts with underline, superscript or subscript, family, scheme and character set; every
+         fourth fill a gradient, the others solid patterns
+  theme  fonts with family and scheme only (what a spreadsheet application writes), solid patterns
+  plain  fonts with name, size, colour, bold and italic only, solid patterns
 
-Usage: python bench/styles.py [--styles 5000] [--repeat 7] [--inner 5] [--against DIR]
+Usage: python bench/styles.py [--kind full] [--styles 5000] [--repeat 7] [--inner 5] [--against DIR]
 
 Each repetition runs, in a fresh process, `inner` loads and saves and keeps the fastest of each;
 the table shows the medians over the repetitions. With --against, every repetition also runs the
@@ -36,8 +39,8 @@ def gradient(i):
             f'<stop position="1"><color rgb="FF{i * 40503 % 0xFFFFFF:06X}"/></stop></gradientFill>')
 
 
-def make_input(path, styles):
-    """XlsxWriter writes the fonts and pattern fills; every fourth fill then becomes a gradient."""
+def make_input(path, styles, kind):
+    """XlsxWriter writes the fonts and pattern fills; the styles part is then cut down to `kind`."""
     import xlsxwriter
 
     tmp = path + ".part"
@@ -45,13 +48,13 @@ def make_input(path, styles):
     sheet = book.add_worksheet()
     for i in range(styles):
         fmt = book.add_format({
-            "font_name": FONT_NAMES[i % len(FONT_NAMES)],
+            "font_name": FONT_NAMES[i % len(FONT_NAMES)] if kind == "full" else "Calibri",
             "font_size": 8 + (i % 40) / 2,
             "bold": i % 2,
             "italic": (i // 2) % 2,
-            "underline": UNDERLINES[i % len(UNDERLINES)],
-            "font_script": SCRIPTS[i % len(SCRIPTS)],
-            "font_charset": 128 if i % 5 == 3 else 0,
+            "underline": UNDERLINES[i % len(UNDERLINES)] if kind == "full" else 0,
+            "font_script": SCRIPTS[i % len(SCRIPTS)] if kind == "full" else 0,
+            "font_charset": 128 if i % 5 == 3 and kind == "full" else 0,
             "font_color": f"#{i * 7919 % 0xFFFFFF:06X}",
             "pattern": 1,
             "bg_color": f"#{i * 104729 % 0xFFFFFF:06X}",
@@ -70,7 +73,12 @@ def make_input(path, styles):
     with zipfile.ZipFile(path + ".tmp", "w", zipfile.ZIP_DEFLATED) as z:
         for info, data in entries:
             if info.filename == "xl/styles.xml":
-                data = re.sub(r"<fill>.*?</fill>", fill, data.decode()).encode()
+                text = data.decode()
+                if kind == "full":
+                    text = re.sub(r"<fill>.*?</fill>", fill, text)
+                elif kind == "plain":
+                    text = re.sub(r'<(family|scheme) val="[^"]*"/>', "", text)
+                data = text.encode()
             z.writestr(info.filename, data)
     os.remove(tmp)
     os.replace(path + ".tmp", path)
@@ -103,6 +111,7 @@ def main():
     if len(sys.argv) == 5 and sys.argv[1] == "--child":
         return child(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--kind", choices=("full", "theme", "plain"), default="full", help="what the fonts and fills hold")
     parser.add_argument("--styles", type=int, default=5000, help="fonts and fills in the styles part")
     parser.add_argument("--repeat", type=int, default=7, help="processes per build (median reported)")
     parser.add_argument("--inner", type=int, default=5, help="loads and saves per process (fastest kept)")
@@ -111,16 +120,16 @@ def main():
     args = parser.parse_args()
 
     os.makedirs(args.out, exist_ok=True)
-    path = os.path.join(args.out, f"input-styles-v{INPUT_VERSION}-{args.styles}.xlsx")
+    path = os.path.join(args.out, f"input-styles-{args.kind}-v{INPUT_VERSION}-{args.styles}.xlsx")
     if not os.path.exists(path):
-        make_input(path, args.styles)
+        make_input(path, args.styles, args.kind)
     builds = {"this build": None} | ({f"against {args.against}": args.against} if args.against else {})
     runs = {name: [] for name in builds}
     for rep in range(args.repeat):
         for name in builds if rep % 2 == 0 else reversed(builds):
             runs[name].append(run(path, os.path.join(args.out, "styles-saved.xlsx"), args.inner, builds[name]))
 
-    print(f"{args.styles} fonts and fills, {os.path.getsize(path) / 1e3:.0f} kB; medians of {args.repeat} processes, "
+    print(f"{args.kind}: {args.styles} fonts and fills, {os.path.getsize(path) / 1e3:.0f} kB; medians of {args.repeat} processes, "
           f"each the fastest of {args.inner}")
     print("| build | load ms | save ms | load + save ms |")
     print("|---|---:|---:|---:|")
