@@ -197,7 +197,11 @@ private:
         // The children of one record gather into one text.
         case Target::XfChild: c.take_into(xf_children_); return;
         case Target::DxfTail: c.take_into(pending_tail_); return;
-        case Target::FontChild: c.take_into(open_font()->children_xml); return;
+        case Target::FontChild:
+            // A font nested inside the kept element may have closed the one it belonged to.
+            if (Font* font = open_font()) c.take_into(font->children_xml);
+            else c.take();
+            return;
         default: break;
         }
         // The others replace an earlier one of their kind.

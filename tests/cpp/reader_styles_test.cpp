@@ -194,6 +194,15 @@ TEST(StylesReader, KeptXml) {
     for (const auto& c : cases) EXPECT_EQ(c.kept(styles(c.body)), c.want) << c.body;
 }
 
+// A font list inside a font's kept child closes the font the child belonged to before the child
+// ends: the child is dropped, not attached to a font no longer open.
+TEST(StylesReader, FontListInsideAFontChild) {
+    auto s = styles(R"(<fonts><font><y:c><fonts><font><b/></font></fonts></y:c><sz val="9"/></font></fonts>)");
+    ASSERT_EQ(s.fonts.size(), 1u);
+    EXPECT_TRUE(s.fonts[0].bold);
+    EXPECT_EQ(s.fonts[0].children_xml, "");
+}
+
 TEST(StylesReader, PrefixedAttributesDoNotMatch) {
     auto s = styles(R"(<x:fonts><x:font><x:sz x:val="12"/></x:font></x:fonts>)");
     ASSERT_EQ(s.fonts.size(), 1u);
