@@ -37,6 +37,9 @@ struct Font {
     bool bold = false;
     bool italic = false;
     bool strike = false;
+    // The children the model does not interpret (underline, vertical alignment, family, scheme,
+    // character set, ...), as the source wrote them; empty for a font made here.
+    std::string children_xml{};
     bool operator==(const Font&) const = default;
 };
 
@@ -44,8 +47,11 @@ struct Fill {
     std::string pattern_type = "none";
     std::optional<Color> fg_color;
     std::optional<Color> bg_color;
-    // Pattern texts byte-equal and both colours equal (same variant, same payload; tints compared as
-    // numbers, an absent tint only equal to an absent one).
+    // A gradient fill's `gradientFill` element as the source wrote it, written in place of the
+    // pattern; empty for a pattern fill.
+    std::string gradient_xml{};
+    // Pattern texts byte-equal, both colours equal (same variant, same payload; tints compared as
+    // numbers, an absent tint only equal to an absent one) and the gradients byte-equal.
     bool operator==(const Fill&) const = default;
 };
 

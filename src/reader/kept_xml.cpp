@@ -69,11 +69,18 @@ Result<void> KeptXml::text(const xml::Event& ev) {
 }
 
 Result<std::string> KeptXml::take() {
+    std::string out;
+    if (auto ok = take_into(out); !ok) return fail(std::move(ok.error()));
+    return out;
+}
+
+Result<void> KeptXml::take_into(std::string& out) {
     if (const auto bad = xml::check_utf8(xml_))
         return fail(VelmoError::xml("invalid UTF-8 in " + what_ + " (" + xml::utf8_error_message(*bad) + ")"));
-    std::string out = std::move(xml_);
+    if (out.empty()) out.swap(xml_);
+    else out += xml_;
     reset();
-    return out;
+    return {};
 }
 
 // The outermost kept element carries the declarations its subtree needs from outside.

@@ -39,6 +39,9 @@ public:
 
     // The XML kept since the last take() or reset(); it starts again empty.
     Result<std::string> take();
+    // The same appended to `out`, keeping this buffer for the next elements; nothing is
+    // appended on an error.
+    Result<void> take_into(std::string& out);
 
 private:
     void close_scope(size_t depth);

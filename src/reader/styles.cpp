@@ -32,7 +32,9 @@ Result<bool> flag_value(const Event& ev) {
 }
 
 // The elements of the styles part the model carries as XML, and where each one goes.
-enum class Target : uint8_t { Border, XfChild, DxfNumFmt, DxfTail, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst };
+enum class Target : uint8_t {
+    Border, XfChild, DxfNumFmt, DxfTail, FontChild, Gradient, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst
+};
 
 std::optional<Target> block_target(std::string_view local) {
     if (local == "cellStyleXfs") return Target::CellStyleXfs;
@@ -71,13 +73,18 @@ public:
     }
     // The finished element's XML; none when it could not be kept.
     std::optional<std::string> take() {
+        std::string xml;
+        if (!take_into(xml)) return std::nullopt;
+        return xml;
+    }
+    // The same appended to `out`; false, appending nothing, when it could not be kept.
+    bool take_into(std::string& out) {
         const bool broken = std::exchange(broken_, false);
-        auto xml = xml_.take();
-        if (broken || !xml) {
+        if (broken || !xml_.take_into(out)) {
             xml_.reset();
-            return std::nullopt;
+            return false;
         }
-        return std::move(*xml);
+        return true;
     }
 
 private:
@@ -101,14 +108,12 @@ public:
             Result<void> r;
             switch (ev.kind) {
             case EventKind::Start:
-                // Bindings only serve the kept XML; a tag whose attributes do not parse is
-                // reported where its attributes are read.
-                (void)scope_.push(ev);
+                enter_scope(ev);
                 keep_open(ev, false);
                 r = on_start(ev);
                 break;
             case EventKind::Empty:
-                (void)scope_.push(ev);
+                enter_scope(ev);
                 keep_open(ev, true);
                 r = on_empty(ev);
                 scope_.pop();
@@ -132,15 +137,24 @@ public:
     }
 
 private:
+    // Bindings only serve the kept XML; a tag whose attributes do not parse is reported where its
+    // attributes are read. Nearly every tag declares nothing, and is not scanned for it.
+    void enter_scope(const Event& ev) {
+        if (ev.attrs.find("xmlns:") == std::string_view::npos) scope_.open();
+        else (void)scope_.push(ev);
+    }
+
     // The depth of the element whose tag `ev` is.
     size_t element_depth(const Event& ev) const { return tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
 
     // The part-level element a tag starts keeping, if any: a border of the list, an alignment or
     // protection of a cell format, a number format, alignment, protection or border of a
-    // differential format.
+    // differential format, a font child the model does not interpret, a fill's gradient.
     std::optional<Target> part_target(const Event& ev) const {
         const auto n = ev.local_name;
         const size_t depth = element_depth(ev);
+        if ((in_font_ || in_dxf_font_) && depth == font_depth_ + 1 && !is_font_field(n)) return Target::FontChild;
+        if ((in_fill_ || in_dxf_fill_) && depth == fill_depth_ + 1 && n == "gradientFill") return Target::Gradient;
         if (n == "border" && in_borders_) return Target::Border;
         if (xf_depth_ && depth == xf_depth_ + 1 && (n == "alignment" || n == "protection")) return Target::XfChild;
         if (in_dxf_ && depth == dxf_depth_ + 1) {
@@ -173,26 +187,36 @@ private:
     }
 
     void finish(Capture& c) {
-        auto xml = c.take();
         switch (c.target()) {
-        case Target::Border:
+        case Target::Border: {
             // Every border keeps its position; one that cannot be kept draws nothing.
+            auto xml = c.take();
             out_.borders.push_back(xml ? std::move(*xml) : std::string("<border/>"));
             return;
-        case Target::XfChild:
-            if (xml) xf_children_ += *xml;
+        }
+        // The children of one record gather into one text.
+        case Target::XfChild: c.take_into(xf_children_); return;
+        case Target::DxfTail: c.take_into(pending_tail_); return;
+        case Target::FontChild:
+            // A font nested inside the kept element may have closed the one it belonged to.
+            if (Font* font = open_font()) c.take_into(font->children_xml);
+            else c.take();
             return;
-        case Target::DxfNumFmt:
-            if (xml) pending_num_fmt_ = std::move(*xml);
-            return;
-        case Target::DxfTail:
-            if (xml) pending_tail_ += *xml;
-            return;
-        case Target::CellStyleXfs: if (xml) out_.blocks.cell_style_xfs = std::move(*xml); return;
-        case Target::CellStyles: if (xml) out_.blocks.cell_styles = std::move(*xml); return;
-        case Target::TableStyles: if (xml) out_.blocks.table_styles = std::move(*xml); return;
-        case Target::Colors: if (xml) out_.blocks.colors = std::move(*xml); return;
-        case Target::ExtLst: if (xml) out_.blocks.ext_lst = std::move(*xml); return;
+        default: break;
+        }
+        // The others replace an earlier one of their kind.
+        if (auto xml = c.take()) *slot(c.target()) = std::move(*xml);
+    }
+
+    std::string* slot(Target t) {
+        switch (t) {
+        case Target::DxfNumFmt: return &pending_num_fmt_;
+        case Target::Gradient: return &open_fill().gradient_xml;
+        case Target::CellStyleXfs: return &out_.blocks.cell_style_xfs;
+        case Target::CellStyles: return &out_.blocks.cell_styles;
+        case Target::TableStyles: return &out_.blocks.table_styles;
+        case Target::Colors: return &out_.blocks.colors;
+        default: return &out_.blocks.ext_lst;
         }
     }
 
@@ -210,6 +234,13 @@ private:
         if (in_font_) return &font_;
         if (in_dxf_font_) return &dxf_font_;
         return nullptr;
+    }
+    // The fill a gradient belongs to; one is open.
+    Fill& open_fill() { return in_fill_ ? fill_ : dxf_fill_; }
+
+    // The font children the model reads into fields of its own.
+    static bool is_font_field(std::string_view n) {
+        return n == "b" || n == "i" || n == "strike" || n == "sz" || n == "name" || n == "color";
     }
 
     Result<void> on_font_child(const Event& ev) {
@@ -300,6 +331,17 @@ private:
         return std::nullopt;
     }
 
+    // Sizes a list in advance from its `count`, never for more memory than the part takes: a
+    // count far above the records present costs nothing. One that does not read sizes nothing.
+    template <class T>
+    void reserve_by_count(std::vector<T>& list, const Event& ev) {
+        std::string scratch;
+        const auto count = xml::attr_value(ev, "count", scratch);
+        if (!count || !*count) return;
+        if (const auto n = xml::parse_u64(**count))
+            list.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*n, doc_size_ / sizeof(T))));
+    }
+
     Result<void> on_start(const Event& ev) {
         const auto n = ev.local_name;
         if (n == "numFmts") {
@@ -314,9 +356,9 @@ private:
             return {};
         }
         if (n == "numFmt") return on_num_fmt(ev);
-        if (n == "fonts") { in_fonts_ = true; return {}; }
-        if (n == "fills") { in_fills_ = true; return {}; }
-        if (n == "cellXfs") { in_cell_xfs_ = true; return {}; }
+        if (n == "fonts") { in_fonts_ = true; reserve_by_count(out_.fonts, ev); return {}; }
+        if (n == "fills") { in_fills_ = true; reserve_by_count(out_.fills, ev); return {}; }
+        if (n == "cellXfs") { in_cell_xfs_ = true; reserve_by_count(out_.cell_xfs, ev); return {}; }
         if (n == "dxfs") {
             // Those of an extension list number their own formats and travel with it; read into
             // the main list too, they would be written there again at every save.
@@ -332,9 +374,10 @@ private:
                 dxf_font_ = Font{};
                 in_dxf_font_ = true;
             }
+            font_depth_ = tok_.depth();
             return {};
         }
-        if (n == "b" || n == "i" || n == "strike" || n == "sz" || n == "name" || n == "color") return on_font_child(ev);
+        if (is_font_field(n)) return on_font_child(ev);
         if (n == "fill") {
             if (in_fills_) {
                 fill_ = Fill{};
@@ -343,6 +386,7 @@ private:
                 dxf_fill_ = Fill{};
                 in_dxf_fill_ = true;
             }
+            fill_depth_ = tok_.depth();
             return {};
         }
         if (n == "patternFill") {
@@ -388,7 +432,7 @@ private:
             }
             return {};
         }
-        if (n == "b" || n == "i" || n == "strike" || n == "sz" || n == "name" || n == "color") return on_font_child(ev);
+        if (is_font_field(n)) return on_font_child(ev);
         if (n == "fill") {
             if (in_fills_) {
                 out_.fills.emplace_back();
@@ -479,6 +523,8 @@ private:
     bool in_borders_ = false;
     size_t xf_depth_ = 0;   // depth of the open cell format of cellXfs; 0 when none is open
     size_t dxf_depth_ = 0;  // depth of the open differential format
+    size_t font_depth_ = 0;  // depth of the open font, of either kind
+    size_t fill_depth_ = 0;  // depth of the open fill, of either kind
 
     Font font_, dxf_font_;
     Fill fill_, dxf_fill_;

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "model/temporal.hpp"
 
@@ -44,6 +45,7 @@ struct FontHash {
         mix(h, hash_double(f.size));
         mix(h, (f.bold ? 1u : 0u) | (f.italic ? 2u : 0u) | (f.strike ? 4u : 0u));
         mix(h, hash_color(f.color));
+        mix(h, std::hash<std::string_view>{}(f.children_xml));
         return h;
     }
 };
@@ -53,6 +55,7 @@ struct FillHash {
         size_t h = std::hash<std::string_view>{}(f.pattern_type);
         mix(h, hash_color(f.fg_color));
         mix(h, hash_color(f.bg_color));
+        mix(h, std::hash<std::string_view>{}(f.gradient_xml));
         return h;
     }
 };
@@ -94,26 +97,42 @@ CellXf derive_xf(CellXf base, uint32_t font_id, uint32_t fill_id, uint32_t num_f
     return base;
 }
 
-// A list whose records are found through a hash index. Entries already in the list (copied
-// from a source, duplicates included) are indexed under their first position.
+// A list whose records are found through a hash index of their positions, built on the first
+// look-up: most saves look nothing up, and a loaded list can hold thousands of records. Entries
+// already in the list (copied from a source, duplicates included) are found at their first
+// position.
 template <class T, class Hash>
 class IndexedList {
 public:
-    explicit IndexedList(std::vector<T>& list) : list_(list) {
-        index_.reserve(list.size());
-        for (size_t i = 0; i < list.size(); ++i) index_.emplace(list[i], static_cast<uint32_t>(i));
-    }
+    explicit IndexedList(std::vector<T>& list) : list_(list), index_(0, ByPosition{&list}, ByPosition{&list}) {}
     uint32_t find_or_add(const T& record) {
-        if (auto it = index_.find(record); it != index_.end()) return it->second;
+        if (!built_) {
+            index_.reserve(list_.size());
+            for (size_t i = 0; i < list_.size(); ++i) index_.insert(static_cast<uint32_t>(i));
+            built_ = true;
+        }
+        if (auto it = index_.find(record); it != index_.end()) return *it;
         const auto pos = static_cast<uint32_t>(list_.size());
         list_.push_back(record);
-        index_.emplace(record, pos);
+        index_.insert(pos);
         return pos;
     }
 
 private:
+    // Hashes and compares a position as the record it holds, so that a record finds its position.
+    struct ByPosition {
+        using is_transparent = void;
+        const std::vector<T>* list;
+        const T& at(uint32_t pos) const { return (*list)[pos]; }
+        size_t operator()(uint32_t pos) const { return Hash{}(at(pos)); }
+        size_t operator()(const T& r) const { return Hash{}(r); }
+        bool operator()(uint32_t a, uint32_t b) const { return at(a) == at(b); }
+        bool operator()(const T& r, uint32_t b) const { return r == at(b); }
+        bool operator()(uint32_t a, const T& r) const { return at(a) == r; }
+    };
     std::vector<T>& list_;
-    std::unordered_map<T, uint32_t, Hash> index_;
+    std::unordered_set<uint32_t, ByPosition, ByPosition> index_;
+    bool built_ = false;
 };
 
 std::string_view code_for(ValueKind kind) {

@@ -16,6 +16,11 @@ bool positive_size(double size) { return std::isfinite(size) && size > 0; }
 
 void write_fill(xml::XmlWriter& w, const Fill& fill) {
     w.start("fill");
+    if (!fill.gradient_xml.empty()) {
+        w.raw(fill.gradient_xml);
+        w.end("fill");
+        return;
+    }
     w.start("patternFill", {{"patternType", fill.pattern_type}});
     if (fill.fg_color) write_color(w, "fgColor", *fill.fg_color);
     if (fill.bg_color) write_color(w, "bgColor", *fill.bg_color);
@@ -35,6 +40,7 @@ void write_font(xml::XmlWriter& w, const Font& font) {
     if (!font.name.empty()) w.empty("name", {{"val", font.name}});
     else if (font.size <= 0 && !font.color) w.empty("name", {{"val", "Calibri"}});
     if (font.color) write_color(w, "color", *font.color);
+    w.raw(font.children_xml);
     w.end("font");
 }
 
@@ -118,6 +124,7 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
         if (positive_size(f.size)) w.open("sz").attr("val", f.size).close_empty();
         if (!f.name.empty()) w.empty("name", {{"val", f.name}});
         if (f.color) write_color(w, "color", *f.color);
+        w.raw(f.children_xml);
         w.end("font");
     }
     w.raw(dxf.num_fmt_xml);
@@ -126,7 +133,7 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
         // In a differential format a pattern fill without a pattern type but with a colour is a
         // solid fill, the form spreadsheet applications write; it reads back as "none", and an
         // explicit "none" would make the rule highlight nothing.
-        if (f.pattern_type == "none" && (f.fg_color || f.bg_color)) {
+        if (f.pattern_type == "none" && (f.fg_color || f.bg_color) && f.gradient_xml.empty()) {
             w.start("fill");
             w.start("patternFill");
             if (f.fg_color) write_color(w, "fgColor", *f.fg_color);

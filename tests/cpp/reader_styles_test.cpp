@@ -89,7 +89,8 @@ TEST(StylesReader, Fills) {
     EXPECT_EQ(s.fills[1].bg_color, Color(ColorIndexed{64}));
     EXPECT_EQ(s.fills[2].pattern_type, "none");
     EXPECT_EQ(s.fills[3].pattern_type, "");
-    EXPECT_EQ(s.fills[4], Fill{});
+    // A gradient is kept whole; the pattern and its colours stay as for a fill without any.
+    EXPECT_EQ(s.fills[4], (Fill{"none", std::nullopt, std::nullopt, R"(<gradientFill><stop position="0"><color theme="1"/></stop></gradientFill>)"}));
     EXPECT_EQ(s.fills[5].fg_color, Color(ColorArgb{"FF0000FF"}));
 }
 
@@ -170,8 +171,36 @@ TEST(StylesReader, KeptXml) {
          R"(<border><top style="thin"/></border></dxf></dxfs>)",
          [&](const StyleSheet& s) { return join({s.dxfs.at(0).num_fmt_xml, s.dxfs[0].tail_xml}); },
          R"(<numFmt numFmtId="164" formatCode="0.0%"/>|<alignment wrapText="1"/><border><top style="thin"/></border>|)"},
+        // Font children besides the six the model reads, in cell fonts and differential ones.
+        {R"(<fonts><font><b/><u val="double"/><sz val="9"/><x:vertAlign val="subscript"/><name val="MS Gothic"/>)"
+         R"(<family val="3"/><charset val="128"/><y:c/></font><font><u/></font><font/></fonts>)"
+         R"(<dxfs><dxf><font><outline/><i/><shadow val="0"/></font></dxf></dxfs>)",
+         [&](const StyleSheet& s) {
+             std::vector<std::string> kept;
+             for (const Font& f : s.fonts) kept.push_back(f.children_xml);
+             kept.push_back(s.dxfs.at(0).font->children_xml);
+             return join(kept) + std::to_string(s.fonts[0].size);
+         },
+         R"(<u val="double"/><vertAlign val="subscript"/><family val="3"/><charset val="128"/><y:c xmlns:y="urn:y"/>|<u/>||)"
+         R"(<outline/><shadow val="0"/>|9.000000)"},
+        // A gradient fill of either kind, in the list and in a differential format; a later one wins.
+        {R"(<fills><fill><x:gradientFill type="path" left="0.5"><stop position="0"><color rgb="FF0000FF"/></stop></x:gradientFill></fill>)"
+         R"(<fill><gradientFill degree="90"/><gradientFill degree="45"><stop position="1"><color theme="4" tint="0.5"/></stop></gradientFill></fill></fills>)"
+         R"(<dxfs><dxf><fill><gradientFill degree="30"/></fill></dxf></dxfs>)",
+         [&](const StyleSheet& s) { return join({s.fills.at(0).gradient_xml, s.fills.at(1).gradient_xml, s.dxfs.at(0).fill->gradient_xml}); },
+         R"(<gradientFill type="path" left="0.5"><stop position="0"><color rgb="FF0000FF"/></stop></gradientFill>|)"
+         R"(<gradientFill degree="45"><stop position="1"><color theme="4" tint="0.5"/></stop></gradientFill>|<gradientFill degree="30"/>|)"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.kept(styles(c.body)), c.want) << c.body;
+}
+
+// A font list inside a font's kept child closes the font the child belonged to before the child
+// ends: the child is dropped, not attached to a font no longer open.
+TEST(StylesReader, FontListInsideAFontChild) {
+    auto s = styles(R"(<fonts><font><y:c><fonts><font><b/></font></fonts></y:c><sz val="9"/></font></fonts>)");
+    ASSERT_EQ(s.fonts.size(), 1u);
+    EXPECT_TRUE(s.fonts[0].bold);
+    EXPECT_EQ(s.fonts[0].children_xml, "");
 }
 
 TEST(StylesReader, PrefixedAttributesDoNotMatch) {

@@ -175,6 +175,28 @@ TEST(StylesPart, CarriedXmlInItsPlace) {
         << xml;
 }
 
+// Font children and gradients carried from a source: the children after the model's own, the
+// gradient in place of the pattern, in the lists and in differential formats alike.
+TEST(StylesPart, CarriedFontChildrenAndGradients) {
+    CollectedStyles st = defaults();
+    Font font{"Arial", ColorTheme{1, std::nullopt}, 10, true, false, false};
+    font.children_xml = R"(<u val="double"/><family val="2"/>)";
+    Fill gradient{"none", std::nullopt, std::nullopt, R"(<gradientFill degree="90"><stop position="0"><color theme="0"/></stop></gradientFill>)"};
+    st.fonts.push_back(font);
+    st.fills.push_back(gradient);
+    gradient.bg_color = ColorArgb{"FFFFC7CE"};  // not written beside a gradient
+    st.dxfs = {Dxf{font, gradient}};
+    const std::string xml = written(st);
+    EXPECT_NE(xml.find(R"(<font><b/><sz val="10"/><name val="Arial"/><color theme="1"/><u val="double"/><family val="2"/></font></fonts>)"),
+              std::string::npos);
+    EXPECT_NE(xml.find(R"(<fill><gradientFill degree="90"><stop position="0"><color theme="0"/></stop></gradientFill></fill></fills>)"),
+              std::string::npos);
+    EXPECT_NE(xml.find(R"(<dxf><font><b val="1"/><sz val="10"/><name val="Arial"/><color theme="1"/><u val="double"/><family val="2"/></font>)"
+                       R"(<fill><gradientFill degree="90"><stop position="0"><color theme="0"/></stop></gradientFill></fill></dxf>)"),
+              std::string::npos)
+        << xml;
+}
+
 // A loaded workbook saved with cells left alone, given an own font or fill, or a date: each keeps
 // the border, alignment, protection and cell style of its format, and formats that differ only
 // in those stay apart.

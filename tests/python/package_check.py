@@ -8,6 +8,7 @@ check_package(path) raises AssertionError listing every problem found:
 - every r:id that the workbook part or a worksheet part uses names one of its relationships.
 """
 
+import collections
 import posixpath
 import re
 import urllib.parse
@@ -167,21 +168,60 @@ def _canonical(el):
     return (_local(el.tag), tuple(sorted(el.attrib.items())), tuple(_canonical(c) for c in el))
 
 
-def cell_layouts(path):
-    """(sheet name, cell reference) -> the border element, alignment and protection of the cell's
-    format, for every cell element of every worksheet part; and that of a cell not written."""
+_FONT_FLAGS = ("b", "i", "strike", "outline", "shadow", "condense", "extend")
+
+
+def _spelled_alike(el):
+    """(local name, attributes), sizes and tints spelled as Python floats."""
+    name = _local(el.tag)
+    return name, {k: repr(float(v)) if k == "tint" or (name == "sz" and k == "val") else v for k, v in el.attrib.items()}
+
+
+def _font_look(font):
+    """A font as it shows, blind to the order of its children and to two spellings of one property
+    (a flag with or without val "1", a single underline with or without its name)."""
+    if font is None:
+        return None
+    kids = []
+    for child in font:
+        name, attrs = _spelled_alike(child)
+        if name in _FONT_FLAGS or name == "u":
+            val = attrs.pop("val", None)
+            if val in ("0", "false", "none"):
+                continue
+            if name == "u" and val not in (None, "single"):
+                attrs["val"] = val
+        kids.append((name, tuple(sorted(attrs.items())), tuple(_canonical(c) for c in child)))
+    return tuple(sorted(kids))
+
+
+def _fill_look(fill):
+    """A fill as it shows: a pattern without a type is none, tints spelled alike."""
+    if fill is None:
+        return None
+    name, attrs = _spelled_alike(fill)
+    if name == "patternFill":
+        attrs.setdefault("patternType", "none")
+    return name, tuple(sorted(attrs.items())), tuple(_fill_look(c) for c in fill)
+
+
+def cell_formats(path):
+    """(sheet name, cell reference) -> the format of the cell as it shows: `layout` (the border
+    element, alignment and protection), `font` and `fill`, for every cell element of every worksheet
+    part; and the format of a cell not written."""
     out = {}
     with zipfile.ZipFile(path) as z:
         parts = {_part_key(n): n for n in z.namelist()}
         styles = ElementTree.fromstring(z.read("xl/styles.xml"))
         sections = {_local(el.tag): list(el) for el in styles}
-        borders = sections.get("borders", [])
+        borders, fonts, fills = (sections.get(s, []) for s in ("borders", "fonts", "fills"))
+        at = lambda items, xf, key: items[int(xf.get(key, "0"))] if int(xf.get(key, "0")) < len(items) else None  # noqa: E731
         formats = []
         for xf in sections.get("cellXfs", []):
-            b = int(xf.get("borderId", "0"))
             kids = {_local(c.tag): c for c in xf}
-            formats.append((_canonical(borders[b]) if b < len(borders) else None,
-                            _canonical(kids.get("alignment")), _canonical(kids.get("protection"))))
+            layout = (_canonical(at(borders, xf, "borderId")), _canonical(kids.get("alignment")),
+                      _canonical(kids.get("protection")))
+            formats.append(CellFormat(layout, _font_look(at(fonts, xf, "fontId")), _fill_look(at(fills, xf, "fillId"))))
         rels = {r.get("Id"): r.get("Target") for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
         for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter():
             if _local(sheet.tag) != "sheet" or sheet.get(R_ID) not in rels:
@@ -196,3 +236,6 @@ def cell_layouts(path):
                 elif _local(el.tag) == "row":
                     el.clear()
     return out, formats[0] if formats else None
+
+
+CellFormat = collections.namedtuple("CellFormat", "layout font fill")

@@ -12,7 +12,7 @@ import pytest
 from python_calamine import CalamineWorkbook
 
 import velmo
-from package_check import cell_layouts, package_problems, raw_entries
+from package_check import cell_formats, package_problems, raw_entries
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 CORPUS = pathlib.Path(os.environ.get("VELMO_CORPUS", REPO.parent / "shared" / "corpus" / "excel"))
@@ -185,10 +185,12 @@ def round_trip_problems(src, out):
     if formulas_in(out) != formulas_in(src):
         problems.append(f"formulas {formulas_in(src)} -> {formulas_in(out)}")
 
-    (before, _), (after, unwritten) = cell_layouts(src), cell_layouts(out)
-    changed = [cell for cell, layout in before.items() if after.get(cell, unwritten) != layout]
-    if changed:
-        problems.append(f"{len(changed)} cells change border, alignment or protection, first {changed[0]}")
+    (before, _), (after, unwritten) = cell_formats(src), cell_formats(out)
+    for part, what in (("layout", "border, alignment or protection"), ("font", "font"), ("fill", "fill")):
+        look = lambda f: getattr(f, part) if f else None  # noqa: E731
+        changed = [cell for cell, f in before.items() if look(after.get(cell, unwritten)) != look(f)]
+        if changed:
+            problems.append(f"{len(changed)} cells change {what}, first {changed[0]}")
 
     lost = kept_workbook_relationships(src) - kept_workbook_relationships(out)
     problems += [f"workbook relationship {rid} to {target} lost" for rid, _, target in sorted(lost)]
