@@ -25,8 +25,7 @@ namespace velmo::writer {
 
 using reader::kCommentsRelType;
 using reader::kTableRelType;
-inline constexpr std::string_view kVmlDrawingRelType =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
+using reader::kVmlDrawingRelType;
 
 // A set of relationship ids.
 using RelIdSet = std::unordered_set<std::string>;
