@@ -1,0 +1,281 @@
+#include "writer/legacy_drawing_part.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "reader/sheet_rels.hpp"
+#include "writer/comments_part.hpp"
+#include "xml/number_format.hpp"
+
+namespace velmo::writer {
+
+namespace {
+
+// The standard drawing is a fixed text with only the shape numbers and anchors filled in.
+constexpr std::string_view kVmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+constexpr std::string_view kVmlRoot =
+    "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\"\n"
+    "     xmlns:o=\"urn:schemas-microsoft-com:office:office\"\n"
+    "     xmlns:x=\"urn:schemas-microsoft-com:office:excel\">\n";
+constexpr std::string_view kShapeLayout =
+    "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"1\"/></o:shapelayout>";
+constexpr std::string_view kNoteTypeId = "_x0000_t202";
+constexpr std::string_view kNoteType =
+    "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\">\n"
+    "    <v:stroke joinstyle=\"miter\"/>\n"
+    "    <v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/>\n"
+    "  </v:shapetype>";
+constexpr std::string_view kVmlTail = "\n</xml>";
+
+constexpr std::string_view kShapeIdPrefix = "_x0000_s";
+constexpr std::string_view kShapeOpen = "<v:shape id=\"_x0000_s";
+constexpr std::string_view kShapeBody =
+    "\" type=\"#_x0000_t202\" "
+    "style=\"position:absolute;margin-left:80pt;margin-top:5pt;width:104pt;height:64pt;z-index:1;visibility:hidden\" "
+    "fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
+    "<v:fill color2=\"#ffffe1\"/>"
+    "<v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
+    "<v:path o:connecttype=\"none\"/>"
+    "<v:textbox style=\"mso-direction-alt:auto\"><div style=\"text-align:left\"></div></v:textbox>"
+    "<x:ClientData ObjectType=\"Note\">"
+    "<x:MoveWithCells/>"
+    "<x:SizeWithCells/>"
+    "<x:Anchor>1, 15, 0, 2, 3, 15, 4, 4</x:Anchor>"
+    "<x:AutoFill>False</x:AutoFill>"
+    "<x:Row>";
+constexpr std::string_view kShapeColumn = "</x:Row><x:Column>";
+constexpr std::string_view kShapeClose = "</x:Column></x:ClientData></v:shape>";
+
+// The prefixes the standard parts use, declared on a kept root that lacks them.
+constexpr std::pair<std::string_view, std::string_view> kVmlNamespaces[] = {
+    {"xmlns:v", "urn:schemas-microsoft-com:vml"},
+    {"xmlns:o", "urn:schemas-microsoft-com:office:office"},
+    {"xmlns:x", "urn:schemas-microsoft-com:office:excel"},
+};
+
+void append_standard_note(std::string& out, uint64_t id, const SortedComment& sc) {
+    out += kShapeOpen;
+    xml::append_u64(out, id);
+    out += kShapeBody;
+    xml::append_u64(out, sc.row ? sc.row - 1 : 0);
+    out += kShapeColumn;
+    xml::append_u64(out, sc.col ? sc.col - 1 : 0);
+    out += kShapeClose;
+}
+
+std::string_view span_text(std::string_view xml, const reader::TextSpan& s) { return xml.substr(s.begin, s.end - s.begin); }
+
+std::string_view without_hash(std::string_view type) { return type.starts_with('#') ? type.substr(1) : type; }
+
+// The number of a shape id of the form "_x0000_s{n}".
+std::optional<uint64_t> shape_number(std::string_view id) {
+    if (!id.starts_with(kShapeIdPrefix) || id.size() == kShapeIdPrefix.size() || id.size() > kShapeIdPrefix.size() + 18)
+        return std::nullopt;
+    uint64_t n = 0;
+    for (const char c : id.substr(kShapeIdPrefix.size())) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return n;
+}
+
+// Shape ids of one drawing: each written once, new ones numbered from a base upward past every
+// number taken.
+class ShapeIds {
+public:
+    explicit ShapeIds(uint64_t next) : next_(next) {}
+    // False when the id is already taken.
+    bool take(std::string_view id) {
+        if (!texts_.insert(id).second) return false;
+        if (const auto n = shape_number(id)) numbers_.insert(*n);
+        return true;
+    }
+    uint64_t fresh() {
+        while (numbers_.contains(next_)) ++next_;
+        numbers_.insert(next_);
+        return next_++;
+    }
+
+private:
+    uint64_t next_;
+    std::unordered_set<std::string_view> texts_;
+    std::unordered_set<uint64_t> numbers_;
+};
+
+// The kept root's start tag, with the namespaces of the standard parts declared.
+void append_head(std::string& out, std::string_view head) {
+    const size_t close = head.size() - 1;  // the root start tag's ">"
+    out.append(head.substr(0, close));
+    for (const auto& [attr, uri] : kVmlNamespaces) {
+        if (head.find(std::string(attr) + "=") != std::string_view::npos) continue;
+        ((out += ' ') += attr) += "=\"";
+        (out += uri) += '"';
+    }
+    out.append(head.substr(close));
+}
+
+// One loaded note: its source shape with the parts that follow its cell rewritten.
+void append_kept_note(std::string& out, const reader::DrawingNote& note, const SortedComment& sc,
+                      std::optional<uint64_t> new_id, const std::vector<CellEdit>& edits) {
+    struct Splice {
+        reader::TextSpan at;
+        std::string text;
+    };
+    std::vector<Splice> splices;
+    if (new_id && note.id) splices.push_back({*note.id, xml::numbered(kShapeIdPrefix, *new_id)});
+    if (note.anchor && note.anchor_text) {
+        coords::CellPos cell = *sc.comment->loaded_at;
+        std::optional<NoteAnchor> box = note.anchor;
+        for (const CellEdit& e : edits)
+            if (!follow_edit(e, cell, box)) break;
+        if (box != note.anchor) {
+            std::string text;
+            for (size_t i = 0; i < box->size(); ++i) {
+                if (i) text += ", ";
+                xml::append_u64(text, (*box)[i]);
+            }
+            splices.push_back({*note.anchor_text, std::move(text)});
+        }
+    }
+    if (sc.row - 1 != note.row) splices.push_back({note.row_text, xml::numbered("", sc.row - 1)});
+    if (sc.col - 1 != note.col) splices.push_back({note.col_text, xml::numbered("", sc.col - 1)});
+    std::sort(splices.begin(), splices.end(), [](const Splice& a, const Splice& b) { return a.at.begin < b.at.begin; });
+    size_t at = 0;
+    for (const Splice& s : splices) {
+        out.append(note.xml.substr(at, s.at.begin - at));
+        out += s.text;
+        at = s.at.end;
+    }
+    out.append(note.xml.substr(at));
+}
+
+std::string write_kept_drawing(const std::vector<SortedComment>& comments, const KeptDrawing& kept,
+                               const std::vector<CellEdit>& edits) {
+    const reader::LegacyDrawing& d = *kept.drawing;
+
+    // The loaded note each comment writes: the first of its cell's, at the cell it was read on.
+    std::unordered_map<uint64_t, size_t> note_at;
+    note_at.reserve(d.notes.size());
+    for (size_t i = 0; i < d.notes.size(); ++i) note_at.try_emplace(uint64_t{d.notes[i].row} << 32 | d.notes[i].col, i);
+    std::vector<const reader::DrawingNote*> chosen(comments.size(), nullptr);
+    for (size_t k = 0; k < comments.size(); ++k) {
+        const auto& at = comments[k].comment->loaded_at;
+        if (!at || at->row == 0 || at->col == 0) continue;
+        const auto found = note_at.find(uint64_t{at->row - 1} << 32 | (at->col - 1));
+        if (found == note_at.end()) continue;
+        chosen[k] = &d.notes[found->second];
+        note_at.erase(found);  // one note box per comment
+    }
+
+    // Ids: the kept shapes keep theirs (form controls are linked to them by number); a note whose
+    // id another shape already holds, and every new note, takes a fresh one.
+    ShapeIds ids(uint64_t{d.first_id_block} * 1024);
+    for (const reader::DrawingShape& s : d.shapes)
+        for (std::string_view id : s.ids) ids.take(id);
+    std::vector<bool> renumber(comments.size(), false);
+    for (size_t k = 0; k < comments.size(); ++k)
+        if (chosen[k] && chosen[k]->id) renumber[k] = !ids.take(span_text(chosen[k]->xml, *chosen[k]->id));
+
+    std::unordered_set<std::string_view> types;
+    for (const reader::DrawingShape& s : d.shapes)
+        for (std::string_view t : s.types) types.insert(without_hash(t));
+    for (size_t k = 0; k < comments.size(); ++k) types.insert(chosen[k] ? without_hash(chosen[k]->type) : kNoteTypeId);
+
+    const size_t standard = static_cast<size_t>(std::count(chosen.begin(), chosen.end(), nullptr));
+    std::string out;
+    out.reserve(kept.text.size() + kNoteType.size() + kShapeLayout.size() + standard * 700 + comments.size() * 32);
+    append_head(out, d.head);
+    out += '\n';
+    out += d.shape_layout.empty() ? kShapeLayout : d.shape_layout;
+    std::unordered_set<std::string_view> written_types;
+    for (const reader::DrawingShapeType& t : d.shape_types) {
+        if (!types.contains(t.id) || !written_types.insert(t.id).second) continue;
+        out += '\n';
+        out += t.xml;
+    }
+    if (types.contains(kNoteTypeId) && !written_types.contains(kNoteTypeId)) (out += '\n') += kNoteType;
+    for (const reader::DrawingShape& s : d.shapes) (out += '\n') += s.xml;
+    out += '\n';
+    for (size_t k = 0; k < comments.size(); ++k) {
+        if (chosen[k])
+            append_kept_note(out, *chosen[k], comments[k], renumber[k] ? std::optional(ids.fresh()) : std::nullopt, edits);
+        else
+            append_standard_note(out, ids.fresh(), comments[k]);
+    }
+    ((out += "\n</") += d.root_name) += '>';
+    return out;
+}
+
+}  // namespace
+
+std::unique_ptr<KeptDrawing> read_kept_drawing(const zip::ArchiveReader& archive, const SourceDrawing& source,
+                                               bool as_is) {
+    const auto entry = archive.find_part(source.part);
+    if (!entry || !*entry) return nullptr;
+    const zip::Entry& e = **entry;
+    if (e.crc32 != source.crc32 || e.uncompressed_size != source.size) return nullptr;
+    if (as_is && (e.encrypted() || (e.method != zip::kMethodStored && e.method != zip::kMethodDeflate))) return nullptr;
+    auto kept = std::make_unique<KeptDrawing>();
+    kept->entry = &e;
+    if (!as_is) {
+        auto text = archive.read(e);
+        if (!text) return nullptr;
+        kept->text = std::move(*text);
+    }
+    // The shapes may name pictures through the part's own relationships.
+    const auto rels = archive.find_part(reader::sheet_rels_path(e.name));
+    if (!rels) return nullptr;
+    if (*rels) {
+        auto bytes = archive.read(**rels);
+        if (!bytes) return nullptr;
+        auto list = reader::parse_sheet_rels(*bytes);
+        if (!list) return nullptr;
+        kept->relationships = std::move(*list);
+    }
+    if (!as_is) {
+        kept->drawing = reader::parse_legacy_drawing(kept->text);
+        if (!kept->drawing) return nullptr;
+    }
+    return kept;
+}
+
+bool drawing_as_loaded(const Worksheet& ws, const SheetCellOrder& order) {
+    if (!ws.legacy_drawing || !ws.legacy_drawing->edits.empty()) return false;
+    size_t count = 0;
+    for (const OrderedCell& oc : order) {
+        const Comment* c = oc.cell->comment();
+        if (!c) continue;
+        if (!c->loaded_at || c->loaded_at->row != oc.row() || c->loaded_at->col != oc.col()) return false;
+        ++count;
+    }
+    return count > 0 && count == ws.legacy_drawing->notes;
+}
+
+std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* kept, const std::vector<CellEdit>& edits) {
+    const std::vector<SortedComment> comments = sorted_comments(order);
+    if (kept && kept->drawing) return write_kept_drawing(comments, *kept, edits);
+    std::string out;
+    out.reserve(kVmlDeclaration.size() + kVmlRoot.size() + kShapeLayout.size() + kNoteType.size() + kVmlTail.size() +
+                comments.size() * 700 + 16);
+    (out += kVmlDeclaration) += kVmlRoot;
+    ((out += "  ") += kShapeLayout) += '\n';
+    ((out += "  ") += kNoteType) += "\n  ";
+    uint64_t shape = 1024;
+    for (const SortedComment& sc : comments) append_standard_note(out, shape++, sc);
+    out += kVmlTail;
+    return out;
+}
+
+std::vector<SheetRelEntry> kept_drawing_relationships(const KeptDrawing& kept, std::string_view part) {
+    const auto folder = [](std::string_view name) { return name.substr(0, name.rfind('/') + 1); };
+    std::vector<SheetRelEntry> out = kept.relationships;
+    const std::string& source = kept.entry->name;
+    if (folder(source) == folder(part)) return out;
+    for (SheetRelEntry& e : out)
+        if (e.target_mode != "External") e.target = "/" + reader::resolve_sheet_target(source, e.target);
+    return out;
+}
+
+}  // namespace velmo::writer
