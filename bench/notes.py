@@ -1,4 +1,5 @@
-"""Load and save a sheet full of notes (cell comments), timing the load and the save apart.
+"""Load and save a sheet full of notes (cell comments), timing the load, an unchanged save, and a
+row inserted at the top with a second save, apart.
 
 The input, written once with XlsxWriter into bench/out/: one sheet of ROWS rows x 4 columns of
 values with a note on every row (every tenth shown, every seventh resized and recoloured), as a
@@ -54,7 +55,11 @@ def child(path, out):
     loaded = time.perf_counter()
     wb.save(out)
     saved = time.perf_counter()
-    json.dump({"load": loaded - start, "save": saved - loaded, "module": velmo.__file__}, sys.stdout)
+    wb.active.insert_rows(1)
+    wb.save(out)
+    edited = time.perf_counter()
+    json.dump({"load": loaded - start, "save": saved - loaded, "edit": edited - saved, "module": velmo.__file__},
+              sys.stdout)
 
 
 def run_child(module_dir, path, out):
@@ -82,23 +87,24 @@ def main():
         make_input(path, args.notes)
     out = os.path.join(OUT_DIR, "notes-saved.xlsx")
     builds = [None] + args.compare
-    times = {b: {"load": [], "save": []} for b in builds}
+    kinds = ("load", "save", "edit")
+    times = {b: {k: [] for k in kinds} for b in builds}
     modules = {}
     for rep in range(args.repeat):
         # Alternate the order, so a change in machine load hits every build alike.
         for b in builds if rep % 2 == 0 else reversed(builds):
             r = run_child(b, path, out)
             modules[b] = r["module"]
-            for k in ("load", "save"):
+            for k in kinds:
                 times[b][k].append(r[k])
     print(f"{args.notes} notes, {args.repeat} runs each, medians in ms; load average {os.getloadavg()[0]:.1f}")
     base = times[None]
     for b in builds:
         med = {k: statistics.median(v) * 1000 for k, v in times[b].items()}
-        line = f"  load {med['load']:7.1f}  save {med['save']:7.1f}   {modules[b]}"
+        line = f"  load {med['load']:7.1f}  save {med['save']:7.1f}  insert row + save {med['edit']:7.1f}   {modules[b]}"
         if b is not None:
             ratio = {k: statistics.median(base[k]) * 1000 / med[k] for k in med}
-            line += f"   (installed / this: load {ratio['load']:.3f}, save {ratio['save']:.3f})"
+            line += "\n    installed / this: " + ", ".join(f"{k} {ratio[k]:.3f}" for k in kinds)
         print(line)
 
 

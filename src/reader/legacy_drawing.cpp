@@ -12,6 +12,8 @@ namespace velmo::reader {
 
 namespace {
 
+using namespace std::literals;
+
 using xml::EventKind;
 using xml::LooseTag;
 
@@ -22,13 +24,22 @@ bool is_void(std::string_view local) {
 
 // The VML elements that are shapes: their types and ids matter to the rest of the drawing.
 bool is_shape_element(std::string_view local) {
-    if (local.empty() || std::string_view("sroplcaig").find(local.front()) == std::string_view::npos) return false;
-    for (std::string_view s : {"shape", "rect", "roundrect", "oval", "line", "polyline", "curve", "arc", "image", "group"})
-        if (local == s) return true;
-    return false;
+    if (local.size() < 3) return false;
+    switch (local.front()) {
+    case 's': return local == "shape"sv;
+    case 'r': return local == "rect"sv || local == "roundrect"sv;
+    case 'o': return local == "oval"sv;
+    case 'l': return local == "line"sv;
+    case 'p': return local == "polyline"sv;
+    case 'c': return local == "curve"sv;
+    case 'a': return local == "arc"sv;
+    case 'i': return local == "image"sv;
+    case 'g': return local == "group"sv;
+    default: return false;
+    }
 }
 
-constexpr std::string_view kShapeAttrs[] = {"type", "id", "o:spid"};
+constexpr std::string_view kShapeAttrs[] = {"type", "id"};
 
 std::optional<uint32_t> parse_trimmed_u32(std::string_view text) { return xml::parse_u32(xml::trim_space(text)); }
 
@@ -41,42 +52,42 @@ public:
         *this = Child(doc_, *out_);
         begin_ = t.begin;
         local_ = t.local_name;
-        if (local_ == "shapetype") shape_type_id_ = xml::loose_attr(t.attrs, "id").value_or(std::string_view{});
+        if (local_ == "shapetype"sv) shape_type_id_ = xml::loose_attr(t.attrs, "id").value_or(std::string_view{});
     }
 
     // A start or self-closing tag inside the child (the child's own first).
     void tag(const LooseTag& t, bool top) {
         if (is_shape_element(t.local_name)) {
-            // type, id, o:spid
-            std::optional<std::string_view> attrs[std::size(kShapeAttrs)];
+            std::optional<std::string_view> attrs[std::size(kShapeAttrs)];  // type, id
             xml::loose_attrs(t.attrs, kShapeAttrs, attrs);
             if (top) {
-                // Kept apart from the inner shapes', so that a note costs no list.
-                top_attrs_[0] = attrs[0];
-                top_attrs_[1] = attrs[1];
-                top_attrs_[2] = attrs[2];
+                // Kept apart from the inner shapes', so that a note costs no list; its o:spid is
+                // looked up only for a shape that is not a note.
+                top_type_ = attrs[0];
+                top_id_ = attrs[1];
+                top_tag_attrs_ = t.attrs;
                 if (attrs[0]) note_.type = *attrs[0];
                 if (attrs[1]) note_.id = span_of(*attrs[1]);
                 return;
             }
             if (attrs[0]) types_.push_back(*attrs[0]);
             if (attrs[1]) ids_.push_back(*attrs[1]);
-            if (attrs[2]) ids_.push_back(*attrs[2]);
+            if (const auto spid = xml::loose_attr(t.attrs, "o:spid")) ids_.push_back(*spid);
             return;
         }
-        if (t.local_name == "idmap" && local_ == "shapelayout") {
+        if (t.local_name == "idmap"sv && local_ == "shapelayout"sv) {
             const std::string_view data = xml::loose_attr(t.attrs, "data").value_or(std::string_view{});
             if (const auto first = parse_trimmed_u32(data.substr(0, data.find(','))); first && *first > 0)
                 first_id_block_ = *first;
             return;
         }
-        if (t.local_name == "ClientData") {
+        if (t.local_name == "ClientData"sv) {
             in_client_data_ = t.kind == EventKind::Start;
-            if (local_ == "shape") is_note_ = xml::loose_attr(t.attrs, "ObjectType") == std::string_view("Note");
+            if (local_ == "shape"sv) is_note_ = xml::loose_attr(t.attrs, "ObjectType") == "Note"sv;
             return;
         }
         if (in_client_data_ && t.kind == EventKind::Start && !field_) {
-            if (t.local_name == "Row" || t.local_name == "Column" || t.local_name == "Anchor") {
+            if (t.local_name == "Row"sv || t.local_name == "Column"sv || t.local_name == "Anchor"sv) {
                 field_ = t.local_name;
                 field_begin_ = t.end;
             }
@@ -84,20 +95,20 @@ public:
     }
 
     void end_tag(const LooseTag& t) {
-        if (t.local_name == "ClientData") {
+        if (t.local_name == "ClientData"sv) {
             in_client_data_ = false;
             field_.reset();  // one left open holds nothing readable
         }
         if (!field_ || t.local_name != *field_) return;
         const TextSpan span{field_begin_ - begin_, t.begin - begin_};
         const std::string_view text = doc_.substr(field_begin_, t.begin - field_begin_);
-        if (*field_ == "Row" && !row_) {
+        if (*field_ == "Row"sv && !row_) {
             row_ = parse_trimmed_u32(text);
             note_.row_text = span;
-        } else if (*field_ == "Column" && !col_) {
+        } else if (*field_ == "Column"sv && !col_) {
             col_ = parse_trimmed_u32(text);
             note_.col_text = span;
-        } else if (*field_ == "Anchor" && !note_.anchor_text) {
+        } else if (*field_ == "Anchor"sv && !note_.anchor_text) {
             note_.anchor_text = span;
             note_.anchor = parse_note_anchor(text);
         }
@@ -106,12 +117,12 @@ public:
 
     void finish(std::size_t end) {
         const std::string_view xml = doc_.substr(begin_, end - begin_);
-        if (local_ == "shapelayout") {
+        if (local_ == "shapelayout"sv) {
             if (out_->shape_layout.empty()) {
                 out_->shape_layout = xml;
                 out_->first_id_block = first_id_block_;
             }
-        } else if (local_ == "shapetype") {
+        } else if (local_ == "shapetype"sv) {
             out_->shape_types.push_back({shape_type_id_, xml});
         } else if (is_note_) {
             // A note whose cell cannot be read is left out: no comment can claim it.
@@ -121,8 +132,8 @@ public:
             note_.col = *col_;
             out_->notes.push_back(std::move(note_));
         } else {
-            if (top_attrs_[0]) types_.push_back(*top_attrs_[0]);
-            for (const auto& id : {top_attrs_[1], top_attrs_[2]})
+            if (top_type_) types_.push_back(*top_type_);
+            for (const auto& id : {top_id_, xml::loose_attr(top_tag_attrs_, "o:spid")})
                 if (id) ids_.push_back(*id);
             out_->shapes.push_back({xml, std::move(types_), std::move(ids_)});
         }
@@ -146,7 +157,8 @@ private:
     std::size_t field_begin_ = 0;
     std::optional<uint32_t> row_, col_;
     DrawingNote note_;
-    std::optional<std::string_view> top_attrs_[std::size(kShapeAttrs)];
+    std::optional<std::string_view> top_type_, top_id_;
+    std::string_view top_tag_attrs_;
     std::vector<std::string_view> types_, ids_;  // of the shapes inside
 };
 

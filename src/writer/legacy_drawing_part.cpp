@@ -85,7 +85,10 @@ std::optional<uint64_t> shape_number(std::string_view id) {
 // number taken.
 class ShapeIds {
 public:
-    explicit ShapeIds(uint64_t next) : next_(next) {}
+    ShapeIds(uint64_t next, size_t expected) : next_(next) {
+        texts_.reserve(expected);
+        numbers_.reserve(expected);
+    }
     // False when the id is already taken.
     bool take(std::string_view id) {
         if (!texts_.insert(id).second) return false;
@@ -119,34 +122,37 @@ void append_head(std::string& out, std::string_view head) {
 // One loaded note: its source shape with the parts that follow its cell rewritten.
 void append_kept_note(std::string& out, const reader::DrawingNote& note, const SortedComment& sc,
                       std::optional<uint64_t> new_id, const std::vector<CellEdit>& edits) {
-    struct Splice {
-        reader::TextSpan at;
-        std::string text;
-    };
-    std::vector<Splice> splices;
-    if (new_id && note.id) splices.push_back({*note.id, xml::numbered(kShapeIdPrefix, *new_id)});
-    if (note.anchor && note.anchor_text) {
+    std::optional<NoteAnchor> box = note.anchor;
+    if (box && note.anchor_text) {
         coords::CellPos cell = *sc.comment->loaded_at;
-        std::optional<NoteAnchor> box = note.anchor;
         for (const CellEdit& e : edits)
             if (!follow_edit(e, cell, box)) break;
-        if (box != note.anchor) {
-            std::string text;
-            for (size_t i = 0; i < box->size(); ++i) {
-                if (i) text += ", ";
-                xml::append_u64(text, (*box)[i]);
-            }
-            splices.push_back({*note.anchor_text, std::move(text)});
-        }
     }
-    if (sc.row - 1 != note.row) splices.push_back({note.row_text, xml::numbered("", sc.row - 1)});
-    if (sc.col - 1 != note.col) splices.push_back({note.col_text, xml::numbered("", sc.col - 1)});
-    std::sort(splices.begin(), splices.end(), [](const Splice& a, const Splice& b) { return a.at.begin < b.at.begin; });
+    // At most four pieces are replaced, each written straight into `out`.
+    enum class Piece : uint8_t { Id, Anchor, Row, Column };
+    std::pair<reader::TextSpan, Piece> pieces[4];
+    size_t count = 0;
+    if (new_id && note.id) pieces[count++] = {*note.id, Piece::Id};
+    if (box != note.anchor) pieces[count++] = {*note.anchor_text, Piece::Anchor};
+    if (sc.row - 1 != note.row) pieces[count++] = {note.row_text, Piece::Row};
+    if (sc.col - 1 != note.col) pieces[count++] = {note.col_text, Piece::Column};
+    std::sort(pieces, pieces + count, [](const auto& a, const auto& b) { return a.first.begin < b.first.begin; });
     size_t at = 0;
-    for (const Splice& s : splices) {
-        out.append(note.xml.substr(at, s.at.begin - at));
-        out += s.text;
-        at = s.at.end;
+    for (size_t i = 0; i < count; ++i) {
+        const auto& [span, piece] = pieces[i];
+        out.append(note.xml.substr(at, span.begin - at));
+        switch (piece) {
+        case Piece::Id: (out += kShapeIdPrefix), xml::append_u64(out, *new_id); break;
+        case Piece::Anchor:
+            for (size_t k = 0; k < box->size(); ++k) {
+                if (k) out += ", ";
+                xml::append_u64(out, (*box)[k]);
+            }
+            break;
+        case Piece::Row: xml::append_u64(out, sc.row - 1); break;
+        case Piece::Column: xml::append_u64(out, sc.col - 1); break;
+        }
+        at = span.end;
     }
     out.append(note.xml.substr(at));
 }
@@ -171,17 +177,23 @@ std::string write_kept_drawing(const std::vector<SortedComment>& comments, const
 
     // Ids: the kept shapes keep theirs (form controls are linked to them by number); a note whose
     // id another shape already holds, and every new note, takes a fresh one.
-    ShapeIds ids(uint64_t{d.first_id_block} * 1024);
+    ShapeIds ids(uint64_t{d.first_id_block} * 1024, d.notes.size());
     for (const reader::DrawingShape& s : d.shapes)
         for (std::string_view id : s.ids) ids.take(id);
     std::vector<bool> renumber(comments.size(), false);
     for (size_t k = 0; k < comments.size(); ++k)
         if (chosen[k] && chosen[k]->id) renumber[k] = !ids.take(span_text(chosen[k]->xml, *chosen[k]->id));
 
+    // The shape types the written shapes use; the notes nearly always share one.
     std::unordered_set<std::string_view> types;
     for (const reader::DrawingShape& s : d.shapes)
         for (std::string_view t : s.types) types.insert(without_hash(t));
-    for (size_t k = 0; k < comments.size(); ++k) types.insert(chosen[k] ? without_hash(chosen[k]->type) : kNoteTypeId);
+    std::string_view last_type;
+    for (size_t k = 0; k < comments.size(); ++k) {
+        const std::string_view type = chosen[k] ? without_hash(chosen[k]->type) : kNoteTypeId;
+        if (k == 0 || type != last_type) types.insert(type);
+        last_type = type;
+    }
 
     const size_t standard = static_cast<size_t>(std::count(chosen.begin(), chosen.end(), nullptr));
     std::string out;

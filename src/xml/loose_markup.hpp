@@ -43,7 +43,8 @@ private:
 // none when absent or when the attributes before it cannot be read.
 std::optional<std::string_view> loose_attr(std::string_view attrs, std::string_view name);
 
-// The same for several names in one walk: values[i] receives the value of names[i].
+// The same for several names in one walk, which stops once each is found: values[i] receives the
+// value of names[i].
 void loose_attrs(std::string_view attrs, std::span<const std::string_view> names,
                  std::span<std::optional<std::string_view>> values);
 
