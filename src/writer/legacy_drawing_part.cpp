@@ -1,12 +1,12 @@
 #include "writer/legacy_drawing_part.hpp"
 
 #include <algorithm>
-#include <unordered_map>
+#include <tuple>
+#include <cstdint>
 #include <unordered_set>
 #include <utility>
 
 #include "reader/sheet_rels.hpp"
-#include "writer/comments_part.hpp"
 #include "xml/number_format.hpp"
 
 namespace velmo::writer {
@@ -55,7 +55,21 @@ constexpr std::pair<std::string_view, std::string_view> kVmlNamespaces[] = {
     {"xmlns:x", "urn:schemas-microsoft-com:office:excel"},
 };
 
-void append_standard_note(std::string& out, uint64_t id, const SortedComment& sc) {
+// One comment of the sheet, in cell order.
+struct NoteCell {
+    uint32_t row = 0;  // 1-based
+    uint32_t col = 0;
+    const Comment* comment = nullptr;
+};
+
+std::vector<NoteCell> note_cells(const SheetCellOrder& order) {
+    std::vector<NoteCell> out;
+    for (const OrderedCell& oc : order)
+        if (const Comment* c = oc.cell->comment()) out.push_back({oc.row(), oc.col(), c});
+    return out;
+}
+
+void append_standard_note(std::string& out, uint64_t id, const NoteCell& sc) {
     out += kShapeOpen;
     xml::append_u64(out, id);
     out += kShapeBody;
@@ -81,30 +95,47 @@ std::optional<uint64_t> shape_number(std::string_view id) {
     return n;
 }
 
-// Shape ids of one drawing: each written once, new ones numbered from a base upward past every
-// number taken.
+// Shape ids of one drawing. The kept shapes hold theirs, in order of precedence; one that repeats
+// an earlier one is given a fresh number, as is every new shape: numbered from a base upward past
+// every number held.
 class ShapeIds {
 public:
-    ShapeIds(uint64_t next, size_t expected) : next_(next) {
-        texts_.reserve(expected);
-        numbers_.reserve(expected);
+    explicit ShapeIds(uint64_t base) : next_(base) {}
+
+    void hold(std::string_view id) { held_.push_back(id); }
+
+    // After the last hold: per held id, in order, whether an earlier one holds it already. Ids of
+    // the numbered form are compared by number, so that no two shapes share one.
+    std::vector<bool> repeats() {
+        struct Held {
+            std::optional<uint64_t> number;
+            std::string_view text;  // compared when not numbered
+            size_t order;
+            auto key() const { return std::tuple(!number, number.value_or(0), number ? std::string_view{} : text, order); }
+        };
+        std::vector<Held> sorted;
+        sorted.reserve(held_.size());
+        for (size_t i = 0; i < held_.size(); ++i) sorted.push_back({shape_number(held_[i]), held_[i], i});
+        std::sort(sorted.begin(), sorted.end(), [](const Held& a, const Held& b) { return a.key() < b.key(); });
+        std::vector<bool> out(held_.size(), false);
+        for (size_t i = 0; i < sorted.size(); ++i) {
+            const Held& h = sorted[i];
+            const bool same = i > 0 && (h.number ? sorted[i - 1].number == h.number : !sorted[i - 1].number && sorted[i - 1].text == h.text);
+            if (same) out[h.order] = true;
+            else if (h.number) numbers_.push_back(*h.number);
+        }
+        return out;  // numbers_ is sorted: the numbered ids come first, in order
     }
-    // False when the id is already taken.
-    bool take(std::string_view id) {
-        if (!texts_.insert(id).second) return false;
-        if (const auto n = shape_number(id)) numbers_.insert(*n);
-        return true;
-    }
+
     uint64_t fresh() {
-        while (numbers_.contains(next_)) ++next_;
-        numbers_.insert(next_);
+        while (std::binary_search(numbers_.begin(), numbers_.end(), next_)) ++next_;
         return next_++;
     }
 
 private:
     uint64_t next_;
-    std::unordered_set<std::string_view> texts_;
-    std::unordered_set<uint64_t> numbers_;
+    std::vector<std::string_view> held_;
+    std::vector<uint64_t> numbers_;  // sorted
 };
 
 // The kept root's start tag, with the namespaces of the standard parts declared.
@@ -120,7 +151,7 @@ void append_head(std::string& out, std::string_view head) {
 }
 
 // One loaded note: its source shape with the parts that follow its cell rewritten.
-void append_kept_note(std::string& out, const reader::DrawingNote& note, const SortedComment& sc,
+void append_kept_note(std::string& out, const reader::DrawingNote& note, const NoteCell& sc,
                       std::optional<uint64_t> new_id, const std::vector<CellEdit>& edits) {
     std::optional<NoteAnchor> box = note.anchor;
     if (box && note.anchor_text) {
@@ -157,32 +188,45 @@ void append_kept_note(std::string& out, const reader::DrawingNote& note, const S
     out.append(note.xml.substr(at));
 }
 
-std::string write_kept_drawing(const std::vector<SortedComment>& comments, const KeptDrawing& kept,
+std::string write_kept_drawing(const std::vector<NoteCell>& comments, const KeptDrawing& kept,
                                const std::vector<CellEdit>& edits) {
     const reader::LegacyDrawing& d = *kept.drawing;
 
     // The loaded note each comment writes: the first of its cell's, at the cell it was read on.
-    std::unordered_map<uint64_t, size_t> note_at;
+    std::vector<std::pair<uint64_t, size_t>> note_at;  // (row << 32 | column, index), zero-based
     note_at.reserve(d.notes.size());
-    for (size_t i = 0; i < d.notes.size(); ++i) note_at.try_emplace(uint64_t{d.notes[i].row} << 32 | d.notes[i].col, i);
+    for (size_t i = 0; i < d.notes.size(); ++i) note_at.emplace_back(uint64_t{d.notes[i].row} << 32 | d.notes[i].col, i);
+    std::sort(note_at.begin(), note_at.end());
+    std::vector<bool> taken(d.notes.size(), false);
     std::vector<const reader::DrawingNote*> chosen(comments.size(), nullptr);
     for (size_t k = 0; k < comments.size(); ++k) {
         const auto& at = comments[k].comment->loaded_at;
         if (!at || at->row == 0 || at->col == 0) continue;
-        const auto found = note_at.find(uint64_t{at->row - 1} << 32 | (at->col - 1));
-        if (found == note_at.end()) continue;
+        const uint64_t key = uint64_t{at->row - 1} << 32 | (at->col - 1);
+        const auto found = std::lower_bound(note_at.begin(), note_at.end(), std::pair<uint64_t, size_t>{key, 0});
+        if (found == note_at.end() || found->first != key || taken[found->second]) continue;
+        taken[found->second] = true;  // one note box per comment
         chosen[k] = &d.notes[found->second];
-        note_at.erase(found);  // one note box per comment
     }
 
     // Ids: the kept shapes keep theirs (form controls are linked to them by number); a note whose
     // id another shape already holds, and every new note, takes a fresh one.
-    ShapeIds ids(uint64_t{d.first_id_block} * 1024, d.notes.size());
+    ShapeIds ids(uint64_t{d.first_id_block} * 1024);
+    size_t shape_ids = 0;
     for (const reader::DrawingShape& s : d.shapes)
-        for (std::string_view id : s.ids) ids.take(id);
-    std::vector<bool> renumber(comments.size(), false);
-    for (size_t k = 0; k < comments.size(); ++k)
-        if (chosen[k] && chosen[k]->id) renumber[k] = !ids.take(span_text(chosen[k]->xml, *chosen[k]->id));
+        for (std::string_view id : s.ids) ids.hold(id), ++shape_ids;
+    std::vector<size_t> held_note;  // per comment, its note's place among the held ids, or none
+    held_note.reserve(comments.size());
+    size_t held = shape_ids;
+    for (size_t k = 0; k < comments.size(); ++k) {
+        if (chosen[k] && chosen[k]->id) {
+            ids.hold(span_text(chosen[k]->xml, *chosen[k]->id));
+            held_note.push_back(held++);
+        } else {
+            held_note.push_back(SIZE_MAX);
+        }
+    }
+    const std::vector<bool> repeated = ids.repeats();
 
     // The shape types the written shapes use; the notes nearly always share one.
     std::unordered_set<std::string_view> types;
@@ -212,7 +256,9 @@ std::string write_kept_drawing(const std::vector<SortedComment>& comments, const
     out += '\n';
     for (size_t k = 0; k < comments.size(); ++k) {
         if (chosen[k])
-            append_kept_note(out, *chosen[k], comments[k], renumber[k] ? std::optional(ids.fresh()) : std::nullopt, edits);
+            append_kept_note(out, *chosen[k], comments[k],
+                             held_note[k] != SIZE_MAX && repeated[held_note[k]] ? std::optional(ids.fresh()) : std::nullopt,
+                             edits);
         else
             append_standard_note(out, ids.fresh(), comments[k]);
     }
@@ -266,7 +312,7 @@ bool drawing_as_loaded(const Worksheet& ws, const SheetCellOrder& order) {
 }
 
 std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* kept, const std::vector<CellEdit>& edits) {
-    const std::vector<SortedComment> comments = sorted_comments(order);
+    const std::vector<NoteCell> comments = note_cells(order);
     if (kept && kept->drawing) return write_kept_drawing(comments, *kept, edits);
     std::string out;
     out.reserve(kVmlDeclaration.size() + kVmlRoot.size() + kShapeLayout.size() + kNoteType.size() + kVmlTail.size() +
@@ -275,7 +321,7 @@ std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* ke
     ((out += "  ") += kShapeLayout) += '\n';
     ((out += "  ") += kNoteType) += "\n  ";
     uint64_t shape = 1024;
-    for (const SortedComment& sc : comments) append_standard_note(out, shape++, sc);
+    for (const NoteCell& sc : comments) append_standard_note(out, shape++, sc);
     out += kVmlTail;
     return out;
 }
