@@ -98,17 +98,6 @@ def test_boxes_follow_their_cells(notes_path, tmp_path, edit, rows, cols):
     assert after_other == before_other  # the button is written whole
 
 
-def test_a_box_reaching_above_the_edit_stays_while_its_cell_moves(notes_path, tmp_path):
-    before, _ = shapes(drawing(notes_path))
-    look, anchor = before[(9, 2)]
-    assert anchor[2] < 9 <= anchor[6]  # C10's box starts a row above its cell
-    wb = velmo.load_workbook(notes_path)
-    wb.active.insert_rows(10)
-    after, _ = shapes(drawing(saved(wb, tmp_path / "out.xlsx")))
-    assert after[(10, 2)] == (look, anchor)
-    assert after[(1, 1)] == before[(1, 1)] and after[(4, 3)] == before[(4, 3)]
-
-
 def test_text_changes_new_notes_and_deleted_notes(notes_path, tmp_path):
     before, before_other = shapes(drawing(notes_path))
     wb = velmo.load_workbook(notes_path)
