@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     Worksheet ws("S");
-    ws.legacy_drawing = SourceDrawing{"xl/drawings/vmlDrawing1.vml", 0, 0, 0, {}};
+    ws.legacy_drawing = SourceDrawing{.part = "xl/drawings/vmlDrawing1.vml"};
     for (const auto& n : kept->drawing->notes) {
         if (n.row >= 1048575 || n.col >= 16383) continue;
         ws.set_cell_comment(coords::rc_to_a1(n.row + 1, n.col + 1), Comment{"n", "a", coords::CellPos{n.col + 1, n.row + 1}});

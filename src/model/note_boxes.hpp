@@ -1,9 +1,10 @@
 #pragma once
 // What lets a loaded note keep its box through a save. The boxes (and any form controls beside
-// them) live in the sheet's legacy drawing, which is not read at load: it is often several times
-// the size of the comments themselves. A save reads it again from the source package and writes
-// each loaded note with its own shape; until then the sheet remembers which part that is and every
-// edit that moved cells since the load, so that a box can follow its cell.
+// them) live in the sheet's legacy drawing, which is kept at load as the package stored it,
+// compressed, and not read: it is often several times the size of the comments themselves. A save
+// copies it as it is while nothing changed, and otherwise reads it and writes each loaded note with
+// its own shape; until then the sheet keeps every edit that moved cells since the load, so that a
+// box can follow its cell.
 
 #include <array>
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "model/coords.hpp"
+#include "model/sheet_rel.hpp"
 
 namespace velmo {
 
@@ -36,9 +38,12 @@ struct CellEdit {
 
 // The legacy drawing a loaded sheet's notes are shown by.
 struct SourceDrawing {
-    std::string part;    // its entry name in the source package
-    uint32_t crc32 = 0;  // and its checksum and size there: a save uses the part only while they match
-    uint64_t size = 0;
+    std::string part;      // its entry name in the source package
+    uint16_t method = 0;   // its ZIP compression method (stored or deflated),
+    uint32_t crc32 = 0;    // checksum
+    uint64_t size = 0;     // and size
+    std::string stored;    // and its bytes as the package stored them
+    std::vector<SheetRelEntry> relationships;  // of the part (pictures its shapes show), as read
     size_t notes = 0;             // the comments read with it
     std::vector<CellEdit> edits;  // since the load, in order
     bool operator==(const SourceDrawing&) const = default;

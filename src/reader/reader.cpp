@@ -118,9 +118,9 @@ void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const st
 }
 
 // The legacy drawing the sheet's legacyDrawing element names (its notes' boxes, form controls) is
-// not read here but noted with its checksum, for a save to read again (SourceDrawing). Being
-// optional, a drawing that cannot be found is simply not noted; one named by several sheets goes
-// to the first.
+// kept as the package stores it, with its relationships, but not read (SourceDrawing). Being
+// optional, a drawing that cannot be found or kept is left to the source; one named by several
+// sheets goes to the first.
 void note_legacy_drawing(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
                          size_t notes, Worksheet& ws) {
     const auto element = std::find_if(ws.carried.begin(), ws.carried.end(), [](const CarriedElement& e) {
@@ -132,7 +132,20 @@ void note_legacy_drawing(const LoadContext& ctx, std::string_view sheet_path, co
     const std::string name = resolve_sheet_target(sheet_path, rel->target);
     const auto entry = ctx.archive.find_part(name);
     if (!entry || !*entry || !ctx.parts_read->insert(name).second) return;
-    ws.legacy_drawing = SourceDrawing{(*entry)->name, (*entry)->crc32, (*entry)->uncompressed_size, notes, {}};
+    const zip::Entry& e = **entry;
+    if (e.encrypted() || (e.method != zip::kMethodStored && e.method != zip::kMethodDeflate)) return;
+    auto stored = ctx.archive.read_raw(e);
+    if (!stored) return;
+    std::vector<SheetRelEntry> relationships;
+    auto own_rels = read_optional(ctx.archive, sheet_rels_path(e.name));
+    if (!own_rels) return;
+    if (*own_rels) {
+        auto parsed = parse_sheet_rels(**own_rels);
+        if (!parsed) return;
+        relationships = std::move(*parsed);
+    }
+    ws.legacy_drawing = SourceDrawing{e.name, e.method, e.crc32, e.uncompressed_size, std::move(*stored),
+                                      std::move(relationships), notes, {}};
 }
 
 Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& wb) {

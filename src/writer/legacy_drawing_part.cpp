@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "reader/sheet_rels.hpp"
+#include "zip/archive_reader.hpp"
+#include "zip/archive_writer.hpp"
+#include "zip/format.hpp"
 #include "xml/number_format.hpp"
 
 namespace velmo::writer {
@@ -268,35 +271,30 @@ std::string write_kept_drawing(const std::vector<NoteCell>& comments, const Kept
 
 }  // namespace
 
-std::unique_ptr<KeptDrawing> read_kept_drawing(const zip::ArchiveReader& archive, const SourceDrawing& source,
-                                               bool as_is) {
-    const auto entry = archive.find_part(source.part);
-    if (!entry || !*entry) return nullptr;
-    const zip::Entry& e = **entry;
-    if (e.crc32 != source.crc32 || e.uncompressed_size != source.size) return nullptr;
-    if (as_is && (e.encrypted() || (e.method != zip::kMethodStored && e.method != zip::kMethodDeflate))) return nullptr;
+std::unique_ptr<KeptDrawing> read_kept_drawing(const SourceDrawing& source, bool as_is) {
     auto kept = std::make_unique<KeptDrawing>();
-    kept->entry = &e;
-    if (!as_is) {
-        auto text = archive.read(e);
-        if (!text) return nullptr;
-        kept->text = std::move(*text);
-    }
-    // The shapes may name pictures through the part's own relationships.
-    const auto rels = archive.find_part(reader::sheet_rels_path(e.name));
-    if (!rels) return nullptr;
-    if (*rels) {
-        auto bytes = archive.read(**rels);
-        if (!bytes) return nullptr;
-        auto list = reader::parse_sheet_rels(*bytes);
-        if (!list) return nullptr;
-        kept->relationships = std::move(*list);
-    }
-    if (!as_is) {
-        kept->drawing = reader::parse_legacy_drawing(kept->text);
-        if (!kept->drawing) return nullptr;
-    }
+    kept->source = &source;
+    if (as_is) return kept;
+    auto text = zip::inflate_stored(stored_drawing_entry(source, source.part), source.stored);
+    if (!text) return nullptr;
+    kept->text = std::move(*text);
+    kept->drawing = reader::parse_legacy_drawing(kept->text);
+    if (!kept->drawing) return nullptr;
     return kept;
+}
+
+zip::Entry stored_drawing_entry(const SourceDrawing& source, std::string_view part) {
+    zip::Entry e;
+    e.name = std::string(part);
+    e.version_made_by = (3 << 8) | zip::format::kVersionDeflate;  // Unix, as every entry a save writes
+    e.version_needed = zip::format::kVersionDeflate;
+    e.method = source.method;
+    e.dos_time = zip::kFixedDosTime;
+    e.dos_date = zip::kFixedDosDate;
+    e.crc32 = source.crc32;
+    e.compressed_size = source.stored.size();
+    e.uncompressed_size = source.size;
+    return e;
 }
 
 bool drawing_as_loaded(const Worksheet& ws, const SheetCellOrder& order) {
@@ -326,13 +324,12 @@ std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* ke
     return out;
 }
 
-std::vector<SheetRelEntry> kept_drawing_relationships(const KeptDrawing& kept, std::string_view part) {
+std::vector<SheetRelEntry> kept_drawing_relationships(const SourceDrawing& source, std::string_view part) {
     const auto folder = [](std::string_view name) { return name.substr(0, name.rfind('/') + 1); };
-    std::vector<SheetRelEntry> out = kept.relationships;
-    const std::string& source = kept.entry->name;
-    if (folder(source) == folder(part)) return out;
+    std::vector<SheetRelEntry> out = source.relationships;
+    if (folder(source.part) == folder(part)) return out;
     for (SheetRelEntry& e : out)
-        if (e.target_mode != "External") e.target = "/" + reader::resolve_sheet_target(source, e.target);
+        if (e.target_mode != "External") e.target = "/" + reader::resolve_sheet_target(source.part, e.target);
     return out;
 }
 

@@ -18,33 +18,33 @@
 #include "model/workbook.hpp"
 #include "reader/legacy_drawing.hpp"
 #include "writer/cell_order.hpp"
-#include "zip/archive_reader.hpp"
+#include "zip/entry.hpp"
 
 namespace velmo::writer {
 
-// A sheet's source drawing, found again for a save. `drawing` views `text`, so it stays where it
-// is made.
+// A sheet's source drawing as a save writes it. `drawing` views `text`, so it stays where it is
+// made.
 struct KeptDrawing {
-    const zip::Entry* entry = nullptr;  // in the source archive
+    const SourceDrawing* source = nullptr;
     std::string text;
     // What it holds; none for a drawing copied as it is (read_kept_drawing).
     std::optional<reader::LegacyDrawing> drawing;
-    std::vector<SheetRelEntry> relationships;  // of the part, as read
 
     KeptDrawing() = default;
     KeptDrawing(const KeptDrawing&) = delete;
     KeptDrawing& operator=(const KeptDrawing&) = delete;
 };
 
-// The drawing `source` names, from the source package, read unless `as_is` (it is then copied raw,
-// so it must be stored or deflated); null when it is gone, no longer has the checksum and size it
-// had at load, or it or its relationships cannot be read.
-std::unique_ptr<KeptDrawing> read_kept_drawing(const zip::ArchiveReader& archive, const SourceDrawing& source,
-                                               bool as_is = false);
+// The drawing kept at load, read unless `as_is` (it is then written as it was stored); null when
+// it cannot be inflated or read.
+std::unique_ptr<KeptDrawing> read_kept_drawing(const SourceDrawing& source, bool as_is = false);
 
 // Whether the source's drawing can be copied as it is: the sheet has had no row, column or block
 // edit since the load, and its comments are exactly those loaded with that drawing.
 bool drawing_as_loaded(const Worksheet& ws, const SheetCellOrder& order);
+
+// The ZIP entry that writes a drawing copied as it is under the name `part`.
+zip::Entry stored_drawing_entry(const SourceDrawing& source, std::string_view part);
 
 // The legacy drawing of the comments of `order` (in cell order). Without `kept`: a fixed text
 // with one hidden note shape per comment, numbered from 1024 and anchored at the cell's 0-based
@@ -57,6 +57,6 @@ std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* ke
 
 // The relationships of a kept drawing written as `part`: the source's, their targets made absolute
 // when `part` lies in another folder than the source part.
-std::vector<SheetRelEntry> kept_drawing_relationships(const KeptDrawing& kept, std::string_view part);
+std::vector<SheetRelEntry> kept_drawing_relationships(const SourceDrawing& source, std::string_view part);
 
 }  // namespace velmo::writer

@@ -222,10 +222,10 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
                                   relation_id_for_type(wb.sheet_relationships[i], kCommentsRelType).has_value();
         // A drawing of form controls alone is carried over as it is (settle_sheet_rels); one that
         // shows notes, then or now, is written from the model and the source's own.
-        if (src && ws.legacy_drawing && (plan.has_comments || had_comments)) {
+        if (ws.legacy_drawing && (plan.has_comments || had_comments)) {
             // Unchanged since the load, it is copied without being read.
             const bool as_is = plan.has_comments && had_comments && drawing_as_loaded(ws, (*orders)[i]);
-            plan.kept = read_kept_drawing(*src, *ws.legacy_drawing, as_is);
+            plan.kept = read_kept_drawing(*ws.legacy_drawing, as_is);
             if (!kept_vml.contains(PartNameSet::normalize(ws.legacy_drawing->part))) {
                 dropped.add(ws.legacy_drawing->part);
                 dropped.add(reader::sheet_rels_path(ws.legacy_drawing->part));
@@ -234,7 +234,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         plan.writes_drawing = plan.has_comments || (plan.kept && plan.kept->drawing && !plan.kept->drawing->shapes.empty());
         if (plan.writes_drawing) {
             parts.vml_drawings = true;
-            if (plan.kept) plan.vml_rels = kept_drawing_relationships(*plan.kept, plan.vml_part);
+            if (plan.kept) plan.vml_rels = kept_drawing_relationships(*ws.legacy_drawing, plan.vml_part);
             if (plan.vml_rels.empty()) dropped.add(reader::sheet_rels_path(plan.vml_part));
         }
         auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts, vml_numbers[i],
@@ -317,11 +317,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             const std::vector<CellEdit> no_edits;
             const std::vector<CellEdit>& edits = ws.legacy_drawing ? ws.legacy_drawing->edits : no_edits;
             if (plan.kept && !plan.kept->drawing) {
-                auto raw = src->read_raw(*plan.kept->entry);
-                if (!raw) return fail(std::move(raw.error()));
-                zip::Entry renamed = *plan.kept->entry;
-                renamed.name = plan.vml_part;
-                if (auto r = zw.add_raw(renamed, *raw); !r) return r;
+                const SourceDrawing& source = *ws.legacy_drawing;
+                if (auto r = zw.add_raw(stored_drawing_entry(source, plan.vml_part), source.stored); !r) return r;
             } else if (auto r = zw.add(plan.vml_part, write_vml_drawing(order, plan.kept.get(), edits)); !r) {
                 return r;
             }

@@ -378,7 +378,7 @@ TEST(NoteBox, ReplayingTheRecordedEditsFindsEveryLoadedCommentsCell) {
         std::mt19937 rng(seed);
         const auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
         Worksheet ws("S");
-        ws.legacy_drawing = SourceDrawing{"xl/drawings/vmlDrawing1.vml", 0, 0, 0, {}};
+        ws.legacy_drawing = SourceDrawing{.part = "xl/drawings/vmlDrawing1.vml"};
         for (int i = 0; i < 40; ++i) {
             const uint32_t row = pick(1, 30), col = pick(1, 12);
             ws.set_cell_comment(coords::rc_to_a1(row, col), Comment{"n", "a", coords::CellPos{col, row}});
