@@ -119,8 +119,8 @@ void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const st
 
 // The legacy drawing the sheet's legacyDrawing element names (its notes' boxes, form controls) is
 // kept as the package stores it, with its relationships, but not read (SourceDrawing). Being
-// optional, a drawing that cannot be found or kept is left to the source; one named by several
-// sheets goes to the first.
+// optional, a drawing that cannot be found or kept is not: its notes get the standard box. One
+// named by several sheets goes to the first.
 void note_legacy_drawing(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
                          size_t notes, Worksheet& ws) {
     const auto element = std::find_if(ws.carried.begin(), ws.carried.end(), [](const CarriedElement& e) {

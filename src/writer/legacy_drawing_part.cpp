@@ -1,8 +1,8 @@
 #include "writer/legacy_drawing_part.hpp"
 
 #include <algorithm>
-#include <tuple>
 #include <cstdint>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 
@@ -176,7 +176,10 @@ void append_kept_note(std::string& out, const reader::DrawingNote& note, const N
         const auto& [span, piece] = pieces[i];
         out.append(note.xml.substr(at, span.begin - at));
         switch (piece) {
-        case Piece::Id: (out += kShapeIdPrefix), xml::append_u64(out, *new_id); break;
+        case Piece::Id:
+            out += kShapeIdPrefix;
+            xml::append_u64(out, *new_id);
+            break;
         case Piece::Anchor:
             for (size_t k = 0; k < box->size(); ++k) {
                 if (k) out += ", ";
@@ -273,7 +276,6 @@ std::string write_kept_drawing(const std::vector<NoteCell>& comments, const Kept
 
 std::unique_ptr<KeptDrawing> read_kept_drawing(const SourceDrawing& source, bool as_is) {
     auto kept = std::make_unique<KeptDrawing>();
-    kept->source = &source;
     if (as_is) return kept;
     auto text = zip::inflate_stored(stored_drawing_entry(source, source.part), source.stored);
     if (!text) return nullptr;

@@ -2,10 +2,10 @@
 // A worksheet's legacy drawing (VML), "xl/drawings/vmlDrawing{k}.vml": the shape of each cell
 // comment's note, and whatever else the source kept in the same drawing (form controls).
 //
-// A drawing the sheet read no source for gets one standard hidden note box per comment. A loaded
-// sheet's drawing is read again from the source package (read_kept_drawing): its loaded notes keep
-// their own shapes, with only their cell and anchor brought in line with where the cell now is,
-// and its other shapes are written back whole.
+// A sheet without a drawing kept from its load gets one standard hidden note box per comment. A
+// kept drawing is copied as it was stored while nothing changed; otherwise it is read
+// (read_kept_drawing): its loaded notes keep their own shapes, with only their cell and anchor
+// brought in line with where the cell now is, and its other shapes are written back whole.
 
 #include <memory>
 #include <optional>
@@ -22,10 +22,9 @@
 
 namespace velmo::writer {
 
-// A sheet's source drawing as a save writes it. `drawing` views `text`, so it stays where it is
+// A sheet's drawing kept from its load, as a save writes it. `drawing` views `text`, so it stays where it is
 // made.
 struct KeptDrawing {
-    const SourceDrawing* source = nullptr;
     std::string text;
     // What it holds; none for a drawing copied as it is (read_kept_drawing).
     std::optional<reader::LegacyDrawing> drawing;
@@ -48,10 +47,11 @@ zip::Entry stored_drawing_entry(const SourceDrawing& source, std::string_view pa
 
 // The legacy drawing of the comments of `order` (in cell order). Without `kept`: a fixed text
 // with one hidden note shape per comment, numbered from 1024 and anchored at the cell's 0-based
-// row and column. With a kept drawing that was read: the source's declaration and root, its shape layout, the shape types the
-// written shapes use, its shapes that are not notes, then one shape per comment: a loaded note's
-// own (its x:Row and x:Column set to the cell's, its x:Anchor following `edits`, its id renumbered
-// only where another shape holds it), or the standard box for any other.
+// row and column. With a kept drawing that was read: the source's declaration and root, its shape
+// layout, the shape types the written shapes use, its shapes that are not notes, then one shape
+// per comment: a loaded note's own (its x:Row and x:Column set to the cell's, its x:Anchor
+// following `edits`, its id renumbered only where another shape holds it), or the standard box
+// for any other.
 std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* kept = nullptr,
                               const std::vector<CellEdit>& edits = {});
 

@@ -11,8 +11,8 @@
 #include "writer/cell_order.hpp"
 #include "writer/comments_part.hpp"
 #include "writer/content_types.hpp"
-#include "writer/legacy_drawing_part.hpp"
 #include "writer/defined_names_block.hpp"
+#include "writer/legacy_drawing_part.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/shared_strings.hpp"
 #include "writer/sheet_part.hpp"
@@ -52,7 +52,7 @@ struct SheetPlan {
     SettledSheetRels rels;
     std::vector<uint64_t> table_parts;  // part number of each table, in table order
     std::string vml_part;               // the VML drawing of its comments
-    std::unique_ptr<KeptDrawing> kept;  // the source's drawing, read again
+    std::unique_ptr<KeptDrawing> kept;  // the drawing the sheet was loaded with
     std::vector<SheetRelEntry> vml_rels;  // the drawing's relationships, when it keeps any
 };
 
@@ -197,13 +197,6 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     parts.has_strings = !strings->empty();
     parts.table_count = tables.table_count;
 
-    std::optional<zip::ArchiveReader> src;
-    if (source) {
-        auto opened = open_source(*source);
-        if (!opened) return fail(std::move(opened.error()));
-        src.emplace(std::move(*opened));
-    }
-
     std::vector<SheetPlan> plans(sheet_count);
     const std::vector<uint64_t> vml_numbers = comment_vml_numbers(wb);
     const std::unordered_set<std::string> kept_vml = kept_vml_parts(wb);
@@ -259,11 +252,16 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
 
     zip::ArchiveWriter zw(out);
 
+    std::optional<zip::ArchiveReader> src;
     std::vector<const zip::Entry*> to_copy;
-    if (!src) {
+    if (!source) {
         if (auto r = zw.add(kContentTypesEntry, generated_content_types_xml(parts)); !r) return r;
         if (auto r = zw.add(kPackageRelsEntry, generated_package_rels_xml()); !r) return r;
     } else {
+        auto opened = open_source(*source);
+        if (!opened) return fail(std::move(opened.error()));
+        src.emplace(std::move(*opened));
+
         const auto source_sheets = source_sheet_entries(*src);
         PartNameSet package;
         for (const auto& name : written) package.add(name);
