@@ -15,7 +15,7 @@ MAIN = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
 OREL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
 PREL = "http://schemas.openxmlformats.org/package/2006/relationships"
 TARGETS = ["zip_archive", "xml_tokenizer", "shared_strings", "styles", "workbook", "sheet_rels",
-           "sheet", "table", "comments", "package", "roundtrip"]
+           "sheet", "table", "comments", "package", "roundtrip", "legacy_drawing"]
 
 
 class Seeds:
@@ -65,6 +65,8 @@ class Seeds:
                 self.add("table", content)
             elif name.startswith("xl/comments"):
                 self.add("comments", content)
+            elif name.endswith(".vml"):
+                self.add("legacy_drawing", content)
 
 
 def ct(parts):
@@ -124,6 +126,19 @@ COMMENTS = (f'<comments xmlns="{MAIN}"><authors><author>Ann</author><author>Bob<
             '<comment ref="A1" authorId="1"><text><r><rPr><b/></rPr><t>Bob:</t></r><r><t xml:space="preserve"> note</t></r></text></comment>'
             '<comment ref="B2" authorId="0"><text><t>plain</t></text></comment></commentList></comments>')
 
+# Notes on A1 and B2 beside a button, as a desktop application writes them: no declaration, an
+# open <br> in a text box.
+VML = ('<xml xmlns:v="urn:schemas-microsoft-com:vml" xmlns:o="urn:schemas-microsoft-com:office:office" '
+       'xmlns:x="urn:schemas-microsoft-com:office:excel"><o:shapelayout v:ext="edit"><o:idmap v:ext="edit" data="1"/>'
+       '</o:shapelayout><v:shapetype id="_x0000_t202" coordsize="21600,21600" o:spt="202"><v:stroke joinstyle="miter"/>'
+       '</v:shapetype><v:shapetype id="_x0000_t201" o:spt="201"/><v:shape id="_x0000_s1025" type="#_x0000_t201" '
+       'o:button="t"><v:textbox><div style=\'text-align:center\'>Go<br></div></v:textbox><x:ClientData ObjectType="Button">'
+       '<x:Anchor>3, 0, 1, 0, 4, 0, 2, 0</x:Anchor><x:FmlaMacro>[0]!Go</x:FmlaMacro></x:ClientData></v:shape>'
+       + "".join(f'<v:shape id="_x0000_s{1026 + i}" type="#_x0000_t202" style=\'visibility:visible\' fillcolor="#ccffcc">'
+                 f'<x:ClientData ObjectType="Note"><x:Anchor>\n {i + 1}, 15, {i}, 2, {i + 3}, 15, {i + 4}, 4</x:Anchor>'
+                 f'<x:Row>{i}</x:Row><x:Column>{i}</x:Column><x:Visible/></x:ClientData></v:shape>' for i in range(2))
+       + '</xml>')
+
 SHEET_RELS = rels([("rId1", "hyperlink", "https://example.com/a?b&amp;c", ' TargetMode="External"'),
                    ("rId2", "table", "../tables/table1.xml", ""),
                    ("rId3", "vmlDrawing", "../drawings/vmlDrawing1.vml", ""),
@@ -146,7 +161,7 @@ def full_parts():
         "xl/worksheets/_rels/sheet1.xml.rels": SHEET_RELS,
         "xl/tables/table1.xml": TABLE,
         "xl/comments1.xml": COMMENTS,
-        "xl/drawings/vmlDrawing1.vml": "<xml/>",
+        "xl/drawings/vmlDrawing1.vml": VML,
         "docProps/app.xml": "<Properties/>",
     }
 

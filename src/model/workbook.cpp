@@ -263,7 +263,9 @@ void Worksheet::unmerge_cells(std::string_view range) { std::erase(merged_ranges
 void Worksheet::set_cell_fill(std::string_view key, Fill fill) { ensure_cell_mut(key).extras_mut().fill = std::move(fill); }
 
 void Worksheet::set_cell_comment(std::string_view key, Comment comment) {
-    ensure_cell_mut(key).extras_mut().comment = std::move(comment);
+    std::optional<Comment>& slot = ensure_cell_mut(key).extras_mut().comment;
+    if (slot && !comment.loaded_at) comment.loaded_at = slot->loaded_at;
+    slot = std::move(comment);
 }
 
 void Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target) {

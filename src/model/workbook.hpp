@@ -17,6 +17,7 @@
 #include "model/defined_names.hpp"
 #include "model/error.hpp"
 #include "model/hyperlink.hpp"
+#include "model/note_boxes.hpp"
 #include "model/sheet_rel.hpp"
 #include "model/sheet_settings.hpp"
 #include "model/styles.hpp"
@@ -80,6 +81,9 @@ public:
     // The frozen pane as loaded: while freeze_panes still equals it, the source's sheet views are
     // written as they were.
     std::optional<std::string> loaded_freeze_panes;
+    // The legacy drawing that showed the source's notes, and the edits since the load; none for a
+    // sheet made through the API or read without one.
+    std::optional<SourceDrawing> legacy_drawing;
 
     Worksheet() = default;
     explicit Worksheet(std::string title) : name(std::move(title)) {}
@@ -120,6 +124,7 @@ public:
     void merge_cells(std::string_view range);
     void unmerge_cells(std::string_view range);
     void set_cell_fill(std::string_view key, Fill fill);
+    // A comment replacing a loaded one keeps its box.
     void set_cell_comment(std::string_view key, Comment comment);
     void set_cell_hyperlink(std::string_view key, std::string_view target);
     void set_auto_filter(const std::optional<std::string>& text);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/coords.hpp"
+#include "model/line_shift.hpp"
 #include "model/quoted.hpp"
 #include "model/workbook.hpp"
 
@@ -35,19 +36,6 @@ std::string dec(Int v) {
 }
 
 uint32_t pos_on(Axis axis, coords::CellPos p) { return axis == Axis::Rows ? p.row : p.col; }
-
-// The new position of index `p` after a shift, or none when it falls in a deleted band or past u32.
-std::optional<uint32_t> shifted_index(uint32_t p, uint32_t at, bool insert, uint32_t n) {
-    if (p < at) return p;
-    if (insert) {
-        uint64_t q = uint64_t{p} + n;
-        if (q > kU32Max) return std::nullopt;
-        return static_cast<uint32_t>(q);
-    }
-    // Deletion of at..=at+n-1 (computed in 64 bits: at + n may pass u32 for a band past the grid).
-    if (uint64_t{p} < uint64_t{at} + n) return std::nullopt;
-    return p - n;
-}
 
 // An array formula's block after a shift that keeps its cell at `p` on the axis: a band inserted
 // inside the block widens it, a band deleted inside it narrows it; a band at or before the cell
@@ -226,6 +214,7 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     // Heights and formats of rows, or widths and formats of columns; the other axis's are untouched.
     shift_lines(axis == Axis::Rows ? row_heights : column_widths, at, insert, n);
     shift_lines(axis == Axis::Rows ? row_formats : column_formats, at, insert, n);
+    if (legacy_drawing) legacy_drawing->edits.push_back(CellEdit::shift(axis == Axis::Rows, at, delta));
     return {};
 }
 
@@ -298,6 +287,7 @@ Result<void> Worksheet::move_range(std::string_view range, int64_t rows, int64_t
         return CellMap::Rekey::keep();
     });
     invalidate_used_range();
+    if (legacy_drawing && (rows != 0 || cols != 0)) legacy_drawing->edits.push_back(CellEdit::move(src, rows, cols));
     return {};
 }
 

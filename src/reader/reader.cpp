@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -116,6 +117,37 @@ void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const st
     }
 }
 
+// The legacy drawing the sheet's legacyDrawing element names (its notes' boxes, form controls) is
+// kept as the package stores it, with its relationships, but not read (SourceDrawing). Being
+// optional, a drawing that cannot be found or kept is not: its notes get the standard box. One
+// named by several sheets goes to the first.
+void note_legacy_drawing(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
+                         size_t notes, Worksheet& ws) {
+    const auto element = std::find_if(ws.carried.begin(), ws.carried.end(), [](const CarriedElement& e) {
+        return e.kind == SheetChild::LegacyDrawing && !e.rel_ids.empty();
+    });
+    if (element == ws.carried.end()) return;
+    const auto rel = std::find_if(rels.begin(), rels.end(), [&](const SheetRelEntry& e) { return e.id == element->rel_ids.front(); });
+    if (rel == rels.end() || rel->rel_type != kVmlDrawingRelType || rel->target_mode) return;
+    const std::string name = resolve_sheet_target(sheet_path, rel->target);
+    const auto entry = ctx.archive.find_part(name);
+    if (!entry || !*entry || !ctx.parts_read->insert(name).second) return;
+    const zip::Entry& e = **entry;
+    if (e.encrypted() || (e.method != zip::kMethodStored && e.method != zip::kMethodDeflate)) return;
+    auto stored = ctx.archive.read_raw(e);
+    if (!stored) return;
+    std::vector<SheetRelEntry> relationships;
+    auto own_rels = read_optional(ctx.archive, sheet_rels_path(e.name));
+    if (!own_rels) return;
+    if (*own_rels) {
+        auto parsed = parse_sheet_rels(**own_rels);
+        if (!parsed) return;
+        relationships = std::move(*parsed);
+    }
+    ws.legacy_drawing = SourceDrawing{e.name, e.method, e.crc32, e.uncompressed_size, std::move(*stored),
+                                      std::move(relationships), notes, {}};
+}
+
 Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& wb) {
     if (!ctx.parts_read->insert(ref.path).second)
         return fail(VelmoError::invalid_format("worksheet part " + ref.path + " belongs to more than one sheet"));
@@ -144,6 +176,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
 
     // Comments are attached here, then tables are read, before hyperlinks, so that a cell can
     // carry both a comment and a link.
+    size_t notes = 0;
     if (auto target = relation_target_for_type(rels, kCommentsRelType);
         target && ctx.parts_read->insert(resolve_sheet_target(ref.path, *target)).second) {
         auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, *target));
@@ -157,11 +190,15 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
                 for (auto& [ref, comment] : *comments) {
                     const auto key = attached_cell_key(ref);
                     if (!key || (*key == ref) != exact) continue;
-                    find_or_create_cell(ws, *key, ctx.styles).extras_mut().comment = std::move(comment);
+                    comment.loaded_at = coords::parse_a1(*key);
+                    std::optional<Comment>& slot = find_or_create_cell(ws, *key, ctx.styles).extras_mut().comment;
+                    if (!slot) ++notes;
+                    slot = std::move(comment);
                 }
             }
         }
     }
+    note_legacy_drawing(ctx, ref.path, rels, notes, ws);
     for (const std::string_view target : relation_targets_for_type(rels, kTableRelType)) {
         const std::string name = resolve_sheet_target(ref.path, target);
         if (!ctx.parts_read->insert(name).second) continue;

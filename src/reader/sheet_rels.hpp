@@ -17,6 +17,8 @@ inline constexpr std::string_view kCommentsRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/comments";
 inline constexpr std::string_view kTableRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/table";
+inline constexpr std::string_view kVmlDrawingRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
 
 // Every Relationship element with Id, Type and Target, in document order (TargetMode when given).
 // Fails only with an XML error.

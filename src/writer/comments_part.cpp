@@ -12,42 +12,6 @@
 
 namespace velmo::writer {
 
-namespace {
-
-// The legacy drawing is a fixed text with only the shape numbers and anchors filled in.
-constexpr std::string_view kVmlHead =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-    "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\"\n"
-    "     xmlns:o=\"urn:schemas-microsoft-com:office:office\"\n"
-    "     xmlns:x=\"urn:schemas-microsoft-com:office:excel\">\n"
-    "  <o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"1\"/></o:shapelayout>\n"
-    "  <v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" path=\"m,l,21600r21600,l21600,xe\">\n"
-    "    <v:stroke joinstyle=\"miter\"/>\n"
-    "    <v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/>\n"
-    "  </v:shapetype>\n"
-    "  ";
-constexpr std::string_view kVmlTail = "\n</xml>";
-
-constexpr std::string_view kShapeOpen = "<v:shape id=\"_x0000_s";
-constexpr std::string_view kShapeBody =
-    "\" type=\"#_x0000_t202\" "
-    "style=\"position:absolute;margin-left:80pt;margin-top:5pt;width:104pt;height:64pt;z-index:1;visibility:hidden\" "
-    "fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
-    "<v:fill color2=\"#ffffe1\"/>"
-    "<v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
-    "<v:path o:connecttype=\"none\"/>"
-    "<v:textbox style=\"mso-direction-alt:auto\"><div style=\"text-align:left\"></div></v:textbox>"
-    "<x:ClientData ObjectType=\"Note\">"
-    "<x:MoveWithCells/>"
-    "<x:SizeWithCells/>"
-    "<x:Anchor>1, 15, 0, 2, 3, 15, 4, 4</x:Anchor>"
-    "<x:AutoFill>False</x:AutoFill>"
-    "<x:Row>";
-constexpr std::string_view kShapeColumn = "</x:Row><x:Column>";
-constexpr std::string_view kShapeClose = "</x:Column></x:ClientData></v:shape>";
-
-}  // namespace
-
 bool has_comments(const Worksheet& ws) {
     for (const auto& [key, cell] : ws.cells())
         if (cell.comment()) return true;
@@ -125,25 +89,6 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     w.end("commentList");
     w.end("comments");
     return std::move(w).finish();
-}
-
-std::string write_vml_drawing(const SheetCellOrder& order) {
-    const std::vector<SortedComment> comments = sorted_comments(order);
-    std::string out;
-    out.reserve(kVmlHead.size() + kVmlTail.size() + comments.size() * 700);
-    out += kVmlHead;
-    uint64_t shape = 1024;
-    for (const SortedComment& sc : comments) {
-        out += kShapeOpen;
-        xml::append_u64(out, shape++);
-        out += kShapeBody;
-        xml::append_u64(out, sc.row ? sc.row - 1 : 0);
-        out += kShapeColumn;
-        xml::append_u64(out, sc.col ? sc.col - 1 : 0);
-        out += kShapeClose;
-    }
-    out += kVmlTail;
-    return out;
 }
 
 }  // namespace velmo::writer

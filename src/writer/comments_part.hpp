@@ -1,8 +1,8 @@
 #pragma once
 // A worksheet's cell comments as two parts: the comments part "xl/comments{n}.xml" (authors and
-// texts) and the legacy drawing "xl/drawings/vmlDrawing{n}.vml" (one hidden note shape per
-// comment), n being the sheet's 1-based position. Both are regenerated from the cells on every
-// save, whatever the source package called its own.
+// texts) and the legacy drawing "xl/drawings/vmlDrawing{n}.vml" (legacy_drawing_part.hpp), n being
+// the sheet's 1-based position. The comments part is regenerated from the cells on every save,
+// whatever the source package called its own.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,9 +42,5 @@ std::string numbered_vml_drawing_part_name(uint64_t number);
 // comment's text or author holds a character XML cannot carry. Meant for a sheet that has_comments;
 // otherwise the part lists nothing.
 Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder& order);
-
-// The legacy drawing for the same comments: one hidden note shape each, numbered from 1024 in
-// every sheet, anchored at the cell's 0-based row and column. Holds no user text, so cannot fail.
-std::string write_vml_drawing(const SheetCellOrder& order);
 
 }  // namespace velmo::writer

@@ -58,7 +58,8 @@ std::string generated_content_types_xml(const WrittenParts& parts) {
     w.start("Types", {{"xmlns", kContentTypesNs}});
     w.empty("Default", {{"Extension", "rels"}, {"ContentType", content_type::kRels}});
     w.empty("Default", {{"Extension", "xml"}, {"ContentType", content_type::kXml}});
-    if (!parts.comment_sheets.empty()) w.empty("Default", {{"Extension", "vml"}, {"ContentType", content_type::kVml}});
+    if (!parts.comment_sheets.empty() || parts.vml_drawings)
+        w.empty("Default", {{"Extension", "vml"}, {"ContentType", content_type::kVml}});
     w.empty("Override", {{"PartName", kWorkbookPart}, {"ContentType", content_type::kWorkbook}});
     w.empty("Override", {{"PartName", kStylesPart}, {"ContentType", content_type::kStyles}});
     if (parts.has_strings)
@@ -145,7 +146,8 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
 
     std::string added;
     if (!default_exts.contains("rels")) append_default(added, "rels", content_type::kRels);
-    if (!parts.comment_sheets.empty() && !default_exts.contains("vml")) append_default(added, "vml", content_type::kVml);
+    if ((!parts.comment_sheets.empty() || parts.vml_drawings) && !default_exts.contains("vml"))
+        append_default(added, "vml", content_type::kVml);
     auto declare = [&](const std::string& part, std::string_view type) {
         const auto found = declared.find(part);
         if (found == declared.end()) return append_override(added, part, type);

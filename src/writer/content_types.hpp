@@ -40,6 +40,7 @@ struct WrittenParts {
     size_t sheet_count = 0;             // "/xl/worksheets/sheet{1..N}.xml"
     bool has_strings = false;           // "/xl/sharedStrings.xml"
     std::vector<size_t> comment_sheets;  // 1-based, ascending: "/xl/comments{n}.xml" and a VML drawing
+    bool vml_drawings = false;           // some sheet's legacy drawing is written (with or without comments)
     size_t table_count = 0;             // "/xl/tables/table{1..T}.xml"
 };
 

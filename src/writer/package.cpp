@@ -1,5 +1,6 @@
 #include "writer/package.hpp"
 
+#include <memory>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "writer/comments_part.hpp"
 #include "writer/content_types.hpp"
 #include "writer/defined_names_block.hpp"
+#include "writer/legacy_drawing_part.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/shared_strings.hpp"
 #include "writer/sheet_part.hpp"
@@ -44,9 +46,14 @@ std::string sheet_rels_entry(size_t n) { return xml::numbered("xl/worksheets/_re
 // Everything about one sheet that is decided before the first entry is written.
 struct SheetPlan {
     bool has_comments = false;
+    // Its legacy drawing is written: for its comments, or for the form controls that notes now gone
+    // shared it with.
+    bool writes_drawing = false;
     SettledSheetRels rels;
     std::vector<uint64_t> table_parts;  // part number of each table, in table order
     std::string vml_part;               // the VML drawing of its comments
+    std::unique_ptr<KeptDrawing> kept;  // the drawing the sheet was loaded with
+    std::vector<SheetRelEntry> vml_rels;  // the drawing's relationships, when it keeps any
 };
 
 // An archive open for copying whose failures to open are reported as the save reports them:
@@ -204,13 +211,39 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
 
     std::vector<SheetPlan> plans(sheet_count);
     const std::vector<uint64_t> vml_numbers = comment_vml_numbers(wb);
+    const std::unordered_set<std::string> kept_vml = kept_vml_parts(wb);
+    // Source entries this save neither writes nor copies: drawings whose notes and controls it
+    // writes anew, and relationships parts that would otherwise attach to a drawing it writes.
+    PartNameSet dropped;
+    for (const auto& name : workbook_plan.dropped_entries) dropped.add(name);
     for (size_t i = 0; i < sheet_count; ++i) {
+        const Worksheet& ws = wb.sheets[i];
         SheetPlan& plan = plans[i];
-        plan.has_comments = has_comments(wb.sheets[i]);
+        plan.has_comments = has_comments(ws);
         if (plan.has_comments) parts.comment_sheets.push_back(i + 1);
         plan.table_parts = tables.part_numbers(i);
         plan.vml_part = numbered_vml_drawing_part_name(vml_numbers[i]);
-        auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts, vml_numbers[i]);
+        const bool had_comments = i < wb.sheet_relationships.size() &&
+                                  relation_id_for_type(wb.sheet_relationships[i], kCommentsRelType).has_value();
+        // A drawing of form controls alone is carried over as it is (settle_sheet_rels); one that
+        // shows notes, then or now, is written from the model and the source's own.
+        if (ws.legacy_drawing && (plan.has_comments || had_comments)) {
+            // Unchanged since the load, it is copied without being read.
+            const bool as_is = plan.has_comments && had_comments && drawing_as_loaded(ws, (*orders)[i]);
+            plan.kept = read_kept_drawing(*ws.legacy_drawing, as_is);
+            if (!kept_vml.contains(PartNameSet::normalize(ws.legacy_drawing->part))) {
+                dropped.add(ws.legacy_drawing->part);
+                dropped.add(reader::sheet_rels_path(ws.legacy_drawing->part));
+            }
+        }
+        plan.writes_drawing = plan.has_comments || (plan.kept && plan.kept->drawing && !plan.kept->drawing->shapes.empty());
+        if (plan.writes_drawing) {
+            parts.vml_drawings = true;
+            if (plan.kept) plan.vml_rels = kept_drawing_relationships(*ws.legacy_drawing, plan.vml_part);
+            if (plan.vml_rels.empty()) dropped.add(reader::sheet_rels_path(plan.vml_part));
+        }
+        auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts, vml_numbers[i],
+                                      plan.writes_drawing && !plan.has_comments);
         if (!rels) return fail(std::move(rels.error()));
         plan.rels = std::move(*rels);
     }
@@ -222,10 +255,9 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     if (parts.has_strings) written.insert(std::string(kSharedStringsEntry));
     for (size_t i = 0; i < sheet_count; ++i) {
         written.insert(sheet_entry(i + 1));
-        if (plans[i].has_comments) {
-            written.insert(comments_part_name(i));
-            written.insert(plans[i].vml_part);
-        }
+        if (plans[i].has_comments) written.insert(comments_part_name(i));
+        if (plans[i].writes_drawing) written.insert(plans[i].vml_part);
+        if (!plans[i].vml_rels.empty()) written.insert(reader::sheet_rels_path(plans[i].vml_part));
         for (uint64_t k : plans[i].table_parts) written.insert(table_part_name(k));
         if (!plans[i].rels.entries.empty()) written.insert(sheet_rels_entry(i + 1));
     }
@@ -246,8 +278,6 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         PartNameSet package;
         for (const auto& name : written) package.add(name);
         const PartNameSet generated = package;
-        PartNameSet dropped;
-        for (const auto& name : workbook_plan.dropped_entries) dropped.add(name);
         for (const zip::Entry& e : src->entries()) {
             if (regenerated(e.name, sheet_count, generated, source_sheets) || dropped.contains(e.name)) continue;
             // Two source entries naming one part: neither can be dropped without losing data,
@@ -266,8 +296,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!patched) return fail(std::move(patched.error()));
         // Carried over raw, in its place among the copied entries, when nothing needs declaring
         // or removing; written first, patched, otherwise.
-        const bool needs_patch = parts.has_strings || !parts.comment_sheets.empty() || parts.table_count > 0 ||
-                                 *patched != *text;
+        const bool needs_patch = parts.has_strings || !parts.comment_sheets.empty() || parts.vml_drawings ||
+                                 parts.table_count > 0 || *patched != *text;
         if (needs_patch) {
             if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
             std::erase(to_copy, ct);
@@ -292,7 +322,20 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             return r;
         if (plan.has_comments) {
             if (auto r = add_part(zw, comments_part_name(i), write_comments_xml(ws, order)); !r) return r;
-            if (auto r = zw.add(plan.vml_part, write_vml_drawing(order)); !r) return r;
+        }
+        if (plan.writes_drawing) {
+            const std::vector<CellEdit> no_edits;
+            const std::vector<CellEdit>& edits = ws.legacy_drawing ? ws.legacy_drawing->edits : no_edits;
+            if (plan.kept && !plan.kept->drawing) {
+                const SourceDrawing& source = *ws.legacy_drawing;
+                if (auto r = zw.add_raw(stored_drawing_entry(source, plan.vml_part), source.stored); !r) return r;
+            } else if (auto r = zw.add(plan.vml_part, write_vml_drawing(order, plan.kept.get(), edits)); !r) {
+                return r;
+            }
+            if (!plan.vml_rels.empty()) {
+                if (auto r = add_part(zw, reader::sheet_rels_path(plan.vml_part), write_sheet_rels(plan.vml_rels, ws.name)); !r)
+                    return r;
+            }
         }
         for (size_t t = 0; t < ws.tables.size(); ++t) {
             const TablePlan& tp = tables.sheets[i][t];

@@ -123,17 +123,34 @@ std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std:
     return IdAllocator(std::max(next_rel_id(existing), next_rel_id(pending)), existing, &pending).take();
 }
 
-std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
-                                               std::string_view vml_target, const RelIdSet& keep) {
+namespace {
+
+std::vector<SheetRelEntry> upsert_notes_rels(const std::vector<SheetRelEntry>& entries,
+                                             std::optional<std::string_view> comments_target, std::string_view vml_target,
+                                             const RelIdSet& keep) {
     std::vector<SheetRelEntry> kept = remove_comment_rels(entries, keep);
     // A kept drawing lends no id: it keeps its own.
     const std::vector<SheetRelEntry> lenders =
         keep.empty() ? entries : without(entries, [&](const SheetRelEntry& e) { return kept_drawing(e, keep); });
-    std::string comments_id = id_for_type_or_next(lenders, kCommentsRelType, kept);
-    kept.push_back({std::move(comments_id), std::string(kCommentsRelType), std::string(comments_target), std::nullopt});
+    if (comments_target) {
+        std::string comments_id = id_for_type_or_next(lenders, kCommentsRelType, kept);
+        kept.push_back({std::move(comments_id), std::string(kCommentsRelType), std::string(*comments_target), std::nullopt});
+    }
     std::string vml_id = id_for_type_or_next(lenders, kVmlDrawingRelType, kept);
     kept.push_back({std::move(vml_id), std::string(kVmlDrawingRelType), std::string(vml_target), std::nullopt});
     return kept;
+}
+
+}  // namespace
+
+std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
+                                               std::string_view vml_target, const RelIdSet& keep) {
+    return upsert_notes_rels(entries, comments_target, vml_target, keep);
+}
+
+std::vector<SheetRelEntry> upsert_drawing_rels(const std::vector<SheetRelEntry>& entries, std::string_view vml_target,
+                                               const RelIdSet& keep) {
+    return upsert_notes_rels(entries, std::nullopt, vml_target, keep);
 }
 
 std::vector<SheetRelEntry> remove_comment_rels(const std::vector<SheetRelEntry>& entries,
@@ -170,12 +187,9 @@ Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, 
     return std::move(w).finish();
 }
 
-std::vector<uint64_t> comment_vml_numbers(const Workbook& wb) {
-    const size_t count = wb.sheets.size();
-    // The VML drawing parts that relationships the save keeps name (settle_sheet_rels): drawings of
-    // something else than comments, and every drawing of a sheet without comments, then or now.
+std::unordered_set<std::string> kept_vml_parts(const Workbook& wb) {
     std::unordered_set<std::string> kept;
-    for (size_t i = 0; i < std::min(count, wb.sheet_relationships.size()); ++i) {
+    for (size_t i = 0; i < std::min(wb.sheets.size(), wb.sheet_relationships.size()); ++i) {
         const std::vector<SheetRelEntry>& rels = wb.sheet_relationships[i];
         const auto is_vml = [](const SheetRelEntry& e) { return e.rel_type == kVmlDrawingRelType && !e.target_mode; };
         if (std::none_of(rels.begin(), rels.end(), is_vml)) continue;
@@ -185,6 +199,12 @@ std::vector<uint64_t> comment_vml_numbers(const Workbook& wb) {
             if (is_vml(e) && (all || kept_drawing(e, keep)))
                 kept.insert(PartNameSet::normalize(reader::resolve_sheet_target("xl/worksheets/sheet.xml", e.target)));
     }
+    return kept;
+}
+
+std::vector<uint64_t> comment_vml_numbers(const Workbook& wb) {
+    const size_t count = wb.sheets.size();
+    const std::unordered_set<std::string> kept = kept_vml_parts(wb);
     const auto taken = [&](uint64_t k) { return kept.contains(PartNameSet::normalize(numbered_vml_drawing_part_name(k))); };
     std::vector<uint64_t> numbers(count);
     uint64_t spare = count + 1;
@@ -198,7 +218,8 @@ std::vector<uint64_t> comment_vml_numbers(const Workbook& wb) {
 }
 
 Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_index, const SheetCellOrder& order,
-                                           const std::vector<uint64_t>& table_part_numbers, uint64_t vml_number) {
+                                           const std::vector<uint64_t>& table_part_numbers, uint64_t vml_number,
+                                           bool drawing_without_comments) {
     const Worksheet& ws = wb.sheets.at(sheet_index);
     SettledSheetRels out;
     out.ids.hyperlinks = sheet_hyperlinks(order);
@@ -216,10 +237,11 @@ Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_inde
     const RelIdSet keep = ids_named_beside_legacy_drawing(ws);
     const bool has_comment =
         std::any_of(order.begin(), order.end(), [](const OrderedCell& oc) { return oc.cell->comment() != nullptr; });
-    if (has_comment) {
-        list = upsert_comment_rels(list, "../comments" + n + ".xml", "../drawings/vmlDrawing" + k + ".vml", keep);
-        const auto vml = std::find_if(list.rbegin(), list.rend(), [](const SheetRelEntry& e) { return e.rel_type == kVmlDrawingRelType; });
-        out.ids.legacy_drawing_id = vml->id;
+    if (has_comment || drawing_without_comments) {
+        const std::string vml_target = "../drawings/vmlDrawing" + k + ".vml";
+        list = has_comment ? upsert_comment_rels(list, "../comments" + n + ".xml", vml_target, keep)
+                           : upsert_drawing_rels(list, vml_target, keep);
+        out.ids.legacy_drawing_id = list.back().id;
     } else if (relation_id_for_type(list, kCommentsRelType)) {
         list = remove_comment_rels(list, keep);
     }

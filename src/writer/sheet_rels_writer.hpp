@@ -25,8 +25,7 @@ namespace velmo::writer {
 
 using reader::kCommentsRelType;
 using reader::kTableRelType;
-inline constexpr std::string_view kVmlDrawingRelType =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
+using reader::kVmlDrawingRelType;
 
 // A set of relationship ids.
 using RelIdSet = std::unordered_set<std::string>;
@@ -54,6 +53,10 @@ std::string id_for_type_or_next(const std::vector<SheetRelEntry>& existing, std:
 // such as header and footer pictures) stay as they are.
 std::vector<SheetRelEntry> upsert_comment_rels(const std::vector<SheetRelEntry>& entries, std::string_view comments_target,
                                                std::string_view vml_target, const RelIdSet& keep = {});
+
+// The same without a comments entry: a drawing that holds form controls but no note any more.
+std::vector<SheetRelEntry> upsert_drawing_rels(const std::vector<SheetRelEntry>& entries, std::string_view vml_target,
+                                               const RelIdSet& keep = {});
 
 // Drops every comments and VML drawing entry (a sheet whose comments are all gone), but the VML
 // drawing entries whose id is in `keep`.
@@ -84,6 +87,11 @@ struct SettledSheetRels {
     SheetPartRelIds ids;
 };
 
+// The VML drawing parts (normalized part names) that relationships a save keeps name: drawings
+// of something else than comments, and every drawing of a sheet without comments, then or now.
+// The source's copies of these are carried over; any other drawing of the source is replaced.
+std::unordered_set<std::string> kept_vml_parts(const Workbook& wb);
+
 // The number k of each sheet's VML drawing for its comments, "xl/drawings/vmlDrawing{k}.vml": its
 // own 1-based position, unless a relationship the save keeps names that part (a drawing of form
 // controls or of header pictures, copied from the source); then a number above every sheet's.
@@ -92,9 +100,10 @@ std::vector<uint64_t> comment_vml_numbers(const Workbook& wb);
 // Settles the relationships of the sheet at `sheet_index` (0-based), whose cells are `order`,
 // starting from a copy of the list the workbook kept for that position (none: empty):
 //  - comments: with at least one comment, "../comments{n}.xml" and "../drawings/vmlDrawing{k}.vml"
-//    (n = sheet_index + 1, k = `vml_number`, 0 meaning n); without, the comments entries are dropped,
-//    and so are the VML drawing ones when the source had comments. A VML drawing that a carried
-//    element other than the legacy drawing names is never the comments' and stays;
+//    (n = sheet_index + 1, k = `vml_number`, 0 meaning n); without, the drawing alone when
+//    `drawing_without_comments` (form controls the notes shared it with), else the comments entries
+//    are dropped, and so are the VML drawing ones when the source had comments. A VML drawing that
+//    a carried element other than the legacy drawing names is never the comments' and stays;
 //  - tables: "../tables/table{k}.xml" for each part number k of `table_part_numbers` (one per
 //    table, in table order); the sheet's old table entries are always dropped;
 //  - hyperlinks: one External entry per hyperlink with a target, in cell order; old hyperlink
@@ -103,6 +112,7 @@ std::vector<uint64_t> comment_vml_numbers(const Workbook& wb);
 //    source relationship, and for the legacy drawing, when the model writes none.
 // InvalidFormat naming the sheet and cell when a hyperlink target holds a text XML cannot carry.
 Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_index, const SheetCellOrder& order,
-                                           const std::vector<uint64_t>& table_part_numbers, uint64_t vml_number = 0);
+                                           const std::vector<uint64_t>& table_part_numbers, uint64_t vml_number = 0,
+                                           bool drawing_without_comments = false);
 
 }  // namespace velmo::writer

@@ -410,10 +410,10 @@ Result<uint64_t> ArchiveReader::data_offset(size_t index) const {
     return data;
 }
 
-Result<std::string> ArchiveReader::read(const Entry& entry) const {
-    auto index = index_of(entry);
-    if (!index) return fail(std::move(index.error()));
-    const Entry& e = entries_[*index];
+namespace {
+
+// What read and inflate_stored refuse before allocating anything for an entry.
+Result<void> check_readable(const Entry& e) {
     if (e.encrypted()) return fail(entry_error(e, "entry is encrypted"));
     if (e.method != kMethodStored && e.method != kMethodDeflate) {
         return fail(entry_error(e, "unsupported compression method " + decimal(e.method)));
@@ -431,35 +431,61 @@ Result<std::string> ArchiveReader::read(const Entry& entry) const {
         return fail(entry_error(e, "declared size " + decimal(e.uncompressed_size) + " is more than " +
                                        decimal(e.compressed_size) + " compressed bytes can hold"));
     }
+    return {};
+}
+
+// A deflated entry's `compressed` bytes inflated, checked against its declared size and CRC-32.
+Result<std::string> inflate_checked(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed) {
+    const size_t size = static_cast<size_t>(e.uncompressed_size);
+    libdeflate_result status = LIBDEFLATE_SUCCESS;
+    size_t produced = 0;
+    std::string out = filled_string(size, [&](char* p, size_t n) {
+        status = libdeflate_deflate_decompress(inflater, compressed.data(), compressed.size(), p, n, &produced);
+    });
+    if (status == LIBDEFLATE_INSUFFICIENT_SPACE) return fail(entry_error(e, "entry inflates past its declared size"));
+    if (status != LIBDEFLATE_SUCCESS) return fail(entry_error(e, "invalid compressed data"));
+    if (produced != size) return fail(entry_error(e, "entry inflates to fewer bytes than its declared size"));
+    if (libdeflate_crc32(0, out.data(), out.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
+    return out;
+}
+
+}  // namespace
+
+Result<std::string> ArchiveReader::read(const Entry& entry) const {
+    auto index = index_of(entry);
+    if (!index) return fail(std::move(index.error()));
+    const Entry& e = entries_[*index];
+    if (auto ok = check_readable(e); !ok) return fail(std::move(ok.error()));
     auto data = data_offset(*index);
     if (!data) return fail(std::move(data.error()));
 
     const size_t size = static_cast<size_t>(e.uncompressed_size);
-    std::string out;
-    std::optional<VelmoError> error;
-    if (e.method == kMethodStored) {
-        out = filled_string(size, [&](char* p, size_t n) {
-            if (auto r = read_at(*data, p, n); !r) error = std::move(r.error());
-        });
-        if (error) return fail(entry_error(e, error->message));
-    } else {
+    if (e.method == kMethodDeflate) {
         std::string scratch;
         auto compressed = bytes_at(*data, static_cast<size_t>(e.compressed_size), scratch);
         if (!compressed) return fail(entry_error(e, compressed.error().message));
-        libdeflate_result status = LIBDEFLATE_SUCCESS;
-        size_t produced = 0;
-        out = filled_string(size, [&](char* p, size_t n) {
-            status = libdeflate_deflate_decompress(inflater_.get(), compressed->data(), compressed->size(), p, n,
-                                                   &produced);
-        });
-        if (status == LIBDEFLATE_INSUFFICIENT_SPACE) {
-            return fail(entry_error(e, "entry inflates past its declared size"));
-        }
-        if (status != LIBDEFLATE_SUCCESS) return fail(entry_error(e, "invalid compressed data"));
-        if (produced != size) return fail(entry_error(e, "entry inflates to fewer bytes than its declared size"));
+        return inflate_checked(inflater_.get(), e, *compressed);
     }
+    std::optional<VelmoError> error;
+    std::string out = filled_string(size, [&](char* p, size_t n) {
+        if (auto r = read_at(*data, p, n); !r) error = std::move(r.error());
+    });
+    if (error) return fail(entry_error(e, error->message));
     if (libdeflate_crc32(0, out.data(), out.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
     return out;
+}
+
+Result<std::string> inflate_stored(const Entry& entry, std::string_view stored) {
+    if (auto ok = check_readable(entry); !ok) return fail(std::move(ok.error()));
+    if (stored.size() != entry.compressed_size) return fail(entry_error(entry, "stored bytes do not match the compressed size"));
+    if (entry.method == kMethodDeflate) {
+        std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
+            libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+        if (!inflater) return fail(VelmoError::zip("out of memory"));
+        return inflate_checked(inflater.get(), entry, stored);
+    }
+    if (libdeflate_crc32(0, stored.data(), stored.size()) != entry.crc32) return fail(entry_error(entry, "CRC-32 mismatch"));
+    return std::string(stored);
 }
 
 Result<std::string> ArchiveReader::read_raw(const Entry& entry) const {

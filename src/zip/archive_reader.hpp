@@ -85,4 +85,8 @@ private:
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> inflater_;
 };
 
+// The content of an entry from the bytes read_raw gave for it, kept apart from its archive:
+// inflated, with its size and CRC-32 verified. The same Zip errors as ArchiveReader::read.
+Result<std::string> inflate_stored(const Entry& entry, std::string_view stored);
+
 }  // namespace velmo::zip

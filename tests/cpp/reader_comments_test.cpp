@@ -89,7 +89,8 @@ TEST(CommentsReader, OpenAttachesCommentsToCellsAsKeyed) {
     ASSERT_EQ(ws.cells().size(), 2u);
     const Cell* upper = ws.find_cell("A1");
     ASSERT_TRUE(upper && upper->comment());
-    EXPECT_EQ(*upper->comment(), (Comment{"on A1", "Ann"}));
+    // Each remembers the cell it was read on, where a save finds its box.
+    EXPECT_EQ(*upper->comment(), (Comment{"on A1", "Ann", coords::CellPos{1, 1}}));
     EXPECT_TRUE(upper->hyperlink());  // a cell can carry both
     EXPECT_EQ(upper->value, Value(1.0));
     // A comment on a cell the part does not hold creates it, empty, with the workbook's styles.
@@ -138,7 +139,7 @@ TEST(CommentsReader, OpenAttachesRangeCommentsToTheirTopLeftCell) {
     ASSERT_EQ(ws.cells().size(), 3u);
     const Cell* b2 = ws.find_cell("B2");
     ASSERT_TRUE(b2 && b2->comment());
-    EXPECT_EQ(*b2->comment(), (Comment{"on a range", "Ann"}));
+    EXPECT_EQ(*b2->comment(), (Comment{"on a range", "Ann", coords::CellPos{2, 2}}));
     EXPECT_EQ(b2->value, Value(1.0));
     const Cell* e5 = ws.find_cell("E5");
     ASSERT_TRUE(e5 && e5->comment());

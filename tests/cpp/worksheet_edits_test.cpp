@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -326,5 +327,89 @@ TEST(ArrayFormula, BlockFollowsEditsAndANewValueDropsIt) {
         EXPECT_EQ(*cell->array(), c.span) << c.what;
         ws.set_cell(c.key, Value{Formula{"1"}});
         EXPECT_EQ(ws.find_cell(c.key)->array(), nullptr) << c.what;
+    }
+}
+
+// ---- note boxes ----
+
+TEST(NoteBox, FollowsTheEditWhenItLiesWhollyBeyondIt) {
+    // The box of a note on C5 (1-based): columns 3..5 and rows 2..6, zero-based.
+    const NoteAnchor box{3, 15, 2, 10, 5, 15, 6, 4};
+    const struct {
+        const char* name;
+        CellEdit edit;
+        coords::CellPos cell;  // where C5 goes
+        NoteAnchor after;
+    } cases[] = {
+        {"rows inserted above the box", CellEdit::shift(true, 2, 3), {3, 8}, {3, 15, 5, 10, 5, 15, 9, 4}},
+        {"rows inserted at its first row", CellEdit::shift(true, 3, 1), {3, 6}, {3, 15, 3, 10, 5, 15, 7, 4}},
+        {"rows inserted inside it", CellEdit::shift(true, 4, 1), {3, 6}, box},
+        {"rows inserted below the cell", CellEdit::shift(true, 6, 2), {3, 5}, box},
+        {"rows deleted above the box", CellEdit::shift(true, 1, -2), {3, 3}, {3, 15, 0, 10, 5, 15, 4, 4}},
+        {"rows deleted reaching into it", CellEdit::shift(true, 2, -2), {3, 3}, box},
+        {"columns inserted before it", CellEdit::shift(false, 1, 1), {4, 5}, {4, 15, 2, 10, 6, 15, 6, 4}},
+        {"columns deleted before it", CellEdit::shift(false, 1, -2), {1, 5}, {1, 15, 2, 10, 3, 15, 6, 4}},
+        {"a move takes the box along", CellEdit::move({1, 1, 3, 5}, 10, 2), {5, 15}, {5, 15, 12, 10, 7, 15, 16, 4}},
+        {"a move stops the box at the first row", CellEdit::move({3, 5, 3, 5}, -4, 0), {3, 1}, {3, 15, 0, 10, 5, 15, 4, 4}},
+        {"a move stops the box at the last column", CellEdit::move({3, 5, 3, 5}, 0, 16380), {16383, 5},
+         {16381, 15, 2, 10, 16383, 15, 6, 4}},
+        {"a move elsewhere leaves it", CellEdit::move({1, 1, 2, 2}, 0, 5), {3, 5}, box},
+    };
+    for (const auto& c : cases) {
+        coords::CellPos cell{3, 5};
+        std::optional<NoteAnchor> b = box;
+        EXPECT_TRUE(follow_edit(c.edit, cell, b)) << c.name;
+        EXPECT_EQ(cell, c.cell) << c.name;
+        EXPECT_EQ(b, std::optional(c.after)) << c.name;
+    }
+    // A cell in a deleted band, or under a moved block, is gone; its box stays as it was.
+    for (const CellEdit& gone : {CellEdit::shift(true, 5, -1), CellEdit::move({1, 1, 1, 1}, 4, 2)}) {
+        coords::CellPos cell{3, 5};
+        std::optional<NoteAnchor> b = box;
+        EXPECT_FALSE(follow_edit(gone, cell, b));
+        EXPECT_EQ(b, std::optional(box));
+    }
+}
+
+TEST(NoteBox, ReplayingTheRecordedEditsFindsEveryLoadedCommentsCell) {
+    // Random edits on a sheet whose comments were "loaded": each survivor's position replayed from
+    // where it was loaded through the sheet's record of edits is where it now is.
+    for (uint32_t seed = 1; seed <= 20; ++seed) {
+        std::mt19937 rng(seed);
+        const auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
+        Worksheet ws("S");
+        ws.legacy_drawing = SourceDrawing{.part = "xl/drawings/vmlDrawing1.vml"};
+        for (int i = 0; i < 40; ++i) {
+            const uint32_t row = pick(1, 30), col = pick(1, 12);
+            ws.set_cell_comment(coords::rc_to_a1(row, col), Comment{"n", "a", coords::CellPos{col, row}});
+        }
+        for (int step = 0; step < 25; ++step) {
+            const uint32_t at = pick(1, 30), n = pick(1, 4);
+            switch (pick(0, 4)) {
+            case 0: ASSERT_TRUE(ws.insert_rows(at, n)); break;
+            case 1: ASSERT_TRUE(ws.delete_rows(at, n)); break;
+            case 2: ASSERT_TRUE(ws.insert_cols(pick(1, 12), n)); break;
+            case 3: ASSERT_TRUE(ws.delete_cols(pick(1, 12), n)); break;
+            default: {
+                const uint32_t r = pick(5, 30), c = pick(3, 12);
+                const std::string range = coords::rc_to_a1(r - pick(0, 4), c - pick(0, 2)) + ":" + coords::rc_to_a1(r, c);
+                // One pushing cells off the grid is refused, and must leave no trace.
+                (void)ws.move_range(range, int64_t(pick(0, 8)) - 4, int64_t(pick(0, 4)) - 2, false);
+            }
+            }
+        }
+        // A comment set anew on a loaded one's cell keeps where that was loaded.
+        if (ws.cells().size() > 0) {
+            const std::string first((*ws.cells().begin()).key.str());
+            ws.set_cell_comment(first, Comment{"new text", "b"});
+        }
+        for (const auto& [key, cell] : ws.cells()) {
+            const Comment* c = cell.comment();
+            ASSERT_TRUE(c && c->loaded_at);
+            coords::CellPos pos = *c->loaded_at;
+            std::optional<NoteAnchor> box;
+            for (const CellEdit& e : ws.legacy_drawing->edits) ASSERT_TRUE(follow_edit(e, pos, box)) << seed;
+            EXPECT_EQ(coords::rc_to_a1(pos.row, pos.col), std::string(key)) << "seed " << seed;
+        }
     }
 }

@@ -8,6 +8,7 @@
 #include "support/xml_well_formed.hpp"
 #include "writer/cell_order.hpp"
 #include "writer/comments_part.hpp"
+#include "writer/legacy_drawing_part.hpp"
 
 using namespace velmo;
 using namespace velmo::writer;
