@@ -225,6 +225,10 @@ private:
     // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
     [[gnu::noinline]] void take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
+    // A number read as a cell's value: a date or time under a temporal style.
+    void end_number(double number);
+    // The value of a plain cell from its text as written.
+    Result<void> end_plain_value(std::string_view raw, size_t offset);
     [[gnu::noinline]] void keep_error(std::string_view text) {
         if (xml::find_disallowed_char(text)) return;  // could not be written back
         kept_.error.assign(text);
@@ -609,11 +613,8 @@ Result<bool> SheetReader::read_plain_cell() {
         keeps_ = false;
     }
     if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
-    if (has_value) {
-        auto value = plain_value_text(text, i);
-        if (!value) return fail(std::move(value.error()));
-        end_value(*value);
-    }
+    if (has_value)
+        if (auto r = end_plain_value(text, i); !r) return fail(std::move(r.error()));
     close_cell();
     tok_.skip_complete(after);
     return true;
@@ -628,11 +629,23 @@ Result<void> SheetReader::read_plain_cell_rest() {
     const size_t lt = doc.find('<', begin);
     if (lt == std::string_view::npos || !holds_at(doc, lt, kClose)) return {};
     // What the events would do: the value's text, its end, the cell's end.
-    auto value = plain_value_text(doc.substr(begin, lt - begin), begin);
-    if (!value) return fail(std::move(value.error()));
-    end_value(*value);
+    if (auto r = end_plain_value(doc.substr(begin, lt - begin), begin); !r) return r;
     close_cell();
     tok_.skip_to_close(lt + kClose.size());
+    return {};
+}
+
+Result<void> SheetReader::end_plain_value(std::string_view raw, size_t offset) {
+    // A number's text is its own decoded form: it is read as it stands, without the decoding pass.
+    if (type_ == CellType::Number && !std::holds_alternative<Formula>(value_)) {
+        if (const auto number = xml::parse_f64(raw)) {
+            end_number(*number);
+            return {};
+        }
+    }
+    auto value = plain_value_text(raw, offset);
+    if (!value) return fail(std::move(value.error()));
+    end_value(*value);
     return {};
 }
 
@@ -800,10 +813,14 @@ void SheetReader::end_value(std::string_view text) {
         if (type_ == CellType::Error && !text.empty()) keep_error(text);
         return;
     }
-    value_ = *number;
+    end_number(*number);
+}
+
+void SheetReader::end_number(double number) {
+    value_ = number;
     if (style_ >= kinds_.size() || !kinds_[style_]) return;
     const TemporalKind kind = *kinds_[style_];
-    double serial = *number;
+    double serial = number;
     if (date1904_ && (kind == TemporalKind::Date || kind == TemporalKind::DateTime)) serial += k1904Offset;
     if (auto v = temporal::from_excel_serial(serial, kind)) value_ = std::move(*v);
 }
