@@ -440,6 +440,7 @@ private:
 
 std::vector<HyperlinkRef> sheet_hyperlinks(const SheetCellOrder& order) {
     std::vector<HyperlinkRef> links;
+    if (!order.has_extras) return links;
     for (const OrderedCell& oc : order) {
         const Hyperlink* h = oc.cell->hyperlink();
         if (!h || (h->target.empty() && !h->location)) continue;

@@ -222,6 +222,7 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
     // Cells with a direct font or fill get a cell format of their own.
     for (size_t s = 0; s < sheets; ++s) {
         const SheetCellOrder& order = orders[s];
+        if (!order.has_extras) continue;
         for (size_t i = 0; i < order.size(); ++i) {
             const Cell& cell = *order[i].cell;
             const Font* own_font = cell.font();
@@ -240,6 +241,7 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
     std::array<std::optional<uint32_t>, 4> kind_fmt{};  // Date, DateTime, Time, Duration
     for (size_t s = 0; s < sheets; ++s) {
         const SheetCellOrder& order = orders[s];
+        if (!order.has_temporal) continue;
         for (size_t i = 0; i < order.size(); ++i) {
             const Cell& cell = *order[i].cell;
             const ValueKind kind = kind_of(cell.value);
