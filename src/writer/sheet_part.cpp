@@ -1,7 +1,9 @@
 #include "writer/sheet_part.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "model/coords.hpp"
@@ -67,6 +69,30 @@ void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySp
     }
     out += "\">";
 }
+
+// The start of a cell element, `<c r="B2" s="3"` and what follows up to its value, put together on the
+// stack and appended in one piece: this runs for every cell of the part.
+class CellHead {
+public:
+    CellHead(uint32_t row, uint32_t col, uint64_t style) {
+        add("<c r=\"");
+        end_ = coords::write_a1(end_, row, col);
+        add("\" s=\"");
+        add(style);
+        add("\"");
+    }
+    void add(std::string_view text) {
+        std::memcpy(end_, text.data(), text.size());
+        end_ += text.size();
+    }
+    void add(uint64_t n) { end_ = std::to_chars(end_, buf_ + sizeof buf_, n).ptr; }
+    void append_to(std::string& out) const { out.append(buf_, static_cast<size_t>(end_ - buf_)); }
+
+private:
+    // The reference, a style and a shared-string index, and the longest texts around them.
+    char buf_[coords::kMaxA1Size + 2 * 20 + 40];
+    char* end_ = buf_;
+};
 
 class SheetWriter {
 public:
@@ -292,45 +318,48 @@ private:
 
     Result<void> write_cell_element(const OrderedCell& oc, const Cell& cell, uint64_t style, const KeptValue* kept) {
         std::string& out = w_.buffer();
-        out += "<c r=\"";
-        coords::append_a1(out, oc.row(), oc.col());
-        out += "\" s=\"";
-        xml::append_u64(out, style);
-        out += '"';
+        CellHead head(oc.row(), oc.col(), style);
         switch (kind_of(cell.value)) {
         case ValueKind::Empty:
             if (kept && !kept->error.empty()) [[unlikely]] {
-                out += " t=\"e\"><v>";
+                head.add(" t=\"e\"><v>");
+                head.append_to(out);
                 xml::append_escaped_text(out, kept->error);
                 break;
             }
             // A blank cell with a style of its own keeps its formatting.
-            out += "/>";
+            head.add("/>");
+            head.append_to(out);
             return {};
         case ValueKind::String: {
             const auto index = kept && kept->rich_text ? strings_.find_item(*kept->rich_text)
                                                        : strings_.find(std::get<std::string>(cell.value));
             if (!index) return fail(VelmoError::xml(cell_label(ws_.name, oc.row(), oc.col()) + ": text missing from the shared strings"));
-            out += " t=\"s\"><v>";
-            xml::append_u64(out, *index);
-            break;
+            head.add(" t=\"s\"><v>");
+            head.add(uint64_t{*index});
+            head.add("</v></c>");
+            head.append_to(out);
+            return {};
         }
         case ValueKind::Number: {
             const double v = std::get<double>(cell.value);
             if (!std::isfinite(v))
                 return fail(VelmoError::invalid_format(cell_label(ws_.name, oc.row(), oc.col()) + ": the number " +
                                                        xml::format_f64(v) + " cannot be stored in a workbook"));
-            out += "><v>";
+            head.add("><v>");
+            head.append_to(out);
             xml::append_f64(out, v);
             break;
         }
         case ValueKind::Bool:
-            out += std::get<bool>(cell.value) ? " t=\"b\"><v>1" : " t=\"b\"><v>0";
-            break;
+            head.add(std::get<bool>(cell.value) ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+            head.append_to(out);
+            return {};
         case ValueKind::Formula: {
             const std::string& f = std::get<Formula>(cell.value).text;
             if (auto ok = check_xml_text(f, [&] { return cell_label(ws_.name, oc.row(), oc.col()); }); !ok) return ok;
-            out += '>';
+            head.add(">");
+            head.append_to(out);
             append_formula_start(out, oc, cell.array());
             xml::append_escaped_text(out, f);
             out += "</f></c>";
@@ -339,7 +368,8 @@ private:
         default: {
             auto serial = temporal::to_excel_serial(cell.value);
             if (!serial) return fail(std::move(serial.error()));
-            out += "><v>";
+            head.add("><v>");
+            head.append_to(out);
             xml::append_f64(out, *serial);
             break;
         }
