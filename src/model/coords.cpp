@@ -122,11 +122,16 @@ void append_a1(std::string& out, uint32_t row, uint32_t column) {
 
 char* write_a1(char* out, uint32_t row, uint32_t column) {
     check_domain(row, column);
+    char* const letters_end = write_column_name(out, column);
+    return std::to_chars(letters_end, out + kMaxA1Size, row).ptr;
+}
+
+char* write_column_name(char* out, uint32_t column) {
     char letters[kMaxColumnLetters];
     const char* start = column_letters(column, letters + kMaxColumnLetters);
     const size_t n = static_cast<size_t>(letters + kMaxColumnLetters - start);
     std::memcpy(out, start, n);
-    return std::to_chars(out + n, out + kMaxA1Size, row).ptr;
+    return out + n;
 }
 
 std::string make_cell_absolute(std::string_view text) {

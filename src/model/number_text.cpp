@@ -9,45 +9,50 @@ namespace velmo {
 namespace {
 
 // Below 2^51 a double is finer than one unit of the last of the decimals tried (see
-// append_short_decimal), and an integer below it is its own shortest form.
+// write_short_number_text), and an integer below it is its own shortest form.
 constexpr double kTwo51 = 2251799813685248.0;
 
-void append_int(std::string& out, int64_t n) {
-    char buf[24];
-    const auto res = std::to_chars(buf, buf + sizeof buf, n);
-    out.append(buf, res.ptr);
-}
+}  // namespace
 
 // Most numbers in a sheet are integers or carry a few decimals (1.25, 0.1, 19.99). For those the
 // shortest form is found without the general conversion: v is m / 10^k for the fewest decimals k
 // whose m, rounded, divides back to exactly v. With |m| below 2^51 the doubles near v lie closer
 // together than 10^-k, so no other k-decimal text reads back to v, and none with fewer decimals
-// does (the same test failed for each). False when v needs more decimals, or is too large.
-bool append_short_decimal(std::string& out, double v) {
-    static constexpr double kScale[] = {1e1, 1e2, 1e3, 1e4};
-    static constexpr int64_t kIntScale[] = {10, 100, 1000, 10000};
-    for (int k = 0; k < 4; ++k) {
-        const double scaled = std::nearbyint(v * kScale[k]);
-        if (!(std::fabs(scaled) < kTwo51)) return false;
-        if (scaled / kScale[k] != v) continue;
-        const int64_t m = static_cast<int64_t>(scaled);
-        const uint64_t magnitude = m < 0 ? uint64_t(-m) : uint64_t(m);
-        if (m < 0) out.push_back('-');
-        append_int(out, static_cast<int64_t>(magnitude / uint64_t(kIntScale[k])));
-        out.push_back('.');
-        // The decimals, leading zeros included.
-        char digits[4];
-        uint64_t frac = magnitude % uint64_t(kIntScale[k]);
-        for (int d = k; d >= 0; --d, frac /= 10) digits[d] = static_cast<char>('0' + frac % 10);
-        out.append(digits, static_cast<size_t>(k + 1));
-        return true;
+// does (the same test failed for each).
+char* write_short_number_text(char* out, double v) {
+    static constexpr double kScale[] = {1e0, 1e1, 1e2, 1e3, 1e4};
+    static constexpr uint64_t kIntScale[] = {1, 10, 100, 1000, 10000};
+    if (v == 0) {
+        if (std::signbit(v)) *out++ = '-';
+        *out++ = '0';
+        return out;
     }
-    return false;
+    if (!(std::fabs(v) < kTwo51)) return nullptr;  // NaN and infinities included
+    for (int k = 0; k < 5; ++k) {
+        // Rounded half away from zero by the cast; a tie cannot divide back to v anyway.
+        const double product = v * kScale[k];
+        if (!(std::fabs(product) < kTwo51)) return nullptr;
+        const auto m = static_cast<int64_t>(product + (product < 0 ? -0.5 : 0.5));
+        if (static_cast<double>(m) / kScale[k] != v) continue;
+        const uint64_t magnitude = m < 0 ? uint64_t(0) - uint64_t(m) : uint64_t(m);
+        if (m < 0) *out++ = '-';
+        out = std::to_chars(out, out + 16, magnitude / kIntScale[k]).ptr;
+        if (k == 0) return out;
+        *out++ = '.';
+        // The decimals, leading zeros included.
+        uint64_t frac = magnitude % kIntScale[k];
+        for (int d = k - 1; d >= 0; --d, frac /= 10) out[d] = static_cast<char>('0' + frac % 10);
+        return out + k;
+    }
+    return nullptr;
 }
 
-}  // namespace
-
 void append_number_text(std::string& out, double v) {
+    char quick[kMaxShortNumberText];
+    if (char* end = write_short_number_text(quick, v)) {
+        out.append(quick, static_cast<size_t>(end - quick));
+        return;
+    }
     if (std::isnan(v)) {
         out += "NaN";
         return;
@@ -55,17 +60,6 @@ void append_number_text(std::string& out, double v) {
     if (std::isinf(v)) {
         out += v < 0 ? "-inf" : "inf";
         return;
-    }
-    if (v == 0) {
-        out += std::signbit(v) ? "-0" : "0";
-        return;
-    }
-    if (std::fabs(v) < kTwo51) {
-        if (v == std::trunc(v)) {
-            append_int(out, static_cast<int64_t>(v));
-            return;
-        }
-        if (append_short_decimal(out, v)) return;
     }
     // Shortest round-trip digits come from the scientific form ("-1.2345e+20"); the fixed
     // form alone would print the exact binary value (1e23 as 99999999999999991611392).

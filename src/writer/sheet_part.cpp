@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "model/coords.hpp"
+#include "model/number_text.hpp"
 #include "model/quoted.hpp"
 #include "model/temporal.hpp"
 #include "writer/carried_merge.hpp"
@@ -70,13 +71,15 @@ void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySp
     out += "\">";
 }
 
-// The start of a cell element, `<c r="B2" s="3"` and what follows up to its value, put together on the
-// stack and appended in one piece: this runs for every cell of the part.
+// A cell element, `<c r="B2" s="3"><v>7</v></c>` or as much of it as is short, put together on the
+// stack and appended in one piece: this runs for every cell of the part. The row's digits are
+// written once per row.
 class CellHead {
 public:
-    CellHead(uint32_t row, uint32_t col, uint64_t style) {
+    CellHead(std::string_view row_digits, uint32_t col, uint64_t style) {
         add("<c r=\"");
-        end_ = coords::write_a1(end_, row, col);
+        end_ = coords::write_column_name(end_, col);
+        add(row_digits);
         add("\" s=\"");
         add(style);
         add("\"");
@@ -86,11 +89,18 @@ public:
         end_ += text.size();
     }
     void add(uint64_t n) { end_ = std::to_chars(end_, buf_ + sizeof buf_, n).ptr; }
+    // The number's text when it is short; false, with nothing added, otherwise.
+    bool add_short_number(double v) {
+        char* const end = write_short_number_text(end_, v);
+        if (!end) return false;
+        end_ = end;
+        return true;
+    }
     void append_to(std::string& out) const { out.append(buf_, static_cast<size_t>(end_ - buf_)); }
 
 private:
-    // The reference, a style and a shared-string index, and the longest texts around them.
-    char buf_[coords::kMaxA1Size + 2 * 20 + 40];
+    // The reference, a style, a shared-string index or a short number, and the longest texts around them.
+    char buf_[coords::kMaxA1Size + 20 + kMaxShortNumberText + 40];
     char* end_ = buf_;
 };
 
@@ -282,8 +292,9 @@ private:
             if (i < n) row = order_[i].row();
             if (h < heights.size()) row = std::min(row, heights[h].index);
             if (f < formatted.size()) row = std::min(row, formatted[f].index);
+            row_digits_ = std::string_view(row_text_, std::to_chars(row_text_, row_text_ + sizeof row_text_, row).ptr);
             out += "<row r=\"";
-            xml::append_u64(out, row);
+            out += row_digits_;
             out += '"';
             if (h < heights.size() && heights[h].index == row) {
                 out += " ht=\"";
@@ -318,7 +329,7 @@ private:
 
     Result<void> write_cell_element(const OrderedCell& oc, const Cell& cell, uint64_t style, const KeptValue* kept) {
         std::string& out = w_.buffer();
-        CellHead head(oc.row(), oc.col(), style);
+        CellHead head(row_digits_, oc.col(), style);
         switch (kind_of(cell.value)) {
         case ValueKind::Empty:
             if (kept && !kept->error.empty()) [[unlikely]] {
@@ -347,6 +358,11 @@ private:
                 return fail(VelmoError::invalid_format(cell_label(ws_.name, oc.row(), oc.col()) + ": the number " +
                                                        xml::format_f64(v) + " cannot be stored in a workbook"));
             head.add("><v>");
+            if (head.add_short_number(v)) {
+                head.add("</v></c>");
+                head.append_to(out);
+                return {};
+            }
             head.append_to(out);
             xml::append_f64(out, v);
             break;
@@ -463,6 +479,9 @@ private:
     const bool active_;
     std::vector<const CarriedElement*> carried_;  // the ones written, by place
     size_t carried_at_ = 0;
+    // The digits of the row being written.
+    char row_text_[10];
+    std::string_view row_digits_;
     xml::XmlWriter w_;
 };
 
