@@ -10,15 +10,18 @@ namespace velmo::xml {
 
 namespace {
 
+// Read on every cell (its style, a shared-string index): a plain loop, with the overflow test.
 template <class T>
 std::optional<T> parse_unsigned(std::string_view s) {
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    // from_chars would accept neither sign here, but it would stop early on one: the
-    // whole-text check below catches that.
-    if (s.empty() || s.front() < '0' || s.front() > '9') return std::nullopt;
-    T v{};
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
-    if (ec != std::errc{} || p != s.data() + s.size()) return std::nullopt;
+    if (s.empty()) return std::nullopt;
+    T v = 0;
+    for (const char c : s) {
+        const unsigned d = static_cast<unsigned char>(c) - unsigned{'0'};
+        if (d > 9) return std::nullopt;
+        if (v > (std::numeric_limits<T>::max() - d) / 10) return std::nullopt;
+        v = static_cast<T>(v * 10 + d);
+    }
     return v;
 }
 
