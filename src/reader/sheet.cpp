@@ -817,12 +817,16 @@ void SheetReader::end_value(std::string_view text) {
 }
 
 void SheetReader::end_number(double number) {
+    if (style_ < kinds_.size() && kinds_[style_]) {
+        const TemporalKind kind = *kinds_[style_];
+        double serial = number;
+        if (date1904_ && (kind == TemporalKind::Date || kind == TemporalKind::DateTime)) serial += k1904Offset;
+        if (auto v = temporal::from_excel_serial(serial, kind)) {
+            value_ = std::move(*v);
+            return;
+        }
+    }
     value_ = number;
-    if (style_ >= kinds_.size() || !kinds_[style_]) return;
-    const TemporalKind kind = *kinds_[style_];
-    double serial = number;
-    if (date1904_ && (kind == TemporalKind::Date || kind == TemporalKind::DateTime)) serial += k1904Offset;
-    if (auto v = temporal::from_excel_serial(serial, kind)) value_ = std::move(*v);
 }
 
 Result<void> SheetReader::read_row() {
