@@ -28,23 +28,33 @@ char* write_short_number_text(char* out, double v) {
         return out;
     }
     if (!(std::fabs(v) < kTwo51)) return nullptr;  // NaN and infinities included
-    for (int k = 0; k < 5; ++k) {
-        // Rounded half away from zero by the cast; a tie cannot divide back to v anyway.
+    // v as m / 10^k, when that divides back to exactly v.
+    const auto scaled = [v](int k, int64_t& m) {
         const double product = v * kScale[k];
-        if (!(std::fabs(product) < kTwo51)) return nullptr;
-        const auto m = static_cast<int64_t>(product + (product < 0 ? -0.5 : 0.5));
-        if (static_cast<double>(m) / kScale[k] != v) continue;
-        const uint64_t magnitude = m < 0 ? uint64_t(0) - uint64_t(m) : uint64_t(m);
-        if (m < 0) *out++ = '-';
-        out = std::to_chars(out, out + 16, magnitude / kIntScale[k]).ptr;
-        if (k == 0) return out;
-        *out++ = '.';
-        // The decimals, leading zeros included.
-        uint64_t frac = magnitude % kIntScale[k];
-        for (int d = k - 1; d >= 0; --d, frac /= 10) out[d] = static_cast<char>('0' + frac % 10);
-        return out + k;
+        if (!(std::fabs(product) < kTwo51)) return false;
+        // Rounded half away from zero by the cast; a tie cannot divide back to v anyway.
+        m = static_cast<int64_t>(product + (product < 0 ? -0.5 : 0.5));
+        return static_cast<double>(m) / kScale[k] == v;
+    };
+    int64_t m = 0;
+    int k = 0;
+    // A number with fewer decimals also has four (with trailing zeros): one without four needs the
+    // general conversion, and is told so after two tries rather than five.
+    if (!scaled(0, m)) {
+        if (!scaled(4, m)) return nullptr;
+        k = 1;
+        while (k < 4 && !scaled(k, m)) ++k;
+        if (k == 4) scaled(4, m);
     }
-    return nullptr;
+    const uint64_t magnitude = m < 0 ? uint64_t(0) - uint64_t(m) : uint64_t(m);
+    if (m < 0) *out++ = '-';
+    out = std::to_chars(out, out + 16, magnitude / kIntScale[k]).ptr;
+    if (k == 0) return out;
+    *out++ = '.';
+    // The decimals, leading zeros included.
+    uint64_t frac = magnitude % kIntScale[k];
+    for (int d = k - 1; d >= 0; --d, frac /= 10) out[d] = static_cast<char>('0' + frac % 10);
+    return out + k;
 }
 
 void append_number_text(std::string& out, double v) {

@@ -201,9 +201,9 @@ private:
 
     Result<void> open_cell();
     // At a whole cell written the plain way, `<c r="B2" s="1" t="s"><v>text</v></c>` or `<c .../>`
-    // (a canonical r, only r, s and t, ASCII values without references), or a shared formula's
-    // dependent written `<c r="B3"><f t="shared" si="0"/><v>6</v></c>`: reads it straight from the
-    // source and tells true; anything else is left to the events.
+    // (a canonical r, a style in digits, only r, s and t, ASCII values without references), or a
+    // shared formula's dependent written `<c r="B3"><f t="shared" si="0"/><v>6</v></c>`: reads it
+    // straight from the source and tells true; anything else is left to the events.
     Result<bool> read_plain_cell();
     // After an unprefixed <c> start tag: reads a rest of exactly "<v>text</v></c>", the shape of
     // nearly every cell, straight from the source; any other rest is left to the events.
@@ -565,14 +565,18 @@ Result<bool> SheetReader::read_plain_cell() {
         const size_t end = doc.find(quote, begin);
         if (end == std::string_view::npos) return false;
         const std::string_view value = doc.substr(begin, end - begin);
-        for (const char c : value)
-            if (static_cast<unsigned char>(c) >= 0x80 || c == '&' || c == '<') return false;
+        // A reference and a style are read below, and what reads as one is its own decoded form.
+        if (name == 't')
+            for (const char c : value)
+                if (static_cast<unsigned char>(c) >= 0x80 || c == '&' || c == '<') return false;
         *seen = true;
         (name == 'r' ? r : name == 's' ? s : t) = value;
         i = end + 1;
     }
     const auto packed = CellMap::canonical_key(r);
     if (!packed) return false;
+    const auto style = seen_s ? xml::parse_u64(s) : std::optional<uint64_t>(0);
+    if (!style) return false;
     size_t after = 0;  // just past the element
     std::string_view text;
     bool has_value = false;
@@ -602,7 +606,7 @@ Result<bool> SheetReader::read_plain_cell() {
     key_pos_ = *packed;
     row_ = static_cast<uint32_t>(*packed >> 32);
     col_ = static_cast<uint32_t>(*packed);
-    style_ = seen_s ? xml::parse_u64(s).value_or(0) : 0;
+    style_ = *style;
     type_ = seen_t ? cell_type_of(t) : CellType::Number;
     value_ = std::monostate{};
     formula_text_.clear();
