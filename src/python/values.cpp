@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <unordered_map>
 #include <utility>
