@@ -6,7 +6,7 @@ Usage: python bench/edit_save.py velmo INPUT.xlsx OUTPUT.xlsx
 import os
 import sys
 
-from common import Measure
+from common import Measure, deflate_floor_seconds
 
 
 def main():
@@ -21,9 +21,13 @@ def main():
         m.mark("load")
         ws = wb.active
         ws["B2"] = 12345.5
+        m.mark("edit")
         wb.save(out)
+    save_seconds = m.seconds - m.extra["edit_seconds"]
+    floor_seconds = deflate_floor_seconds(out)
     cells = (ws.max_row - ws.min_row + 1) * (ws.max_column - ws.min_column + 1)
-    m.report(cells, file_bytes=os.path.getsize(out), input_bytes=os.path.getsize(path))
+    m.report(cells, file_bytes=os.path.getsize(out), input_bytes=os.path.getsize(path), save_seconds=save_seconds,
+             floor_seconds=floor_seconds)
 
 
 if __name__ == "__main__":

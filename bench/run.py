@@ -96,8 +96,9 @@ def summarize(runs):
             (r["load_kib"] - r["baseline_kib"]) * 1024 / r["cells"] for r in ok
         )
         s["load_seconds"] = med("load_seconds")
-    if all("build_seconds" in r for r in ok):
-        s["build_seconds"] = med("build_seconds")
+    for key in ("build_seconds", "save_seconds", "floor_seconds"):
+        if all(key in r for r in ok):
+            s[key] = med(key)
     if all("file_bytes" in r for r in ok):
         s["file_bytes"] = med("file_bytes")
     if all("input_bytes" in r for r in ok):
@@ -109,39 +110,68 @@ def fmt_bytes(n):
     return f"{n / 1e6:.1f} MB" if n >= 1e6 else f"{n / 1e3:.0f} kB"
 
 
-def print_tables(results, datasets, sizes, workloads):
+def per_rep_ratios(peer_runs, base_runs, peer_key="seconds", base_key="seconds"):
+    """The peer's time over velmo's in each repetition (runs of one repetition follow each other)."""
+    return [
+        p[peer_key] / b[base_key]
+        for p, b in zip(peer_runs, base_runs)
+        if "error" not in p and "error" not in b and peer_key in p and base_key in b
+    ]
+
+
+def fmt_ratios(ratios):
+    return " ".join(f"{r:.2f}" for r in ratios)
+
+
+def print_tables(results, raw, datasets, sizes, workloads):
     print(
-        "| data | workload | cells | tool | median s | ns/cell | velmo faster by | peak MiB | peak B/cell "
-        "| model B/cell | file |"
+        "| data | workload | cells | tool | median s | ns/cell | velmo faster by | per repetition | peak MiB "
+        "| peak B/cell | model B/cell | file |"
     )
-    print("|---|---|---|---|---:|---:|---:|---:|---:|---:|---|")
+    print("|---|---|---|---|---:|---:|---:|---|---:|---:|---:|---|")
     for ds in datasets:
         for wl in workloads:
             tools = WORKLOADS[wl][1]
             for cells in sizes:
                 base = results[ds][wl][cells][tools[0]]
+                base_runs = raw[ds][wl][cells][tools[0]]
                 for tool in tools:
                     s = results[ds][wl][cells][tool]
                     name = TOOL_NAMES[tool]
                     head = f"| {ds} | {TITLES[wl]} | {size_label(cells)} | {name}"
                     if "error" in s:
-                        print(f"{head} | error: {s['error'][:70]} | | | | | | |")
+                        print(f"{head} | error: {s['error'][:70]} | | | | | | | |")
                         continue
+                    reps = ""
                     if tool == tools[0]:
                         ratio = "—"
                     elif "error" in base:
                         ratio = "n/a"
                     else:
                         ratio = f"{s['seconds'] / base['seconds']:.2f}×"
+                        reps = fmt_ratios(per_rep_ratios(raw[ds][wl][cells][tool], base_runs))
                     peak_mib = (s["peak_kib"] - s["baseline_kib"]) / 1024
                     model = f"{s['model_bytes_per_cell']:.0f}" if "model_bytes_per_cell" in s else ""
                     file_info = fmt_bytes(s["file_bytes"]) if "file_bytes" in s else ""
                     if "input_bytes" in s:
                         file_info += f" (input {fmt_bytes(s['input_bytes'])})"
                     print(
-                        f"{head} | {s['seconds']:.3f} | {s['seconds'] / s['cells'] * 1e9:.0f} | {ratio} | "
+                        f"{head} | {s['seconds']:.3f} | {s['seconds'] / s['cells'] * 1e9:.0f} | {ratio} | {reps} | "
                         f"{peak_mib:.1f} | {s['peak_bytes_per_cell']:.0f} | {model} | {file_info} |"
                     )
+                if tools[0] == "velmo" and "save_seconds" in base and "floor_seconds" in base:
+                    # The save alone beside the DEFLATE floor of the sheet part it wrote, both measured
+                    # in velmo's process.
+                    head = f"| {ds} | {TITLES[wl]}: the save alone | {size_label(cells)}"
+                    ns = lambda t: t / base["cells"] * 1e9  # noqa: E731
+                    print(f"{head} | velmo save | {base['save_seconds']:.3f} | {ns(base['save_seconds']):.0f} "
+                          "| — | | | | | |")
+                    reps = per_rep_ratios(base_runs, base_runs, "floor_seconds", "save_seconds")
+                    print(f"{head} | {FLOOR_NAME} | {base['floor_seconds']:.3f} | {ns(base['floor_seconds']):.0f} "
+                          f"| {base['floor_seconds'] / base['save_seconds']:.2f}× | {fmt_ratios(reps)} | | | | |")
+
+
+FLOOR_NAME = "floor: libdeflate level 6 over its sheet part"
 
 
 def per_cell(s, key="seconds"):
@@ -161,13 +191,14 @@ def print_growth(results, datasets, sizes, workloads):
                     print(f"  {ds}, {TITLES[wl]}, {TOOL_NAMES[tool]}: {max(times) / min(times):.2f}")
 
 
-def paired_ratio(slow_runs, fast_runs, key="seconds"):
+def paired_ratio(slow_runs, fast_runs, key="seconds", fast_key=None):
     """The median over repetitions of one run's time per cell over the other's: runs of one repetition
     follow each other, so a change in machine load between repetitions cancels out."""
+    fast_key = fast_key or key
     ratios = [
-        (s[key] / s["cells"]) / (f[key] / f["cells"])
+        (s[key] / s["cells"]) / (f[fast_key] / f["cells"])
         for s, f in zip(slow_runs, fast_runs)
-        if "error" not in s and "error" not in f and key in s and key in f
+        if "error" not in s and "error" not in f and key in s and fast_key in f
     ]
     return statistics.median(ratios) if ratios else None
 
@@ -186,7 +217,10 @@ def print_targets(results, raw, datasets, sizes, workloads):
     for ds in datasets if "load" in workloads else ():
         r = paired_ratio(runs(ds, "load", "calamine"), runs(ds, "load"))
         if r is not None:
-            line(f"{ds}: load + values >= 2x faster than python-calamine", f"{r:.2f}x", r >= 2)
+            # Date-times hold a margin over 2x, so that run-to-run noise does not cross it.
+            bound = 2.2 if ds == "timestamps" else 2.0
+            reps = fmt_ratios(per_rep_ratios(runs(ds, "load", "calamine"), runs(ds, "load")))
+            line(f"{ds}: load + values >= {bound:g}x faster than python-calamine", f"{r:.2f}x ({reps})", r >= bound)
         v = results[ds]["load"][big]["velmo"]
         if "model_bytes_per_cell" in v:
             b = v["model_bytes_per_cell"]
@@ -198,6 +232,15 @@ def print_targets(results, raw, datasets, sizes, workloads):
         r = paired_ratio(runs("timestamps", "write"), runs("numbers", "write"), "build_seconds")
         if r is not None:
             line("append of date-time rows <= 2x append of number rows", f"{r:.2f}x", r <= 2)
+    for ds in ("mixed", "numbers"):
+        for wl in ("write", "edit"):
+            if wl not in workloads or ds not in datasets:
+                continue
+            r = paired_ratio(runs(ds, wl), runs(ds, wl), "save_seconds", "floor_seconds")
+            if r is not None:
+                reps = fmt_ratios(per_rep_ratios(runs(ds, wl), runs(ds, wl), "save_seconds", "floor_seconds"))
+                line(f"{ds}: {TITLES[wl]}, the save <= 1.4x the DEFLATE-6 floor of its sheet part", f"{r:.2f}x ({reps})",
+                     r <= 1.4)
     for wl in workloads:
         r = paired_ratio(runs("mixed", wl), runs("numbers", wl))
         if r is not None:
@@ -289,7 +332,7 @@ def main():
                   default=str)
 
     print()
-    print_tables(results, datasets, sizes, workloads)
+    print_tables(results, raw, datasets, sizes, workloads)
     print_growth(results, datasets, sizes, workloads)
     print_targets(results, raw, datasets, sizes, workloads)
     print()

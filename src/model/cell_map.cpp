@@ -345,10 +345,10 @@ uint64_t CellMap::pack_checked(uint32_t row, uint32_t col) {
 
 CellMap::Emplaced CellMap::try_emplace(uint32_t row, uint32_t col) { return emplace_packed(pack_checked(row, col)); }
 
-CellMap::Emplaced CellMap::put_in_order(uint32_t row, uint32_t col, Cell cell) {
+CellMap::Emplaced CellMap::put_in_order(uint32_t row, uint32_t col, Cell&& cell) {
     const uint64_t packed = pack_checked(row, col);
     if (indexed_ == 0 && (entries_.empty() || packed > entries_.back().key)) {
-        entries_.push_back(Entry{packed, std::move(cell)});
+        entries_.emplace_back(packed, std::move(cell));
         return {&entries_.back().cell, true};
     }
     Emplaced e = emplace_packed(packed);

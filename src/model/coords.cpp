@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <vector>
@@ -115,11 +116,22 @@ std::string rc_to_a1(uint32_t row, uint32_t column) {
 }
 
 void append_a1(std::string& out, uint32_t row, uint32_t column) {
+    char buf[kMaxA1Size];
+    out.append(buf, write_a1(buf, row, column));
+}
+
+char* write_a1(char* out, uint32_t row, uint32_t column) {
     check_domain(row, column);
-    char buf[kMaxColumnLetters + 10];  // letters, then at most 10 row digits
-    const char* start = column_letters(column, buf + kMaxColumnLetters);
-    const auto res = std::to_chars(buf + kMaxColumnLetters, buf + sizeof buf, row);
-    out.append(start, static_cast<size_t>(res.ptr - start));
+    char* const letters_end = write_column_name(out, column);
+    return std::to_chars(letters_end, out + kMaxA1Size, row).ptr;
+}
+
+char* write_column_name(char* out, uint32_t column) {
+    char letters[kMaxColumnLetters];
+    const char* start = column_letters(column, letters + kMaxColumnLetters);
+    const size_t n = static_cast<size_t>(letters + kMaxColumnLetters - start);
+    std::memcpy(out, start, n);
+    return out + n;
 }
 
 std::string make_cell_absolute(std::string_view text) {

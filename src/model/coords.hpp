@@ -35,6 +35,12 @@ std::optional<uint32_t> column_number(std::string_view letters);
 std::string rc_to_a1(uint32_t row, uint32_t column);
 // Appends rc_to_a1(row, column) to out without other allocation (hot path of keyed reads).
 void append_a1(std::string& out, uint32_t row, uint32_t column);
+// The most bytes rc_to_a1 gives: 7 letters and 10 digits.
+inline constexpr size_t kMaxA1Size = 17;
+// Writes rc_to_a1(row, column) at `out`, which has room for kMaxA1Size bytes; returns its end.
+char* write_a1(char* out, uint32_t row, uint32_t column);
+// Writes column_name(column) of a column >= 1 at `out` (room for 7 bytes); returns its end.
+char* write_column_name(char* out, uint32_t column);
 
 std::string make_cell_absolute(std::string_view text);
 std::string make_absolute_range(std::string_view text);

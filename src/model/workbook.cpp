@@ -92,7 +92,7 @@ void Worksheet::put_cell(std::string_view key, Cell cell) {
     if (inserted) widen_used_range(key);
 }
 
-void Worksheet::put_cell(uint32_t row, uint32_t col, Cell cell) {
+void Worksheet::put_cell(uint32_t row, uint32_t col, Cell&& cell) {
     const auto [stored, inserted] = cells_.put_in_order(row, col, std::move(cell));
     if (inserted) widen_used_range(row, col);
 }

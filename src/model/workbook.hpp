@@ -102,7 +102,7 @@ public:
     // Stores a cell under `key`, replacing any cell there (the reader's bulk path).
     void put_cell(std::string_view key, Cell cell);
     // The same under the canonical key of (row, col), both >= 1.
-    void put_cell(uint32_t row, uint32_t col, Cell cell);
+    void put_cell(uint32_t row, uint32_t col, Cell&& cell);
     void reserve_cells(size_t n) { cells_.reserve(n); }
     void set_cell(std::string_view key, Value value);
     // Writes the values into the row after the last parsed row, from column 1.

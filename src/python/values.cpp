@@ -1,8 +1,10 @@
 #include "python/values.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <unordered_map>
 #include <utility>
@@ -52,6 +54,9 @@ struct DatetimeApi {
     // Whether date, datetime and time are built from their packed fields (their pickled state) as the
     // one argument, which skips parsing an argument list. Checked once against the ordinary constructor.
     bool packed_state = false;
+    // Each class's own constructor slot, when calling it is all that calling the class does (the class
+    // leaves initialisation to object's, which has nothing to do): the call machinery is skipped.
+    newfunc direct_new[kClasses] = {};
 
     PyObject* of(Temporal kind) const { return classes[static_cast<size_t>(kind)]; }
 };
@@ -89,6 +94,19 @@ Descriptor direct_descriptor(PyObject* cls, PyObject* name) {
     return {d.release(), get};
 }
 
+// The constructor slot of class `cls` when calling it is all that calling the class does: an immutable
+// class of metaclass type whose initialisation is object's own (which, for a class with a constructor of
+// its own, only accepts the arguments). Null otherwise.
+newfunc direct_constructor(PyObject* cls) {
+    if (!PyType_Check(cls)) return nullptr;
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    if (!(PyType_GetFlags(type) & Py_TPFLAGS_IMMUTABLETYPE) || Py_TYPE(cls) != &PyType_Type) return nullptr;
+    if (PyType_GetSlot(type, Py_tp_init) != PyType_GetSlot(&PyBaseObject_Type, Py_tp_init)) return nullptr;
+    auto* create = reinterpret_cast<newfunc>(PyType_GetSlot(type, Py_tp_new));
+    if (!create || create == reinterpret_cast<newfunc>(PyType_GetSlot(&PyBaseObject_Type, Py_tp_new))) return nullptr;
+    return create;
+}
+
 // The packed fields of the pickled state: the year big-endian in two bytes, then one byte for each of
 // month and day; the hour, minute and second one byte each, then the microsecond big-endian in three.
 void pack_date(unsigned char* out, const Date& d) {
@@ -110,10 +128,11 @@ void pack_time(unsigned char* out, const TimeOfDay& t) {
     out[5] = static_cast<unsigned char>(micros & 0xff);
 }
 
-// callable(arg) through one argument tuple kept for reuse, which saves making and freeing a tuple per call.
-// It is refilled only while nothing else holds it and no call through it is running; a call that keeps
-// it leaves it to that holder, and the next call makes a new one.
-PyObject* call_one(PyObject* callable, PyObject* arg) {
+// callable(arg) through one argument tuple kept for reuse, which saves making and freeing a tuple per call;
+// through `direct`, the constructor slot of the class `callable`, when it is given. The tuple is refilled
+// only while nothing else holds it and no call through it is running; a call that keeps it leaves it to
+// that holder, and the next call makes a new one.
+PyObject* call_one(PyObject* callable, PyObject* arg, newfunc direct = nullptr) {
     static PyObject* args = nullptr;
     static bool busy = false;
     if (busy) return PyObject_CallFunctionObjArgs(callable, arg, nullptr);
@@ -124,17 +143,18 @@ PyObject* call_one(PyObject* callable, PyObject* arg) {
     if (!args && !(args = PyTuple_New(1))) return nullptr;
     PyTuple_SetItem(args, 0, Py_NewRef(arg));  // releases the previous item
     busy = true;
-    PyObject* result = PyObject_Call(callable, args, nullptr);
+    PyObject* result = direct ? direct(reinterpret_cast<PyTypeObject*>(callable), args, nullptr)
+                              : PyObject_Call(callable, args, nullptr);
     busy = false;
     if (Py_REFCNT(args) == 1) PyTuple_SetItem(args, 0, Py_NewRef(Py_None));  // keeps no argument alive
     return result;
 }
 
-// A new object of class `cls` built from its packed fields.
-PyObject* from_packed(PyObject* cls, const unsigned char* bytes, size_t size) {
+// A new object of class `cls` built from its packed fields, through `direct` when given.
+PyObject* from_packed(PyObject* cls, const unsigned char* bytes, size_t size, newfunc direct) {
     PyRef state(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes), static_cast<Py_ssize_t>(size)));
     if (!state) return nullptr;
-    return call_one(cls, state.get());
+    return call_one(cls, state.get(), direct);
 }
 
 size_t packed_size(Temporal kind) { return kind == Temporal::Date ? 4 : kind == Temporal::DateTime ? 10 : 6; }
@@ -150,7 +170,8 @@ PyObject* from_fields(PyObject* cls, Temporal kind, const unsigned char* p) {
 
 PyObject* make_temporal(const DatetimeApi& api, Temporal kind, const unsigned char* p) {
     PyObject* cls = api.of(kind);
-    return api.packed_state ? from_packed(cls, p, packed_size(kind)) : from_fields(cls, kind, p);
+    return api.packed_state ? from_packed(cls, p, packed_size(kind), api.direct_new[static_cast<size_t>(kind)])
+                            : from_fields(cls, kind, p);
 }
 
 // True when building from packed fields gives what the ordinary constructors give, for each class.
@@ -163,7 +184,8 @@ bool packed_state_agrees(const DatetimeApi& api) {
                                 std::pair{Temporal::Time, p + 4}}) {
         PyObject* cls = api.of(kind);
         PyRef ordinary(from_fields(cls, kind, fields));
-        PyRef packed(ordinary ? from_packed(cls, fields, packed_size(kind)) : nullptr);
+        PyRef packed(ordinary ? from_packed(cls, fields, packed_size(kind), api.direct_new[static_cast<size_t>(kind)])
+                              : nullptr);
         if (!packed || Py_TYPE(packed.get()) != Py_TYPE(ordinary.get()) ||
             PyObject_RichCompareBool(packed.get(), ordinary.get(), Py_EQ) != 1) {
             PyErr_Clear();
@@ -193,6 +215,11 @@ const DatetimeApi* datetime_api() {
         for (size_t f = 0; f < kFields; ++f) api.descriptors[c][f] = direct_descriptor(classes[c].get(), api.names[f]);
     for (size_t c = 0; c < kClasses; ++c) api.classes[c] = classes[c].release();
     api.packed_state = packed_state_agrees(api);
+    if (api.packed_state) {
+        for (size_t c = 0; c < kClasses; ++c) api.direct_new[c] = direct_constructor(api.classes[c]);
+        // The direct road is kept only when it gives what the ordinary call gives.
+        if (!packed_state_agrees(api)) std::fill(std::begin(api.direct_new), std::end(api.direct_new), nullptr);
+    }
     return &api;
 }
 
@@ -606,6 +633,7 @@ PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
     for (uint64_t line = 0; line < grid.lines; ++line) {
         PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(grid.width)));
         if (!tuple) return nullptr;
+        bool holds_container = false;  // an item the cyclic collector tracks
         for (uint64_t i = 0; i < grid.width; ++i, ++next) {
             PyObject* item;
             const Value* v = *next;
@@ -621,8 +649,13 @@ PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
                 default: item = value_to_py(*v); break;
             }
             if (!item) return nullptr;
+            if (kind_of(*v) != ValueKind::Number && PyObject_GC_IsTracked(item)) holds_container = true;
             PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals item
         }
+        // A tuple of values that hold no references (numbers, texts, dates) can be in no reference
+        // cycle. The collector drops such a tuple from its lists on its first pass over it anyway; done
+        // now, that pass does not have to walk every row of a large result.
+        if (!holds_container) PyObject_GC_UnTrack(tuple.get());
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(line), tuple.release());  // steals the tuple
     }
     return list.release();

@@ -201,9 +201,9 @@ private:
 
     Result<void> open_cell();
     // At a whole cell written the plain way, `<c r="B2" s="1" t="s"><v>text</v></c>` or `<c .../>`
-    // (a canonical r, only r, s and t, ASCII values without references), or a shared formula's
-    // dependent written `<c r="B3"><f t="shared" si="0"/><v>6</v></c>`: reads it straight from the
-    // source and tells true; anything else is left to the events.
+    // (a canonical r, a style in digits, only r, s and t, ASCII values without references), or a
+    // shared formula's dependent written `<c r="B3"><f t="shared" si="0"/><v>6</v></c>`: reads it
+    // straight from the source and tells true; anything else is left to the events.
     Result<bool> read_plain_cell();
     // After an unprefixed <c> start tag: reads a rest of exactly "<v>text</v></c>", the shape of
     // nearly every cell, straight from the source; any other rest is left to the events.
@@ -225,6 +225,10 @@ private:
     // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
     [[gnu::noinline]] void take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
+    // A number read as a cell's value: a date or time under a temporal style.
+    void end_number(double number);
+    // The value of a plain cell from its text as written.
+    Result<void> end_plain_value(std::string_view raw, size_t offset);
     [[gnu::noinline]] void keep_error(std::string_view text) {
         if (xml::find_disallowed_char(text)) return;  // could not be written back
         kept_.error.assign(text);
@@ -561,14 +565,18 @@ Result<bool> SheetReader::read_plain_cell() {
         const size_t end = doc.find(quote, begin);
         if (end == std::string_view::npos) return false;
         const std::string_view value = doc.substr(begin, end - begin);
-        for (const char c : value)
-            if (static_cast<unsigned char>(c) >= 0x80 || c == '&' || c == '<') return false;
+        // A reference and a style are read below, and what reads as one is its own decoded form.
+        if (name == 't')
+            for (const char c : value)
+                if (static_cast<unsigned char>(c) >= 0x80 || c == '&' || c == '<') return false;
         *seen = true;
         (name == 'r' ? r : name == 's' ? s : t) = value;
         i = end + 1;
     }
     const auto packed = CellMap::canonical_key(r);
     if (!packed) return false;
+    const auto style = seen_s ? xml::parse_u64(s) : std::optional<uint64_t>(0);
+    if (!style) return false;
     size_t after = 0;  // just past the element
     std::string_view text;
     bool has_value = false;
@@ -598,7 +606,7 @@ Result<bool> SheetReader::read_plain_cell() {
     key_pos_ = *packed;
     row_ = static_cast<uint32_t>(*packed >> 32);
     col_ = static_cast<uint32_t>(*packed);
-    style_ = seen_s ? xml::parse_u64(s).value_or(0) : 0;
+    style_ = *style;
     type_ = seen_t ? cell_type_of(t) : CellType::Number;
     value_ = std::monostate{};
     formula_text_.clear();
@@ -609,11 +617,8 @@ Result<bool> SheetReader::read_plain_cell() {
         keeps_ = false;
     }
     if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
-    if (has_value) {
-        auto value = plain_value_text(text, i);
-        if (!value) return fail(std::move(value.error()));
-        end_value(*value);
-    }
+    if (has_value)
+        if (auto r = end_plain_value(text, i); !r) return fail(std::move(r.error()));
     close_cell();
     tok_.skip_complete(after);
     return true;
@@ -628,11 +633,23 @@ Result<void> SheetReader::read_plain_cell_rest() {
     const size_t lt = doc.find('<', begin);
     if (lt == std::string_view::npos || !holds_at(doc, lt, kClose)) return {};
     // What the events would do: the value's text, its end, the cell's end.
-    auto value = plain_value_text(doc.substr(begin, lt - begin), begin);
-    if (!value) return fail(std::move(value.error()));
-    end_value(*value);
+    if (auto r = end_plain_value(doc.substr(begin, lt - begin), begin); !r) return r;
     close_cell();
     tok_.skip_to_close(lt + kClose.size());
+    return {};
+}
+
+Result<void> SheetReader::end_plain_value(std::string_view raw, size_t offset) {
+    // A number's text is its own decoded form: it is read as it stands, without the decoding pass.
+    if (type_ == CellType::Number && !std::holds_alternative<Formula>(value_)) {
+        if (const auto number = xml::parse_f64(raw)) {
+            end_number(*number);
+            return {};
+        }
+    }
+    auto value = plain_value_text(raw, offset);
+    if (!value) return fail(std::move(value.error()));
+    end_value(*value);
     return {};
 }
 
@@ -800,12 +817,20 @@ void SheetReader::end_value(std::string_view text) {
         if (type_ == CellType::Error && !text.empty()) keep_error(text);
         return;
     }
-    value_ = *number;
-    if (style_ >= kinds_.size() || !kinds_[style_]) return;
-    const TemporalKind kind = *kinds_[style_];
-    double serial = *number;
-    if (date1904_ && (kind == TemporalKind::Date || kind == TemporalKind::DateTime)) serial += k1904Offset;
-    if (auto v = temporal::from_excel_serial(serial, kind)) value_ = std::move(*v);
+    end_number(*number);
+}
+
+void SheetReader::end_number(double number) {
+    if (style_ < kinds_.size() && kinds_[style_]) {
+        const TemporalKind kind = *kinds_[style_];
+        double serial = number;
+        if (date1904_ && (kind == TemporalKind::Date || kind == TemporalKind::DateTime)) serial += k1904Offset;
+        if (auto v = temporal::from_excel_serial(serial, kind)) {
+            value_ = std::move(*v);
+            return;
+        }
+    }
+    value_ = number;
 }
 
 Result<void> SheetReader::read_row() {

@@ -68,9 +68,6 @@ std::optional<uint64_t> grid_pos(const CellMap::Key& key) {
 // Grid positions fit in 36 bits (21 for the row, 15 for the column), so three 12-bit passes of
 // a radix sort order a large sheet several times faster than a comparison sort.
 void sort_by_position(SheetCellOrder& cells) {
-    // Cells loaded or appended row by row are stored in order already.
-    if (std::is_sorted(cells.begin(), cells.end(), [](const OrderedCell& a, const OrderedCell& b) { return a.pos < b.pos; }))
-        return;
     if (cells.size() < 1024) {
         std::sort(cells.begin(), cells.end(), [](const OrderedCell& a, const OrderedCell& b) { return a.pos < b.pos; });
         return;
@@ -96,6 +93,10 @@ Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws) {
     // The smallest offending key, so that the message does not depend on the map's order.
     std::optional<std::string> bad_key;
     const StyledLines lines(ws);
+    // Cells loaded or appended row by row come in order already: then there is nothing to sort, and no
+    // two of them name the same cell.
+    bool ascending = true;
+    bool has_text = false, has_temporal = false, has_extras = false;
     for (const auto& [key, cell] : cells) {
         if (!mentioned(cell)) {
             const auto p = key.pos();
@@ -106,14 +107,23 @@ Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws) {
             if (!bad_key || key < *bad_key) bad_key = key.str();
             continue;
         }
+        if (!order.empty() && *pos <= order.back().pos) ascending = false;
+        const ValueKind kind = kind_of(cell.value);
+        has_text |= kind == ValueKind::String;
+        has_temporal |= kind >= ValueKind::Date && kind <= ValueKind::Duration;
+        has_extras |= cell.extras != nullptr;
         order.push_back({*pos, &cell});
     }
+    order.has_text = has_text;
+    order.has_temporal = has_temporal;
+    order.has_extras = has_extras;
     if (bad_key) {
         const bool is_a1 = coords::parse_a1(*bad_key).has_value();
         return fail(VelmoError::invalid_format(sheet_label(ws.name) + ": cell key " + quoted(*bad_key) +
                                                (is_a1 ? " lies outside the grid (A1:XFD1048576)"
                                                       : " is not an A1 cell reference")));
     }
+    if (ascending) return order;
     sort_by_position(order);
     const auto dup = std::adjacent_find(order.begin(), order.end(),
                                         [](const OrderedCell& a, const OrderedCell& b) { return a.pos == b.pos; });

@@ -62,7 +62,14 @@ private:
 
 // The cells of one sheet that the package mentions (a value, a style, a direct font or fill, a
 // comment or a hyperlink), in (row, column) order. Cells without any of these are left out.
-using SheetCellOrder = std::vector<OrderedCell>;
+// The flags tell the walks over the cells which of them they may skip: a sheet of plain numbers
+// holds no text, no date or time and no extras. An order not made by order_sheet_cells claims all.
+struct SheetCellOrder : std::vector<OrderedCell> {
+    using std::vector<OrderedCell>::vector;
+    bool has_text = true;      // some value is a String
+    bool has_temporal = true;  // some value is a Date, DateTime, Time or Duration
+    bool has_extras = true;    // some cell has extras (own font or fill, comment, hyperlink, kept content)
+};
 
 // Orders the sheet's cells. InvalidFormat, naming the sheet and the key in quoted form, when a
 // key is not an A1 reference, lies outside the grid, or names the same cell as another key

@@ -219,7 +219,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     for (size_t i = 0; i < sheet_count; ++i) {
         const Worksheet& ws = wb.sheets[i];
         SheetPlan& plan = plans[i];
-        plan.has_comments = has_comments(ws);
+        // A cell with a comment has extras, and every such cell is in the order.
+        plan.has_comments = (*orders)[i].has_extras && has_comments(ws);
         if (plan.has_comments) parts.comment_sheets.push_back(i + 1);
         plan.table_parts = tables.part_numbers(i);
         plan.vml_part = numbered_vml_drawing_part_name(vml_numbers[i]);

@@ -40,6 +40,7 @@ std::optional<uint32_t> SharedStringTable::find_cell(const Cell& cell) const {
 Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::vector<SheetCellOrder>& orders) {
     SharedStringTable table;
     for (size_t s = 0; s < orders.size() && s < wb.sheets.size(); ++s) {
+        if (!orders[s].has_text) continue;
         for (const OrderedCell& oc : orders[s]) {
             const auto* text = std::get_if<std::string>(&oc.cell->value);
             if (!text) continue;

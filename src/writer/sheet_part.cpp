@@ -1,10 +1,13 @@
 #include "writer/sheet_part.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "model/coords.hpp"
+#include "model/number_text.hpp"
 #include "model/quoted.hpp"
 #include "model/temporal.hpp"
 #include "writer/carried_merge.hpp"
@@ -67,6 +70,39 @@ void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySp
     }
     out += "\">";
 }
+
+// A cell element, `<c r="B2" s="3"><v>7</v></c>` or as much of it as is short, put together on the
+// stack and appended in one piece: this runs for every cell of the part. The row's digits are
+// written once per row.
+class CellHead {
+public:
+    CellHead(std::string_view row_digits, uint32_t col, uint64_t style) {
+        add("<c r=\"");
+        end_ = coords::write_column_name(end_, col);
+        add(row_digits);
+        add("\" s=\"");
+        add(style);
+        add("\"");
+    }
+    void add(std::string_view text) {
+        std::memcpy(end_, text.data(), text.size());
+        end_ += text.size();
+    }
+    void add(uint64_t n) { end_ = std::to_chars(end_, buf_ + sizeof buf_, n).ptr; }
+    // The number's text when it is short; false, with nothing added, otherwise.
+    bool add_short_number(double v) {
+        char* const end = write_short_number_text(end_, v);
+        if (!end) return false;
+        end_ = end;
+        return true;
+    }
+    void append_to(std::string& out) const { out.append(buf_, static_cast<size_t>(end_ - buf_)); }
+
+private:
+    // The reference, a style, a shared-string index or a short number, and the longest texts around them.
+    char buf_[coords::kMaxA1Size + 20 + kMaxShortNumberText + 40];
+    char* end_ = buf_;
+};
 
 class SheetWriter {
 public:
@@ -256,8 +292,9 @@ private:
             if (i < n) row = order_[i].row();
             if (h < heights.size()) row = std::min(row, heights[h].index);
             if (f < formatted.size()) row = std::min(row, formatted[f].index);
+            row_digits_ = std::string_view(row_text_, std::to_chars(row_text_, row_text_ + sizeof row_text_, row).ptr);
             out += "<row r=\"";
-            xml::append_u64(out, row);
+            out += row_digits_;
             out += '"';
             if (h < heights.size() && heights[h].index == row) {
                 out += " ht=\"";
@@ -292,45 +329,53 @@ private:
 
     Result<void> write_cell_element(const OrderedCell& oc, const Cell& cell, uint64_t style, const KeptValue* kept) {
         std::string& out = w_.buffer();
-        out += "<c r=\"";
-        coords::append_a1(out, oc.row(), oc.col());
-        out += "\" s=\"";
-        xml::append_u64(out, style);
-        out += '"';
+        CellHead head(row_digits_, oc.col(), style);
         switch (kind_of(cell.value)) {
         case ValueKind::Empty:
             if (kept && !kept->error.empty()) [[unlikely]] {
-                out += " t=\"e\"><v>";
+                head.add(" t=\"e\"><v>");
+                head.append_to(out);
                 xml::append_escaped_text(out, kept->error);
                 break;
             }
             // A blank cell with a style of its own keeps its formatting.
-            out += "/>";
+            head.add("/>");
+            head.append_to(out);
             return {};
         case ValueKind::String: {
             const auto index = kept && kept->rich_text ? strings_.find_item(*kept->rich_text)
                                                        : strings_.find(std::get<std::string>(cell.value));
             if (!index) return fail(VelmoError::xml(cell_label(ws_.name, oc.row(), oc.col()) + ": text missing from the shared strings"));
-            out += " t=\"s\"><v>";
-            xml::append_u64(out, *index);
-            break;
+            head.add(" t=\"s\"><v>");
+            head.add(uint64_t{*index});
+            head.add("</v></c>");
+            head.append_to(out);
+            return {};
         }
         case ValueKind::Number: {
             const double v = std::get<double>(cell.value);
             if (!std::isfinite(v))
                 return fail(VelmoError::invalid_format(cell_label(ws_.name, oc.row(), oc.col()) + ": the number " +
                                                        xml::format_f64(v) + " cannot be stored in a workbook"));
-            out += "><v>";
+            head.add("><v>");
+            if (head.add_short_number(v)) {
+                head.add("</v></c>");
+                head.append_to(out);
+                return {};
+            }
+            head.append_to(out);
             xml::append_f64(out, v);
             break;
         }
         case ValueKind::Bool:
-            out += std::get<bool>(cell.value) ? " t=\"b\"><v>1" : " t=\"b\"><v>0";
-            break;
+            head.add(std::get<bool>(cell.value) ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+            head.append_to(out);
+            return {};
         case ValueKind::Formula: {
             const std::string& f = std::get<Formula>(cell.value).text;
             if (auto ok = check_xml_text(f, [&] { return cell_label(ws_.name, oc.row(), oc.col()); }); !ok) return ok;
-            out += '>';
+            head.add(">");
+            head.append_to(out);
             append_formula_start(out, oc, cell.array());
             xml::append_escaped_text(out, f);
             out += "</f></c>";
@@ -339,7 +384,8 @@ private:
         default: {
             auto serial = temporal::to_excel_serial(cell.value);
             if (!serial) return fail(std::move(serial.error()));
-            out += "><v>";
+            head.add("><v>");
+            head.append_to(out);
             xml::append_f64(out, *serial);
             break;
         }
@@ -433,6 +479,9 @@ private:
     const bool active_;
     std::vector<const CarriedElement*> carried_;  // the ones written, by place
     size_t carried_at_ = 0;
+    // The digits of the row being written.
+    char row_text_[10];
+    std::string_view row_digits_;
     xml::XmlWriter w_;
 };
 
@@ -440,6 +489,7 @@ private:
 
 std::vector<HyperlinkRef> sheet_hyperlinks(const SheetCellOrder& order) {
     std::vector<HyperlinkRef> links;
+    if (!order.has_extras) return links;
     for (const OrderedCell& oc : order) {
         const Hyperlink* h = oc.cell->hyperlink();
         if (!h || (h->target.empty() && !h->location)) continue;

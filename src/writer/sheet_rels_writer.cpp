@@ -235,8 +235,9 @@ Result<SettledSheetRels> settle_sheet_rels(const Workbook& wb, size_t sheet_inde
     const std::string n = std::to_string(sheet_index + 1);
     const std::string k = vml_number ? std::to_string(vml_number) : n;
     const RelIdSet keep = ids_named_beside_legacy_drawing(ws);
-    const bool has_comment =
-        std::any_of(order.begin(), order.end(), [](const OrderedCell& oc) { return oc.cell->comment() != nullptr; });
+    const bool has_comment = order.has_extras && std::any_of(order.begin(), order.end(), [](const OrderedCell& oc) {
+        return oc.cell->comment() != nullptr;
+    });
     if (has_comment || drawing_without_comments) {
         const std::string vml_target = "../drawings/vmlDrawing" + k + ".vml";
         list = has_comment ? upsert_comment_rels(list, "../comments" + n + ".xml", vml_target, keep)

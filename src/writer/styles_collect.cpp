@@ -154,7 +154,7 @@ public:
     explicit NumFmtTable(std::vector<std::pair<uint32_t, std::string>>& list) : list_(list) {
         for (const auto& [id, code] : list) {
             by_code_.emplace(code, id);
-            by_id_.emplace(id, code);
+            add_id(id, code);
             max_id_ = std::max(max_id_, id);
         }
     }
@@ -168,7 +168,7 @@ public:
         }
         list_.emplace_back(id, std::string(code));
         by_code_.emplace(std::string(code), id);
-        by_id_.emplace(id, std::string(code));
+        add_id(id, code);
         max_id_ = std::max(max_id_, id);
         return id;
     }
@@ -177,14 +177,19 @@ public:
     // format stored under the same id).
     bool is_temporal(uint32_t id) const {
         if (temporal::builtin_format_kind(id)) return true;
-        const auto it = by_id_.find(id);
-        return it != by_id_.end() && temporal::format_kind(it->second).has_value();
+        const auto it = temporal_by_id_.find(id);
+        return it != temporal_by_id_.end() && it->second;
     }
 
 private:
+    // The first code under an id decides; judged once, as every date cell of a sheet asks.
+    void add_id(uint32_t id, std::string_view code) {
+        if (!temporal_by_id_.contains(id)) temporal_by_id_.emplace(id, temporal::format_kind(code).has_value());
+    }
+
     std::vector<std::pair<uint32_t, std::string>>& list_;
     std::unordered_map<std::string, uint32_t> by_code_;
-    std::unordered_map<uint32_t, std::string> by_id_;
+    std::unordered_map<uint32_t, bool> temporal_by_id_;  // whether the id's code shows a date or time
     uint32_t max_id_ = 0;
 };
 
@@ -241,6 +246,7 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
     // Cells with a direct font or fill get a cell format of their own.
     for (size_t s = 0; s < sheets; ++s) {
         const SheetCellOrder& order = orders[s];
+        if (!order.has_extras) continue;
         for (size_t i = 0; i < order.size(); ++i) {
             const Cell& cell = *order[i].cell;
             const Font* own_font = cell.font();
@@ -259,6 +265,7 @@ Result<CollectedStyles> collect_styles(const Workbook& wb, bool has_source, cons
     std::array<std::optional<uint32_t>, 4> kind_fmt{};  // Date, DateTime, Time, Duration
     for (size_t s = 0; s < sheets; ++s) {
         const SheetCellOrder& order = orders[s];
+        if (!order.has_temporal) continue;
         for (size_t i = 0; i < order.size(); ++i) {
             const Cell& cell = *order[i].cell;
             const ValueKind kind = kind_of(cell.value);

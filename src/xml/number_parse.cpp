@@ -1,6 +1,8 @@
 #include "xml/number_parse.hpp"
 
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <system_error>
 
@@ -8,19 +10,50 @@ namespace velmo::xml {
 
 namespace {
 
+// Read on every cell (its style, a shared-string index): a plain loop, with the overflow test.
 template <class T>
 std::optional<T> parse_unsigned(std::string_view s) {
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    // from_chars would accept neither sign here, but it would stop early on one: the
-    // whole-text check below catches that.
-    if (s.empty() || s.front() < '0' || s.front() > '9') return std::nullopt;
-    T v{};
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v, 10);
-    if (ec != std::errc{} || p != s.data() + s.size()) return std::nullopt;
+    if (s.empty()) return std::nullopt;
+    T v = 0;
+    for (const char c : s) {
+        const unsigned d = static_cast<unsigned char>(c) - unsigned{'0'};
+        if (d > 9) return std::nullopt;
+        if (v > (std::numeric_limits<T>::max() - d) / 10) return std::nullopt;
+        v = static_cast<T>(v * 10 + d);
+    }
     return v;
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads the run of digits from `p` on into `digits` (times ten for each, wrapping past 19 digits) and
+// returns its end; eight at a time while eight are left.
+[[gnu::always_inline]] inline const char* gather_digits(const char* p, const char* end, std::uint64_t& digits) {
+    std::uint64_t n = digits;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kZeros = 0x3030303030303030;
+        while (end - p >= 8) {
+            std::uint64_t v;
+            std::memcpy(&v, p, 8);
+            // Eight ASCII digits: every byte 0x30-0x39, so that adding 6 leaves each below 0x40.
+            if (((v & kHigh) | (((v + 0x0606060606060606) & kHigh) >> 4)) != 0x3333333333333333) break;
+            v -= kZeros;
+            v = v * 10 + (v >> 8);  // pairs of digits in every other byte
+            v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+                 (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >> 32;
+            n = n * 100000000 + v;
+            p += 8;
+        }
+    }
+    for (; p != end; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (d > 9) break;
+        n = n * 10 + d;
+    }
+    digits = n;
+    return p;
+}
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -54,20 +87,24 @@ std::optional<double> parse_f64(std::string_view s) {
     }
 
     // Validate the grammar ourselves: from_chars is laxer in places (it reads a prefix) and
-    // stricter in others (no leading "+").
+    // stricter in others (no leading "+"). The same pass gathers the digits into an integer for the
+    // quick road below, which takes it only when there are at most 19 (so that it cannot overflow).
     std::size_t i = 0;
     const std::size_t n = body.size();
+    std::uint64_t digits = 0;
+    const char* const begin = body.data();
     const std::size_t int_begin = i;
-    while (i < n && is_digit(body[i])) ++i;
+    i = static_cast<std::size_t>(gather_digits(begin + i, begin + n, digits) - begin);
     const std::size_t int_end = i;
     std::size_t frac_begin = i, frac_end = i;
     if (i < n && body[i] == '.') {
         ++i;
         frac_begin = i;
-        while (i < n && is_digit(body[i])) ++i;
+        i = static_cast<std::size_t>(gather_digits(begin + i, begin + n, digits) - begin);
         frac_end = i;
     }
-    if (int_end == int_begin && frac_end == frac_begin) return std::nullopt;
+    const std::size_t count = (int_end - int_begin) + (frac_end - frac_begin);
+    if (count == 0) return std::nullopt;
     long long exponent = 0;
     if (i < n && (body[i] == 'e' || body[i] == 'E')) {
         ++i;
@@ -85,14 +122,13 @@ std::optional<double> parse_f64(std::string_view s) {
     }
     if (i != n) return std::nullopt;
 
-    // Most cells hold at most 15 significant digits and no exponent ("42", "1.25"): the digits form
-    // an integer below 2^53 and the power of ten is exact, so one IEEE division rounds correctly.
-    if (exponent == 0 && (int_end - int_begin) + (frac_end - frac_begin) <= 15) {
-        static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        std::uint64_t digits = 0;
-        for (std::size_t k = int_begin; k < int_end; ++k) digits = digits * 10 + static_cast<unsigned>(body[k] - '0');
-        for (std::size_t k = frac_begin; k < frac_end; ++k) digits = digits * 10 + static_cast<unsigned>(body[k] - '0');
+    // Most cells need no exponent and at most 2^53 as their digits ("42", "1.25", the 16 digits of a
+    // serial date-time): the digits are then an exact double and so is the power of ten, and one IEEE
+    // division rounds correctly.
+    constexpr std::uint64_t kExactInteger = std::uint64_t{1} << 53;
+    if (exponent == 0 && count <= 19 && digits <= kExactInteger) {
+        static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                            1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
         const double v = static_cast<double>(digits) / kPow10[frac_end - frac_begin];
         return negative ? -v : v;
     }

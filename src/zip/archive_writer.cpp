@@ -77,9 +77,13 @@ Result<void> ArchiveWriter::add(std::string_view name, std::string_view data) {
         if (!deflater_) return fail(VelmoError::zip("out of memory"));
     }
     size_t bound = libdeflate_deflate_compress_bound(deflater_.get(), data.size());
-    if (compressed_.size() < bound) compressed_.resize(bound);
+    if (compressed_capacity_ < bound) {
+        compressed_.reset();  // the old buffer goes before the new one is made
+        compressed_ = std::make_unique_for_overwrite<char[]>(bound);
+        compressed_capacity_ = bound;
+    }
     size_t compressed_size =
-        libdeflate_deflate_compress(deflater_.get(), data.data(), data.size(), compressed_.data(), bound);
+        libdeflate_deflate_compress(deflater_.get(), data.data(), data.size(), compressed_.get(), bound);
     if (compressed_size == 0) return fail(VelmoError::zip("compression failed for entry " + std::string(name)));
 
     Record record{
@@ -97,7 +101,7 @@ Result<void> ArchiveWriter::add(std::string_view name, std::string_view data) {
         .internal_attributes = 0,
         .external_attributes = kRegularFileAttributes,
     };
-    return write_entry(std::move(record), std::string_view(compressed_.data(), compressed_size));
+    return write_entry(std::move(record), std::string_view(compressed_.get(), compressed_size));
 }
 
 Result<void> ArchiveWriter::add_raw(const Entry& source, std::string_view compressed) {

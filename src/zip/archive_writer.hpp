@@ -81,7 +81,10 @@ private:
     std::deque<Record> records_;
     std::unordered_set<std::string_view> names_;
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> deflater_;
-    std::string compressed_;  // reused between entries
+    // Reused between entries. Left uninitialised: it is sized for the worst case, which for a large
+    // part is many megabytes that the compressor never reaches, and zeroing them would touch every page.
+    std::unique_ptr<char[]> compressed_;
+    size_t compressed_capacity_ = 0;
     bool finished_ = false;
     // Once a write has failed the archive is unusable; every later call reports that failure.
     std::optional<VelmoError> error_;

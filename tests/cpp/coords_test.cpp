@@ -56,6 +56,8 @@ TEST(ColumnName, IsBijectiveBase26) {
     };
     for (auto [n, name] : cases) {
         EXPECT_EQ(column_name(n), name);
+        char buf[8];
+        EXPECT_EQ(std::string(buf, write_column_name(buf, n)), name);
         EXPECT_EQ(parse_a1(std::string(name) + "1"), (CellPos{n, 1}));
         EXPECT_EQ(column_number(name), n);
     }

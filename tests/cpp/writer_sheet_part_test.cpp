@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <random>
 
+#include "model/coords.hpp"
 #include "support/xml_well_formed.hpp"
 
 using namespace velmo;
@@ -100,6 +104,66 @@ TEST(CellOrder, RowMajorWithCanonicalPositions) {
     std::vector<std::string> refs;
     for (const OrderedCell& oc : *order) refs.push_back(coords::rc_to_a1(oc.row(), oc.col()));
     EXPECT_EQ(refs, (std::vector<std::string>{"C1", "AA1", "A2", "B2", "B9", "B10"}));
+}
+
+// What an order says its cells hold lets the walks for texts, dates and extras skip a sheet; a flag
+// left down wrongly would drop a shared string, a date format, a comment or a hyperlink.
+TEST(CellOrder, TellsWhatItsCellsHold) {
+    struct Case {
+        const char* what;
+        std::function<void(Worksheet&)> add;
+        bool text, temporal, extras;
+    };
+    const Case cases[] = {
+        {"numbers", [](Worksheet&) {}, false, false, false},
+        {"a text", [](Worksheet& ws) { ws.set_cell("C3", Value{std::string("t")}); }, true, false, false},
+        {"a formula", [](Worksheet& ws) { ws.set_cell("C3", Value{Formula{"A1"}}); }, false, false, false},
+        {"a date", [](Worksheet& ws) { ws.set_cell("C3", Value{Date{std::chrono::year{2024} / 1 / 2}}); }, false, true,
+         false},
+        {"a duration", [](Worksheet& ws) { ws.set_cell("C3", Value{Duration{60, 0}}); }, false, true, false},
+        {"a comment on a blank", [](Worksheet& ws) { ws.set_cell_comment("C3", Comment{"c", "me"}); }, false, false,
+         true},
+        {"a hyperlink", [](Worksheet& ws) { ws.set_cell_hyperlink("C3", "https://example.com"); }, false, false, true},
+        {"an own fill", [](Worksheet& ws) { ws.set_cell_fill("C3", Fill{"solid", std::nullopt, std::nullopt}); },
+         false, false, true},
+    };
+    for (const Case& c : cases) {
+        Workbook wb = one_sheet();
+        Worksheet& ws = wb.sheets[0];
+        ws.set_cell("A1", Value{1.0});
+        ws.set_cell("B2", Value{2.5});
+        c.add(ws);
+        auto order = order_sheet_cells(ws);
+        ASSERT_TRUE(order) << c.what;
+        EXPECT_EQ(order->has_text, c.text) << c.what;
+        EXPECT_EQ(order->has_temporal, c.temporal) << c.what;
+        EXPECT_EQ(order->has_extras, c.extras) << c.what;
+    }
+    // An order made by hand claims everything, so that nothing is skipped for it.
+    const SheetCellOrder by_hand;
+    EXPECT_TRUE(by_hand.has_text && by_hand.has_temporal && by_hand.has_extras);
+}
+
+// Cells stored out of order are sorted, by the radix sort from 1024 cells on; cells stored in order are
+// taken as they are. Both give the one row-major order.
+TEST(CellOrder, SortsCellsStoredOutOfOrder) {
+    std::mt19937 rng(25);
+    for (const size_t count : {size_t{40}, size_t{3000}}) {
+        std::vector<std::pair<uint32_t, uint32_t>> cells;
+        for (uint32_t r = 1; cells.size() < count; ++r)
+            for (uint32_t c = 1; c <= 30 && cells.size() < count; c += 1 + rng() % 3) cells.emplace_back(r * 7, c * 500);
+        for (const bool shuffled : {false, true}) {
+            auto stored = cells;
+            if (shuffled) std::shuffle(stored.begin(), stored.end(), rng);
+            Workbook wb = one_sheet();
+            for (auto [r, c] : stored) wb.sheets[0].set_cell(coords::rc_to_a1(r, c), Value{1.0});
+            auto order = order_sheet_cells(wb.sheets[0]);
+            ASSERT_TRUE(order);
+            ASSERT_EQ(order->size(), cells.size());
+            for (size_t i = 0; i < cells.size(); ++i)
+                ASSERT_EQ(std::make_pair((*order)[i].row(), (*order)[i].col()), cells[i]) << count << " " << shuffled;
+        }
+    }
 }
 
 TEST(CellOrder, RefusesKeysOutsideTheGridAndDuplicates) {

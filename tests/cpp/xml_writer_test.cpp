@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 
 #include "xml/number_parse.hpp"
@@ -133,6 +136,53 @@ TEST(XmlNumberFormat, EveryFormReadsBack) {
         EXPECT_EQ(std::signbit(*back), std::signbit(v)) << s;
     }
     EXPECT_TRUE(std::isnan(*parse_f64(format_f64(std::nan("")))));
+}
+
+// The shortest digits of the scientific form, laid out without exponent: what every number's text
+// must equal, whichever road it takes.
+std::string plain_shortest(double v) {
+    char buf[40];
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<size_t>(res.ptr - buf));
+    std::string out, digits;
+    if (sci.front() == '-') {
+        out = "-";
+        sci.remove_prefix(1);
+    }
+    const size_t e = sci.find('e');
+    for (char c : sci.substr(0, e))
+        if (c != '.') digits += c;
+    const int point = std::stoi(std::string(sci.substr(e + 1))) + 1;
+    const int nd = static_cast<int>(digits.size());
+    if (point <= 0) return out + "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+    if (point >= nd) return out + digits + std::string(static_cast<size_t>(point - nd), '0');
+    return out + digits.substr(0, static_cast<size_t>(point)) + "." + digits.substr(static_cast<size_t>(point));
+}
+
+// Integers and short decimals take a quicker road than other numbers; all read the same.
+TEST(XmlNumberFormat, QuickFormsMatchTheShortestDigits) {
+    std::mt19937_64 rng(25);
+    const auto pick = [&](int i) -> double {
+        const double sign = rng() % 2 ? -1.0 : 1.0;
+        const int64_t n = static_cast<int64_t>(rng() >> (rng() % 64));
+        switch (i % 5) {
+        case 0: return sign * static_cast<double>(n);                                  // integers of any size
+        case 1: return sign * static_cast<double>(n % 100000000) / std::pow(10.0, static_cast<int>(rng() % 7));
+        case 2: return sign * static_cast<double>(n >> 11) / 4;                         // quarters near 2^51
+        case 3: return static_cast<double>(rng() % 4000000) + (rng() % 1000) / 1000.0;  // sums, not exact
+        default: {
+            double bits;
+            const uint64_t raw = rng();
+            std::memcpy(&bits, &raw, sizeof bits);
+            return std::isfinite(bits) ? bits : 1.5;
+        }
+        }
+    };
+    for (int i = 0; i < 300000; ++i) {
+        const double v = pick(i);
+        if (v == 0) continue;
+        ASSERT_EQ(format_f64(v), plain_shortest(v)) << std::hexfloat << v;
+    }
 }
 
 TEST(XmlNumberFormat, Integers) {

@@ -3,6 +3,7 @@
 import datetime as dt
 import decimal
 import fractions
+import gc
 import math
 import random
 
@@ -151,6 +152,19 @@ def test_values_only_converts_every_kind(ws):
     row = [1, 2.5, "s", True, None, "=A1", dt.date(2020, 1, 2), dt.time(12, 30), dt.timedelta(hours=1)]
     ws.append(row)
     assert ws.values == [tuple(row)]
+
+
+def test_rows_of_plain_values_stay_out_of_the_cyclic_collector(ws):
+    # Numbers, texts and dates reference nothing, so their rows can be in no cycle: they are left out
+    # of the collector's lists from the start and come through a collection whole.
+    row = [1, 2.5, "s", True, None, dt.datetime(2020, 1, 2, 3, 4, 5, 6000), dt.date(2020, 1, 2), dt.timedelta(1)]
+    for _ in range(3):
+        ws.append(row)
+    rows = ws.values
+    gc.collect()
+    assert rows == [tuple(row)] * 3
+    assert not any(gc.is_tracked(r) for r in rows)
+    assert gc.is_tracked(rows)
 
 
 def test_values_loaded_from_a_package(make_xlsx):
