@@ -182,18 +182,3 @@ TEST(WorkbookCarried, SaveKeepsTheVbaProjectAndPivotCacheAndDropsTheCalculationC
 }
 
 }  // namespace
-
-TEST(WorkbookCarried, SheetsKeepWhetherTheyAreShown) {
-    Workbook wb = Workbook::make_new();
-    wb.sheets.resize(3);
-    wb.sheets[1].name = "B";
-    wb.sheets[1].state = SheetState::Hidden;
-    wb.sheets[2].name = "C";
-    wb.sheets[2].state = SheetState::VeryHidden;
-    auto saved = writer::write_workbook_xml(wb, writer::plan_workbook_part(wb, false));
-    ASSERT_TRUE(saved);
-    EXPECT_NE(saved->find(R"(<sheets><sheet name="Sheet" sheetId="1" r:id="rId2"/><sheet name="B" sheetId="2" state="hidden" )"
-                          R"(r:id="rId3"/><sheet name="C" sheetId="3" state="veryHidden" r:id="rId4"/></sheets>)"),
-              std::string::npos)
-        << *saved;
-}

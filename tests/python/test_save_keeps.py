@@ -1,13 +1,13 @@
-"""What a cell holds beyond its value (text runs, error values, metadata indexes, a blank cell's
-explicit style) and whether a sheet is shown come back from a save while the user leaves them be;
-a new value drops what rode with the old one. From Python the values read as before."""
+"""What a cell holds beyond its value (text runs, error values, metadata indexes) and whether a
+sheet is shown come back from a save while the user leaves them be; a new value drops what rode
+with the old one. From Python the values read as before."""
 
 import copy
 import zipfile
 from xml.etree import ElementTree
 
 import velmo
-from test_save import MAIN, STYLES, hand_made, saved
+from test_save import MAIN, hand_made, saved
 
 SHEET = "xl/worksheets/sheet1.xml"
 SST_HEAD = '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
@@ -112,16 +112,3 @@ def test_hidden_and_very_hidden_sheets_stay_hidden(tmp_path):
         states = {s.get("name"): s.get("state") for s in ElementTree.fromstring(z.read("xl/workbook.xml")).iter(MAIN + "sheet")}
     assert states == {"Shown": None, "Payroll": "hidden", "Lookup": "veryHidden"}
 
-
-def test_blank_cells_of_the_default_style_under_a_styled_column_or_row_stay(tmp_path):
-    styles = STYLES.replace('<cellXfs count="1"><xf numFmtId="0" fontId="0" fillId="0"/>',
-                            '<cellXfs count="2"><xf numFmtId="0" fontId="0" fillId="0"/><xf numFmtId="14" fontId="0" fillId="0"/>')
-    head = '<cols><col min="1" max="1" width="9" style="1" customWidth="1"/></cols>'
-    data = ('<row r="1"><c r="A1" s="1"><v>1</v></c></row><row r="2"><c r="A2" s="0"/><c r="B2"/></row>'
-            '<row r="3" s="1" customFormat="1"><c r="B3"/></row>')
-    wb = velmo.load_workbook(package(tmp_path / "src.xlsx", data, head=head, styles=styles))
-    out = cells_of(saved(wb, tmp_path / "out.xlsx"))
-    assert sorted(out) == ["A1", "A2", "B3"]
-    with zipfile.ZipFile(tmp_path / "out.xlsx") as z:
-        sheet = ElementTree.fromstring(z.read(SHEET))
-    assert {c.get("r"): c.get("s") for c in sheet.iter(MAIN + "c")} == {"A1": "1", "A2": "0", "B3": "0"}
