@@ -38,14 +38,14 @@ struct CellEdit {
 
 // The legacy drawing a loaded sheet's notes are shown by.
 struct SourceDrawing {
-    std::string part;      // its entry name in the source package
+    std::string part{};    // its entry name in the source package
     uint16_t method = 0;   // its ZIP compression method (stored or deflated),
     uint32_t crc32 = 0;    // checksum
     uint64_t size = 0;     // and size
-    std::string stored;    // and its bytes as the package stored them
-    std::vector<SheetRelEntry> relationships;  // of the part (pictures its shapes show), as read
-    size_t notes = 0;             // the comments read with it
-    std::vector<CellEdit> edits;  // since the load, in order
+    std::string stored{};  // and its bytes as the package stored them
+    std::vector<SheetRelEntry> relationships{};  // of the part (pictures its shapes show), as read
+    size_t notes = 0;               // the comments read with it
+    std::vector<CellEdit> edits{};  // since the load, in order
     bool operator==(const SourceDrawing&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <unordered_map>
 
 #include "xml/loose_markup.hpp"
 #include "xml/number_parse.hpp"
@@ -186,8 +187,11 @@ std::optional<LegacyDrawing> parse_legacy_drawing(std::string_view vml) {
     out.root_name = t.name;
 
     // Elements open below the root. An end tag closes the innermost element of its name and every
-    // element left open inside it; one that closes nothing open is ignored.
+    // element left open inside it; one that closes nothing open is ignored. How many of each name
+    // are open tells that without a search, which stray end tags below many open elements would
+    // make quadratic.
     std::vector<std::string_view> open;
+    std::unordered_map<std::string_view, size_t> open_count;
     Child child(vml, out);
     while (markup.next(t)) {
         if (t.kind == EventKind::End) {
@@ -195,10 +199,16 @@ std::optional<LegacyDrawing> parse_legacy_drawing(std::string_view vml) {
                 if (t.name == out.root_name) break;
                 continue;
             }
-            const auto it = std::find(open.rbegin(), open.rend(), t.name);
-            if (it == open.rend()) continue;
+            const auto count = open_count.find(t.name);
+            if (count == open_count.end() || count->second == 0) continue;
             child.end_tag(t);
-            open.erase(it.base() - 1, open.end());
+            // Each element closed here was pushed once: the walk costs no more than the pushes.
+            for (;;) {
+                const std::string_view closed = open.back();
+                open.pop_back();
+                --open_count[closed];
+                if (closed == t.name) break;
+            }
             if (open.empty()) child.finish(t.end);
             continue;
         }
@@ -209,6 +219,7 @@ std::optional<LegacyDrawing> parse_legacy_drawing(std::string_view vml) {
             if (top) child.finish(t.end);
         } else {
             open.push_back(t.name);
+            ++open_count[t.name];
         }
     }
     return out;

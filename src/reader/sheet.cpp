@@ -200,6 +200,22 @@ private:
     Result<void> on_text();
 
     Result<void> open_cell();
+    // The state of a cell just opened, what it held before forgotten.
+    [[gnu::always_inline]] void begin_cell(uint64_t key_pos, uint64_t style, CellType type) {
+        cell_open_ = true;
+        key_.clear();
+        key_pos_ = key_pos;
+        style_ = style;
+        type_ = type;
+        value_ = std::monostate{};
+        formula_text_.clear();
+        in_inline_ = false;
+        array_.reset();
+        if (keeps_) {
+            kept_ = {};
+            keeps_ = false;
+        }
+    }
     // At a whole cell written the plain way, `<c r="B2" s="1" t="s"><v>text</v></c>` or `<c .../>`
     // (a canonical r, a style in digits, only r, s and t, ASCII values without references), or a
     // shared formula's dependent written `<c r="B3"><f t="shared" si="0"/><v>6</v></c>`: reads it
@@ -476,19 +492,7 @@ Result<void> SheetReader::on_text() {
 
 Result<void> SheetReader::open_cell() {
     // A new cell replaces one still open.
-    cell_open_ = true;
-    key_.clear();
-    key_pos_ = 0;
-    style_ = 0;
-    type_ = CellType::Number;
-    value_ = std::monostate{};
-    formula_text_.clear();
-    in_inline_ = false;
-    array_.reset();
-    if (keeps_) {
-        kept_ = {};
-        keeps_ = false;
-    }
+    begin_cell(0, 0, CellType::Number);
 
     // One pass over the attributes; the first of each name counts.
     bool seen_r = false, seen_s = false, seen_t = false;
@@ -601,21 +605,9 @@ Result<bool> SheetReader::read_plain_cell() {
     }
 
     // What open_cell, the value's events and the cell's end would do.
-    cell_open_ = true;
-    key_.clear();
-    key_pos_ = *packed;
+    begin_cell(*packed, *style, seen_t ? cell_type_of(t) : CellType::Number);
     row_ = static_cast<uint32_t>(*packed >> 32);
     col_ = static_cast<uint32_t>(*packed);
-    style_ = *style;
-    type_ = seen_t ? cell_type_of(t) : CellType::Number;
-    value_ = std::monostate{};
-    formula_text_.clear();
-    in_inline_ = false;
-    array_.reset();
-    if (keeps_) {
-        kept_ = {};
-        keeps_ = false;
-    }
     if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
     if (has_value)
         if (auto r = end_plain_value(text, i); !r) return fail(std::move(r.error()));

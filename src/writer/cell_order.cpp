@@ -41,22 +41,35 @@ bool has_style(const std::unordered_map<uint32_t, LineFormat>& lines, uint32_t a
     return it != lines.end() && it->second.style.value_or(0) != 0;
 }
 
-}  // namespace
+// The rows and columns of a sheet that carry a style other than the default. A plain blank cell of
+// the default style under one of them is there to keep the default look: it is written, or it
+// would take the line's style.
+class StyledLines {
+public:
+    explicit StyledLines(const Worksheet& ws) : ws_(ws) {
+        const auto styled = [](const auto& entry) { return entry.second.style.value_or(0) != 0; };
+        any_ = std::any_of(ws.row_formats.begin(), ws.row_formats.end(), styled) ||
+               std::any_of(ws.column_formats.begin(), ws.column_formats.end(), styled);
+    }
+    bool keeps_default(const Cell& cell, coords::CellPos p) const {
+        return any_ && cell.style_index == 0 && !cell.extras && is_empty(cell.value) &&
+               (has_style(ws_.row_formats, p.row) || has_style(ws_.column_formats, p.col));
+    }
 
-StyledLines::StyledLines(const Worksheet& ws) : ws_(ws) {
-    const auto styled = [](const auto& entry) { return entry.second.style.value_or(0) != 0; };
-    any_ = std::any_of(ws.row_formats.begin(), ws.row_formats.end(), styled) ||
-           std::any_of(ws.column_formats.begin(), ws.column_formats.end(), styled);
-}
-
-bool StyledLines::styled(uint32_t row, uint32_t col) const {
-    return has_style(ws_.row_formats, row) || has_style(ws_.column_formats, col);
-}
-
-namespace {
+private:
+    const Worksheet& ws_;
+    bool any_ = false;
+};
 
 bool mentioned(const Cell& cell) {
     return !is_empty(cell.value) || cell.style_index != 0 || (cell.extras && !cell.extras->empty());
+}
+
+// Whether the order holds the cell stored under `key`; asked of every cell.
+[[gnu::always_inline]] inline bool ordered(const Cell& cell, const CellMap::Key& key, const StyledLines& lines) {
+    if (mentioned(cell)) return true;
+    const auto p = key.pos();
+    return p && lines.keeps_default(cell, *p);
 }
 
 std::optional<uint64_t> grid_pos(const CellMap::Key& key) {
@@ -98,10 +111,7 @@ Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws) {
     bool ascending = true;
     bool has_text = false, has_temporal = false, has_extras = false;
     for (const auto& [key, cell] : cells) {
-        if (!mentioned(cell)) {
-            const auto p = key.pos();
-            if (!p || !lines.keeps_default(cell, p->row, p->col)) continue;
-        }
+        if (!ordered(cell, key, lines)) continue;
         const auto pos = grid_pos(key);
         if (!pos) {
             if (!bad_key || key < *bad_key) bad_key = key.str();
@@ -131,8 +141,7 @@ Result<SheetCellOrder> order_sheet_cells(const Worksheet& ws) {
         // Name every key of that cell, in byte order.
         std::vector<std::string> keys;
         for (const auto& [key, cell] : cells)
-            if (grid_pos(key) == dup->pos && (mentioned(cell) || lines.keeps_default(cell, dup->row(), dup->col())))
-                keys.push_back(key.str());
+            if (grid_pos(key) == dup->pos && ordered(cell, key, lines)) keys.push_back(key.str());
         std::sort(keys.begin(), keys.end());
         std::string msg = sheet_label(ws.name) + ": cell keys";
         for (size_t i = 0; i < keys.size(); ++i) {

@@ -37,31 +37,17 @@ struct OrderedCell {
     uint32_t col() const { return static_cast<uint32_t>(pos); }
 };
 
-// Whether a cell becomes a `c` element: it holds a value, what the source kept with one (an error
-// value, metadata), or a style of its own (a style index other than 0, or a direct font or fill)
-// that a blank cell must keep.
+// Whether a cell of an order becomes a `c` element: each does but a blank cell of the default
+// style that the order holds only for its comment or hyperlink. (A cell without extras is in the
+// order for a value, a style, or to keep the default look under a styled row or column.)
 inline bool is_written_cell(const Cell& cell) {
-    return !is_empty(cell.value) || cell.style_index != 0 || cell.font() || cell.fill() || cell.kept();
+    return !cell.extras || !is_empty(cell.value) || cell.style_index != 0 || cell.font() || cell.fill() || cell.kept();
 }
 
-// The rows and columns of a sheet that carry a style other than the default. A plain blank cell of
-// the default style under one of them is there to keep the default look (a source writes it only
-// for that): it is written, or it would take the line's style.
-class StyledLines {
-public:
-    explicit StyledLines(const Worksheet& ws);
-    bool keeps_default(const Cell& cell, uint32_t row, uint32_t col) const {
-        return any_ && cell.style_index == 0 && !cell.extras && is_empty(cell.value) && styled(row, col);
-    }
-
-private:
-    bool styled(uint32_t row, uint32_t col) const;
-    const Worksheet& ws_;
-    bool any_ = false;
-};
-
 // The cells of one sheet that the package mentions (a value, a style, a direct font or fill, a
-// comment or a hyperlink), in (row, column) order. Cells without any of these are left out.
+// comment or a hyperlink, what the source kept with a value), in (row, column) order, and the
+// blank cells of the default style under a row or column of another style, which a source writes
+// to keep the default look there. Cells without any of these are left out.
 // The flags tell the walks over the cells which of them they may skip: a sheet of plain numbers
 // holds no text, no date or time and no extras. An order not made by order_sheet_cells claims all.
 struct SheetCellOrder : std::vector<OrderedCell> {

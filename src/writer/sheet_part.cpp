@@ -76,13 +76,19 @@ void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySp
 // written once per row.
 class CellHead {
 public:
-    CellHead(std::string_view row_digits, uint32_t col, uint64_t style) {
+    CellHead(std::string_view row_digits, uint32_t col, uint64_t style, const KeptValue* kept) : kept_(kept) {
         add("<c r=\"");
         end_ = coords::write_column_name(end_, col);
         add(row_digits);
         add("\" s=\"");
         add(style);
         add("\"");
+    }
+    // The type attribute (" t=\"s\"", empty for none), then the cell's and its value's entries in
+    // the workbook's metadata, as the source gave them: the last attributes of the start tag.
+    void type(std::string_view t) {
+        add(t);
+        if (kept_ && (kept_->cell_meta || kept_->value_meta)) [[unlikely]] add_meta();
     }
     void add(std::string_view text) {
         std::memcpy(end_, text.data(), text.size());
@@ -99,8 +105,23 @@ public:
     void append_to(std::string& out) const { out.append(buf_, static_cast<size_t>(end_ - buf_)); }
 
 private:
-    // The reference, a style, a shared-string index or a short number, and the longest texts around them.
-    char buf_[coords::kMaxA1Size + 20 + kMaxShortNumberText + 40];
+    [[gnu::noinline]] void add_meta() {
+        if (kept_->cell_meta) {
+            add(" cm=\"");
+            add(uint64_t{*kept_->cell_meta});
+            add("\"");
+        }
+        if (kept_->value_meta) {
+            add(" vm=\"");
+            add(uint64_t{*kept_->value_meta});
+            add("\"");
+        }
+    }
+
+    const KeptValue* kept_;
+    // The reference, a style, two metadata indexes, a shared-string index or a short number, and the
+    // longest texts around them.
+    char buf_[coords::kMaxA1Size + 20 + 2 * 16 + kMaxShortNumberText + 40];
     char* end_ = buf_;
 };
 
@@ -280,11 +301,8 @@ private:
         const size_t n = order_.size();
         const std::vector<FormattedLine> formatted = formatted_lines(ws_.row_formats, kMaxRow);
         size_t i = 0, h = 0, f = 0;
-        const StyledLines lines(ws_);
         const auto skip_unwritten = [&] {
-            while (i < n && !is_written_cell(*order_[i].cell) &&
-                   !lines.keeps_default(*order_[i].cell, order_[i].row(), order_[i].col()))
-                ++i;
+            while (i < n && !is_written_cell(*order_[i].cell)) ++i;
         };
         skip_unwritten();
         while (i < n || h < heights.size() || f < formatted.size()) {
@@ -320,25 +338,18 @@ private:
         const Cell& cell = *oc.cell;
         const KeptValue* kept = cell.kept();
         std::string& out = w_.buffer();
-        const size_t start = out.size();
-        auto ok = write_cell_element(oc, cell, styles_.cell_style(sheet_, pos, cell), kept);
-        if (kept && (kept->cell_meta || kept->value_meta)) [[unlikely]]
-            add_meta(out, start, *kept);
-        return ok;
-    }
-
-    Result<void> write_cell_element(const OrderedCell& oc, const Cell& cell, uint64_t style, const KeptValue* kept) {
-        std::string& out = w_.buffer();
-        CellHead head(row_digits_, oc.col(), style);
+        CellHead head(row_digits_, oc.col(), styles_.cell_style(sheet_, pos, cell), kept);
         switch (kind_of(cell.value)) {
         case ValueKind::Empty:
             if (kept && !kept->error.empty()) [[unlikely]] {
-                head.add(" t=\"e\"><v>");
+                head.type(" t=\"e\"");
+                head.add("><v>");
                 head.append_to(out);
                 xml::append_escaped_text(out, kept->error);
                 break;
             }
             // A blank cell with a style of its own keeps its formatting.
+            head.type("");
             head.add("/>");
             head.append_to(out);
             return {};
@@ -346,7 +357,8 @@ private:
             const auto index = kept && kept->rich_text ? strings_.find_item(*kept->rich_text)
                                                        : strings_.find(std::get<std::string>(cell.value));
             if (!index) return fail(VelmoError::xml(cell_label(ws_.name, oc.row(), oc.col()) + ": text missing from the shared strings"));
-            head.add(" t=\"s\"><v>");
+            head.type(" t=\"s\"");
+            head.add("><v>");
             head.add(uint64_t{*index});
             head.add("</v></c>");
             head.append_to(out);
@@ -357,6 +369,7 @@ private:
             if (!std::isfinite(v))
                 return fail(VelmoError::invalid_format(cell_label(ws_.name, oc.row(), oc.col()) + ": the number " +
                                                        xml::format_f64(v) + " cannot be stored in a workbook"));
+            head.type("");
             head.add("><v>");
             if (head.add_short_number(v)) {
                 head.add("</v></c>");
@@ -368,12 +381,14 @@ private:
             break;
         }
         case ValueKind::Bool:
-            head.add(std::get<bool>(cell.value) ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+            head.type(" t=\"b\"");
+            head.add(std::get<bool>(cell.value) ? "><v>1</v></c>" : "><v>0</v></c>");
             head.append_to(out);
             return {};
         case ValueKind::Formula: {
             const std::string& f = std::get<Formula>(cell.value).text;
             if (auto ok = check_xml_text(f, [&] { return cell_label(ws_.name, oc.row(), oc.col()); }); !ok) return ok;
+            head.type("");
             head.add(">");
             head.append_to(out);
             append_formula_start(out, oc, cell.array());
@@ -384,6 +399,7 @@ private:
         default: {
             auto serial = temporal::to_excel_serial(cell.value);
             if (!serial) return fail(std::move(serial.error()));
+            head.type("");
             head.add("><v>");
             head.append_to(out);
             xml::append_f64(out, *serial);
@@ -392,27 +408,6 @@ private:
         }
         out += "</v></c>";
         return {};
-    }
-
-    // Adds to the cell element written from `start` its and its value's entries in the workbook's
-    // metadata, as the source gave them, as the last attributes of its start tag (whose values
-    // hold no ">").
-    [[gnu::noinline]] static void add_meta(std::string& out, size_t start, const KeptValue& kept) {
-        size_t end = out.find('>', start);
-        if (end == std::string::npos) return;
-        if (out[end - 1] == '/') --end;
-        std::string meta;
-        if (kept.cell_meta) {
-            meta += " cm=\"";
-            xml::append_u64(meta, *kept.cell_meta);
-            meta += '"';
-        }
-        if (kept.value_meta) {
-            meta += " vm=\"";
-            xml::append_u64(meta, *kept.value_meta);
-            meta += '"';
-        }
-        out.insert(end, meta);
     }
 
     void write_merged_ranges() {

@@ -434,6 +434,12 @@ Result<void> check_readable(const Entry& e) {
     return {};
 }
 
+// The entry's content `data` checked against its CRC-32.
+Result<void> check_crc(const Entry& e, std::string_view data) {
+    if (libdeflate_crc32(0, data.data(), data.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
+    return {};
+}
+
 // A deflated entry's `compressed` bytes inflated, checked against its declared size and CRC-32.
 Result<std::string> inflate_checked(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed) {
     const size_t size = static_cast<size_t>(e.uncompressed_size);
@@ -445,7 +451,7 @@ Result<std::string> inflate_checked(libdeflate_decompressor* inflater, const Ent
     if (status == LIBDEFLATE_INSUFFICIENT_SPACE) return fail(entry_error(e, "entry inflates past its declared size"));
     if (status != LIBDEFLATE_SUCCESS) return fail(entry_error(e, "invalid compressed data"));
     if (produced != size) return fail(entry_error(e, "entry inflates to fewer bytes than its declared size"));
-    if (libdeflate_crc32(0, out.data(), out.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
+    if (auto ok = check_crc(e, out); !ok) return fail(std::move(ok.error()));
     return out;
 }
 
@@ -471,7 +477,7 @@ Result<std::string> ArchiveReader::read(const Entry& entry) const {
         if (auto r = read_at(*data, p, n); !r) error = std::move(r.error());
     });
     if (error) return fail(entry_error(e, error->message));
-    if (libdeflate_crc32(0, out.data(), out.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
+    if (auto ok = check_crc(e, out); !ok) return fail(std::move(ok.error()));
     return out;
 }
 
@@ -479,12 +485,11 @@ Result<std::string> inflate_stored(const Entry& entry, std::string_view stored) 
     if (auto ok = check_readable(entry); !ok) return fail(std::move(ok.error()));
     if (stored.size() != entry.compressed_size) return fail(entry_error(entry, "stored bytes do not match the compressed size"));
     if (entry.method == kMethodDeflate) {
-        std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> inflater(
-            libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+        std::unique_ptr<libdeflate_decompressor, ArchiveReader::DecompressorDeleter> inflater(libdeflate_alloc_decompressor());
         if (!inflater) return fail(VelmoError::zip("out of memory"));
         return inflate_checked(inflater.get(), entry, stored);
     }
-    if (libdeflate_crc32(0, stored.data(), stored.size()) != entry.crc32) return fail(entry_error(entry, "CRC-32 mismatch"));
+    if (auto ok = check_crc(entry, stored); !ok) return fail(std::move(ok.error()));
     return std::string(stored);
 }
 

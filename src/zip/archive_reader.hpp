@@ -53,10 +53,11 @@ public:
     // for copying into another archive without recompressing. Refuses encrypted entries.
     Result<std::string> read_raw(const Entry& entry) const;
 
-private:
     struct DecompressorDeleter {
         void operator()(libdeflate_decompressor* d) const;
     };
+
+private:
 
     ArchiveReader() = default;
     Result<void> load_directory();
