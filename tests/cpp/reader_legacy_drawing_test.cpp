@@ -114,6 +114,7 @@ TEST(LegacyDrawingReader, WhatCannotBeReadIsLeftOutAndNothingFails) {
         {"cut off inside a tag", kHead + good + "<v:shape id='x", true, 1, 0},
         {"root never closed", kHead + good, true, 1, 0},
         {"stray end tags", kHead + "</v:shape></div>" + good + "</x:Row></xml>", true, 1, 0},
+        {"an end tag closing nothing open inside", kHead + "<v:group><p><b></i></b></p></v:group>" + good + "</xml>", true, 1, 1},
         {"a note without its row", kHead + note(1, "", "0", "") + good + "</xml>", true, 1, 0},
         {"a row that is not a number", kHead + note(1, "x", "0", "") + "</xml>", true, 0, 0},
         {"a note left open swallows what follows", kHead + "<v:shape><x:ClientData ObjectType=\"Note\">" + good + "</xml>", true, 0, 0},
