@@ -274,6 +274,7 @@ void Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target
 }
 
 void Worksheet::set_auto_filter(const std::optional<std::string>& text) {
+    loaded_auto_filter.reset();
     if (!text) {
         auto_filter.reset();
         return;

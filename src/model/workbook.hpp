@@ -70,6 +70,10 @@ public:
     std::optional<std::string> print_title_rows;
     std::optional<std::string> print_title_cols;
     std::optional<std::string> auto_filter;
+    // The auto filter's range as loaded. While auto_filter still equals it, the source's filter
+    // element (carried, with its criteria and sort state) is written as it was; set_auto_filter
+    // drops it, starting a filter without criteria.
+    std::optional<std::string> loaded_auto_filter;
     std::unordered_map<uint32_t, double> column_widths;
     std::unordered_map<uint32_t, double> row_heights;
     // Hidden, outline, style...: only rows and columns that have any are listed.
@@ -127,6 +131,7 @@ public:
     // A comment replacing a loaded one keeps its box.
     void set_cell_comment(std::string_view key, Comment comment);
     void set_cell_hyperlink(std::string_view key, std::string_view target);
+    // Trimmed; none or blank clears. A filter set here has no criteria, even over the loaded range.
     void set_auto_filter(const std::optional<std::string>& text);
     // The stored print area composed with the quoted sheet title ("'Sheet1'!$A$1:$B$2").
     std::optional<std::string> print_area() const;

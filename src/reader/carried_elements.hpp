@@ -19,7 +19,8 @@ namespace velmo::reader {
 SheetChild sheet_child_of(std::string_view local_name);
 
 // Whether a save carries a child of that kind: the model reads and writes the others itself, and
-// the dimension is left out (a save works it out anew).
+// the dimension is left out (a save works it out anew). The sheet reader carries the auto filter
+// beside the range it reads from it.
 bool is_carried(SheetChild kind);
 
 // What the element `source` refers to outside itself, `scope` holding the bindings there: the

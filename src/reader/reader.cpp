@@ -112,8 +112,8 @@ void attach_hyperlinks(Worksheet& ws, std::vector<RawHyperlink>& links, const st
             if (auto t = target_by_id.find(*link.rel_id); t != target_by_id.end()) target = std::string(t->second);
         }
         Cell& cell = find_or_create_cell(ws, link.cell_ref, styles);
-        cell.extras_mut().hyperlink =
-            Hyperlink{std::move(target), std::move(link.location), std::move(link.tooltip), std::move(link.display)};
+        cell.extras_mut().hyperlink = Hyperlink{std::move(target), std::move(link.location), std::move(link.tooltip),
+                                                std::move(link.display), link.rows, link.cols};
     }
 }
 

@@ -267,8 +267,8 @@ private:
     Result<void> carry_child(SheetChild kind, size_t level);
     Result<void> read_panes(std::string_view views);
     Result<void> read_hyperlink();
+    Result<void> read_auto_filter(size_t level);
     Result<void> read_dimension();
-    Result<void> read_ref_into(std::optional<std::string>& slot);
     Result<void> read_conditional_formatting();
     Result<void> skip_subtree();
 
@@ -434,7 +434,7 @@ Result<void> SheetReader::on_start(bool empty) {
         if (in_sheet_view_) r = read_pane(ev_);
     } else if (name == "autoFilter") {
         // Only the worksheet's own filter: a custom view keeps a filter of its own.
-        if (level == 2) r = read_ref_into(out_.worksheet.auto_filter);
+        if (level == 2) r = read_auto_filter(level);
     } else if (name == "hyperlink") {
         r = read_hyperlink();
     } else if (name == "dimension") {
@@ -992,21 +992,29 @@ Result<void> SheetReader::read_panes(std::string_view views) {
     return {};
 }
 
-Result<void> SheetReader::read_ref_into(std::optional<std::string>& slot) {
+// The range for the model, and the element whole (criteria, sort state, extensions) carried for
+// a save that keeps that range. A later filter replaces an earlier one.
+Result<void> SheetReader::read_auto_filter(size_t level) {
     auto ref = xml::attr_string(ev_, "ref");
     if (!ref) return fail(std::move(ref.error()));
-    if (*ref) slot = std::move(*ref);
-    return {};
+    if (!*ref) return {};
+    Worksheet& ws = out_.worksheet;
+    std::erase_if(ws.carried, [](const CarriedElement& e) { return e.kind == SheetChild::AutoFilter; });
+    ws.auto_filter = *ref;
+    ws.loaded_auto_filter = std::move(*ref);
+    return carry_child(SheetChild::AutoFilter, level);
 }
 
 Result<void> SheetReader::read_hyperlink() {
     auto ref = xml::attr_string(ev_, "ref");
     if (!ref) return fail(std::move(ref.error()));
     if (!*ref) return {};
-    auto key = attached_cell_key(**ref);
-    if (!key) return {};
+    auto attached = attached_range(**ref);
+    if (!attached) return {};
     RawHyperlink link;
-    link.cell_ref = std::move(*key);
+    link.cell_ref = std::move(attached->key);
+    link.rows = attached->rows;
+    link.cols = attached->cols;
     for (std::string_view ns : {kRelationshipsNs, kStrictRelationshipsNs}) {
         auto id = scope_.attr(ev_, ns, "id");
         if (!id) return fail(std::move(id.error()));

@@ -2,6 +2,7 @@
 // Reading one worksheet part into a Worksheet: cells, row heights, column widths, merged
 // ranges, frozen pane, auto filter and conditional formatting, plus its hyperlink elements.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,14 +17,17 @@
 namespace velmo::reader {
 
 // One hyperlink element of a worksheet part. `cell_ref` is the cell it belongs to: the `ref`
-// as written for a single cell, the canonical key of the first cell for a range. The package
-// open resolves `rel_id` against the worksheet's relationships and attaches the link.
+// as written for a single cell, the canonical key of the first cell for a range, which the link
+// covers `rows` down and `cols` right from there. The package open resolves `rel_id` against the
+// worksheet's relationships and attaches the link.
 struct RawHyperlink {
     std::string cell_ref;
     std::optional<std::string> rel_id;
     std::optional<std::string> location;
     std::optional<std::string> tooltip;
     std::optional<std::string> display;
+    uint32_t rows = 1;
+    uint32_t cols = 1;
     bool operator==(const RawHyperlink&) const = default;
 };
 

@@ -163,10 +163,12 @@ void append_carried(std::string& out, const CarriedElement& e, const Worksheet& 
         out += merge_sheet_views(e.xml, active, pane_changed, ws.freeze_panes ? frozen_pane_xml(*ws.freeze_panes) : "");
     } else if (e.kind == SheetChild::SheetFormatPr) {
         out += with_outline_levels(e.xml, outline_level(ws.row_formats), outline_level(ws.column_formats));
-    } else {
+    } else if (e.kind != SheetChild::AutoFilter || keeps_loaded_filter(ws)) {
         out += e.xml;
     }
 }
+
+bool keeps_loaded_filter(const Worksheet& ws) { return ws.loaded_auto_filter && ws.auto_filter == ws.loaded_auto_filter; }
 
 std::string outline_format_xml(const Worksheet& ws) {
     const uint8_t rows = outline_level(ws.row_formats), cols = outline_level(ws.column_formats);

@@ -17,6 +17,10 @@ namespace velmo::writer {
 // active sheet).
 void append_carried(std::string& out, const CarriedElement& e, const Worksheet& ws, bool active);
 
+// Whether the source's auto filter element, criteria included, is the one to write: the range is
+// still the one loaded.
+bool keeps_loaded_filter(const Worksheet& ws);
+
 // The sheetFormatPr that outline levels need on a sheet whose source had none; empty when the
 // sheet has no outline.
 std::string outline_format_xml(const Worksheet& ws);

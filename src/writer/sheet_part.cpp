@@ -54,20 +54,26 @@ Result<std::vector<Dimension>> sorted_dimensions(const std::unordered_map<uint32
     return out;
 }
 
-// "<f>", or for an array formula "<f t="array" ref="...">" with the block it fills (cut at the grid's edge).
+// The reference of a block of `rows` by `cols` cells from the cell `oc`, cut at the grid's edge (an
+// edit may have pushed it past): the cell alone, or the range from it.
+void append_block_ref(std::string& out, const OrderedCell& oc, uint32_t rows, uint32_t cols) {
+    coords::append_a1(out, oc.row(), oc.col());
+    const uint32_t last_row = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.row()} + std::max(rows, 1u) - 1, kMaxRow));
+    const uint32_t last_col = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.col()} + std::max(cols, 1u) - 1, kMaxCol));
+    if (last_row > oc.row() || last_col > oc.col()) {
+        out += ':';
+        coords::append_a1(out, last_row, last_col);
+    }
+}
+
+// "<f>", or for an array formula "<f t="array" ref="...">" with the block it fills.
 void append_formula_start(std::string& out, const OrderedCell& oc, const ArraySpan* array) {
     if (!array) {
         out += "<f>";
         return;
     }
     out += "<f t=\"array\" ref=\"";
-    coords::append_a1(out, oc.row(), oc.col());
-    const uint32_t last_row = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.row()} + array->rows - 1, kMaxRow));
-    const uint32_t last_col = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.col()} + array->cols - 1, kMaxCol));
-    if (last_row > oc.row() || last_col > oc.col()) {
-        out += ':';
-        coords::append_a1(out, last_row, last_col);
-    }
+    append_block_ref(out, oc, array->rows, array->cols);
     out += "\">";
 }
 
@@ -159,7 +165,9 @@ public:
         carry_before(SheetChild::SheetData);
         if (auto ok = write_sheet_data(*heights); !ok) return fail(std::move(ok.error()));
         carry_before(SheetChild::AutoFilter);
-        if (ws_.auto_filter) w_.empty("autoFilter", {{"ref", *ws_.auto_filter}});
+        // A filter set anew has no criteria; the loaded one is carried.
+        if (ws_.auto_filter && !(carries(SheetChild::AutoFilter) && keeps_loaded_filter(ws_)))
+            w_.empty("autoFilter", {{"ref", *ws_.auto_filter}});
         carry_before(SheetChild::MergeCells);
         write_merged_ranges();
         carry_before(SheetChild::ConditionalFormatting);
@@ -489,7 +497,7 @@ std::vector<HyperlinkRef> sheet_hyperlinks(const SheetCellOrder& order) {
         const Hyperlink* h = oc.cell->hyperlink();
         if (!h || (h->target.empty() && !h->location)) continue;
         HyperlinkRef ref;
-        coords::append_a1(ref.cell_ref, oc.row(), oc.col());
+        append_block_ref(ref.cell_ref, oc, h->rows, h->cols);
         ref.hyperlink = h;
         links.push_back(std::move(ref));
     }

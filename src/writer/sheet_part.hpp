@@ -23,7 +23,7 @@ inline constexpr std::string_view kHyperlinkRelType =
 
 // One `hyperlink` element of a sheet part.
 struct HyperlinkRef {
-    std::string cell_ref;                  // the cell's canonical A1 reference
+    std::string cell_ref;                  // the cell's canonical A1 reference, or the range the link covers from it
     const Hyperlink* hyperlink = nullptr;  // the cell's link, borrowed from the model
     std::optional<std::string> rel_id;     // its relationship, for a link with a target
 };

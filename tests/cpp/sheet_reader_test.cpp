@@ -374,7 +374,13 @@ TEST(SheetReader, ChildrenTheModelDoesNotHoldAreKeptAsWritten) {
         // What could not be written back is left out; the sheet still loads.
         {"<headerFooter><oddHeader>&bogus;</oddHeader></headerFooter><picture p:id=\"x\"/><oleObjects>\xff</oleObjects>", {}},
         // Children the model writes itself, and the dimension, are not kept.
-        {"<dimension ref=\"A1\"/><cols/><sheetData/><autoFilter ref=\"A1\"/><mergeCells/><hyperlinks/><tableParts/>", {}},
+        {"<dimension ref=\"A1\"/><cols/><sheetData/><mergeCells/><hyperlinks/><tableParts/>", {}},
+        // The auto filter is, beside its range: the last one with a range, its criteria and prefixes along.
+        {"<autoFilter ref=\"A1\"/><autoFilter><filterColumn colId=\"1\"/></autoFilter>"
+         "<autoFilter ref=\"B2:C9\"><filterColumn colId=\"0\"><x14:f/></filterColumn></autoFilter>",
+         {{SheetChild::AutoFilter, SheetChild::AutoFilter,
+           "<autoFilter xmlns:x14=\"urn:x14\" ref=\"B2:C9\"><filterColumn colId=\"0\"><x14:f/></filterColumn></autoFilter>",
+           {}}}},
     };
     for (const Case& c : cases) {
         r.doc = root + c.child + "</worksheet>";
@@ -435,13 +441,18 @@ TEST(SheetReader, Hyperlinks) {
         "<hyperlink location=\"nowhere\"/><hyperlink ref=\"\" location=\"x\"/><hyperlink ref=\"  \"/>"
         "<hyperlink ref=\"c3:b10\" location=\"range\"/><hyperlink ref=\"B2\" location=\"again\"/>"
         "<hyperlink ref=\"E1 F1\" location=\"list\"/><hyperlink ref=\"A:A\" location=\"column\"/>"
-        "<hyperlink ref=\"Total\" location=\"no cell\"/></hyperlinks>");
+        "<hyperlink ref=\"Total\" location=\"no cell\"/><hyperlink ref=\"D4:junk\" location=\"half\"/>"
+        "<hyperlink ref=\"A1048575:B1048577\" location=\"past the grid\"/><hyperlink ref=\" C1:C1 \" location=\"one\"/>"
+        "</hyperlinks>");
     const std::vector<RawHyperlink> want{
         {"B2", "rId1", std::nullopt, "t & t", std::nullopt},
         {"a5", std::nullopt, "Sheet2!A1", std::nullopt, "go"},
-        {"B3", std::nullopt, "range", std::nullopt, std::nullopt},
+        {"B3", std::nullopt, "range", std::nullopt, std::nullopt, 8, 2},
         {"B2", std::nullopt, "again", std::nullopt, std::nullopt},
         {"E1", std::nullopt, "list", std::nullopt, std::nullopt},
+        {"D4", std::nullopt, "half", std::nullopt, std::nullopt},
+        {"A1048575", std::nullopt, "past the grid", std::nullopt, std::nullopt},
+        {"C1", std::nullopt, "one", std::nullopt, std::nullopt},
     };
     EXPECT_EQ(p.hyperlinks, want);
     EXPECT_TRUE(p.worksheet.cells().empty());  // the open sequence attaches them
