@@ -330,6 +330,34 @@ TEST(ArrayFormula, BlockFollowsEditsAndANewValueDropsIt) {
     }
 }
 
+// ---- hyperlink ranges ----
+
+// The block a link covers from wherever its cell lands, and whether that still fits the grid.
+TEST(LinkRange, FromItsCellOrNoneWhenItWouldLeaveTheGrid) {
+    constexpr uint32_t kU32Max = std::numeric_limits<uint32_t>::max();
+    struct Case {
+        uint32_t rows, cols;
+        coords::CellPos at;
+        std::optional<coords::RangePos> want;
+    } cases[] = {
+        {1, 1, {1, 1}, coords::RangePos{1, 1, 1, 1}},
+        {3, 2, {2, 2}, coords::RangePos{2, 2, 3, 4}},
+        {0, 0, {5, 7}, coords::RangePos{5, 7, 5, 7}},
+        {2, 1, {1, 1048575}, coords::RangePos{1, 1048575, 1, 1048576}},
+        {2, 1, {1, 1048576}, std::nullopt},
+        {1, 2, {16383, 1}, coords::RangePos{16383, 1, 16384, 1}},
+        {1, 2, {16384, 1}, std::nullopt},
+        {1, 1, {1, 1048577}, std::nullopt},
+        {kU32Max, kU32Max, {kU32Max, kU32Max}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        Hyperlink link;
+        link.rows = c.rows;
+        link.cols = c.cols;
+        EXPECT_EQ(link_range_at(link, c.at), c.want) << c.rows << "x" << c.cols << " at " << c.at.col << "," << c.at.row;
+    }
+}
+
 // ---- note boxes ----
 
 TEST(NoteBox, FollowsTheEditWhenItLiesWhollyBeyondIt) {

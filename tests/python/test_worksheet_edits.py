@@ -7,6 +7,7 @@ from xml.etree import ElementTree
 import pytest
 
 import velmo
+from test_snapshots import patch_part
 
 M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 
@@ -274,6 +275,77 @@ def test_cell_records_survive_a_save(tmp_path):
     assert (back["B2"].comment.text, back["B2"].comment.author) == ("note", "Ann")
     assert back["C3"].hyperlink.target == "https://example.org/"
     assert back["D4"].fill.fg_color.rgb == "FFFF0000"
+
+
+@pytest.fixture
+def ranged_link(make_xlsx):
+    """Sheet "S": a link to S!A9 over B2:C3 (stored on B2) and one to S!A8 on E5 alone."""
+
+    def build(book):
+        sheet = book.add_worksheet("S")
+        sheet.write_url("B2", "internal:S!A9", string="go")
+        sheet.write_url("E5", "internal:S!A8", string="too")
+
+    path = make_xlsx(build)
+    patch_part(path, "xl/worksheets/sheet1.xml", 'ref="B2"', 'ref="B2:C3"')
+    return path
+
+
+def links(root):
+    return {h.get("ref"): h.get("location") for h in root.iter(M + "hyperlink")}
+
+
+@pytest.mark.parametrize("edit, written", [
+    (lambda ws: None, {"B2:C3": "S!A9", "E5": "S!A8"}),
+    (lambda ws: ws.insert_rows(1), {"B3:C4": "S!A9", "E6": "S!A8"}),
+    (lambda ws: ws.insert_rows(3, 2), {"B2:C3": "S!A9", "E7": "S!A8"}),  # inside it: the size stays
+    (lambda ws: ws.delete_rows(3), {"B2:C3": "S!A9", "E4": "S!A8"}),
+    (lambda ws: ws.delete_rows(2), {"E4": "S!A8"}),  # its cell's row
+    (lambda ws: ws.insert_cols(2), {"C2:D3": "S!A9", "F5": "S!A8"}),
+    (lambda ws: ws.delete_cols(1), {"A2:B3": "S!A9", "D5": "S!A8"}),
+    (lambda ws: ws.delete_cols(2), {"D5": "S!A8"}),
+    (lambda ws: ws.move_range("B2", rows=2, cols=1), {"C4:D5": "S!A9", "E5": "S!A8"}),
+    (lambda ws: ws.move_range("C3:E5", rows=-1, cols=-1), {"D4": "S!A8"}),  # B2 overwritten
+    (lambda ws: ws.move_range("B2", rows=1048574), {"B1048576:C1048576": "S!A9", "E5": "S!A8"}),
+    (lambda ws: ws.set_cell_hyperlink("B2", "https://example.com/"), {"B2": None, "E5": "S!A8"}),
+    (lambda ws: ws.__setitem__("B2", 7), {"B2:C3": "S!A9", "E5": "S!A8"}),
+])
+def test_a_ranged_link_goes_with_its_cell_and_keeps_its_size(ranged_link, tmp_path, edit, written):
+    wb = velmo.load_workbook(ranged_link)
+    ws = wb.active
+    assert ws["B2"].hyperlink.location == "S!A9" and ws["C3"].hyperlink is None
+    edit(ws)
+    assert links(saved_sheet(wb, tmp_path)) == written
+    again = velmo.load_workbook(str(tmp_path / "edited.xlsx"))
+    assert links(saved_sheet(again, tmp_path)) == written
+
+
+def test_filter_criteria_last_while_the_range_stands(make_xlsx, tmp_path):
+    def build(book):
+        sheet = book.add_worksheet()
+        for row in range(1, 52):
+            sheet.write_row(row - 1, 0, ["East" if row % 2 else "West", "item", row * 200, "May"])
+        sheet.autofilter("A1:D51")
+        sheet.filter_column("A", "x == East")
+        sheet.filter_column("C", "x > 3000 and x < 8000")
+
+    path = make_xlsx(build)
+    with zipfile.ZipFile(path) as z:
+        source = ElementTree.fromstring(z.read("xl/worksheets/sheet1.xml")).find(M + "autoFilter")
+    assert len(source) == 2
+    wb = velmo.load_workbook(path)
+    ws = wb.active
+    ws.insert_rows(2)  # edits leave the filter as it stands
+    assert ws.auto_filter.ref == "A1:D51"
+    kept = saved_sheet(wb, tmp_path).find(M + "autoFilter")
+    assert ElementTree.tostring(kept) == ElementTree.tostring(source)
+    # Any range set from Python, even the one it had, starts a filter without criteria.
+    for ref in ("A1:D51", "B1:C9"):
+        ws.auto_filter.ref = ref
+        new = saved_sheet(wb, tmp_path).find(M + "autoFilter")
+        assert (new.attrib, len(new)) == ({"ref": ref}, 0)
+    ws.auto_filter.ref = None
+    assert saved_sheet(wb, tmp_path).find(M + "autoFilter") is None
 
 
 # ---- freeze panes and print settings ----
