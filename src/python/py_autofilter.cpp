@@ -16,7 +16,8 @@ PyObject* af_get_ref(PyObject* self) {
     return PyUnicode_FromStringAndSize((*ref)->data(), static_cast<Py_ssize_t>((*ref)->size()));
 }
 
-// The range is trimmed but not validated; None or blank text clears the filter.
+// The range is trimmed but not validated; None or blank text clears the filter. Either way the
+// criteria the filter was loaded with are gone.
 int af_set_ref(PyObject* self, PyObject* value) {
     if (!value) {
         PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
@@ -29,7 +30,8 @@ int af_set_ref(PyObject* self, PyObject* value) {
 }
 
 PyGetSetDef auto_filter_getset[] = {
-    {"ref", getter<af_get_ref>, setter<af_set_ref>, "The filtered range, or None.", nullptr},
+    {"ref", getter<af_get_ref>, setter<af_set_ref>,
+     "The filtered range, or None. Setting it starts a filter without the loaded one's criteria.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -55,8 +55,8 @@ Result<std::vector<Dimension>> sorted_dimensions(const std::unordered_map<uint32
 }
 
 // The reference of a block of `rows` by `cols` cells from the cell `oc`, cut at the grid's edge (an
-// edit may have pushed it past): the cell alone, or the range from it.
-void append_block_ref(std::string& out, const OrderedCell& oc, uint32_t rows, uint32_t cols) {
+// edit may have pushed it past): the cell alone, or the range from it. Kept out of the cell path.
+[[gnu::noinline]] void append_block_ref(std::string& out, const OrderedCell& oc, uint32_t rows, uint32_t cols) {
     coords::append_a1(out, oc.row(), oc.col());
     const uint32_t last_row = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.row()} + std::max(rows, 1u) - 1, kMaxRow));
     const uint32_t last_col = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{oc.col()} + std::max(cols, 1u) - 1, kMaxCol));
@@ -92,7 +92,7 @@ public:
     }
     // The type attribute (" t=\"s\"", empty for none), then the cell's and its value's entries in
     // the workbook's metadata, as the source gave them: the last attributes of the start tag.
-    void type(std::string_view t) {
+    [[gnu::always_inline]] void type(std::string_view t) {
         add(t);
         if (kept_ && (kept_->cell_meta || kept_->value_meta)) [[unlikely]] add_meta();
     }
