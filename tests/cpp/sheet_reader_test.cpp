@@ -443,7 +443,7 @@ TEST(SheetReader, Hyperlinks) {
         "<hyperlink ref=\"E1 F1\" location=\"list\"/><hyperlink ref=\"A:A\" location=\"column\"/>"
         "<hyperlink ref=\"Total\" location=\"no cell\"/><hyperlink ref=\"D4:junk\" location=\"half\"/>"
         "<hyperlink ref=\"A1048575:B1048577\" location=\"past the grid\"/><hyperlink ref=\" C1:C1 \" location=\"one\"/>"
-        "</hyperlinks>");
+        "<hyperlink ref=\"XFC1048575:XFD1048576\" location=\"to the edge\"/></hyperlinks>");
     const std::vector<RawHyperlink> want{
         {"B2", "rId1", std::nullopt, "t & t", std::nullopt},
         {"a5", std::nullopt, "Sheet2!A1", std::nullopt, "go"},
@@ -453,6 +453,7 @@ TEST(SheetReader, Hyperlinks) {
         {"D4", std::nullopt, "half", std::nullopt, std::nullopt},
         {"A1048575", std::nullopt, "past the grid", std::nullopt, std::nullopt},
         {"C1", std::nullopt, "one", std::nullopt, std::nullopt},
+        {"XFC1048575", std::nullopt, "to the edge", std::nullopt, std::nullopt, 2, 2},
     };
     EXPECT_EQ(p.hyperlinks, want);
     EXPECT_TRUE(p.worksheet.cells().empty());  // the open sequence attaches them
