@@ -12,8 +12,6 @@ namespace velmo::reader {
 
 namespace {
 
-constexpr std::string_view kMarkupCompatibilityNs = "http://schemas.openxmlformats.org/markup-compatibility/2006";
-
 // Writes an element back from its events. The text is later appended inside a part the writer
 // regenerates, whose root binds only the main namespace (as default) and "r" (relationships).
 class RawCapture {

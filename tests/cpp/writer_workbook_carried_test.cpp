@@ -47,7 +47,7 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
          "<bookViews><workbookView activeTab=\"5\" xWindow=\"1\"/></bookViews>" + kSheets + "<calcPr/>",
          "<bookViews><workbookView activeTab=\"0\" xWindow=\"1\"/></bookViews>" + kSavedSheets +
              "<calcPr fullCalcOnLoad=\"1\"/>"},
-        {"every kind, scrambled, with what has no place or is the model's left out",
+        {"every kind, scrambled: what the schema does not name after the child it followed, what is the model's left out",
          "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" date1904=\"1\" chartTrackingRefBase=\"1\"/></ext></extLst>"
          "<calcPr calcId=\"191029\" fullCalcOnLoad=\"0\"/><fileRecoveryPr autoRecover=\"0\"/>"
          "<bookViews><workbookView xWindow=\"1\" activeTab=\"0\"/><workbookView activeTab=\"1\"/></bookViews>" + kSheets +
@@ -62,7 +62,7 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
              kSavedSheets + "<externalReferences><externalReference r:id=\"rId8\"/></externalReferences>"
              "<definedNames><definedName name=\"n\">1</definedName><definedName name=\"m\">2</definedName></definedNames>"
              "<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/><pivotCaches><pivotCache cacheId=\"3\" r:id=\"rId7\"/></pivotCaches>"
-             "<fileRecoveryPr autoRecover=\"0\"/><fileRecoveryPr repairLoad=\"1\"/>"
+             "<fileRecoveryPr autoRecover=\"0\"/><fileRecoveryPr repairLoad=\"1\"/><revisionPtr documentId=\"d\"/>"
              "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" chartTrackingRefBase=\"1\"/></ext></extLst>"},
     };
     for (const Case& c : cases) {
@@ -120,7 +120,7 @@ TEST(WorkbookCarried, ThousandsOfPrefixesInAKeptChildCostNoMoreThanTheirNumber) 
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ASSERT_TRUE(wb) << wb.error().display();
     ASSERT_EQ(wb->workbook_elements.size(), 1u);
-    const std::string& ext = wb->workbook_elements[0];
+    const std::string& ext = wb->workbook_elements[0].xml;
     EXPECT_EQ(ext.find("xmlns:q19999=\"urn:19999\""), ext.rfind("xmlns:q19999="));  // carried once
     EXPECT_EQ(ext.find("xmlns:k0=\"urn:k\""), ext.rfind("xmlns:k0="));             // declared inside
 }
