@@ -94,35 +94,39 @@ private:
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> by_uri_;
 };
 
-// Looks through a kept child on its own (it declares every prefix it uses but "r"): whether it
-// holds what the model reads wherever it stands (written back beside the model's own, a sheet or
-// a defined name would be read twice), and which ignorable namespaces its names use.
-bool holds_modelled(std::string_view xml, IgnorableNamespaces& ignorable) {
-    const bool track = !ignorable.empty();
+// Looks through a captured child on its own, which declares every prefix bound where it stood
+// but "r": whether it can go back (none of its prefixes is bound nowhere, which would make the
+// part unreadable; it holds no sheet or defined name, which the model reads wherever they stand
+// and which would be read twice), and which ignorable namespaces its names use.
+bool can_go_back(std::string_view xml, IgnorableNamespaces& ignorable) {
     xml::Tokenizer tok(xml, xml::TokenizerOptions{.allow_unclosed_at_eof = true});
     NamespaceScope ns;
     std::string scratch;
+    const auto use = [&](std::string_view prefix) {
+        const auto uri = ns.uri_of(prefix);
+        ignorable.use(uri);
+        return uri || prefix.empty() || prefix == "r" || prefix == "xml";
+    };
     xml::Event ev;
     while (tok.next(ev)) {
-        if (ev.kind == xml::EventKind::End && track) ns.pop();
+        if (ev.kind == xml::EventKind::End) ns.pop();
         if (!ev.is_tag()) continue;
-        if (ev.local_name == "sheet" || ev.local_name == "definedName") return true;
-        if (!track) continue;
+        if (ev.local_name == "sheet" || ev.local_name == "definedName") return false;
         ns.open();
         xml::Attribute a;
         xml::AttrIter decls(ev);
         for (auto more = decls.next(a); more && *more; more = decls.next(a))
             if (const auto p = declared_prefix(a.name))
                 if (auto uri = xml::decode(a.value, scratch, a.offset)) ns.bind(*p, *uri);
-        ignorable.use(ns.uri_of(xml::prefix_of(ev.name)));
+        if (!use(xml::prefix_of(ev.name))) return false;
         xml::AttrIter uses(ev);
         for (auto more = uses.next(a); more && *more; more = uses.next(a)) {
             const auto p = xml::prefix_of(a.name);
-            if (!p.empty() && p != "xmlns") ignorable.use(ns.uri_of(p));
+            if (p != "xmlns" && !use(p)) return false;
         }
         if (ev.kind == xml::EventKind::Empty) ns.pop();
     }
-    return false;
+    return true;
 }
 
 }  // namespace
@@ -157,7 +161,7 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
                 }
                 if (kept) {
                     auto raw = capture_raw_element(tok, scopes, ev);
-                    const bool keep = raw && !holds_modelled(*raw, ignorable);
+                    const bool keep = raw && can_go_back(*raw, ignorable);
                     ignorable.settle(keep);
                     if (keep) out.elements.push_back({std::move(*raw), std::string(place)});
                 }

@@ -38,9 +38,9 @@ struct WorkbookElements {
 // The kept children of the workbook root, each as its source XML (capture_raw_element), in
 // document order: of the children the schema names, the first of each name but every
 // "fileRecoveryPr" (the one child that may repeat); every child the schema does not name. A
-// child that does not decode, that the document ends inside, or that holds a "sheet" or
-// "definedName" (which the model reads wherever they stand) is left out. Fails only with an XML
-// error.
+// child that does not decode, that the document ends inside, that uses a prefix bound nowhere, or
+// that holds a "sheet" or "definedName" (which the model reads wherever they stand) is left out.
+// Fails only with an XML error.
 Result<WorkbookElements> parse_workbook_elements(std::string_view workbook_xml);
 
 }  // namespace velmo::reader

@@ -27,10 +27,12 @@ using test::relationships;
 
 namespace {
 
-std::string workbook_part(const std::string& body) {
-    return std::string("<workbook xmlns=\"") + test::kMainNs + "\" xmlns:r=\"" + test::kOfficeRelsNs + "\">" + body +
-           "</workbook>";
+std::string workbook_part(const std::string& body, const std::string& root_attributes = "") {
+    return std::string("<workbook xmlns=\"") + test::kMainNs + "\" xmlns:r=\"" + test::kOfficeRelsNs + "\"" +
+           root_attributes + ">" + body + "</workbook>";
 }
+
+constexpr std::string_view kMc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
 
 const std::string kSheets = "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"B\" sheetId=\"2\" r:id=\"rId2\"/></sheets>";
 const std::string kSavedSheets = "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId2\"/><sheet name=\"B\" sheetId=\"2\" r:id=\"rId3\"/></sheets>";
@@ -74,6 +76,65 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
         auto saved = writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, true));
         ASSERT_TRUE(saved) << c.name;
         EXPECT_EQ(*saved, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>" + workbook_part(c.saved)) << c.name;
+    }
+}
+
+// Children the schema does not name (alternate content, revision information, other namespaces)
+// go back after the child they followed; the root declares and marks ignorable again the
+// namespaces of the source's ignorable list that the kept children use.
+TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
+    const std::string mc = " xmlns:mc=\"" + std::string(kMc) + "\"";
+    const std::string revisions = " xmlns:x15=\"urn:x15\" xmlns:xr=\"urn:xr\" xmlns:xr6=\"urn:xr6\" xmlns:xr10=\"urn:xr10\" xmlns:xr2=\"urn:xr2\"";
+    const std::string alternate = "<mc:AlternateContent" + mc + "><mc:Choice Requires=\"x15\"><x15ac:absPath url=\"C:\\\" "
+                                  "xmlns:x15ac=\"urn:ac\"/></mc:Choice></mc:AlternateContent>";
+    const std::string alternate_saved = "<mc:AlternateContent xmlns:x15=\"urn:x15\"" + alternate.substr(20);
+    const struct {
+        const char* name;
+        std::string root, source;  // the source's root attributes (after "r") and children
+        std::string saved_root, saved;
+    } cases[] = {
+        {"what a current desktop version writes",
+         mc + " mc:Ignorable=\"x15 xr xr6 xr10 xr2\"" + revisions,
+         "<fileVersion appName=\"xl\"/><workbookPr/>" + alternate +
+             "<xr:revisionPtr revIDLastSave=\"0\" xr6:coauthVersionLast=\"47\" xr10:uidLastSave=\"{0}\"/>"
+             "<bookViews><workbookView xr2:uid=\"{1}\"/></bookViews>" + kSheets + "<calcPr calcId=\"1\"/>",
+         mc + " mc:Ignorable=\"xr xr6 xr10 xr2\" xmlns:xr=\"urn:xr\" xmlns:xr6=\"urn:xr6\" xmlns:xr10=\"urn:xr10\" xmlns:xr2=\"urn:xr2\"",
+         "<fileVersion appName=\"xl\"/><workbookPr/>" + alternate_saved +
+             "<xr:revisionPtr xmlns:xr6=\"urn:xr6\" xmlns:xr10=\"urn:xr10\" xmlns:xr=\"urn:xr\" revIDLastSave=\"0\" "
+             "xr6:coauthVersionLast=\"47\" xr10:uidLastSave=\"{0}\"/>"
+             "<bookViews xmlns:xr2=\"urn:xr2\"><workbookView activeTab=\"0\" xr2:uid=\"{1}\"/></bookViews>" + kSavedSheets +
+             "<calcPr fullCalcOnLoad=\"1\" calcId=\"1\"/>"},
+        {"first, after the sheets, under any prefix; what holds a name or cannot be kept left out",
+         " xmlns:m=\"" + std::string(kMc) + "\" m:Ignorable=\" a  b\tc r mc d \" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" "
+         "xmlns:c=\"urn:a\" xmlns:d=\"urn:d\" xmlns:mc=\"urn:not\"",
+         "<f:first xmlns:f=\"urn:f\"/><workbookPr b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>" + kSheets +
+             "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><e:unbound/><mc:x/>",
+         mc + " mc:Ignorable=\"a b\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"",
+         "<f:first xmlns:f=\"urn:f\"/><workbookPr xmlns:b=\"urn:b\" b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>"
+         "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets +
+             "<c:other xmlns:c=\"urn:a\"/><mc:x xmlns:mc=\"urn:not\"/>"
+             "<definedNames><definedName name=\"z\">1</definedName></definedNames>"},
+        {"no list, or one that does not decode: nothing marked; a 1904 setting taken out wherever it stands",
+         mc + " mc:Ignorable=\"&bogus;\"" + revisions,
+         "<xr:revisionPtr documentId=\"d\"/>" + alternate.substr(0, alternate.find("<x15ac")) +
+             "<workbookPr date1904=\"1\"/></mc:Choice></mc:AlternateContent>" + kSheets,
+         "",
+         "<xr:revisionPtr xmlns:xr=\"urn:xr\" documentId=\"d\"/>" +
+             alternate_saved.substr(0, alternate_saved.find("<x15ac")) + "<workbookPr/></mc:Choice></mc:AlternateContent>"
+             "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets},
+    };
+    for (const auto& c : cases) {
+        Package p;
+        p.sheet("A", "<sheetData/>").sheet("B", "<sheetData/>");
+        p.set("xl/workbook.xml", workbook_part(c.source, c.root));
+        auto wb = test::open_package(p);
+        ASSERT_TRUE(wb) << c.name << ": " << wb.error().display();
+        auto saved = writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, true));
+        ASSERT_TRUE(saved) << c.name;
+        EXPECT_EQ(*saved, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>" + workbook_part(c.saved, c.saved_root))
+            << c.name;
+        // A new workbook has none of it.
+        EXPECT_EQ(writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, false))->find("mc:"), std::string::npos);
     }
 }
 
