@@ -40,13 +40,7 @@ public:
                 continue;
             auto value = xml::decode(a.value, scratch, a.offset);
             if (!value) return;
-            std::string_view rest = *value;
-            while (!rest.empty()) {
-                const auto start = rest.find_first_not_of(" \t\r\n");
-                if (start == std::string_view::npos) break;
-                rest.remove_prefix(start);
-                const auto p = rest.substr(0, rest.find_first_of(" \t\r\n"));
-                rest.remove_prefix(p.size());
+            for (const std::string_view p : listed_prefixes(*value)) {
                 const auto uri = scope.uri_of(p);
                 if (!uri || *uri == kMarkupCompatibilityNs || !is_portable_prefix(p)) continue;
                 if (by_uri_.try_emplace(std::string(*uri), listed_.size()).second)
@@ -56,7 +50,6 @@ public:
         }
     }
 
-    bool empty() const { return listed_.empty(); }
     // A name of a child in namespace `uri`; counted once the child is kept.
     void use(std::optional<std::string_view> uri) {
         if (!uri) return;
