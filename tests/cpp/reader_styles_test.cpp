@@ -173,10 +173,10 @@ TEST(StylesReader, KeptXml) {
          R"(<cellStyleXfs count="1"><xf/></cellStyleXfs>|<cellStyles><cellStyle name="Good"/></cellStyles>|<tableStyles count="0"/>|)"
          R"(<colors><mruColors/></colors>||0)"},
         {R"(<dxfs><dxf><font><b/></font><numFmt numFmtId="164" formatCode="0.0%"/><fill/><alignment wrapText="1"/>)"
-         R"(<border><top style="thin"/></border></dxf><dxf><x:font><y:b/></x:font></dxf><dxf><z:b/></dxf></dxfs>)",
-         [&](const StyleSheet& s) { return join({s.dxfs.at(0).xml, s.dxfs.at(1).xml, s.dxfs.at(2).xml}); },
+         R"(<border><top style="thin"/></border></dxf><dxf><x:font><y:b/></x:font></dxf></dxfs>)",
+         [&](const StyleSheet& s) { return join({s.dxfs.at(0).xml, s.dxfs.at(1).xml}); },
          R"(<dxf><font><b/></font><numFmt numFmtId="164" formatCode="0.0%"/><fill/><alignment wrapText="1"/>)"
-         R"(<border><top style="thin"/></border></dxf>|<dxf xmlns:y="urn:y"><font><y:b/></font></dxf>||)"},
+         R"(<border><top style="thin"/></border></dxf>|<dxf xmlns:y="urn:y"><font><y:b/></font></dxf>|)"},
         // Font children besides the six the model reads, in cell fonts and differential ones.
         {R"(<fonts><font><b/><u val="double"/><sz val="9"/><x:vertAlign val="subscript"/><name val="MS Gothic"/>)"
          R"(<family val="3"/><charset val="128"/><y:c/></font><font><u/></font><font/></fonts>)"
