@@ -157,11 +157,12 @@ TEST(StylesPart, DifferentialFormatsGoBackAsRead) {
          R"(<numFmt numFmtId="164" formatCode="0.0%"/><fill><patternFill><bgColor auto="1"/></patternFill></fill>)"
          R"(<alignment horizontal="center"/><protection locked="0"/><border><left style="thin"><color auto="1"/></left></border>)"
          R"(<extLst><ext uri="{u}"><q:id>7</q:id></ext></extLst></dxf></dxfs>)"},
-        // Bad input: a prefix bound nowhere, a bad escape.
-        {R"(<dxfs><dxf><font><b/><color rgb="FF9C0006"/><z:u/></font><z:extLst/></dxf>)"
-         R"(<dxf><fill><patternFill patternType="solid"/></fill><alignment horizontal="&bogus;"/></dxf></dxfs>)",
-         R"(<dxfs count="2"><dxf><font><b val="1"/><color rgb="FF9C0006"/></font></dxf>)"
-         R"(<dxf><fill><patternFill patternType="solid"></patternFill></fill></dxf></dxfs>)"},
+        // Bad input: a prefix bound nowhere, a bad escape in an attribute and in a text.
+        {R"(<dxfs><dxf><font><b/><color rgb="FF9C0006"/><z:u/></font></dxf>)"
+         R"(<dxf><fill><patternFill patternType="solid"/></fill><alignment horizontal="&bogus;"/></dxf>)"
+         R"(<dxf><font><i/></font><extLst><ext>&bogus;</ext></extLst></dxf></dxfs>)",
+         R"(<dxfs count="3"><dxf><font><b val="1"/><color rgb="FF9C0006"/></font></dxf>)"
+         R"(<dxf><fill><patternFill patternType="solid"></patternFill></fill></dxf><dxf><font><i val="1"/></font></dxf></dxfs>)"},
     };
     for (const auto& c : cases) {
         const std::string doc = std::string(R"(<styleSheet xmlns=")") + test::kMainNs + R"(" xmlns:q="urn:q">)" + c.source +
