@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& font : styles->fonts) FUZZ_CHECK(whole_elements(font.children_xml));
     for (const auto& fill : styles->fills) FUZZ_CHECK(whole_elements(fill.gradient_xml));
     for (const auto& dxf : styles->dxfs) {
+        FUZZ_CHECK(whole_elements(dxf.xml));
         if (dxf.font) FUZZ_CHECK(whole_elements(dxf.font->children_xml));
         if (dxf.fill) FUZZ_CHECK(whole_elements(dxf.fill->gradient_xml));
     }

@@ -40,6 +40,9 @@ struct Font {
     // The children the model does not interpret (underline, vertical alignment, family, scheme,
     // character set, ...), as the source wrote them; empty for a font made here.
     std::string children_xml{};
+    // Read from a styles part: written with the children it had and no others. A font made here
+    // that gives no size, name or colour is written as 11 point Calibri.
+    bool loaded = false;
     bool operator==(const Font&) const = default;
 };
 
@@ -58,10 +61,10 @@ struct Fill {
 struct Dxf {
     std::optional<Font> font;
     std::optional<Fill> fill;
-    // Children the model carries without interpreting them, as the source wrote them: its `numFmt`
-    // (written between font and fill), and its `alignment`, `protection` and `border` (after the fill).
-    std::string num_fmt_xml{};
-    std::string tail_xml{};
+    // The `dxf` element as the source wrote it, every child included (font flags turned off,
+    // automatic colours, number format, alignment, protection, border, extension list), written
+    // in place of the font and fill; empty for a format made here or one that could not be kept.
+    std::string xml{};
     bool operator==(const Dxf&) const = default;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "model/cell.hpp"
@@ -176,16 +177,27 @@ std::vector<TableColumn> derive_columns_from_header(const Worksheet& ws, std::st
 std::string value_to_header(const Value& value);
 }
 
+// A child of the workbook part's root that the model does not hold, as the source wrote it.
+struct WorkbookElement {
+    std::string xml;
+    // The local name of the last child before it in the source that the schema places at the
+    // root, "" when none came before: where a child the schema does not name goes back.
+    std::string follows;
+    bool operator==(const WorkbookElement&) const = default;
+};
+
 class Workbook {
 public:
     std::vector<Worksheet> sheets;
     std::vector<std::vector<SheetRelEntry>> sheet_relationships;  // one list per worksheet (may be shorter)
     std::vector<std::string> raw_defined_names;  // whole definedName elements, verbatim
-    // What a save carries over of the workbook part: its relationships as read, and the children
-    // of its root that the model does not hold (workbook properties, views, pivot caches, ...),
-    // verbatim, in source order.
+    // What a save carries over of the workbook part: its relationships as read, the children of
+    // its root that the model does not hold (workbook properties, views, pivot caches, revision
+    // and markup-compatibility content, ...) in source order, and the (prefix, namespace) pairs
+    // those children use that the source's root marked ignorable, in the order it listed them.
     std::vector<SheetRelEntry> workbook_relationships;
-    std::vector<std::string> workbook_elements;
+    std::vector<WorkbookElement> workbook_elements;
+    std::vector<std::pair<std::string, std::string>> workbook_ignorable;
     DefinedNames defined_names;                  // workbook scope
     std::optional<std::string> source_path;      // absolute path of the package loaded from
     uint64_t active_index = 0;

@@ -4,6 +4,17 @@
 
 namespace velmo::reader {
 
+std::vector<std::string_view> listed_prefixes(std::string_view list) {
+    std::vector<std::string_view> out;
+    for (;;) {
+        const std::size_t start = list.find_first_not_of(" \t\r\n");
+        if (start == std::string_view::npos) return out;
+        list.remove_prefix(start);
+        out.push_back(list.substr(0, list.find_first_of(" \t\r\n")));
+        list.remove_prefix(out.back().size());
+    }
+}
+
 Result<void> NamespaceScope::push(const xml::Event& ev) {
     open();
     xml::AttrIter it(ev);

@@ -26,6 +26,12 @@ inline constexpr std::string_view kMainNs = "http://schemas.openxmlformats.org/s
 inline constexpr std::string_view kStrictMainNs = "http://purl.oclc.org/ooxml/spreadsheetml/main";
 constexpr bool is_spreadsheet_main_ns(std::string_view uri) { return uri == kMainNs || uri == kStrictMainNs; }
 
+// The markup-compatibility namespace: alternate content and the list of ignorable namespaces.
+inline constexpr std::string_view kMarkupCompatibilityNs = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+
+// The prefixes of a markup-compatibility list ("Ignorable", "Requires"): separated by white space.
+std::vector<std::string_view> listed_prefixes(std::string_view list);
+
 // Hashes std::string keys so that they can be looked up by std::string_view.
 struct TextHash {
     using is_transparent = void;

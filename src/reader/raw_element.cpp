@@ -12,8 +12,6 @@ namespace velmo::reader {
 
 namespace {
 
-constexpr std::string_view kMarkupCompatibilityNs = "http://schemas.openxmlformats.org/markup-compatibility/2006";
-
 // Writes an element back from its events. The text is later appended inside a part the writer
 // regenerates, whose root binds only the main namespace (as default) and "r" (relationships).
 class RawCapture {
@@ -97,15 +95,7 @@ private:
         std::string scratch;
         auto required = xml::attr_value(ev, "Requires", scratch);
         if (!required || !*required) return;
-        std::string_view rest = **required;
-        while (!rest.empty()) {
-            const std::size_t start = rest.find_first_not_of(" \t\r\n");
-            if (start == std::string_view::npos) break;
-            rest.remove_prefix(start);
-            const std::string_view prefix = rest.substr(0, rest.find_first_of(" \t\r\n"));
-            rest.remove_prefix(prefix.size());
-            (void)ns_.need(prefix, false);
-        }
+        for (const std::string_view prefix : listed_prefixes(**required)) (void)ns_.need(prefix, false);
     }
 
     void note(VelmoError e) {

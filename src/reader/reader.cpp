@@ -255,7 +255,8 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     {
         auto elements = parse_workbook_elements(*workbook_part);
         if (!elements) return fail(elements.error());
-        wb.workbook_elements = std::move(*elements);
+        wb.workbook_elements = std::move(elements->elements);
+        wb.workbook_ignorable = std::move(elements->ignorable);
     }
 
     // The defined names of the workbook part are read here, once the sheet count is known.

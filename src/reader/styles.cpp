@@ -20,6 +20,13 @@ using xml::EventKind;
 // The smallest numFmt element takes well over 16 bytes; no count from the file reserves more.
 constexpr std::size_t kMinNumFmtBytes = 16;
 
+// What every font read starts from.
+const Font kReadFont = [] {
+    Font f;
+    f.loaded = true;
+    return f;
+}();
+
 Result<std::optional<std::string>> attr(const Event& ev, std::string_view name) { return xml::attr_string(ev, name); }
 
 // A `b`, `i` or `strike` flag: set unless its `val` says false.
@@ -33,7 +40,7 @@ Result<bool> flag_value(const Event& ev) {
 
 // The elements of the styles part the model carries as XML, and where each one goes.
 enum class Target : uint8_t {
-    Border, XfChild, DxfNumFmt, DxfTail, FontChild, Gradient, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst
+    Border, XfChild, Dxf, FontChild, Gradient, CellStyleXfs, CellStyles, TableStyles, Colors, ExtLst
 };
 
 std::optional<Target> block_target(std::string_view local) {
@@ -125,8 +132,8 @@ public:
                 break;
             case EventKind::Text:
             case EventKind::CData:
-                if (block_.active()) block_.text(ev);
-                if (part_.active()) part_.text(ev);
+                for (Capture* c : {&block_, &dxf_, &part_})
+                    if (c->active()) c->text(ev);
                 break;
             default: break;
             }
@@ -148,8 +155,7 @@ private:
     size_t element_depth(const Event& ev) const { return tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
 
     // The part-level element a tag starts keeping, if any: a border of the list, an alignment or
-    // protection of a cell format, a number format, alignment, protection or border of a
-    // differential format, a font child the model does not interpret, a fill's gradient.
+    // protection of a cell format, a font child the model does not interpret, a fill's gradient.
     std::optional<Target> part_target(const Event& ev) const {
         const auto n = ev.local_name;
         const size_t depth = element_depth(ev);
@@ -157,33 +163,32 @@ private:
         if ((in_fill_ || in_dxf_fill_) && depth == fill_depth_ + 1 && n == "gradientFill") return Target::Gradient;
         if (n == "border" && in_borders_) return Target::Border;
         if (xf_depth_ && depth == xf_depth_ + 1 && (n == "alignment" || n == "protection")) return Target::XfChild;
-        if (in_dxf_ && depth == dxf_depth_ + 1) {
-            if (n == "numFmt") return Target::DxfNumFmt;
-            if (n == "alignment" || n == "protection" || n == "border") return Target::DxfTail;
-        }
         return std::nullopt;
     }
 
+    // Feeds a tag to the capture `c`; while it keeps nothing, a tag for which `target` names a
+    // kind starts an element of that kind.
+    void feed(Capture& c, const Event& ev, bool empty, auto target) {
+        if (!c.active()) {
+            const std::optional<Target> t = target();
+            if (!t) return;
+            c.start(*t);
+        }
+        if (c.open(ev, empty)) finish(c);
+    }
+
     void keep_open(const Event& ev, bool empty) {
-        if (block_.active()) {
-            if (block_.open(ev, empty)) finish(block_);
-        } else if (element_depth(ev) == 2) {
-            if (const auto t = block_target(ev.local_name)) {
-                block_.start(*t);
-                if (block_.open(ev, empty)) finish(block_);
-            }
-        }
-        if (part_.active()) {
-            if (part_.open(ev, empty)) finish(part_);
-        } else if (const auto t = part_target(ev)) {
-            part_.start(*t);
-            if (part_.open(ev, empty)) finish(part_);
-        }
+        feed(block_, ev, empty, [&] { return element_depth(ev) == 2 ? block_target(ev.local_name) : std::nullopt; });
+        // Read before the tag itself: a `dxf` of the list is not open yet.
+        feed(dxf_, ev, empty, [&] {
+            return in_dxfs_ && !in_dxf_ && ev.local_name == "dxf" ? std::optional(Target::Dxf) : std::nullopt;
+        });
+        feed(part_, ev, empty, [&] { return part_target(ev); });
     }
 
     void keep_close() {
-        if (block_.active() && block_.close()) finish(block_);
-        if (part_.active() && part_.close()) finish(part_);
+        for (Capture* c : {&block_, &dxf_, &part_})
+            if (c->active() && c->close()) finish(*c);
     }
 
     void finish(Capture& c) {
@@ -196,7 +201,6 @@ private:
         }
         // The children of one record gather into one text.
         case Target::XfChild: c.take_into(xf_children_); return;
-        case Target::DxfTail: c.take_into(pending_tail_); return;
         case Target::FontChild:
             // A font nested inside the kept element may have closed the one it belonged to.
             if (Font* font = open_font()) c.take_into(font->children_xml);
@@ -210,7 +214,7 @@ private:
 
     std::string* slot(Target t) {
         switch (t) {
-        case Target::DxfNumFmt: return &pending_num_fmt_;
+        case Target::Dxf: return &pending_xml_;
         case Target::Gradient: return &open_fill().gradient_xml;
         case Target::CellStyleXfs: return &out_.blocks.cell_style_xfs;
         case Target::CellStyles: return &out_.blocks.cell_styles;
@@ -368,10 +372,10 @@ private:
         if (n == "borders") { in_borders_ = true; return {}; }
         if (n == "font") {
             if (in_fonts_) {
-                font_ = Font{};
+                font_ = kReadFont;
                 in_font_ = true;
             } else if (in_dxf_) {
-                dxf_font_ = Font{};
+                dxf_font_ = kReadFont;
                 in_dxf_font_ = true;
             }
             font_depth_ = tok_.depth();
@@ -413,8 +417,8 @@ private:
             if (in_dxfs_) {
                 pending_font_.reset();
                 pending_fill_.reset();
+                pending_xml_.clear();
                 in_dxf_ = true;
-                dxf_depth_ = tok_.depth();
             }
             return {};
         }
@@ -426,9 +430,9 @@ private:
         if (n == "numFmt") return on_num_fmt(ev);
         if (n == "font") {
             if (in_fonts_) {
-                out_.fonts.emplace_back();
+                out_.fonts.push_back(kReadFont);
             } else if (in_dxf_) {
-                pending_font_ = Font{};
+                pending_font_ = kReadFont;
             }
             return {};
         }
@@ -454,7 +458,7 @@ private:
         }
         if (n == "xf") return on_xf(ev);
         if (n == "dxf") {
-            if (in_dxfs_) out_.dxfs.emplace_back();
+            if (in_dxfs_) out_.dxfs.push_back(Dxf{std::nullopt, std::nullopt, std::exchange(pending_xml_, {})});
             return {};
         }
         return {};
@@ -475,11 +479,11 @@ private:
         } else if (n == "font") {
             if (in_fonts_) {
                 out_.fonts.push_back(std::move(font_));
-                font_ = Font{};
+                font_ = kReadFont;
                 in_font_ = false;
             } else if (in_dxf_font_) {
                 pending_font_ = std::move(dxf_font_);
-                dxf_font_ = Font{};
+                dxf_font_ = kReadFont;
                 in_dxf_font_ = false;
             }
         } else if (n == "fill") {
@@ -499,12 +503,9 @@ private:
             in_dxf_pattern_fill_ = false;
         } else if (n == "dxf") {
             if (in_dxf_) {
-                out_.dxfs.push_back(Dxf{std::move(pending_font_), std::move(pending_fill_), std::move(pending_num_fmt_),
-                                        std::move(pending_tail_)});
+                out_.dxfs.push_back(Dxf{std::move(pending_font_), std::move(pending_fill_), std::exchange(pending_xml_, {})});
                 pending_font_.reset();
                 pending_fill_.reset();
-                pending_num_fmt_.clear();
-                pending_tail_.clear();
                 in_dxf_ = false;
             }
         }
@@ -515,14 +516,14 @@ private:
     StyleSheet out_;
     NamespaceScope scope_;
     Capture block_{scope_};  // a top-level element carried whole
-    Capture part_{scope_};   // a border, or a child of a cell or differential format
+    Capture dxf_{scope_};    // a differential format of the list, carried whole
+    Capture part_{scope_};   // a border, a child of a cell format or of a font, a gradient
 
     bool in_num_fmts_ = false, in_fonts_ = false, in_fills_ = false, in_cell_xfs_ = false, in_dxfs_ = false;
     bool in_font_ = false, in_fill_ = false, in_pattern_fill_ = false;
     bool in_dxf_ = false, in_dxf_font_ = false, in_dxf_fill_ = false, in_dxf_pattern_fill_ = false;
     bool in_borders_ = false;
     size_t xf_depth_ = 0;   // depth of the open cell format of cellXfs; 0 when none is open
-    size_t dxf_depth_ = 0;  // depth of the open differential format
     size_t font_depth_ = 0;  // depth of the open font, of either kind
     size_t fill_depth_ = 0;  // depth of the open fill, of either kind
 
@@ -530,7 +531,7 @@ private:
     Fill fill_, dxf_fill_;
     std::optional<Font> pending_font_;
     std::optional<Fill> pending_fill_;
-    std::string pending_num_fmt_, pending_tail_;  // the open differential format's kept children
+    std::string pending_xml_;                     // the open differential format as written
     std::string xf_children_;                     // the open cell format's kept children
     std::unordered_map<std::string, uint32_t> xf_children_index_;
 };

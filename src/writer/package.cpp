@@ -145,8 +145,9 @@ Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& p
     }
     const uint64_t active_tab = wb.active_index < wb.sheets.size() ? wb.active_index : 0;
     xml::XmlWriter w = xml::XmlWriter::with_declaration(512 + 96 * wb.sheets.size());
-    w.start("workbook", {{"xmlns", kMainNs}, {"xmlns:r", kOfficeRelsNs}});
+    start_workbook_root(w, plan);
     // The kept children go at their places among the ones built here.
+    write_workbook_elements_after(w, plan, "");
     for (const std::string_view child : reader::kWorkbookChildOrder) {
         if (child == "sheets") {
             w.start("sheets");
@@ -164,6 +165,7 @@ Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& p
             w.open("workbookView").attr("activeTab", active_tab).close_empty();
             w.end("bookViews");
         }
+        write_workbook_elements_after(w, plan, child);
     }
     w.end("workbook");
     return std::move(w).finish();

@@ -43,7 +43,7 @@ struct FontHash {
     size_t operator()(const Font& f) const {
         size_t h = std::hash<std::string_view>{}(f.name);
         mix(h, hash_double(f.size));
-        mix(h, (f.bold ? 1u : 0u) | (f.italic ? 2u : 0u) | (f.strike ? 4u : 0u));
+        mix(h, (f.bold ? 1u : 0u) | (f.italic ? 2u : 0u) | (f.strike ? 4u : 0u) | (f.loaded ? 8u : 0u));
         mix(h, hash_color(f.color));
         mix(h, std::hash<std::string_view>{}(f.children_xml));
         return h;
@@ -64,8 +64,7 @@ struct DxfHash {
     size_t operator()(const Dxf& d) const {
         size_t h = d.font ? FontHash{}(*d.font) : 0x1d;
         mix(h, d.fill ? FillHash{}(*d.fill) : 0x2e);
-        mix(h, std::hash<std::string_view>{}(d.num_fmt_xml));
-        mix(h, std::hash<std::string_view>{}(d.tail_xml));
+        mix(h, std::hash<std::string_view>{}(d.xml));
         return h;
     }
 };

@@ -33,12 +33,14 @@ void write_font(xml::XmlWriter& w, const Font& font) {
     if (font.bold) w.empty("b");
     if (font.italic) w.empty("i");
     if (font.strike) w.empty("strike");
-    // A font that gives no size, name or colour reads as 11 point Calibri.
+    // A font made here that gives no size, name or colour reads as 11 point Calibri; a loaded
+    // one is what it was.
     const bool sized = positive_size(font.size);
+    const bool fill_in = !font.loaded && !font.color;
     if (sized) w.open("sz").attr("val", font.size).close_empty();
-    else if (font.name.empty() && !font.color) w.empty("sz", {{"val", "11"}});
+    else if (fill_in && font.name.empty()) w.empty("sz", {{"val", "11"}});
     if (!font.name.empty()) w.empty("name", {{"val", font.name}});
-    else if (font.size <= 0 && !font.color) w.empty("name", {{"val", "Calibri"}});
+    else if (fill_in && font.size <= 0) w.empty("name", {{"val", "Calibri"}});
     if (font.color) write_color(w, "color", *font.color);
     w.raw(font.children_xml);
     w.end("font");
@@ -114,6 +116,10 @@ void write_color(xml::XmlWriter& w, std::string_view element, const Color& color
 }
 
 void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
+    if (!dxf.xml.empty()) {
+        w.raw(dxf.xml);
+        return;
+    }
     w.start("dxf");
     if (dxf.font) {
         const Font& f = *dxf.font;
@@ -127,7 +133,6 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
         w.raw(f.children_xml);
         w.end("font");
     }
-    w.raw(dxf.num_fmt_xml);
     if (dxf.fill) {
         const Fill& f = *dxf.fill;
         // In a differential format a pattern fill without a pattern type but with a colour is a
@@ -144,7 +149,6 @@ void write_dxf(xml::XmlWriter& w, const Dxf& dxf) {
             write_fill(w, f);
         }
     }
-    w.raw(dxf.tail_xml);
     w.end("dxf");
 }
 

@@ -23,7 +23,8 @@ Result<std::string> write_styles_xml(const CollectedStyles& styles);
 // One empty element `element` for the colour: rgb, indexed, or theme with an optional tint.
 void write_color(xml::XmlWriter& w, std::string_view element, const Color& color);
 
-// One `dxf` element: its font (flags with val "1", no default size or name) and its fill.
+// One `dxf` element: as the source wrote it, else its font (flags with val "1", no default size
+// or name) and its fill.
 void write_dxf(xml::XmlWriter& w, const Dxf& dxf);
 
 }  // namespace velmo::writer

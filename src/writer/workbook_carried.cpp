@@ -4,8 +4,10 @@
 #include <string>
 #include <unordered_set>
 
+#include "reader/namespaces.hpp"
 #include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
+#include "writer/namespaces.hpp"
 #include "xml/tokenizer.hpp"
 
 namespace velmo::writer {
@@ -39,6 +41,25 @@ std::string_view element_name(std::string_view xml) {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// One kept child, brought in line with the save (write_kept_workbook_elements).
+void write_kept(xml::XmlWriter& w, std::string_view xml, std::string_view name, uint64_t active_tab) {
+    std::string patched;
+    auto patch = [&](std::string_view tag, std::string_view attr, std::optional<std::string_view> value) {
+        patched = with_attribute(xml, tag, attr, value);
+        xml = patched;
+    };
+    if (name == "bookViews") {
+        std::string tab;
+        xml::append_u64(tab, active_tab);
+        patch("workbookView", "activeTab", tab);
+    } else if (name == "calcPr") {
+        patch("calcPr", "fullCalcOnLoad", "1");
+    }
+    // Read wherever it stands, so taken out wherever it stands.
+    if (xml.find("date1904") != std::string_view::npos) patch("workbookPr", "date1904", std::nullopt);
+    w.raw(xml);
+}
+
 }  // namespace
 
 WorkbookPlan plan_workbook_part(const Workbook& wb, bool carry) {
@@ -56,13 +77,14 @@ WorkbookPlan plan_workbook_part(const Workbook& wb, bool carry) {
             if (!xml_can_carry(e) || !taken.insert(e.id).second) continue;
             plan.kept_rels.push_back(e);
         }
-        for (const std::string& xml : wb.workbook_elements) {
-            const std::string_view name = element_name(xml);
-            if (reader::workbook_child_rank(name)) plan.elements.push_back({name, &xml});
+        for (const WorkbookElement& e : wb.workbook_elements) {
+            const std::string_view name = element_name(e.xml);
+            (reader::workbook_child_rank(name) ? plan.elements : plan.unnamed).push_back({name, &e});
         }
         std::stable_sort(plan.elements.begin(), plan.elements.end(), [](const auto& a, const auto& b) {
             return *reader::workbook_child_rank(a.name) < *reader::workbook_child_rank(b.name);
         });
+        plan.ignorable = &wb.workbook_ignorable;
     }
     // "rId1", "rId2", ... skipping the ids kept relationships hold.
     uint64_t n = 0;
@@ -80,30 +102,34 @@ WorkbookPlan plan_workbook_part(const Workbook& wb, bool carry) {
     return plan;
 }
 
+void start_workbook_root(xml::XmlWriter& w, const WorkbookPlan& plan) {
+    w.open("workbook").attr("xmlns", kMainNs).attr("xmlns:r", kOfficeRelsNs);
+    if (plan.ignorable && !plan.ignorable->empty()) {
+        std::string listed;
+        for (const auto& [prefix, uri] : *plan.ignorable) {
+            if (!listed.empty()) listed += ' ';
+            listed += prefix;
+        }
+        w.attr("xmlns:mc", reader::kMarkupCompatibilityNs).attr("mc:Ignorable", listed);
+        for (const auto& [prefix, uri] : *plan.ignorable) w.attr("xmlns:" + prefix, uri);
+    }
+    w.close_start();
+}
+
 bool write_kept_workbook_elements(xml::XmlWriter& w, const WorkbookPlan& plan, std::string_view name,
                                   uint64_t active_tab) {
     bool any = false;
     for (const KeptWorkbookElement& e : plan.elements) {
         if (e.name != name) continue;
         any = true;
-        std::string_view xml = *e.xml;
-        std::string patched;
-        auto patch = [&](std::string_view tag, std::string_view attr, std::optional<std::string_view> value) {
-            patched = with_attribute(xml, tag, attr, value);
-            xml = patched;
-        };
-        if (name == "bookViews") {
-            std::string tab;
-            xml::append_u64(tab, active_tab);
-            patch("workbookView", "activeTab", tab);
-        } else if (name == "calcPr") {
-            patch("calcPr", "fullCalcOnLoad", "1");
-        }
-        // Read wherever it stands, so taken out wherever it stands.
-        if (xml.find("date1904") != std::string_view::npos) patch("workbookPr", "date1904", std::nullopt);
-        w.raw(xml);
+        write_kept(w, e.element->xml, name, active_tab);
     }
     return any;
+}
+
+void write_workbook_elements_after(xml::XmlWriter& w, const WorkbookPlan& plan, std::string_view name) {
+    for (const KeptWorkbookElement& e : plan.unnamed)
+        if (e.element->follows == name) write_kept(w, e.element->xml, e.name, 0);
 }
 
 std::string with_attribute(std::string_view element, std::string_view tag, std::string_view attr,

@@ -3,12 +3,14 @@
 // of the types the writer does not produce (theme, VBA project, pivot caches, external links,
 // custom XML, ...) keep their ids and targets, and the ids handed out to the parts a save writes
 // take none of theirs; the children of the workbook root that the model does not hold go back
-// at their place, with the few settings a save changes brought in line.
+// at their place, with the few settings a save changes brought in line, and the root declares
+// and marks ignorable again the namespaces the source marked so that they use.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/sheet_rel.hpp"
@@ -17,10 +19,10 @@
 
 namespace velmo::writer {
 
-// A kept child of the workbook root: its local name and its XML as read.
+// A kept child of the workbook root: its local name and what was read of it.
 struct KeptWorkbookElement {
     std::string_view name;
-    const std::string* xml = nullptr;
+    const WorkbookElement* element = nullptr;
 };
 
 struct WorkbookPlan {
@@ -35,8 +37,12 @@ struct WorkbookPlan {
     // cells is stale once cells change, and no formula is saved with a result), so the part,
     // which nothing else names, is not copied either.
     std::vector<std::string> dropped_entries;
-    // The workbook's kept children, in the order the part must hold them.
+    // The workbook's kept children that the schema names, in the order the part must hold them;
+    // the others, in source order.
     std::vector<KeptWorkbookElement> elements;
+    std::vector<KeptWorkbookElement> unnamed;
+    // The (prefix, namespace) pairs the root declares and marks ignorable.
+    const std::vector<std::pair<std::string, std::string>>* ignorable = nullptr;
 };
 
 // The plan of one save. Without a source package (`carry` false) the parts kept relationships
@@ -44,12 +50,20 @@ struct WorkbookPlan {
 // shared strings rId{N+2}.
 WorkbookPlan plan_workbook_part(const Workbook& wb, bool carry);
 
+// The root's start tag: the main namespace as default, "r" bound to relationships, and the plan's
+// ignorable namespaces with the markup-compatibility attribute that lists them.
+void start_workbook_root(xml::XmlWriter& w, const WorkbookPlan& plan);
+
 // Writes the kept children named `name`, brought in line with the save: every workbook view shows
 // the sheet `active_tab`, workbook properties lose "date1904" (saves are in the 1900 date
 // system), and the calculation properties ask for a full calculation on load (no formula is
 // saved with a result). Returns whether there was any.
 bool write_kept_workbook_elements(xml::XmlWriter& w, const WorkbookPlan& plan, std::string_view name,
                                   uint64_t active_tab);
+
+// Writes the kept children the schema does not name that followed a child named `name` in the
+// source ("": those that came first), without "date1904" like the others.
+void write_workbook_elements_after(xml::XmlWriter& w, const WorkbookPlan& plan, std::string_view name);
 
 // `element` with the attribute `attr` of every tag of local name `tag` set to `value` (added when
 // absent), or removed when `value` is none. Attributes are matched by their whole name.

@@ -20,13 +20,18 @@ StyleSheet styles(std::string_view body) {
     return r ? std::move(*r) : StyleSheet{};
 }
 
+Font read(Font f) {
+    f.loaded = true;
+    return f;
+}
+
 }  // namespace
 
 TEST(StylesReader, FontsKeepTheirPositions) {
     auto s = styles(R"(<fonts count="3"><font/><font><b/><sz val="11"/><name val="Calibri"/><color theme="1"/></font>
         <font><i val="1"/><strike/><u/><vertAlign val="superscript"/><sz val=" 9"/></font></fonts>)");
     ASSERT_EQ(s.fonts.size(), 3u);
-    EXPECT_EQ(s.fonts[0], Font{});
+    EXPECT_EQ(s.fonts[0], read(Font{}));
     EXPECT_TRUE(s.fonts[1].bold);
     EXPECT_FALSE(s.fonts[1].italic);
     EXPECT_EQ(s.fonts[1].size, 11.0);
@@ -120,8 +125,8 @@ TEST(StylesReader, DifferentialFormats) {
     EXPECT_EQ(s.dxfs[0].font->color, Color(ColorArgb{"FF9C0006"}));
     ASSERT_TRUE(s.dxfs[0].fill);
     EXPECT_EQ(s.dxfs[0].fill->bg_color, Color(ColorArgb{"FFFFC7CE"}));
-    EXPECT_EQ(s.dxfs[1], Dxf{});
-    EXPECT_EQ(s.dxfs[2].font, Font{});
+    EXPECT_EQ(s.dxfs[1], (Dxf{std::nullopt, std::nullopt, "<dxf/>"}));
+    EXPECT_EQ(s.dxfs[2].font, read(Font{}));
     EXPECT_EQ(s.dxfs[2].fill, Fill{});
     EXPECT_TRUE(s.num_fmts.empty());
 }
@@ -168,9 +173,10 @@ TEST(StylesReader, KeptXml) {
          R"(<cellStyleXfs count="1"><xf/></cellStyleXfs>|<cellStyles><cellStyle name="Good"/></cellStyles>|<tableStyles count="0"/>|)"
          R"(<colors><mruColors/></colors>||0)"},
         {R"(<dxfs><dxf><font><b/></font><numFmt numFmtId="164" formatCode="0.0%"/><fill/><alignment wrapText="1"/>)"
-         R"(<border><top style="thin"/></border></dxf></dxfs>)",
-         [&](const StyleSheet& s) { return join({s.dxfs.at(0).num_fmt_xml, s.dxfs[0].tail_xml}); },
-         R"(<numFmt numFmtId="164" formatCode="0.0%"/>|<alignment wrapText="1"/><border><top style="thin"/></border>|)"},
+         R"(<border><top style="thin"/></border></dxf><dxf><x:font><y:b/></x:font></dxf></dxfs>)",
+         [&](const StyleSheet& s) { return join({s.dxfs.at(0).xml, s.dxfs.at(1).xml}); },
+         R"(<dxf><font><b/></font><numFmt numFmtId="164" formatCode="0.0%"/><fill/><alignment wrapText="1"/>)"
+         R"(<border><top style="thin"/></border></dxf>|<dxf xmlns:y="urn:y"><font><y:b/></font></dxf>|)"},
         // Font children besides the six the model reads, in cell fonts and differential ones.
         {R"(<fonts><font><b/><u val="double"/><sz val="9"/><x:vertAlign val="subscript"/><name val="MS Gothic"/>)"
          R"(<family val="3"/><charset val="128"/><y:c/></font><font><u/></font><font/></fonts>)"

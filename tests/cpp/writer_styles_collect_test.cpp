@@ -231,33 +231,44 @@ TEST(CollectStyles, DerivedFormatsKeepTheRestAndApplyWhatTheCellChanges) {
     EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A2")], date);
 }
 
-// What a font or fill carries counts in finding its equal: a font that differs only in its
-// underline, and a gradient, keep their own entries; a fill given to the cell replaces the gradient.
+// What a font, fill or differential format carries counts in finding its equal: a font that
+// differs only in its underline or in being read, a gradient, and a differential format read
+// with children the model does not hold keep their own entries; a fill given to the cell
+// replaces the gradient.
 TEST(CollectStyles, CarriedPartsCountInEquality) {
     Loaded l;
     Font underlined = l.ss->fonts[0];
     underlined.children_xml = "<u/>";
+    Font read = l.ss->fonts[0];
+    read.loaded = true;
     Fill gradient{"none", std::nullopt, std::nullopt, R"(<gradientFill degree="90"/>)"};
     l.ss->fonts.push_back(underlined);                  // 2
     l.ss->fills.push_back(gradient);                    // 3
     l.ss->cell_xfs.push_back(CellXf{2, 3, 0});          // 4
-    l.ss->dxfs = {Dxf{l.ss->fonts[0], std::nullopt}};
+    const Dxf bold_off{l.ss->fonts[0], std::nullopt, R"(<dxf><font><b val="0"/></font></dxf>)"};
+    l.ss->dxfs = {Dxf{l.ss->fonts[0], std::nullopt}, bold_off};
     Worksheet& ws = l.wb.sheets[0];
-    for (const char* key : {"A1", "A2", "A3"}) l.put(key, Value{1.0}, 4);
+    for (const char* key : {"A1", "A2", "A3", "A4"}) l.put(key, Value{1.0}, 4);
     ws.set_cell_fill("A1", solid("FFFF0000"));
     ws.find_cell_mut("A2")->extras_mut().font = l.ss->fonts[0];
     ws.set_cell_fill("A3", Fill{});
+    ws.find_cell_mut("A4")->extras_mut().font = read;
     ASSERT_TRUE(ws.add_conditional_formatting("B1", ConditionalRule::formula({"B1>1"}, Dxf{underlined, gradient})));
     ASSERT_TRUE(ws.add_conditional_formatting("B1", ConditionalRule::formula({"B1>2"}, Dxf{underlined, gradient})));
+    ASSERT_TRUE(ws.add_conditional_formatting("C1", ConditionalRule::formula({"C1>1"}, bold_off)));
+    ASSERT_TRUE(ws.add_conditional_formatting("C1", ConditionalRule::formula({"C1>2"}, Dxf{l.ss->fonts[0], std::nullopt})));
     const auto c = collect(l.wb, true);
-    EXPECT_EQ(c.styles.fonts.size(), 3u);
+    EXPECT_EQ(c.styles.fonts.size(), 4u);
     EXPECT_EQ(c.styles.fills.size(), 4u);
     EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A1")], (CellXf{2, 2, 0}));
     EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A2")], (CellXf{0, 3, 0}));
     EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A3")], (CellXf{2, 0, 0}));
-    EXPECT_EQ(c.styles.dxfs.size(), 2u);
-    EXPECT_EQ(c.styles.rule_dxf_id(0, 0, 0), 1u);
-    EXPECT_EQ(c.styles.rule_dxf_id(0, 0, 1), 1u);
+    EXPECT_EQ(c.styles.cell_xfs[style_of(c, l.wb, "A4")], (CellXf{3, 3, 0}));
+    EXPECT_EQ(c.styles.dxfs.size(), 3u);
+    EXPECT_EQ(c.styles.rule_dxf_id(0, 0, 0), 2u);
+    EXPECT_EQ(c.styles.rule_dxf_id(0, 0, 1), 2u);
+    EXPECT_EQ(c.styles.rule_dxf_id(0, 1, 0), 1u);
+    EXPECT_EQ(c.styles.rule_dxf_id(0, 1, 1), 0u);
 }
 
 TEST(CollectStyles, FillAndDateOnOneNewCell) {

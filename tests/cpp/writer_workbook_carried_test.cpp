@@ -27,10 +27,12 @@ using test::relationships;
 
 namespace {
 
-std::string workbook_part(const std::string& body) {
-    return std::string("<workbook xmlns=\"") + test::kMainNs + "\" xmlns:r=\"" + test::kOfficeRelsNs + "\">" + body +
-           "</workbook>";
+std::string workbook_part(const std::string& body, const std::string& root_attributes = "") {
+    return std::string("<workbook xmlns=\"") + test::kMainNs + "\" xmlns:r=\"" + test::kOfficeRelsNs + "\"" +
+           root_attributes + ">" + body + "</workbook>";
 }
+
+constexpr std::string_view kMc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
 
 const std::string kSheets = "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId1\"/><sheet name=\"B\" sheetId=\"2\" r:id=\"rId2\"/></sheets>";
 const std::string kSavedSheets = "<sheets><sheet name=\"A\" sheetId=\"1\" r:id=\"rId2\"/><sheet name=\"B\" sheetId=\"2\" r:id=\"rId3\"/></sheets>";
@@ -47,7 +49,7 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
          "<bookViews><workbookView activeTab=\"5\" xWindow=\"1\"/></bookViews>" + kSheets + "<calcPr/>",
          "<bookViews><workbookView activeTab=\"0\" xWindow=\"1\"/></bookViews>" + kSavedSheets +
              "<calcPr fullCalcOnLoad=\"1\"/>"},
-        {"every kind, scrambled, with what has no place or is the model's left out",
+        {"every kind, scrambled: what the schema does not name after the child it followed, what is the model's left out",
          "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" date1904=\"1\" chartTrackingRefBase=\"1\"/></ext></extLst>"
          "<calcPr calcId=\"191029\" fullCalcOnLoad=\"0\"/><fileRecoveryPr autoRecover=\"0\"/>"
          "<bookViews><workbookView xWindow=\"1\" activeTab=\"0\"/><workbookView activeTab=\"1\"/></bookViews>" + kSheets +
@@ -62,7 +64,7 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
              kSavedSheets + "<externalReferences><externalReference r:id=\"rId8\"/></externalReferences>"
              "<definedNames><definedName name=\"n\">1</definedName><definedName name=\"m\">2</definedName></definedNames>"
              "<calcPr calcId=\"191029\" fullCalcOnLoad=\"1\"/><pivotCaches><pivotCache cacheId=\"3\" r:id=\"rId7\"/></pivotCaches>"
-             "<fileRecoveryPr autoRecover=\"0\"/><fileRecoveryPr repairLoad=\"1\"/>"
+             "<fileRecoveryPr autoRecover=\"0\"/><fileRecoveryPr repairLoad=\"1\"/><revisionPtr documentId=\"d\"/>"
              "<extLst><ext uri=\"{u}\"><x15:workbookPr xmlns:x15=\"urn:x15\" chartTrackingRefBase=\"1\"/></ext></extLst>"},
     };
     for (const Case& c : cases) {
@@ -74,6 +76,49 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
         auto saved = writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, true));
         ASSERT_TRUE(saved) << c.name;
         EXPECT_EQ(*saved, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>" + workbook_part(c.saved)) << c.name;
+    }
+}
+
+// Children the schema does not name (alternate content, revision information, other namespaces)
+// go back after the child they followed; the root declares and marks ignorable again the
+// namespaces of the source's ignorable list that the kept children use.
+TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
+    const std::string mc = " xmlns:mc=\"" + std::string(kMc) + "\"";
+    const std::string choice = "<mc:Choice Requires=\"x15\"><workbookPr date1904=\"1\"/></mc:Choice></mc:AlternateContent>";
+    const struct {
+        const char* name;
+        std::string root, source;  // the source's root attributes (after "r") and children
+        std::string saved_root, saved;
+    } cases[] = {
+        {"first, after the sheets, under any prefix; what holds a name or cannot be kept left out",
+         " xmlns:m=\"" + std::string(kMc) + "\" m:Ignorable=\" a  b\tc r mc d \" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" "
+         "xmlns:c=\"urn:a\" xmlns:d=\"urn:d\" xmlns:mc=\"urn:not\"",
+         "<f:first xmlns:f=\"urn:f\"/><workbookPr b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>" + kSheets +
+             "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><e:unbound/><mc:x/>",
+         mc + " mc:Ignorable=\"a b\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"",
+         "<f:first xmlns:f=\"urn:f\"/><workbookPr xmlns:b=\"urn:b\" b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>"
+         "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets +
+             "<c:other xmlns:c=\"urn:a\"/><mc:x xmlns:mc=\"urn:not\"/>"
+             "<definedNames><definedName name=\"z\">1</definedName></definedNames>"},
+        {"no list, or one that does not decode: nothing marked; a 1904 setting taken out wherever it stands",
+         mc + " mc:Ignorable=\"&bogus;\" xmlns:xr=\"urn:xr\" xmlns:x15=\"urn:x15\"",
+         "<xr:revisionPtr documentId=\"d\"/><mc:AlternateContent" + mc + ">" + choice + kSheets, "",
+         "<xr:revisionPtr xmlns:xr=\"urn:xr\" documentId=\"d\"/><mc:AlternateContent xmlns:x15=\"urn:x15\"" + mc + ">" +
+             choice.substr(0, choice.find("<workbookPr")) + "<workbookPr/></mc:Choice></mc:AlternateContent>"
+             "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets},
+    };
+    for (const auto& c : cases) {
+        Package p;
+        p.sheet("A", "<sheetData/>").sheet("B", "<sheetData/>");
+        p.set("xl/workbook.xml", workbook_part(c.source, c.root));
+        auto wb = test::open_package(p);
+        ASSERT_TRUE(wb) << c.name << ": " << wb.error().display();
+        auto saved = writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, true));
+        ASSERT_TRUE(saved) << c.name;
+        EXPECT_EQ(*saved, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>" + workbook_part(c.saved, c.saved_root))
+            << c.name;
+        // A new workbook has none of it.
+        EXPECT_EQ(writer::write_workbook_xml(*wb, writer::plan_workbook_part(*wb, false))->find("mc:"), std::string::npos);
     }
 }
 
@@ -120,7 +165,7 @@ TEST(WorkbookCarried, ThousandsOfPrefixesInAKeptChildCostNoMoreThanTheirNumber) 
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     ASSERT_TRUE(wb) << wb.error().display();
     ASSERT_EQ(wb->workbook_elements.size(), 1u);
-    const std::string& ext = wb->workbook_elements[0];
+    const std::string& ext = wb->workbook_elements[0].xml;
     EXPECT_EQ(ext.find("xmlns:q19999=\"urn:19999\""), ext.rfind("xmlns:q19999="));  // carried once
     EXPECT_EQ(ext.find("xmlns:k0=\"urn:k\""), ext.rfind("xmlns:k0="));             // declared inside
 }

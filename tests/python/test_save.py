@@ -64,15 +64,16 @@ def rels(*items):
     return '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">' + "".join(items) + "</Relationships>"
 
 
-def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", styles=STYLES):
+def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", styles=STYLES, workbook=None, tail=""):
     """A package whose sheets are (title, part name, sheet data xml, relationships xml or None);
-    `states` gives sheets a state by title, `head` goes before every sheet's data."""
+    `states` gives sheets a state by title, `head` goes before every sheet's data and `tail` after it;
+    `workbook` replaces the workbook part made for the sheets."""
     states = states or {}
     wb_sheets = "".join(f'<sheet name="{t}" sheetId="{i + 1}"' + (f' state="{states[t]}"' if t in states else "") +
                         f' r:id="rId{i + 1}"/>' for i, (t, *_) in enumerate(sheets))
-    workbook = ('<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
-                'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
-                f"<sheets>{wb_sheets}</sheets></workbook>")
+    workbook = workbook or ('<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+                            'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                            f"<sheets>{wb_sheets}</sheets></workbook>")
     wb_rels = rels(*(rel(f"rId{i + 1}", "worksheet", part.removeprefix("xl/")) for i, (_, part, *_) in enumerate(sheets)),
                    rel(f"rId{len(sheets) + 1}", "styles", "styles.xml"))
     if content_types is None:
@@ -86,7 +87,7 @@ def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", 
         for _, part, data, part_rels in sheets:
             z.writestr(part, '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
                              'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
-                             f"{head}<sheetData>{data}</sheetData></worksheet>")
+                             f"{head}<sheetData>{data}</sheetData>{tail}</worksheet>")
             if part_rels is not None:
                 folder, base = part.rsplit("/", 1)
                 z.writestr(f"{folder}/_rels/{base}.rels", part_rels)
@@ -243,6 +244,66 @@ def test_shared_and_array_formulas_survive_a_save_and_reload(tmp_path):
     assert 't="shared"' not in part and '<f t="array" ref="C1:C3">A1:A3*2</f>' in part
     again = velmo.load_workbook(path)["S"]
     assert [again[f"B{r}"].value for r in (1, 2, 3)] == formulas and again["C1"].value == "=A1:A3*2"
+
+
+MC = "http://schemas.openxmlformats.org/markup-compatibility/2006"
+OFFICE = "http://schemas.microsoft.com/office/spreadsheetml/"
+REVISIONS = {"x15": OFFICE + "2010/11/main", "xr": OFFICE + "2014/revision", "xr6": OFFICE + "2016/revision6",
+             "xr10": OFFICE + "2016/revision10", "xr2": OFFICE + "2015/revision2"}
+
+
+def tree(el):
+    """An element as its qualified name, attributes, text and children, declarations aside."""
+    return el.tag, sorted(el.attrib.items()), (el.text or "").strip(), [tree(k) for k in el]
+
+
+def test_what_a_desktop_version_writes_survives_a_save(tmp_path):
+    # A saved path and revision information under ignorable namespaces, a rule's differential
+    # format with every kind of child, an empty font.
+    declared = "".join(f' xmlns:{p}="{u}"' for p, u in REVISIONS.items())
+    workbook = (f'<workbook xmlns="{MAIN[1:-1]}" xmlns:r="{RELTYPE[:-1]}" xmlns:mc="{MC}" mc:Ignorable="x15 xr xr6 xr10 xr2"{declared}>'
+                '<fileVersion appName="xl" lastEdited="7"/><workbookPr defaultThemeVersion="202300"/>'
+                f'<mc:AlternateContent xmlns:mc="{MC}"><mc:Choice Requires="x15"><x15ac:absPath url="C:\\Users\\x\\" '
+                f'xmlns:x15ac="{OFFICE}2010/11/ac"/></mc:Choice></mc:AlternateContent>'
+                '<xr:revisionPtr revIDLastSave="0" documentId="8_{5E5AB7F1-0C77-4D5A-9D7B-8E6C7F2C1A11}" xr6:coauthVersionLast="47" '
+                'xr6:coauthVersionMax="47" xr10:uidLastSave="{00000000-0000-0000-0000-000000000000}"/>'
+                '<bookViews><workbookView xWindow="-120" xr2:uid="{1C2D3E4F-0000-4000-8000-000000000001}"/></bookViews>'
+                '<sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets><calcPr calcId="191029"/>'
+                f'<extLst><ext uri="{{140A7094}}" xmlns:x15="{REVISIONS["x15"]}"><x15:workbookPr chartTrackingRefBase="1"/></ext></extLst></workbook>')
+    styles = (f'<styleSheet xmlns="{MAIN[1:-1]}"><fonts count="2"><font><sz val="11"/><name val="Aptos"/></font><font/></fonts>'
+              '<fills count="1"><fill><patternFill patternType="none"/></fill></fills><cellXfs count="2"><xf/><xf fontId="1"/></cellXfs>'
+              '<dxfs count="1"><dxf><font><b val="0"/><color auto="1"/></font><numFmt numFmtId="164" formatCode="0.0%"/>'
+              '<fill><patternFill><bgColor auto="1"/></patternFill></fill><alignment horizontal="center"/><protection locked="0"/>'
+              f'<border><left style="thin"/></border><extLst><ext uri="{{x}}" xmlns:x14="{OFFICE}2009/9/main"><x14:id>1</x14:id>'
+              '</ext></extLst></dxf></dxfs></styleSheet>')
+    rule = ('<conditionalFormatting sqref="A1"><cfRule type="cellIs" dxfId="0" priority="1" operator="greaterThan">'
+            '<formula>0</formula></cfRule></conditionalFormatting>')
+    src = hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", '<row r="1"><c r="A1" s="1"><v>1</v></c></row>', None)],
+                    styles=styles, workbook=workbook, tail=rule)
+    wb = velmo.load_workbook(src)
+    wb["S"]["B2"] = 2
+    out = saved(wb, tmp_path / "out.xlsx")
+    assert saved(velmo.load_workbook(out), tmp_path / "again.xlsx")
+
+    def part(path, name):
+        return ElementTree.fromstring(read_part(path, name))
+
+    # The workbook's children come back in their places; views and calculation brought in line.
+    before, after = part(src, "xl/workbook.xml"), part(out, "xl/workbook.xml")
+    expected = [tree(k) for k in before if k.tag != MAIN + "sheets"]
+    expected[4][3][0][1].insert(0, ("activeTab", "0"))
+    expected[5][1].append(("fullCalcOnLoad", "1"))
+    assert [tree(k) for k in after if k.tag != MAIN + "sheets"] == expected
+    assert after.get(f"{{{MC}}}Ignorable") == "x15 xr xr6 xr10 xr2"
+    with zipfile.ZipFile(out) as z, z.open("xl/workbook.xml") as f:
+        declarations = dict(item for event, item in ElementTree.iterparse(f, events=("start-ns",)))
+    assert {p: declarations.get(p) for p in REVISIONS} == REVISIONS and declarations["mc"] == MC
+
+    # The differential format as read, the rule still on it; the empty font stays empty.
+    styles = [part(p, "xl/styles.xml") for p in (src, out)]
+    assert tree(styles[0].find(MAIN + "dxfs")) == tree(styles[1].find(MAIN + "dxfs"))
+    assert tree(styles[1].find(MAIN + "fonts")[1]) == (MAIN + "font", [], "", [])
+    assert part(out, "xl/worksheets/sheet1.xml").find(f"{MAIN}conditionalFormatting/{MAIN}cfRule").get("dxfId") == "0"
 
 
 def test_two_saves_give_identical_bytes(rich_path, tmp_path):
