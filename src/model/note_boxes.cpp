@@ -56,8 +56,8 @@ bool follow_edit(const CellEdit& edit, coords::CellPos& cell, std::optional<Note
         const uint64_t first = uint64_t{edit.at} - 1;
         const uint64_t start = std::min(lo, hi);
         if (insert && start >= first) {
-            lo = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{lo} + n, std::numeric_limits<uint32_t>::max()));
-            hi = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{hi} + n, std::numeric_limits<uint32_t>::max()));
+            // Held inside the grid, as a moved block's box is: the cell stays in it, the box need not.
+            move_span(lo, hi, n, edit.rows ? kLastRow : kLastCol);
         } else if (!insert && start >= first + n) {
             lo -= n;
             hi -= n;

@@ -55,8 +55,8 @@ using NoteAnchor = std::array<uint32_t, 8>;
 
 // Follows one edit: `cell` (1-based) moves as the edit moves cells, and the box's rows (or
 // columns) move by the same amount when the whole box lies at or beyond the inserted or deleted
-// lines; a moved block takes the boxes of its cells along, held inside the grid. False when the
-// edit drops the cell (the box is then left as it was).
+// lines; a moved block takes the boxes of its cells along. A box is held inside the grid. False
+// when the edit drops the cell (the box is then left as it was).
 bool follow_edit(const CellEdit& edit, coords::CellPos& cell, std::optional<NoteAnchor>& box);
 
 }  // namespace velmo

@@ -48,15 +48,67 @@ void shift_array_span(ArraySpan& span, Axis axis, uint32_t p, uint32_t at, bool 
     else extent -= static_cast<uint32_t>(std::min<uint64_t>(last, uint64_t{at} + n - 1) - at + 1);
 }
 
-// Re-keys what is held per row or per column; a line in a deleted band or pushed past u32 goes.
+// Re-keys what is held per row or per column; a line in a deleted band or pushed past the grid's
+// last line (`limit`) goes, so a span of lines that reached the edge still ends there.
 template <class V>
-void shift_lines(std::unordered_map<uint32_t, V>& lines, uint32_t at, bool insert, uint32_t n) {
+void shift_lines(std::unordered_map<uint32_t, V>& lines, uint32_t at, bool insert, uint32_t n, uint32_t limit) {
     std::unordered_map<uint32_t, V> moved;
     moved.reserve(lines.size());
     for (auto& [k, v] : lines) {
-        if (auto nk = shifted_index(k, at, insert, n)) moved.emplace(*nk, std::move(v));
+        const auto nk = shifted_index(k, at, insert, n);
+        if (nk && (!insert || *nk <= limit)) moved.emplace(*nk, std::move(v));
     }
     lines = std::move(moved);
+}
+
+// Whether a cell holds more than formatting: a value or formula, a note, a link, or what the
+// source gave it beside its value (an error value, rich text, metadata).
+bool holds_content(const Cell& cell) {
+    if (!is_empty(cell.value)) return true;
+    const CellExtras* x = cell.extras.get();
+    return x && (x->comment || x->hyperlink || x->array || x->kept);
+}
+
+// The last line a cell's content covers on the axis: its own, or its array formula block's.
+uint64_t last_line(Axis axis, coords::CellPos p, const Cell& cell) {
+    const ArraySpan* array = cell.array();
+    if (!array) return pos_on(axis, p);
+    return uint64_t{pos_on(axis, p)} + (axis == Axis::Rows ? array->rows : array->cols) - 1;
+}
+
+// What inserting `n` lines at `at` would carry past the grid's last line, named for the refusal:
+// the first such cell in reading order (with its array formula's block), else the first such merged
+// range. What only formats a line is cut at the edge instead, and tables never move (one at or
+// after `at` refuses the edit before this).
+std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint32_t at, uint32_t n) {
+    const uint64_t limit = axis_limit(axis);
+    // A record whose last line is at or after `at` moves (or grows) by n.
+    const auto pushed = [&](uint64_t last) { return last >= at && last + n > limit; };
+
+    std::optional<coords::CellPos> first;
+    std::string what;
+    for (const auto& [key, cell] : ws.cells()) {
+        const auto pos = key.pos();
+        if (!pos || !holds_content(cell)) continue;
+        const uint64_t last = last_line(axis, *pos, cell);
+        if (!pushed(last)) continue;
+        if (first && std::pair(first->row, first->col) < std::pair(pos->row, pos->col)) continue;
+        first = pos;
+        what = "cell " + coords::rc_to_a1(pos->row, pos->col);
+        if (last != pos_on(axis, *pos)) {
+            const ArraySpan& a = *cell.array();
+            what = "array formula " + coords::rc_to_a1(pos->row, pos->col) + ":" +
+                   coords::rc_to_a1(uint32_t(std::min<uint64_t>(uint64_t{pos->row} + a.rows - 1, kU32Max)),
+                                    uint32_t(std::min<uint64_t>(uint64_t{pos->col} + a.cols - 1, kU32Max)));
+        }
+    }
+    if (first) return what;
+    for (const std::string& text : ws.merged_ranges) {
+        const auto r = coords::parse_range(text);
+        if (r && pushed(axis == Axis::Rows ? std::max(r->row1, r->row2) : std::max(r->col1, r->col2)))
+            return "merged range " + text;
+    }
+    return std::nullopt;
 }
 
 // The edit would store two cells under one canonical key; which survives would depend on map order.
@@ -139,11 +191,21 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     if (magnitude > kU32Max)
         return fail(VelmoError::invalid_format(std::string(axis_word(axis)) + " shift by " + dec(delta) + " causes overflow"));
     const uint32_t n = static_cast<uint32_t>(magnitude);
+    const uint32_t limit = axis_limit(axis);
+    // Content pushed past the grid could never be saved again: refuse before anything moves.
+    if (insert) {
+        if (auto what = pushed_off_grid(*this, axis, at, n)) {
+            const std::string word = axis_word(axis);
+            return fail(VelmoError::invalid_format(word + " insert at " + dec(at) + " with amount " + dec(n) +
+                                                   " would push " + *what + " past " + word + " " + dec(limit)));
+        }
+    }
 
-    // The cell's new position on the axis, or none when it is dropped; unparsed keys never get here.
+    // The cell's new position on the axis, or none when it is dropped: in a deleted band, or a cell
+    // that only formats pushed past the grid. Unparsed keys never get here.
     auto target = [&](coords::CellPos p) -> std::optional<coords::CellPos> {
         auto moved = shifted_index(pos_on(axis, p), at, insert, n);
-        if (!moved) return std::nullopt;
+        if (!moved || (insert && *moved > limit)) return std::nullopt;
         (axis == Axis::Rows ? p.row : p.col) = *moved;
         return p;
     };
@@ -173,7 +235,7 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
         const auto pos = key.pos();
         if (!pos) return CellMap::Rekey::keep();
         const auto np = target(*pos);
-        if (!np) return CellMap::Rekey::drop();  // in a deleted band, or pushed past u32
+        if (!np) return CellMap::Rekey::drop();
         if (cell.extras && cell.extras->array) shift_array_span(*cell.extras->array, axis, pos_on(axis, *pos), at, insert, n);
         return CellMap::Rekey::move(*np);
     });
@@ -212,8 +274,8 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     merged_ranges = std::move(merged);
 
     // Heights and formats of rows, or widths and formats of columns; the other axis's are untouched.
-    shift_lines(axis == Axis::Rows ? row_heights : column_widths, at, insert, n);
-    shift_lines(axis == Axis::Rows ? row_formats : column_formats, at, insert, n);
+    shift_lines(axis == Axis::Rows ? row_heights : column_widths, at, insert, n, limit);
+    shift_lines(axis == Axis::Rows ? row_formats : column_formats, at, insert, n, limit);
     if (legacy_drawing) legacy_drawing->edits.push_back(CellEdit::shift(axis == Axis::Rows, at, delta));
     return {};
 }

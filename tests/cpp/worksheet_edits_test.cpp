@@ -103,10 +103,54 @@ TEST(ShiftCells, KeysCanonicalisedAndUnparsedKeysKept) {
     EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A1", "A01"}, {"B2", "b2"}, {"Total", "Total"}}));
 }
 
-TEST(ShiftCells, PastGridKeptPastU32Dropped) {
-    Worksheet ws = sheet_with({"A1048576", "A4294967295"});
-    ASSERT_TRUE(ws.insert_rows(1, 1));
-    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A1048577", "A1048576"}}));
+// Inserts near the grid's last row and column: content pushed past it refuses the edit, naming the
+// first cell or range concerned, and changes nothing; what only formats the lines that fall off is cut.
+TEST(ShiftEdges, ContentRefusesFormattingIsCut) {
+    const struct {
+        void (*build)(Worksheet&);
+        Result<void> (*edit)(Worksheet&);
+        const char* refusal;
+    } cases[] = {
+        {[](Worksheet& ws) { ws.set_cell("B1048576", Value(1.0)), ws.set_cell("A1048575", Value(2.0)); },
+         [](Worksheet& ws) { return ws.insert_rows(5, 3); }, "row insert at 5 with amount 3 would push cell A1048575 past row 1048576"},
+        {[](Worksheet& ws) { ws.set_cell_comment("XFD3", Comment{"n", "a"}); },
+         [](Worksheet& ws) { return ws.insert_cols(2, 2); }, "column insert at 2 with amount 2 would push cell XFD3 past column 16384"},
+        {[](Worksheet& ws) { ws.set_cell_hyperlink("XFD1", "https://x.test/"); },
+         [](Worksheet& ws) { return ws.insert_cols(16383, 1); }, "column insert at 16383 with amount 1 would push cell XFD1 past column 16384"},
+        {[](Worksheet& ws) { ws.ensure_cell_mut("A1048576").extras_mut().kept.emplace().error = "#N/A"; },
+         [](Worksheet& ws) { return ws.insert_rows(1048575, 1); }, "row insert at 1048575 with amount 1 would push cell A1048576 past row 1048576"},
+        {[](Worksheet& ws) {
+             ws.set_cell("C1048570", Value{Formula{"A1:A7"}});
+             ws.find_cell_mut("C1048570")->extras_mut().array = ArraySpan{7, 1};
+         },
+         [](Worksheet& ws) { return ws.insert_rows(1048572, 2); },
+         "row insert at 1048572 with amount 2 would push array formula C1048570:C1048576 past row 1048576"},
+        {[](Worksheet& ws) { ws.merged_ranges = {"A1:B2", "XFC1:XFD2"}; },
+         [](Worksheet& ws) { return ws.insert_cols(1, 1); }, "column insert at 1 with amount 1 would push merged range XFC1:XFD2 past column 16384"},
+    };
+    for (const auto& c : cases) {
+        Worksheet ws("S");
+        c.build(ws);
+        const auto cells = snapshot(ws);
+        const auto ranges = ws.merged_ranges;
+        expect_invalid(c.edit(ws), c.refusal);
+        EXPECT_EQ(snapshot(ws), cells) << c.refusal;
+        EXPECT_EQ(ws.merged_ranges, ranges) << c.refusal;
+    }
+
+    Worksheet ws("S");
+    ws.set_cell("A1", Value(1.0));
+    ws.ensure_cell_mut("A1048576").style_index = 3;
+    ws.ensure_cell_mut("B1048575").extras_mut().fill = Fill{};
+    ws.row_heights = {{1048576, 30.0}, {2, 12.0}};
+    LineFormat hidden;
+    hidden.hidden = true;
+    ws.row_formats = {{1048576, hidden}, {1048574, hidden}};
+    ASSERT_TRUE(ws.insert_rows(1, 2));
+    EXPECT_EQ(snapshot(ws), (std::map<std::string, std::string>{{"A3", ""}}));
+    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{4, 12.0}}));
+    EXPECT_EQ(ws.row_formats, (std::unordered_map<uint32_t, LineFormat>{{1048576, hidden}}));
+    EXPECT_EQ(ws.used_range().max_row, 3u);
 }
 
 TEST(ShiftCells, PayloadTravelsWithTheCell) {
@@ -389,6 +433,24 @@ TEST(NoteBox, FollowsTheEditWhenItLiesWhollyBeyondIt) {
         EXPECT_TRUE(follow_edit(c.edit, cell, b)) << c.name;
         EXPECT_EQ(cell, c.cell) << c.name;
         EXPECT_EQ(b, std::optional(c.after)) << c.name;
+    }
+    // Lines inserted before a box near the grid's edge push it only as far as the edge.
+    const struct {
+        CellEdit edit;
+        coords::CellPos cell, after;
+        NoteAnchor box, held;
+    } edges[] = {
+        {CellEdit::shift(true, 2, 5), {3, 1048570}, {3, 1048575}, {3, 15, 1048568, 10, 5, 15, 1048573, 4},
+         {3, 15, 1048570, 10, 5, 15, 1048575, 4}},
+        {CellEdit::shift(false, 1, 3), {16380, 5}, {16383, 5}, {16380, 15, 2, 10, 16382, 15, 6, 4},
+         {16381, 15, 2, 10, 16383, 15, 6, 4}},
+    };
+    for (const auto& e : edges) {
+        coords::CellPos cell = e.cell;
+        std::optional<NoteAnchor> b = e.box;
+        EXPECT_TRUE(follow_edit(e.edit, cell, b));
+        EXPECT_EQ(cell, e.after);
+        EXPECT_EQ(b, std::optional(e.held));
     }
     // A cell in a deleted band, or under a moved block, is gone; its box stays as it was.
     for (const CellEdit& gone : {CellEdit::shift(true, 5, -1), CellEdit::move({1, 1, 1, 1}, 4, 2)}) {

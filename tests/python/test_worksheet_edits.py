@@ -1,12 +1,16 @@
 """Worksheet edits and settings: row/column insertion and deletion, move_range, merged ranges, sizes,
 cell records, frozen panes, print settings and the auto filter, with what a save writes for them."""
 
+import posixpath
+import random
 import zipfile
 from xml.etree import ElementTree
 
 import pytest
 
 import velmo
+from package_check import check_package
+from test_save import hand_made
 from test_snapshots import patch_part
 
 M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
@@ -425,3 +429,176 @@ def test_auto_filter_is_a_live_view(ws):
     with pytest.raises(TypeError, match="argument 'value'"):
         first.ref = ["A1"]
 
+
+
+# ---- edits at the grid's edges ----
+#
+# A reference model of one sheet: cells {(row, col): kinds}, merged ranges and tables as (row1, col1,
+# row2, col2), and the rows and columns with a height or width. An insertion that would push content
+# or a merged range past the last row or column is refused with nothing changed; formatting that
+# falls off (blank styled cells, widths, heights) is cut at the edge.
+
+LIMITS = (1048576, 16384)
+CONTENT = {"value", "formula", "note", "link", "error"}
+
+
+def a1(row, col):
+    return f"{velmo.get_column_letter(col)}{row}"
+
+
+def expected_after(model, edit):
+    """The model after `edit` (method name, idx, amount), or a piece of the refusal's message."""
+    method, idx, n = edit
+    axis, insert = int(method.endswith("cols")), method.startswith("insert")
+
+    def line(p):
+        return p if p < idx else p + n if insert else None if p < idx + n else p - n
+
+    def moved(pos):
+        q = line(pos[axis])
+        return None if q is None else (q, pos[1]) if axis == 0 else (pos[0], q)
+
+    if any(t[2 + axis] >= idx for t in model["tables"]):
+        return "operation intersects table range"
+    cells = {}
+    for pos, kinds in model["cells"].items():
+        q = moved(pos)
+        if q and q[axis] > LIMITS[axis] and CONTENT.intersection(kinds):
+            return "would push cell"
+        if q and q[axis] <= LIMITS[axis]:
+            cells[q] = kinds
+    ranges = []
+    for r in model["merged"]:
+        lo, hi = r[axis], r[2 + axis]
+        if insert and hi >= idx and hi + n > LIMITS[axis]:
+            return "would push merged range"
+        if insert or hi < idx or lo >= idx + n:
+            ranges.append(moved(r[:2]) + moved(r[2:]))
+    sizes = {name: {q for q in map(line, model[name]) if q and q <= LIMITS[axis]} if i == axis else model[name]
+             for i, name in enumerate(("heights", "widths"))}
+    return {"cells": cells, "merged": ranges, "tables": model["tables"], **sizes}
+
+
+def shown(model):
+    """What a saved package should show of the model, as contents() reads it."""
+    out = {k: sorted(a1(*pos) for pos, kinds in model["cells"].items() if k in kinds) for k in CONTENT | {"styled"}}
+    for name, key in (("merged", "merged"), ("table", "tables")):
+        out[name] = [f"{a1(*r[:2])}:{a1(*r[2:])}" for r in model[key]]
+    return out | {"heights": sorted(model["heights"]), "widths": sorted(model["widths"])}
+
+
+def contents(path):
+    """Where a saved package holds each kind of record."""
+    out = {k: [] for k in CONTENT | {"styled"}}
+    with zipfile.ZipFile(path) as z:
+        sheet = ElementTree.fromstring(z.read("xl/worksheets/sheet1.xml"))
+        for c in sheet.iter(M + "c"):
+            kind = ("formula" if c.find(M + "f") is not None else "error" if c.get("t") == "e"
+                    else "value" if c.find(M + "v") is not None else "styled" if c.get("s", "0") != "0" else None)
+            if kind:
+                out[kind].append(c.get("r"))
+        # Notes and tables through the sheet's relationships: a part nothing refers to shows nothing.
+        rels = "xl/worksheets/_rels/sheet1.xml.rels"
+        targets = [r.get("Target") for r in ElementTree.fromstring(z.read(rels))] if rels in z.namelist() else []
+        parts = [ElementTree.fromstring(z.read(posixpath.normpath("xl/worksheets/" + t))) for t in targets
+                 if t.endswith(".xml") and not t.startswith("/")]
+    out["link"] = [h.get("ref") for h in sheet.iter(M + "hyperlink")]
+    out["note"] = [c.get("ref") for p in parts for c in p.iter(M + "comment")]
+    out = {k: sorted(v) for k, v in out.items()}
+    out["table"] = [p.get("ref") for p in parts if p.tag == M + "table"]
+    cols = sheet.iter(M + "col")
+    return out | {"merged": merged(sheet), "heights": sorted(heights(sheet)),
+                  "widths": [n for c in cols if c.get("width") for n in range(int(c.get("min")), int(c.get("max")) + 1)]}
+
+
+def edge_book(make_xlsx, tmp_path, kind, last):
+    """A loaded workbook holding one record of `kind` at the grid's first or last corner, and its model."""
+    r, c = LIMITS if last else (1, 1)
+    block = (r - 1, c - 1, r, c) if last else (1, 1, 2, 2)
+    model = {"cells": {}, "merged": [], "tables": [], "heights": set(), "widths": set()}
+    if kind in CONTENT | {"styled"}:
+        model["cells"][(r, c)] = ("link", "value") if kind == "link" else (kind,)  # a link comes with its text
+    elif kind in ("merged", "tables"):
+        model[kind] = [block]
+    else:  # widths as formatting whole columns writes them: a span to the last column
+        model[kind] = {r} if kind == "heights" else set(range(6, c + 1)) if last else {1, 2, 3}
+    if kind == "error":
+        data = f'<row r="{r}"><c r="{a1(r, c)}" t="e"><v>#N/A</v></c></row>'
+        return velmo.load_workbook(hand_made(tmp_path / "e.xlsx", [("S", "xl/worksheets/sheet1.xml", data, None)])), model
+    corners = [v - 1 for v in block]
+    build = {
+        "value": lambda book, s: s.write_number(r - 1, c - 1, 1),
+        "formula": lambda book, s: s.write_formula(r - 1, c - 1, "=1+1"),
+        "note": lambda book, s: s.write_comment(r - 1, c - 1, "n"),
+        "link": lambda book, s: s.write_url(r - 1, c - 1, "https://example.com/"),
+        "styled": lambda book, s: s.write_blank(r - 1, c - 1, None, book.add_format({"bg_color": "#FFFF00"})),
+        "merged": lambda book, s: s.merge_range(*corners, None),
+        "tables": lambda book, s: s.add_table(*corners, {"header_row": False}),
+        "heights": lambda book, s: s.set_row(r - 1, 30),
+        "widths": lambda book, s: s.set_column(min(model["widths"]) - 1, max(model["widths"]) - 1, 20),
+    }[kind]
+    return velmo.load_workbook(make_xlsx(lambda book: build(book, book.add_worksheet()))), model
+
+
+def attempt(wb, model, edit, tmp_path, step=0):
+    """Runs the edit on the active sheet and checks it against the model: a refusal changes nothing a
+    save writes; an accepted edit saves, and reloads, as the model says. Returns the model after it."""
+    before, after = tmp_path / f"before{step}.xlsx", tmp_path / f"after{step}.xlsx"
+    wb.save(str(before))
+    expected = expected_after(model, edit)
+    try:
+        getattr(wb.active, edit[0])(*edit[1:])
+    except ValueError as e:
+        assert isinstance(expected, str) and expected in str(e), (edit, str(e))
+        wb.save(str(after))
+        assert after.read_bytes() == before.read_bytes()
+        return model
+    assert not isinstance(expected, str), (edit, expected)
+    wb.save(str(after))
+    check_package(after)
+    assert contents(after) == shown(expected), edit
+    velmo.load_workbook(str(after)).save(str(before))
+    assert contents(before) == shown(expected), edit
+    return expected
+
+
+@pytest.mark.parametrize("edit", [("insert_rows", 1, 2), ("delete_rows", 1, 1), ("insert_cols", 2, 2),
+                                  ("delete_cols", 16384, 1), ("insert_rows", 1048575, 1)])
+@pytest.mark.parametrize("last", [False, True], ids=["first", "last"])
+@pytest.mark.parametrize("kind", sorted(CONTENT) + ["merged", "tables", "widths", "heights", "styled"])
+def test_edits_at_the_grid_edges_save_or_change_nothing(make_xlsx, tmp_path, kind, last, edit):
+    attempt(*edge_book(make_xlsx, tmp_path, kind, last), edit, tmp_path)
+
+
+def test_random_edits_near_the_edges_save_or_change_nothing(tmp_path):
+    for seed in range(25):
+        rng = random.Random(seed)
+        near = [lambda i=i: rng.choice([1, 2, 3, LIMITS[i] - 2, LIMITS[i] - 1, LIMITS[i]]) for i in (0, 1)]
+        wb = velmo.Workbook()
+        ws = wb.active
+        model = {"cells": {}, "merged": [], "tables": [], "heights": set(), "widths": set()}
+        place = {
+            "value": lambda ref: ws.__setitem__(ref, 1),
+            "formula": lambda ref: ws.__setitem__(ref, "=1+1"),
+            "note": lambda ref: ws.set_cell_comment(ref, "n", "a"),
+            "link": lambda ref: ws.set_cell_hyperlink(ref, "https://example.com/"),
+            "styled": lambda ref: ws.set_cell_fill(ref, velmo.PatternFill("solid", start_color="FFFFFF00")),
+        }
+        for _ in range(6):
+            pos, kind = (near[0](), near[1]()), rng.choice(sorted(place))
+            if pos not in model["cells"]:
+                place[kind](a1(*pos))
+                model["cells"][pos] = (kind,)
+        for _ in range(rng.randint(0, 2)):
+            r, c = near[0](), near[1]()
+            model["merged"].append((max(1, r - rng.randint(0, 2)), max(1, c - rng.randint(0, 2)), r, c))
+            ws.merge_cells(f"{a1(*model['merged'][-1][:2])}:{a1(r, c)}")
+        for i, (name, setter) in enumerate((("heights", ws.row_height), ("widths", ws.column_width))):
+            model[name] = {near[i]() for _ in range(rng.randint(0, 3))}
+            for line in model[name]:
+                setter(line, 20)
+        for step in range(6):
+            method = rng.choice(["insert_rows", "delete_rows", "insert_cols", "delete_cols"])
+            limit, n = LIMITS[int(method.endswith("cols"))], rng.randint(1, 3)
+            idx = rng.choice([1, 2, 3, limit - 3 - n, limit - n, limit])
+            model = attempt(wb, model, (method, min(idx, limit - n) if method[0] == "i" else idx, n), tmp_path, step)
