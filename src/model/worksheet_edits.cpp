@@ -69,17 +69,31 @@ bool holds_content(const Cell& cell) {
     return x && (x->comment || x->hyperlink || x->array || x->kept);
 }
 
-// The last line a cell's content covers on the axis: its own, or its array formula block's.
+// The last line on the axis of a block from `p`, `rows` by `cols`.
+uint64_t block_end(Axis axis, coords::CellPos p, uint32_t rows, uint32_t cols) {
+    return uint64_t{pos_on(axis, p)} + (axis == Axis::Rows ? rows : cols) - 1;
+}
+
+// The last line a cell's content covers on the axis: its own, or the end of its array formula's
+// block or of its link's range.
 uint64_t last_line(Axis axis, coords::CellPos p, const Cell& cell) {
-    const ArraySpan* array = cell.array();
-    if (!array) return pos_on(axis, p);
-    return uint64_t{pos_on(axis, p)} + (axis == Axis::Rows ? array->rows : array->cols) - 1;
+    uint64_t last = pos_on(axis, p);
+    if (const ArraySpan* a = cell.array()) last = std::max(last, block_end(axis, p, a->rows, a->cols));
+    if (const Hyperlink* h = cell.hyperlink()) last = std::max(last, block_end(axis, p, h->rows, h->cols));
+    return last;
+}
+
+// A block from `p` as a range text, its far corner held to what a position can say.
+std::string block_text(coords::CellPos p, uint32_t rows, uint32_t cols) {
+    return coords::rc_to_a1(p.row, p.col) + ":" +
+           coords::rc_to_a1(uint32_t(std::min<uint64_t>(uint64_t{p.row} + rows - 1, kU32Max)),
+                            uint32_t(std::min<uint64_t>(uint64_t{p.col} + cols - 1, kU32Max)));
 }
 
 // What inserting `n` lines at `at` would carry past the grid's last line, named for the refusal:
-// the first such cell in reading order (with its array formula's block), else the first such merged
-// range. What only formats a line is cut at the edge instead, and tables never move (one at or
-// after `at` refuses the edit before this).
+// the first such cell in reading order (with its array formula's block or its link's range), else
+// the first such merged range. What only formats a line is cut at the edge instead, and tables never
+// move (one at or after `at` refuses the edit before this).
 std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint32_t at, uint32_t n) {
     const uint64_t limit = axis_limit(axis);
     // A record whose last line is at or after `at` moves (or grows) by n.
@@ -95,12 +109,15 @@ std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint3
         if (first && std::pair(first->row, first->col) < std::pair(pos->row, pos->col)) continue;
         first = pos;
         what = "cell " + coords::rc_to_a1(pos->row, pos->col);
-        if (last != pos_on(axis, *pos)) {
-            const ArraySpan& a = *cell.array();
-            what = "array formula " + coords::rc_to_a1(pos->row, pos->col) + ":" +
-                   coords::rc_to_a1(uint32_t(std::min<uint64_t>(uint64_t{pos->row} + a.rows - 1, kU32Max)),
-                                    uint32_t(std::min<uint64_t>(uint64_t{pos->col} + a.cols - 1, kU32Max)));
-        }
+        // Named by the block that reaches past the grid, when its own line does not.
+        const ArraySpan* a = cell.array();
+        const Hyperlink* h = cell.hyperlink();
+        const auto reaches = [&](uint32_t rows, uint32_t cols) {
+            const uint64_t end = block_end(axis, *pos, rows, cols);
+            return end > pos_on(axis, *pos) && pushed(end);
+        };
+        if (a && reaches(a->rows, a->cols)) what = "array formula " + block_text(*pos, a->rows, a->cols);
+        else if (h && reaches(h->rows, h->cols)) what = "hyperlink " + block_text(*pos, h->rows, h->cols);
     }
     if (first) return what;
     for (const std::string& text : ws.merged_ranges) {

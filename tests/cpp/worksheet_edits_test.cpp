@@ -125,6 +125,12 @@ TEST(ShiftEdges, ContentRefusesFormattingIsCut) {
          },
          [](Worksheet& ws) { return ws.insert_rows(1048572, 2); },
          "row insert at 1048572 with amount 2 would push array formula C1048570:C1048576 past row 1048576"},
+        {[](Worksheet& ws) {
+             ws.set_cell_hyperlink("B1048570", "https://x.test/");
+             ws.find_cell_mut("B1048570")->extras_mut().hyperlink->rows = 7;
+         },
+         [](Worksheet& ws) { return ws.insert_rows(1, 1); },
+         "row insert at 1 with amount 1 would push hyperlink B1048570:B1048576 past row 1048576"},
         {[](Worksheet& ws) { ws.merged_ranges = {"A1:B2", "XFC1:XFD2"}; },
          [](Worksheet& ws) { return ws.insert_cols(1, 1); }, "column insert at 1 with amount 1 would push merged range XFC1:XFD2 past column 16384"},
     };
