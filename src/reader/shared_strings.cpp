@@ -5,6 +5,7 @@
 
 #include "reader/carried_elements.hpp"
 #include "reader/raw_element.hpp"
+#include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/white_space.hpp"
 
@@ -30,17 +31,19 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
         } else if (ev.local_name == "t" && phonetic_depth_ == 0) {
             auto space = xml::attr_value(ev, "xml:space", scratch_);
             if (!space) return fail(space.error());
+            end_t();
             in_t_ = true;
+            t_start_ = text_.size();
             preserve_ = *space && **space == "preserve";
         }
         return {};
     case xml::EventKind::Empty:
         marked_up_ |= is_markup(ev.local_name);
-        if (ev.local_name == "t") in_t_ = false;
+        if (ev.local_name == "t") end_t();
         return {};
     case xml::EventKind::End:
         if (ev.local_name == "t") {
-            in_t_ = false;
+            end_t();
         } else if (ev.local_name == "rPh" && phonetic_depth_ > 0) {
             --phonetic_depth_;
         }
@@ -62,6 +65,11 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
         return {};
     }
     return {};
+}
+
+void StringItemText::end_t() {
+    if (in_t_) xml::decode_hex_escapes(text_, t_start_);
+    in_t_ = false;
 }
 
 std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope) {
