@@ -5,7 +5,6 @@
 
 #include "reader/carried_elements.hpp"
 #include "reader/raw_element.hpp"
-#include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/white_space.hpp"
 
@@ -65,11 +64,6 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
         return {};
     }
     return {};
-}
-
-void StringItemText::end_t() {
-    if (in_t_) xml::decode_hex_escapes(text_, t_start_);
-    in_t_ = false;
 }
 
 std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope) {

@@ -11,6 +11,7 @@
 
 #include "model/error.hpp"
 #include "reader/namespaces.hpp"
+#include "xml/hex_escapes.hpp"
 #include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
@@ -74,7 +75,10 @@ public:
     }
 
 private:
-    void end_t();
+    void end_t() {
+        if (in_t_) xml::decode_hex_escapes(text_, t_start_);
+        in_t_ = false;
+    }
 
     std::string text_;
     std::size_t t_start_ = 0;  // where the open `t`'s text starts in text_

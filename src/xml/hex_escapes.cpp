@@ -52,8 +52,8 @@ std::optional<std::pair<char32_t, std::size_t>> escaped_at(std::string_view s, s
 
 }  // namespace
 
-void decode_hex_escapes(std::string& text, std::size_t from) {
-    std::size_t read = text.find("_x", from);
+void decode_hex_escapes_after(std::string& text, std::size_t underscore) {
+    std::size_t read = text.find("_x", underscore);
     if (read == std::string::npos) return;
     // In place: an escape's character never takes more bytes than the escape, so what is written
     // never overtakes what is still to read.
