@@ -79,21 +79,6 @@ void decode_hex_escapes_after(std::string& text, std::size_t underscore) {
     text.resize(write);
 }
 
-std::optional<EscapedChar> escaped_char_at(std::string_view text, std::size_t i) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    if (b < 0x20) {
-        if (b == '\t' || b == '\n' || b == '\r') return std::nullopt;
-        return EscapedChar{b, 1};
-    }
-    // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
-    if (b == 0xEF && text.size() - i >= 3 && static_cast<unsigned char>(text[i + 1]) == 0xBF) {
-        const auto last = static_cast<unsigned char>(text[i + 2]);
-        if (last == 0xBE) return EscapedChar{0xFFFE, 3};
-        if (last == 0xBF) return EscapedChar{0xFFFF, 3};
-    }
-    return std::nullopt;
-}
-
 bool underscore_needs_escape(std::string_view text, std::size_t i) {
     if (!unit_head_at(text, i)) return false;
     const std::size_t after = i + kEscapeBytes - 1;

@@ -34,7 +34,20 @@ struct EscapedChar {
     std::uint8_t bytes;  // its length in `text`
 };
 // The character at `text[i]` when it is one of those.
-std::optional<EscapedChar> escaped_char_at(std::string_view text, std::size_t i);
+inline std::optional<EscapedChar> escaped_char_at(std::string_view text, std::size_t i) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x20) {
+        if (b == '\t' || b == '\n' || b == '\r') return std::nullopt;
+        return EscapedChar{b, 1};
+    }
+    // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
+    if (b == 0xEF && text.size() - i >= 3 && static_cast<unsigned char>(text[i + 1]) == 0xBF) {
+        const auto last = static_cast<unsigned char>(text[i + 2]);
+        if (last == 0xBE) return EscapedChar{0xFFFE, 3};
+        if (last == 0xBF) return EscapedChar{0xFFFF, 3};
+    }
+    return std::nullopt;
+}
 
 // Whether the underscore at `text[i]` must be written as `_x005F_`: it starts `_x` and four hex
 // digits followed by what is written as an underscore (one, or a character written as an escape),

@@ -97,16 +97,6 @@ bool append_escaped(std::string& out, std::string_view s) {
     return clean;
 }
 
-std::uint32_t decode_at(std::string_view s, std::size_t i, std::size_t len) {
-    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i + k])); };
-    switch (len) {
-    case 1: return b(0);
-    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
-    }
-}
-
 }  // namespace
 
 bool append_escaped_text(std::string& out, std::string_view s) { return append_escaped<Mode::kText>(out, s); }
@@ -114,24 +104,12 @@ bool append_escaped_attr(std::string& out, std::string_view s) { return append_e
 void append_hex_escaped_text(std::string& out, std::string_view s) { append_escaped<Mode::kHexText>(out, s); }
 
 std::optional<DisallowedChar> find_disallowed_char(std::string_view text) {
-    // Only the prefix up to a UTF-8 fault needs decoding; the fault itself is reported if no
-    // disallowed character comes before it.
+    // Only the prefix up to a UTF-8 fault is searched; the fault itself is reported if no
+    // disallowed character comes before it. Continuation bytes never look like one.
     const auto utf8 = check_utf8(text);
     const std::size_t valid = utf8 ? utf8->valid_up_to : text.size();
-    for (std::size_t i = 0; i < valid;) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            if (lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') return DisallowedChar{i, lead, false};
-            ++i;
-            continue;
-        }
-        const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if (len == 3) {
-            const std::uint32_t cp = decode_at(text, i, len);
-            if (cp == 0xFFFE || cp == 0xFFFF) return DisallowedChar{i, cp, false};
-        }
-        i += len;
-    }
+    for (std::size_t i = 0; i < valid; ++i)
+        if (const auto bad = escaped_char_at(text, i)) return DisallowedChar{i, bad->unit, false};
     if (utf8) return DisallowedChar{valid, static_cast<unsigned char>(text[valid]), true};
     return std::nullopt;
 }
