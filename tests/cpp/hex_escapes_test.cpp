@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -56,6 +58,7 @@ TEST(HexEscapes, Decoding) {
         {"_xD83D_x", "_xD83D_x"},
         {"_xDE00__xD83D_", "_xDE00__xD83D_"},
         {"_xD83D__x0041_", "_xD83D_A"},
+        {"_xD83D_axDC00_", "_xD83D_axDC00_"},
         {"_x004_", "_x004_"},
         {"_x00G1_", "_x00G1_"},
         {"_X0041_", "_X0041_"},
@@ -100,6 +103,15 @@ TEST(HexEscapes, EncodingWithXmlEscapes) {
         {"end_x", "end_x"},
     };
     for (const Case& c : cases) EXPECT_EQ(encoded(c.in), c.out) << c.in;
+    // Nothing past the end of a text is read, even where a buffer holds no terminator.
+    for (std::string_view cut : {"_x004", "_x0041"}) {
+        const auto exact = std::make_unique<char[]>(cut.size());
+        std::copy(cut.begin(), cut.end(), exact.get());
+        EXPECT_EQ(encoded({exact.get(), cut.size()}), cut);
+        std::string text(cut);
+        xml::decode_hex_escapes(text);
+        EXPECT_EQ(text, cut);
+    }
     // The plain writer still flags what it cannot write.
     std::string out;
     EXPECT_FALSE(xml::append_escaped_text(out, "\xEF\xBF\xBE"));

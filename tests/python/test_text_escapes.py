@@ -2,6 +2,7 @@
 cell text and notes are decoded on load and written on save, so a text reads the same in velmo, after
 a save, and in python-calamine."""
 
+import random
 import zipfile
 
 import pytest
@@ -118,3 +119,17 @@ def test_escapes_in_a_source_read_as_other_readers_read_them(tmp_path, cases):
     with zipfile.ZipFile(out) as z:
         shared = z.read("xl/sharedStrings.xml").decode()
     assert all(f"<r><t>{t}</t></r>" in shared for t in escaped)
+
+
+def test_random_texts_read_alike_in_velmo_and_calamine(tmp_path):
+    pieces = ["_", "x", "X", "0", "4", "1", "d", "F", "_x", "_x00", "_x0041_", "_x005F_", "_xD83D_", "\t", "\r\n",
+              " ", "&", "<", "é", "€", "\U0001F600"] + [chr(c) for c in range(0, 32)]
+    rnd = random.Random(7)
+    texts = list(dict.fromkeys("".join(rnd.choices(pieces, k=rnd.randint(1, 10))) for _ in range(400)))
+    wb = velmo.Workbook()
+    for row, text in enumerate(texts, 1):
+        wb.active[f"A{row}"] = text
+    path = saved(wb, tmp_path / "random.xlsx")
+    back = velmo.load_workbook(path).active
+    assert [back[f"A{r}"].value for r in range(1, len(texts) + 1)] == texts
+    assert calamine_column(path) == texts
