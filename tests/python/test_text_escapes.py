@@ -36,23 +36,29 @@ def calamine_column(path, sheet="Sheet"):
     return [row[0] for row in CalamineWorkbook.from_path(path).get_sheet_by_name(sheet).to_python()]
 
 
+def random_texts(count):
+    """Texts heavy in what escapes are made of, of the characters python-calamine reads alike."""
+    pieces = ["_", "x", "X", "0", "4", "1", "d", "F", "_x", "_x00", "_x0041_", "_x005F_", "_xD83D_", "\t", "\r\n",
+              " ", "&", "<", "é", "€", "\U0001F600"] + [chr(c) for c in range(0, 32)]
+    rnd = random.Random(7)
+    return list(dict.fromkeys("".join(rnd.choices(pieces, k=rnd.randint(1, 10))) for _ in range(count)))
+
+
 def test_texts_set_from_python_round_trip(tmp_path):
+    texts = TEXTS + random_texts(400)
     wb = velmo.Workbook()
     ws = wb.active
-    for row, text in enumerate(TEXTS, 1):
+    for row, text in enumerate(texts, 1):
         ws[f"A{row}"] = text
+    for row, text in enumerate(TEXTS, 1):
         ws.set_cell_comment(f"A{row}", text, text)
     path = saved(wb, tmp_path / "out.xlsx")
     back = velmo.load_workbook(path).active
-    rows = range(1, len(TEXTS) + 1)
-    assert [back[f"A{r}"].value for r in rows] == TEXTS
+    assert [back[f"A{r}"].value for r in range(1, len(texts) + 1)] == texts
     authors = [t.strip(" \t\r\n") for t in TEXTS]  # an author's white space at either end is not kept
-    assert [(back[f"A{r}"].comment.text, back[f"A{r}"].comment.author) for r in rows] == list(zip(TEXTS, authors))
-    assert calamine_column(path) == [CALAMINE_READS.get(t, t) for t in TEXTS]
-    # A second save writes the same bytes: the escapes are stable.
-    again = saved(velmo.load_workbook(path), tmp_path / "again.xlsx")
-    with zipfile.ZipFile(path) as one, zipfile.ZipFile(again) as two:
-        assert one.read("xl/sharedStrings.xml") == two.read("xl/sharedStrings.xml")
+    notes = [back[f"A{r}"].comment for r in range(1, len(TEXTS) + 1)]
+    assert [(n.text, n.author) for n in notes] == list(zip(TEXTS, authors))
+    assert calamine_column(path) == [CALAMINE_READS.get(t, t) for t in texts]
 
 
 # Escapes as they stand in a source part, and the text every reader gives them.
@@ -106,11 +112,8 @@ def test_escapes_in_a_source_read_as_other_readers_read_them(tmp_path, cases):
     if cases is SOURCE:
         assert by_calamine == rows
 
-    wb = velmo.load_workbook(src)
-    wb.active["E1"] = "new"  # the save writes the sheet and notes anew
-    out = saved(wb, tmp_path / "out.xlsx")
-    assert velmo_texts(out) == (
-        [(t, t, t, t, "new" if i == 0 else None) for i, t in enumerate(expected)], notes)
+    out = saved(velmo.load_workbook(src), tmp_path / "out.xlsx")
+    assert velmo_texts(out) == (rows, notes)
     # Once saved, python-calamine reads the plain texts but U+FFFF as velmo does; the runs kept whole
     # with their cells are written back as they were read, so it reads those as in the source.
     calamine = [tuple(r[:4]) for r in CalamineWorkbook.from_path(out).get_sheet_by_name("Sheet").to_python()]
@@ -120,16 +123,3 @@ def test_escapes_in_a_source_read_as_other_readers_read_them(tmp_path, cases):
         shared = z.read("xl/sharedStrings.xml").decode()
     assert all(f"<r><t>{t}</t></r>" in shared for t in escaped)
 
-
-def test_random_texts_read_alike_in_velmo_and_calamine(tmp_path):
-    pieces = ["_", "x", "X", "0", "4", "1", "d", "F", "_x", "_x00", "_x0041_", "_x005F_", "_xD83D_", "\t", "\r\n",
-              " ", "&", "<", "é", "€", "\U0001F600"] + [chr(c) for c in range(0, 32)]
-    rnd = random.Random(7)
-    texts = list(dict.fromkeys("".join(rnd.choices(pieces, k=rnd.randint(1, 10))) for _ in range(400)))
-    wb = velmo.Workbook()
-    for row, text in enumerate(texts, 1):
-        wb.active[f"A{row}"] = text
-    path = saved(wb, tmp_path / "random.xlsx")
-    back = velmo.load_workbook(path).active
-    assert [back[f"A{r}"].value for r in range(1, len(texts) + 1)] == texts
-    assert calamine_column(path) == texts
