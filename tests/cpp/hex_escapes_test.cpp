@@ -36,7 +36,7 @@ struct Case {
 
 // Texts that hold no escape and need none: neither side changes them.
 TEST(HexEscapes, TextsWithoutEscapesPass) {
-    for (std::string_view text : {"", "plain", "x_y_", "_x", "end_x", "_x004_", "_x00G1_", "_X0041_", "_x0041",
+    for (std::string_view text : {"", "plain", "x_y_", "_x", "end_x", "_x004_", "_x00G1_", "_x00g1_", "_X0041_", "_x0041",
                                   "_x0041x", "\x7F", "\xEF\xBF\xBD\xEF\xBB\xBF" /* U+FFFD, U+FEFF */}) {
         EXPECT_EQ(decoded(std::string(text)), text);
         EXPECT_EQ(encoded(text), text);
@@ -70,6 +70,7 @@ TEST(HexEscapes, EncodingWithXmlEscapes) {
         {"\xEF\xBF\xBE\xEF\xBF\xBF", "_xFFFE__xFFFF_"}, {"a<b&'\"c>", "a&lt;b&amp;&apos;&quot;c&gt;"},
         {"_x0041_", "_x005F_x0041_"}, {"_x005F_", "_x005F_x005F_"}, {"__x0041_", "__x005F_x0041_"},
         {"_x0041__x0042_", "_x005F_x0041__x005F_x0042_"}, {"&_xd83d_<", "&amp;_x005F_xd83d_&lt;"},
+        {"\xEF\xBF\xBD<\x01", "\xEF\xBF\xBD&lt;_x0001_"},
         // What follows the four digits decides: a character written as an escape starts with an
         // underscore too.
         {"_x0041\x01", "_x005F_x0041_x0001_"}, {"_x0041\xEF\xBF\xBF", "_x005F_x0041_xFFFF_"},
