@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "reader/shared_strings.hpp"
+#include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
 #include "xml/white_space.hpp"
@@ -26,6 +27,7 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
     while (tok.next(ev)) {
         if (ev.local_name == "author") {
             if (ev.kind == xml::EventKind::Start || ev.kind == xml::EventKind::Empty) authors.emplace_back();
+            if (ev.kind == xml::EventKind::End && in_author) xml::decode_hex_escapes(authors.back());
             in_author = ev.kind == xml::EventKind::Start;
             continue;
         }

@@ -30,17 +30,19 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
         } else if (ev.local_name == "t" && phonetic_depth_ == 0) {
             auto space = xml::attr_value(ev, "xml:space", scratch_);
             if (!space) return fail(space.error());
+            end_t();
             in_t_ = true;
+            t_start_ = text_.size();
             preserve_ = *space && **space == "preserve";
         }
         return {};
     case xml::EventKind::Empty:
         marked_up_ |= is_markup(ev.local_name);
-        if (ev.local_name == "t") in_t_ = false;
+        if (ev.local_name == "t") end_t();
         return {};
     case xml::EventKind::End:
         if (ev.local_name == "t") {
-            in_t_ = false;
+            end_t();
         } else if (ev.local_name == "rPh" && phonetic_depth_ > 0) {
             --phonetic_depth_;
         }

@@ -11,6 +11,7 @@
 
 #include "model/error.hpp"
 #include "reader/namespaces.hpp"
+#include "xml/hex_escapes.hpp"
 #include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
@@ -48,6 +49,7 @@ std::shared_ptr<const std::string> keep_string_item(std::string_view element, co
 // the texts of its `t` elements at any depth, in order, except those of phonetic runs (`rPh`),
 // which hold a reading rather than the string. A `t` marked xml:space="preserve" keeps its
 // white space; other texts are trimmed. A CDATA section inside a `t` counts as its literal text.
+// Each `t`'s hex escapes (hex_escapes.hpp) are decoded at its end.
 //
 // Feed it the events between the item's start and end tags. It reads Text events from their
 // raw bytes, so it works whether or not the tokenizer trims; a tokenizer that trims drops
@@ -66,13 +68,20 @@ public:
     // Whether the item has runs or phonetic readings: more than its plain text to keep.
     bool marked_up() const { return marked_up_; }
     std::string take() {
+        end_t();
         std::string out = std::move(text_);
         reset();
         return out;
     }
 
 private:
+    void end_t() {
+        if (in_t_) xml::decode_hex_escapes(text_, t_start_);
+        in_t_ = false;
+    }
+
     std::string text_;
+    std::size_t t_start_ = 0;  // where the open `t`'s text starts in text_
     std::string scratch_;
     bool in_t_ = false;
     bool preserve_ = false;

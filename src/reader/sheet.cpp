@@ -17,6 +17,7 @@
 #include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
 #include "reader/namespaces.hpp"
+#include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
 #include "xml/white_space.hpp"
@@ -793,6 +794,7 @@ void SheetReader::end_value(std::string_view text) {
     }
     case CellType::Str:
         value_ = std::string(text);
+        xml::decode_hex_escapes(std::get<std::string>(value_));
         return;
     case CellType::IsoDate:
         if (auto v = parse_iso_temporal(text)) value_ = std::move(*v);

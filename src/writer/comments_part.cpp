@@ -55,8 +55,8 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     size_t text_bytes = 0;
     for (const SortedComment& sc : comments) {
         const auto where = [&] { return sheet_label(ws.name) + " comment at " + sc.ref; };
-        if (auto ok = check_xml_text(sc.comment->text, where); !ok) return fail(std::move(ok.error()));
-        if (auto ok = check_xml_text(sc.comment->author, where); !ok) return fail(std::move(ok.error()));
+        if (auto ok = check_utf8_text(sc.comment->text, where); !ok) return fail(std::move(ok.error()));
+        if (auto ok = check_utf8_text(sc.comment->author, where); !ok) return fail(std::move(ok.error()));
         const auto [it, fresh] = author_ids.try_emplace(sc.comment->author, authors.size());
         if (fresh) authors.push_back(sc.comment->author);
         comment_author.push_back(it->second);
@@ -68,7 +68,7 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     w.start("authors");
     for (std::string_view author : authors) {
         w.start("author");
-        w.text(author);
+        w.hex_text(author);
         w.end("author");
     }
     w.end("authors");
@@ -81,7 +81,7 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
             w.start("t", {{"xml:space", "preserve"}});
         else
             w.start("t");
-        w.text(text);
+        w.hex_text(text);
         w.end("t");
         w.end("text");
         w.end("comment");

@@ -38,9 +38,9 @@ std::string vml_drawing_part_name(size_t sheet_index);
 std::string numbered_vml_drawing_part_name(uint64_t number);
 
 // The comments part of `ws`, whose cells are `order`: the distinct authors in order of first use,
-// then one comment per commented cell in cell order. InvalidFormat naming the sheet and cell when a
-// comment's text or author holds a character XML cannot carry. Meant for a sheet that has_comments;
-// otherwise the part lists nothing.
+// then one comment per commented cell in cell order, texts and authors with hex escapes.
+// InvalidFormat naming the sheet and cell when a comment's text or author is not UTF-8. Meant for
+// a sheet that has_comments; otherwise the part lists nothing.
 Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder& order);
 
 }  // namespace velmo::writer

@@ -52,7 +52,7 @@ Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::ve
             const size_t before = table.size();
             table.insert(*text);
             if (table.size() == before) continue;  // checked at its first occurrence
-            auto ok = check_xml_text(*text, [&] {
+            auto ok = check_utf8_text(*text, [&] {
                 std::string where = sheet_label(wb.sheets[s].name) + " cell ";
                 coords::append_a1(where, oc.row(), oc.col());
                 return where;
@@ -79,7 +79,7 @@ Result<std::string> write_shared_strings_xml(const SharedStringTable& table) {
         w.start("si");
         if (xml::needs_space_preserve(*t)) w.start("t", {{"xml:space", "preserve"}});
         else w.start("t");
-        w.text(*t);
+        w.hex_text(*t);
         w.end("t");
         w.end("si");
     }

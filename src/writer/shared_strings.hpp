@@ -51,10 +51,11 @@ private:
 
 // The table of every String value of the workbook, sheets in workbook order and each sheet's
 // cells in `orders` (order_workbook_cells). InvalidFormat, naming the sheet and cell where it
-// first occurs, for a text that XML cannot carry.
+// first occurs, for a text that is not UTF-8.
 Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::vector<SheetCellOrder>& orders);
 
-// The part's XML. A text that starts or ends with white space is marked to be kept as it is.
+// The part's XML. A text that starts or ends with white space is marked to be kept as it is;
+// characters XML cannot carry are written as hex escapes, kept items as they were read.
 // Written only when the table is not empty.
 Result<std::string> write_shared_strings_xml(const SharedStringTable& table);
 

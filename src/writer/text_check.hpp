@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "model/error.hpp"
+#include "xml/utf8.hpp"
 #include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
@@ -20,6 +21,16 @@ VelmoError disallowed_text_error(std::string_view where, const xml::DisallowedCh
 template <class Where>
 Result<void> check_xml_text(std::string_view text, Where&& where) {
     if (const auto bad = xml::find_disallowed_char(text)) return fail(disallowed_text_error(where(), *bad));
+    return {};
+}
+
+// The same for texts written with hex escapes (XmlWriter::hex_text), which carry every character:
+// only invalid UTF-8 is refused.
+template <class Where>
+Result<void> check_utf8_text(std::string_view text, Where&& where) {
+    if (const auto bad = xml::check_utf8(text))
+        return fail(disallowed_text_error(
+            where(), {bad->valid_up_to, static_cast<unsigned char>(text[bad->valid_up_to]), true}));
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "xml/hex_escapes.hpp"
 #include "xml/utf8.hpp"
 
 namespace velmo::xml {
@@ -9,13 +10,15 @@ namespace velmo::xml {
 namespace {
 
 // What to do with a byte. Plain bytes are copied in runs.
-enum Action : std::uint8_t { kPlain, kAmp, kLt, kGt, kQuot, kApos, kTab, kLf, kCr, kBad, kCheckEf };
+enum Action : std::uint8_t { kPlain, kAmp, kLt, kGt, kQuot, kApos, kTab, kLf, kCr, kBad, kCheckEf, kUnderscore };
 
-constexpr std::array<std::uint8_t, 256> make_table(bool attribute) {
+enum class Mode { kText, kAttr, kHexText };
+
+constexpr std::array<std::uint8_t, 256> make_table(Mode mode) {
     std::array<std::uint8_t, 256> t{};
     for (int c = 0; c < 0x20; ++c) t[c] = kBad;
-    t['\t'] = attribute ? kTab : kPlain;
-    t['\n'] = attribute ? kLf : kPlain;
+    t['\t'] = mode == Mode::kAttr ? kTab : kPlain;
+    t['\n'] = mode == Mode::kAttr ? kLf : kPlain;
     t['\r'] = kCr;
     t['&'] = kAmp;
     t['<'] = kLt;
@@ -23,27 +26,52 @@ constexpr std::array<std::uint8_t, 256> make_table(bool attribute) {
     t['"'] = kQuot;
     t['\''] = kApos;
     t[0xEF] = kCheckEf;  // lead byte of U+FFFE and U+FFFF
+    if (mode == Mode::kHexText) t['_'] = kUnderscore;
     return t;
 }
 
-constexpr auto kTextTable = make_table(false);
-constexpr auto kAttrTable = make_table(true);
+template <Mode M>
+constexpr auto kTable = make_table(M);
 
-bool append_escaped(std::string& out, std::string_view s, const std::array<std::uint8_t, 256>& table) {
+// Returns false when a character XML does not allow was written as it is (never in kHexText,
+// which writes those as escapes).
+template <Mode M>
+bool append_escaped(std::string& out, std::string_view s) {
+    constexpr bool hex = M == Mode::kHexText;
     bool clean = true;
     const char* p = s.data();
     const char* const end = p + s.size();
     const char* run = p;
+    const auto at = [&] { return static_cast<std::size_t>(p - s.data()); };
     while (p < end) {
-        const std::uint8_t action = table[static_cast<unsigned char>(*p)];
+        const std::uint8_t action = kTable<M>[static_cast<unsigned char>(*p)];
         if (action == kPlain) {
             ++p;
             continue;
         }
-        if (action == kCheckEf) {
-            if (end - p >= 3 && static_cast<unsigned char>(p[1]) == 0xBF &&
-                (static_cast<unsigned char>(p[2]) == 0xBE || static_cast<unsigned char>(p[2]) == 0xBF))
+        if (action == kCheckEf || (hex && action == kBad)) {
+            const auto escaped = escaped_char_at(s, at());
+            if (!escaped) {
+                ++p;
+                continue;
+            }
+            out.append(run, static_cast<std::size_t>(p - run));
+            if (hex) append_hex_escape(out, escaped->unit);
+            else {
                 clean = false;
+                out.append(p, escaped->bytes);
+            }
+            p += escaped->bytes;
+            run = p;
+            continue;
+        }
+        if (hex && action == kUnderscore) {
+            // "_x005F" here, and the underscore itself starts the next run.
+            if (underscore_needs_escape(s, at())) {
+                out.append(run, static_cast<std::size_t>(p - run));
+                out += "_x005F";
+                run = p;
+            }
             ++p;
             continue;
         }
@@ -69,40 +97,19 @@ bool append_escaped(std::string& out, std::string_view s, const std::array<std::
     return clean;
 }
 
-std::uint32_t decode_at(std::string_view s, std::size_t i, std::size_t len) {
-    const auto b = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(s[i + k])); };
-    switch (len) {
-    case 1: return b(0);
-    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
-    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
-    }
-}
-
 }  // namespace
 
-bool append_escaped_text(std::string& out, std::string_view s) { return append_escaped(out, s, kTextTable); }
-bool append_escaped_attr(std::string& out, std::string_view s) { return append_escaped(out, s, kAttrTable); }
+bool append_escaped_text(std::string& out, std::string_view s) { return append_escaped<Mode::kText>(out, s); }
+bool append_escaped_attr(std::string& out, std::string_view s) { return append_escaped<Mode::kAttr>(out, s); }
+void append_hex_escaped_text(std::string& out, std::string_view s) { append_escaped<Mode::kHexText>(out, s); }
 
 std::optional<DisallowedChar> find_disallowed_char(std::string_view text) {
-    // Only the prefix up to a UTF-8 fault needs decoding; the fault itself is reported if no
-    // disallowed character comes before it.
+    // Only the prefix up to a UTF-8 fault is searched; the fault itself is reported if no
+    // disallowed character comes before it. Continuation bytes never look like one.
     const auto utf8 = check_utf8(text);
     const std::size_t valid = utf8 ? utf8->valid_up_to : text.size();
-    for (std::size_t i = 0; i < valid;) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead < 0x80) {
-            if (lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') return DisallowedChar{i, lead, false};
-            ++i;
-            continue;
-        }
-        const std::size_t len = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if (len == 3) {
-            const std::uint32_t cp = decode_at(text, i, len);
-            if (cp == 0xFFFE || cp == 0xFFFF) return DisallowedChar{i, cp, false};
-        }
-        i += len;
-    }
+    for (std::size_t i = 0; i < valid; ++i)
+        if (const auto bad = escaped_char_at(text, i)) return DisallowedChar{i, bad->unit, false};
     if (utf8) return DisallowedChar{valid, static_cast<unsigned char>(text[valid]), true};
     return std::nullopt;
 }

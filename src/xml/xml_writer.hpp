@@ -38,6 +38,10 @@ std::optional<DisallowedChar> find_disallowed_char(std::string_view text);
 // anyway; the caller decides).
 bool append_escaped_text(std::string& out, std::string_view s);
 bool append_escaped_attr(std::string& out, std::string_view s);
+// Like append_escaped_text for the texts readers decode hex escapes in (hex_escapes.hpp): the
+// characters XML does not allow are written as escapes, and a literal escape is marked so that it
+// reads back as itself.
+void append_hex_escaped_text(std::string& out, std::string_view s);
 
 // One attribute for the whole-tag writers.
 struct Attr {
@@ -110,6 +114,8 @@ public:
 
     // Escaped character data.
     void text(std::string_view s) { note(append_escaped_text(buf_, s)); }
+    // Cell text and notes: escaped character data with hex escapes (append_hex_escaped_text).
+    void hex_text(std::string_view s) { append_hex_escaped_text(buf_, s); }
     template <IntegerValue T>
     void text(T value) {
         if constexpr (std::is_signed_v<T>) append_i64(buf_, value);

@@ -24,15 +24,16 @@ CommentMap parse(std::string_view xml) {
 
 TEST(CommentsReader, TextsAndAuthors) {
     const auto m = parse(part(
-        "<author>Ann</author><author/><author></author><author> Bob &amp; Co </author>",
+        "<author>Ann</author><author/><author></author><author> Bob &amp; Co </author><author>Q_x0007_</author>",
         "<comment ref=\"A1\" authorId=\"0\"><text><t>plain</t></text></comment>"
         "<comment ref=\"b2\" authorId=\"+3\"><text><r><rPr><b/></rPr><t>Bold</t></r>"
         "<r><t xml:space=\"preserve\"> text </t></r><r><t>  trimmed  </t></r></text></comment>"
-        "<comment ref=\"C3\" authorId=\"4\"><text><t>past the list</t></text></comment>"
+        "<comment ref=\"C3\" authorId=\"5\"><text><t>past the list</t></text></comment>"
         "<comment ref=\"D4\" authorId=\"-1\"><text><t>A &amp; B&#10;</t></text></comment>"
         "<comment ref=\"E5\"><text><t>x</t><rPh sb=\"0\" eb=\"1\"><t>reading</t></rPh>"
-        "<t><![CDATA[<y>]]></t>loose</text></comment>"));
-    ASSERT_EQ(m.size(), 5u);
+        "<t><![CDATA[<y>]]></t>loose</text></comment>"
+        "<comment ref=\"F6\" authorId=\"4\"><text><r><t>a_x000D_</t></r><r><t>_x005F_x0041_</t></r></text></comment>"));
+    ASSERT_EQ(m.size(), 6u);
     EXPECT_EQ(m.at("A1"), (Comment{"plain", "Ann"}));
     // The key is kept as written; runs join without separators.
     EXPECT_EQ(m.at("b2"), (Comment{"Bold text trimmed", "Bob & Co"}));
@@ -40,6 +41,8 @@ TEST(CommentsReader, TextsAndAuthors) {
     EXPECT_EQ(m.at("D4"), (Comment{"A & B\n", "Ann"}));
     // The phonetic reading and text outside any t are not part of the text; CDATA is.
     EXPECT_EQ(m.at("E5"), (Comment{"x<y>", "Ann"}));
+    // Hex escapes are decoded in texts and authors.
+    EXPECT_EQ(m.at("F6"), (Comment{"a\r_x0041_", "Q\x07"}));
     EXPECT_FALSE(m.contains("B2"));
 }
 

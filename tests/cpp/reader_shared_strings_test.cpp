@@ -57,6 +57,22 @@ TEST(SharedStrings, EscapesCdataAndComments) {
     EXPECT_EQ(items("<x:si><x:t>p</x:t></x:si>"), V{"p"});
 }
 
+TEST(SharedStrings, HexEscapesDecodedWithinEachText) {
+    EXPECT_EQ(items("<si><t>ABC_x000D_&#10;DEF</t></si>"), V{"ABC\r\nDEF"});
+    // Per text: an escape never spans two runs, and the white space an escape spells is kept.
+    EXPECT_EQ(items("<si><r><t>_x00</t></r><r><t>41_</t></r></si>"), V{"_x0041_"});
+    EXPECT_EQ(items("<si><r><t>a_x0042_</t></r><r><t xml:space=\"preserve\"> _x0043_</t></r></si>"), V{"aB C"});
+    EXPECT_EQ(items("<si><t>_x0020_x_x0009_</t></si>"), V{" x\t"});
+    // Spelled with references or in CDATA it is still an escape; a phonetic reading stays out.
+    EXPECT_EQ(items("<si><t>&#95;x0041_<![CDATA[_x0042_]]></t><rPh><t>_x0043_</t></rPh></si>"), V{"AB"});
+    // A kept item holds its escapes as written.
+    auto r = parse_shared_strings("<sst><si><r><t>a_x0007_</t></r></si></sst>");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->items, V{"a\x07"});
+    ASSERT_TRUE(r->rich_item(0));
+    EXPECT_NE(r->rich_item(0)->find("a_x0007_"), std::string::npos);
+}
+
 TEST(SharedStrings, UniqueCountOnlyHintsTheSize) {
     EXPECT_EQ(items("<si><t>a</t></si><si><t>b</t></si>", " uniqueCount=\"10\""), (V{"a", "b"}));
     EXPECT_EQ(items("<si><t>a</t></si>", " uniqueCount=\"18446744073709551615\""), V{"a"});

@@ -95,6 +95,7 @@ TEST(SheetReader, ScalarValuesByCellType) {
     // Cached text of a string formula result, numeric-looking or not.
     EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>hello</v></c>"), str("hello"));
     EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>12</v></c>"), str("12"));
+    EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v>a_x000D_b_x005F_x0041_</v></c>"), str("a\rb_x0041_"));
     EXPECT_EQ(r.value("<c r=\"A1\" t=\"n\"><v>&#49;2</v></c>"), num(12));
 }
 
@@ -165,6 +166,7 @@ TEST(SheetReader, InlineStrings) {
     EXPECT_EQ(is("<t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh><phoneticPr fontId=\"1\"/>"), str("漢字"));
     EXPECT_EQ(is("<t><![CDATA[ <raw> & ]]></t>"), str(" <raw> & "));
     EXPECT_EQ(is("<t>a &amp; b</t>"), str("a & b"));
+    EXPECT_EQ(is("<r><t>_x0001_</t></r><r><t>_x00</t></r><r><t>41_</t></r>"), str("\x01_x0041_"));
     // An `is` in a cell of another type is not an inline string.
     EXPECT_EQ(r.value("<c r=\"A1\"><is><t>x</t></is><v>3</v></c>"), num(3));
 }

@@ -47,9 +47,14 @@ def calamine_grid(path, title):
     return CalamineWorkbook.from_path(path).get_sheet_by_name(title).to_python(skip_empty_area=False)
 
 
+# U+FFFE and U+FFFF can only stand in a package escaped, and the other reader decodes the escapes
+# of characters below U+0100 alone.
+ESCAPED_BEYOND_THE_OTHER_READER = re.compile("[\ufffe\uffff]")
+
+
 def calamine_differences(src, out, values):
-    """Cells whose value the other reader sees differently in the saved package. Formulas are left
-    out: a save writes no cached results."""
+    """Cells whose value the other reader sees differently in the saved package, and texts it reads
+    otherwise than velmo in the source. Formulas are left out: a save writes no cached results."""
     diffs = []
     for title, rows in values.items():
         before, after = calamine_grid(src, title), calamine_grid(out, title)
@@ -62,6 +67,9 @@ def calamine_differences(src, out, values):
                 ours = rows[r][c] if r < len(rows) and c < len(rows[r]) else None
                 if vb != va and not is_formula(ours):
                     diffs.append(f"{title}!R{r + 1}C{c + 1}: {vb!r} -> {va!r}")
+                if (isinstance(ours, str) and ours != vb and not is_formula(ours)
+                        and not ESCAPED_BEYOND_THE_OTHER_READER.search(ours)):
+                    diffs.append(f"{title}!R{r + 1}C{c + 1}: velmo reads {ours!r}, the other reader {vb!r}")
     return diffs
 
 
