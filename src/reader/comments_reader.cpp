@@ -1,9 +1,11 @@
 #include "reader/comments_reader.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "reader/raw_element.hpp"
 #include "reader/shared_strings.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
@@ -21,9 +23,17 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
     std::optional<std::string> ref;  // of the comment being read
     std::uint64_t author_index = 0;
     StringItemText text;
+    std::shared_ptr<const std::string> rich;  // the comment's text element, when it has runs
+    std::size_t text_start = 0;
+    unsigned texts = 0;  // text elements met in the comment: only a lone one is kept whole
+    std::size_t text_end_size = 0;  // the plain text's length where it ended
+    // The bindings of the open elements, for a text element kept whole.
+    ElementScopes scopes;
     std::string scratch;
     xml::Event ev;
     while (tok.next(ev)) {
+        if (ev.kind == xml::EventKind::End) scopes.sync(tok.depth());
+        else if (ev.kind == xml::EventKind::Start) scopes.enter(ev);
         if (ev.local_name == "author") {
             if (ev.kind == xml::EventKind::Start || ev.kind == xml::EventKind::Empty) authors.emplace_back();
             in_author = ev.kind == xml::EventKind::Start;
@@ -50,10 +60,14 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
                 if (!id) return fail(id.error());
                 author_index = *id ? xml::parse_u64(**id).value_or(0) : 0;
                 text.reset();
+                rich.reset();
+                texts = 0;
             } else if (ev.kind == xml::EventKind::End) {
+                // Runs outside the kept element would be words it does not hold.
+                if (rich && text.text().size() != text_end_size) rich.reset();
                 if (ref) {
                     std::string author = author_index < authors.size() ? authors[author_index] : std::string();
-                    out.insert_or_assign(std::move(*ref), Comment{text.take(), std::move(author)});
+                    out.insert_or_assign(std::move(*ref), Comment{text.take(), std::move(author), {}, std::move(rich)});
                 }
                 ref.reset();
             }
@@ -61,6 +75,20 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
         }
         if (ref) {
             if (auto r = text.feed(ev); !r) return fail(r.error());
+            // The text element with runs, phonetic runs and their properties is kept as written;
+            // its plain text alone is the note's text.
+            if (ev.local_name == "text") {
+                if (ev.kind != xml::EventKind::End && (++texts > 1 || !text.text().empty())) {
+                    rich.reset();
+                    texts = 2;
+                } else if (ev.kind == xml::EventKind::Start) {
+                    text_start = ev.offset;
+                } else if (ev.kind == xml::EventKind::End && texts == 1 && text.marked_up()) {
+                    const std::size_t end = ev.offset + ev.raw.size();
+                    rich = keep_note_text(doc.substr(text_start, end - text_start), scopes.ns);
+                    text_end_size = text.text().size();
+                }
+            }
         }
     }
     if (!tok.ok()) return fail(tok.error());

@@ -44,6 +44,10 @@ Result<SharedStrings> parse_shared_strings(std::string_view xml);
 // Null when it cannot be written back well-formed (a bad escape, a prefix bound nowhere).
 std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope);
 
+// A note's `text` element (runs, their properties, phonetic runs) kept the same way, for the
+// comments part of the writer's; null when it cannot be written back well-formed.
+std::shared_ptr<const std::string> keep_note_text(std::string_view element, const NamespaceScope& scope);
+
 // Gathers the plain text of one string item (an `si`, or the `is` of an inline-string cell):
 // the texts of its `t` elements at any depth, in order, except those of phonetic runs (`rPh`),
 // which hold a reading rather than the string. A `t` marked xml:space="preserve" keeps its
