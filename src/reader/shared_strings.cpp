@@ -71,7 +71,10 @@ namespace {
 // writer's whose root binds the main namespace as default and "r": what keep_string_item and
 // keep_note_text share. None when it cannot be written back well-formed (a bad escape, a prefix
 // bound nowhere, a character XML cannot carry).
-std::optional<std::string> capture_kept_element(std::string_view element, const NamespaceScope& scope) {
+std::optional<std::string> capture_kept_element(std::string_view element, const NamespaceScope& scope,
+                                                PlainElements* plain) {
+    // Most items need none of the capture's care, which costs far more than a look at the bytes.
+    if (plain && plain->plain(element)) return std::string(element);
     xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false});
     xml::Event root;
     if (!tok.next(root) || root.kind != xml::EventKind::Start) return std::nullopt;
@@ -85,15 +88,19 @@ std::optional<std::string> capture_kept_element(std::string_view element, const 
 // Whether the captured `xml` is an element named `name` in the main namespace (written unprefixed)
 // with an end tag of its own.
 bool captured_as(std::string_view xml, std::string_view name) {
-    return xml.size() > name.size() + 1 && xml[0] == '<' && xml.substr(1, name.size()) == name &&
-           (xml[name.size() + 1] == '>' || xml::is_space(xml[name.size() + 1])) &&
-           xml.ends_with("</" + std::string(name) + ">");
+    const auto end_tag = [&] {
+        const std::string_view tail = xml.substr(xml.size() - name.size() - 3);
+        return tail.starts_with("</") && tail.substr(2, name.size()) == name && tail.back() == '>';
+    };
+    return xml.size() > 2 * name.size() + 4 && xml[0] == '<' && xml.substr(1, name.size()) == name &&
+           (xml[name.size() + 1] == '>' || xml::is_space(xml[name.size() + 1])) && end_tag();
 }
 
 }  // namespace
 
-std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope) {
-    auto kept = capture_kept_element(element, scope);
+std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope,
+                                                    PlainElements& plain) {
+    auto kept = capture_kept_element(element, scope, &plain);
     if (!kept) return nullptr;
     std::string& xml = *kept;
     // An inline string's `is` becomes the `si` it is saved as; a root in any other namespace is
@@ -109,10 +116,10 @@ std::shared_ptr<const std::string> keep_string_item(std::string_view element, co
     return std::make_shared<const std::string>(std::move(xml));
 }
 
-std::shared_ptr<const std::string> keep_note_text(std::string_view element, const NamespaceScope& scope) {
-    auto kept = capture_kept_element(element, scope);
-    if (!kept || !captured_as(*kept, "text")) return nullptr;
-    return std::make_shared<const std::string>(std::move(*kept));
+std::optional<std::string> keep_note_text(std::string_view element, const NamespaceScope& scope) {
+    auto kept = capture_kept_element(element, scope, nullptr);
+    if (!kept || !captured_as(*kept, "text")) return std::nullopt;
+    return kept;
 }
 
 Result<SharedStrings> parse_shared_strings(std::string_view doc) {
@@ -125,6 +132,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
     size_t si_start = 0;
     // The root's bindings, for items kept whole; declarations deeper down are the items' own.
     NamespaceScope root_scope;
+    PlainElements plain;
     std::string scratch;
     xml::Event ev;
     while (tok.next(ev)) {
@@ -154,7 +162,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
             if (ev.kind == xml::EventKind::End) {
                 if (in_si && item.marked_up()) {
                     const size_t end = ev.offset + ev.raw.size();
-                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope))
+                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope, plain))
                         out.rich.emplace(out.items.size(), std::move(kept));
                 }
                 out.items.push_back(item.take());

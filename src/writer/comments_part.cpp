@@ -61,8 +61,8 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
         const auto [it, fresh] = author_ids.try_emplace(sc.comment->author, authors.size());
         if (fresh) authors.push_back(sc.comment->author);
         comment_author.push_back(it->second);
-        text_bytes += sc.comment->rich_text ? sc.comment->rich_text->size() : sc.comment->text.size();
-        kept_texts |= sc.comment->rich_text != nullptr;
+        text_bytes += sc.comment->rich_text ? sc.comment->rich_text.size : sc.comment->text.size();
+        kept_texts |= static_cast<bool>(sc.comment->rich_text);
     }
 
     auto w = xml::XmlWriter::with_declaration(256 + text_bytes + comments.size() * 64);
@@ -81,8 +81,8 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     for (size_t i = 0; i < comments.size(); ++i) {
         w.open("comment").attr("ref", comments[i].ref).attr("authorId", comment_author[i]).close_start();
         // A loaded note's runs, read from a well-formed part, go back as they stood.
-        if (const auto& rich = comments[i].comment->rich_text) {
-            w.raw(*rich);
+        if (const KeptBytes& rich = comments[i].comment->rich_text) {
+            w.raw(rich.view());
             w.end("comment");
             continue;
         }

@@ -93,7 +93,7 @@ TEST(CommentsReader, TextsWithRunsAreKeptWholeWhenTheyCanBeWrittenBack) {
         ASSERT_EQ(m.size(), 1u) << row.comment;
         const Comment& c = m.begin()->second;
         EXPECT_EQ(c.text, row.text) << row.comment;
-        EXPECT_EQ(c.rich_text ? *c.rich_text : std::string(), row.kept) << row.comment;
+        EXPECT_EQ(c.rich_text.view(), row.kept) << row.comment;
     }
 }
 

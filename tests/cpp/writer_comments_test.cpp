@@ -94,13 +94,13 @@ TEST(CommentsPart, RowsCompareAsNumbersAndAuthorsAreListedOnce) {
 
 TEST(CommentsPart, KeptRunsGoBackAsReadAndBindWhatTheyMayUse) {
     Worksheet ws("S");
-    auto runs = std::make_shared<const std::string>("<text><r><rPr><b/></rPr><t>A:</t></r><r><t>b</t></r></text>");
-    ws.set_cell_comment("A1", Comment{"A:b", "Ann", {}, runs});
+    const std::string runs = "<text><r><rPr><b/></rPr><t>A:</t></r><r><t>b</t></r></text>";
+    ws.set_cell_comment("A1", Comment{"A:b", "Ann", {}, KeptBytes::owning(runs)});
     ws.set_cell_comment("A2", Comment{"plain", "Ann"});
     const std::string part = comments_of(ws);
     EXPECT_TRUE(part.starts_with(kOpen.substr(0, kOpen.size() - 1) + " xmlns:r=\"" + std::string("http://schemas.openxmlformats.org/officeDocument/2006/relationships") + "\">"))
         << part;
-    EXPECT_NE(part.find("<comment ref=\"A1\" authorId=\"0\">" + *runs + "</comment>"
+    EXPECT_NE(part.find("<comment ref=\"A1\" authorId=\"0\">" + runs + "</comment>"
                         "<comment ref=\"A2\" authorId=\"0\"><text><t>plain</t></text></comment>"),
               std::string::npos)
         << part;
