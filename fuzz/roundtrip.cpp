@@ -91,6 +91,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        back->cell_meta == kept->cell_meta && !back->rich_text == !kept->rich_text &&
                        (!kept->rich_text || *back->rich_text == *kept->rich_text));
         }
+        // So does every note, its formatting included.
+        for (auto&& item : before.cells()) {
+            auto&& [key, cell] = item;
+            const velmo::Comment* note = cell.comment();
+            const velmo::Cell* again = note ? after.find_cell(key) : nullptr;
+            const velmo::Comment* back = again ? again->comment() : nullptr;
+            if (!back) continue;  // a note on a key the save spells otherwise
+            FUZZ_CHECK(back->text == note->text && back->author == note->author &&
+                       back->rich_text == note->rich_text);
+        }
         size_t values_after = 0;
         for (auto&& item : after.cells()) {
             auto&& [key, cell] = item;

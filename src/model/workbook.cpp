@@ -265,6 +265,9 @@ void Worksheet::set_cell_fill(std::string_view key, Fill fill) { ensure_cell_mut
 void Worksheet::set_cell_comment(std::string_view key, Comment comment) {
     std::optional<Comment>& slot = ensure_cell_mut(key).extras_mut().comment;
     if (slot && !comment.loaded_at) comment.loaded_at = slot->loaded_at;
+    // The same words by the same author keep the formatting they were loaded with.
+    if (slot && !comment.rich_text && comment.text == slot->text && comment.author == slot->author)
+        comment.rich_text = std::move(slot->rich_text);
     slot = std::move(comment);
 }
 

@@ -129,7 +129,8 @@ public:
     void merge_cells(std::string_view range);
     void unmerge_cells(std::string_view range);
     void set_cell_fill(std::string_view key, Fill fill);
-    // A comment replacing a loaded one keeps its box.
+    // A comment replacing a loaded one keeps its box, and its formatting when its words and author
+    // are the same.
     void set_cell_comment(std::string_view key, Comment comment);
     void set_cell_hyperlink(std::string_view key, std::string_view target);
     // Trimmed; none or blank clears. A filter set here has no criteria, even over the loaded range.

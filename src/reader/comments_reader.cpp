@@ -1,9 +1,11 @@
 #include "reader/comments_reader.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "reader/raw_element.hpp"
 #include "reader/shared_strings.hpp"
 #include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
@@ -12,7 +14,8 @@
 
 namespace velmo::reader {
 
-Result<CommentMap> parse_comments_xml(std::string_view doc) {
+Result<CommentMap> parse_comments_xml(std::string_view doc, std::shared_ptr<const std::string> owner) {
+    if (owner && std::string_view(*owner).data() != doc.data()) owner.reset();
     // Untrimmed, so a preserved all-space run survives; StringItemText trims the rest itself. A
     // part cut short keeps the comments closed before the cut.
     xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
@@ -22,9 +25,18 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
     std::optional<std::string> ref;  // of the comment being read
     std::uint64_t author_index = 0;
     StringItemText text;
+    KeptBytes rich;  // the comment's text element, when it has runs
+    std::size_t text_start = 0;
+    unsigned texts = 0;  // text elements met in the comment: only a lone one is kept whole
+    std::size_t text_end_size = 0;  // the plain text's length where it ended
+    // The bindings of the open elements, for a text element kept whole.
+    DeclaredScopes scopes;
+    PlainElements plain;
     std::string scratch;
     xml::Event ev;
     while (tok.next(ev)) {
+        if (ev.kind == xml::EventKind::End) scopes.leave(tok.depth() + 1);
+        else if (ev.kind == xml::EventKind::Start) (void)scopes.enter(ev, tok.depth());
         if (ev.local_name == "author") {
             if (ev.kind == xml::EventKind::Start || ev.kind == xml::EventKind::Empty) authors.emplace_back();
             if (ev.kind == xml::EventKind::End && in_author) xml::decode_hex_escapes(authors.back());
@@ -52,10 +64,14 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
                 if (!id) return fail(id.error());
                 author_index = *id ? xml::parse_u64(**id).value_or(0) : 0;
                 text.reset();
+                rich = {};
+                texts = 0;
             } else if (ev.kind == xml::EventKind::End) {
+                // Runs outside the kept element would be words it does not hold.
+                if (rich && text.text().size() != text_end_size) rich = {};
                 if (ref) {
                     std::string author = author_index < authors.size() ? authors[author_index] : std::string();
-                    out.insert_or_assign(std::move(*ref), Comment{text.take(), std::move(author)});
+                    out.insert_or_assign(std::move(*ref), Comment{text.take(), std::move(author), {}, std::move(rich)});
                 }
                 ref.reset();
             }
@@ -63,6 +79,25 @@ Result<CommentMap> parse_comments_xml(std::string_view doc) {
         }
         if (ref) {
             if (auto r = text.feed(ev); !r) return fail(r.error());
+            // The text element with runs, phonetic runs and their properties is kept as written;
+            // its plain text alone is the note's text.
+            if (ev.local_name == "text") {
+                if (ev.kind != xml::EventKind::End && (++texts > 1 || !text.text().empty())) {
+                    rich = {};
+                    texts = 2;
+                } else if (ev.kind == xml::EventKind::Start) {
+                    text_start = ev.offset;
+                } else if (ev.kind == xml::EventKind::End && texts == 1 && text.marked_up()) {
+                    const std::string_view element = doc.substr(text_start, ev.offset + ev.raw.size() - text_start);
+                    if (plain.plain(element)) {
+                        if (!owner) owner = std::make_shared<const std::string>(doc);
+                        rich = KeptBytes{owner, text_start, element.size()};
+                    } else if (auto kept = keep_note_text(element, scopes.ns())) {
+                        rich = KeptBytes::owning(std::move(*kept));
+                    }
+                    text_end_size = text.text().size();
+                }
+            }
         }
     }
     if (!tok.ok()) return fail(tok.error());

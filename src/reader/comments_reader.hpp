@@ -3,6 +3,7 @@
 // the cell reference exactly as written.
 
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,8 @@ using CommentMap = std::map<std::string, Comment, std::less<>>;
 // list at its authorId (0 when absent or bad), empty when there is no such entry. A comment
 // without a ref is skipped; a later comment on the same ref replaces an earlier one.
 // Fails only with an XML error.
-Result<CommentMap> parse_comments_xml(std::string_view xml);
+// A note's text with runs keeps its `text` element (Comment::rich_text), as a slice of `owner` when
+// it holds the part (no copy per note), else of a copy of the part made on first need.
+Result<CommentMap> parse_comments_xml(std::string_view xml, std::shared_ptr<const std::string> owner = nullptr);
 
 }  // namespace velmo::reader

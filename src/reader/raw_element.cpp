@@ -1,5 +1,8 @@
 #include "reader/raw_element.hpp"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -7,6 +10,8 @@
 
 #include "reader/kept_namespaces.hpp"
 #include "xml/utf8.hpp"
+#include "xml/white_space.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::reader {
 
@@ -134,6 +139,117 @@ private:
 
 Result<std::string> capture_raw_element(xml::Tokenizer& tok, ElementScopes& scopes, const xml::Event& root) {
     return RawCapture(tok, scopes).run(root);
+}
+
+namespace {
+
+// Byte classes for the look at a plain element's tags.
+enum : std::uint8_t { kEndsName = 1, kColon = 2, kSpace = 4, kLt = 8, kAmp = 16 };
+constexpr std::array<std::uint8_t, 256> kClass = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (const unsigned char c : std::string_view(" \t\r\n")) t[c] = kEndsName | kSpace;
+    for (const unsigned char c : std::string_view(">/=\"'")) t[c] = kEndsName;
+    t['<'] = kEndsName | kLt;
+    t[':'] = kColon;
+    t['&'] = kAmp;
+    return t;
+}();
+std::uint8_t class_of(char c) { return kClass[static_cast<unsigned char>(c)]; }
+
+void skip_space(const char*& p, const char* end) {
+    while (p < end && (class_of(*p) & kSpace)) ++p;
+}
+
+// A name from `p`, left just past it; the classes of its bytes or-ed together.
+std::uint8_t read_name(const char*& p, const char* end) {
+    std::uint8_t seen = 0;
+    for (std::uint8_t k; p < end && !((k = class_of(*p)) & kEndsName); ++p) seen |= k;
+    return seen;
+}
+
+// The tag whose "<" lies just before `p`, read to just past its ">"; false when it is not a plain one.
+bool plain_tag(const char*& p, const char* end, std::string& scratch) {
+    const bool end_tag = p < end && *p == '/';
+    if (end_tag) ++p;
+    if (p >= end || *p == '!' || *p == '?') return false;
+    const char* name = p;
+    if (read_name(p, end) & kColon || p == name) return false;
+    for (;;) {
+        skip_space(p, end);
+        if (p >= end) return false;
+        if (*p == '>') break;
+        if (*p == '/' && !end_tag) {
+            if (++p >= end || *p != '>') return false;
+            break;
+        }
+        if (end_tag) return false;
+        const char* attr = p;
+        const std::uint8_t seen = read_name(p, end);
+        const std::string_view attr_name(attr, static_cast<std::size_t>(p - attr));
+        if (attr_name.empty() || attr_name.starts_with("xmlns") || ((seen & kColon) && attr_name != "xml:space"))
+            return false;
+        skip_space(p, end);
+        if (p >= end || *p != '=') return false;
+        ++p;
+        skip_space(p, end);
+        if (p >= end || (*p != '"' && *p != '\'')) return false;
+        const char quote = *p++;
+        const char* value = p;
+        std::uint8_t in_value = 0;
+        for (; p < end && *p != quote; ++p) in_value |= class_of(*p);
+        if (p >= end || (in_value & kLt)) return false;
+        if ((in_value & kAmp) && !xml::unescape(std::string_view(value, static_cast<std::size_t>(p - value)), scratch))
+            return false;
+        ++p;
+        if (p < end && !(class_of(*p) & kSpace) && *p != '>' && *p != '/') return false;
+    }
+    ++p;
+    return true;
+}
+
+}  // namespace
+
+bool PlainElements::plain(std::string_view e) {
+    const char* const begin = e.data();
+    const char* const end = begin + e.size();
+    const char* p = begin;
+    const bool same_opening = !opening_.empty() && e.starts_with(opening_);
+    if (same_opening) p += opening_.size();
+    const char* opening = same_opening ? nullptr : begin;  // still among the opening tags
+    while (p < end) {
+        const auto* lt = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p)));
+        const char* text_end = lt ? lt : end;
+        if (opening && text_end != p) {
+            opening_.assign(begin, p);
+            opening = nullptr;
+        }
+        const std::string_view text(p, static_cast<std::size_t>(text_end - p));
+        if (text.find('&') != std::string_view::npos && !xml::unescape(text, scratch_)) return false;
+        if (!lt) break;
+        p = lt + 1;
+        if (!plain_tag(p, end, scratch_)) return false;
+    }
+    if (!carriable(e)) return false;
+    // Only the opening of an element found plain is remembered.
+    if (!same_opening && opening) opening_.assign(e);
+    return true;
+}
+
+bool carriable(std::string_view bytes) {
+    // Eight bytes at a time: only a byte below 0x20 or above 0x7F needs a closer look, and text
+    // is mostly neither.
+    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, bytes.data() + i, 8);
+        if (((w - kOnes * 0x20) | w) & kHigh) break;
+    }
+    for (; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n' && b != '\r')) return !xml::find_disallowed_char(bytes);
+    }
+    return true;
 }
 
 }  // namespace velmo::reader

@@ -39,4 +39,23 @@ struct ElementScopes {
 // ends inside the element or the text is not UTF-8.
 Result<std::string> capture_raw_element(xml::Tokenizer& tok, ElementScopes& scopes, const xml::Event& root);
 
+// Whether whole elements, as a tokenizer matched them from their start tags to their end tags, can
+// be kept as their bytes stand, sparing the capture above: no name has a prefix (xml:space aside),
+// nothing declares a namespace, every attribute and reference reads well, every character can be
+// carried, and there is no comment, CDATA section or processing instruction. False leaves the
+// decision to the capture. The elements of one part mostly open with the same tags (a note's run
+// properties), so the tags that opened the last plain element are remembered and not looked at
+// again.
+class PlainElements {
+public:
+    bool plain(std::string_view element);
+
+private:
+    std::string opening_;  // the tags before the first text of the last plain element
+    std::string scratch_;
+};
+
+// Whether `bytes` are UTF-8 holding only characters XML can carry.
+bool carriable(std::string_view bytes);
+
 }  // namespace velmo::reader

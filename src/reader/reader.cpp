@@ -182,7 +182,9 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, *target));
         if (!part) return fail(part.error());
         if (*part) {
-            auto comments = parse_comments_xml(**part);
+            // The notes' kept text elements are slices of the part, which they keep.
+            auto owned = std::make_shared<const std::string>(std::move(**part));
+            auto comments = parse_comments_xml(*owned, owned);
             if (!comments) return fail(comments.error());
             // Keyed by the reference as written: a comment on "a1" lands on the cell "a1". One on a
             // range lands on its top-left cell, unless a comment names that cell itself.

@@ -6,6 +6,7 @@
 #include "reader/carried_elements.hpp"
 #include "reader/raw_element.hpp"
 #include "xml/number_parse.hpp"
+#include "xml/xml_writer.hpp"
 #include "xml/white_space.hpp"
 
 namespace velmo::reader {
@@ -66,31 +67,61 @@ Result<void> StringItemText::feed(const xml::Event& ev) {
     return {};
 }
 
-std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope) {
+namespace {
+
+// The element `element` (a whole element, start tag to end tag) captured for a part of the
+// writer's whose root binds the main namespace as default and "r": what keep_string_item and
+// keep_note_text share. None when it cannot be written back well-formed (a bad escape, a prefix
+// bound nowhere, a character XML cannot carry).
+std::optional<std::string> capture_kept_element(std::string_view element, const NamespaceScope& scope,
+                                                PlainElements* plain) {
+    // Most items need none of the capture's care, which costs far more than a look at the bytes.
+    if (plain && plain->plain(element)) return std::string(element);
     xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false});
     xml::Event root;
-    if (!tok.next(root) || root.kind != xml::EventKind::Start) return nullptr;
+    if (!tok.next(root) || root.kind != xml::EventKind::Start) return std::nullopt;
     ElementScopes scopes{scope, 0};
     scopes.enter(root);
     auto kept = capture_raw_element(tok, scopes, root);
-    if (!kept || references(element, scope).unbound) return nullptr;
-    std::string& xml = *kept;
-    // The root keeps its name unprefixed when it is in the main namespace: an inline string's
-    // `is` becomes the `si` it is saved as; a root in any other namespace is not an item.
-    const auto named = [&](std::string_view name) {
-        return xml.size() > name.size() + 1 && xml[0] == '<' && xml.compare(1, name.size(), name) == 0 &&
-               (xml[name.size() + 1] == '>' || xml::is_space(xml[name.size() + 1]));
+    if (!kept || references(element, scope).unbound || xml::find_disallowed_char(*kept)) return std::nullopt;
+    return std::move(*kept);
+}
+
+// Whether the captured `xml` is an element named `name` in the main namespace (written unprefixed)
+// with an end tag of its own.
+bool captured_as(std::string_view xml, std::string_view name) {
+    const auto end_tag = [&] {
+        const std::string_view tail = xml.substr(xml.size() - name.size() - 3);
+        return tail.starts_with("</") && tail.substr(2, name.size()) == name && tail.back() == '>';
     };
-    if (named("is")) {
+    return xml.size() > 2 * name.size() + 4 && xml[0] == '<' && xml.substr(1, name.size()) == name &&
+           (xml[name.size() + 1] == '>' || xml::is_space(xml[name.size() + 1])) && end_tag();
+}
+
+}  // namespace
+
+std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope,
+                                                    PlainElements& plain) {
+    auto kept = capture_kept_element(element, scope, &plain);
+    if (!kept) return nullptr;
+    std::string& xml = *kept;
+    // An inline string's `is` becomes the `si` it is saved as; a root in any other namespace is
+    // not an item.
+    if (captured_as(xml, "is")) {
         constexpr std::string_view kEnd = "</is>";
-        if (!xml.ends_with(kEnd)) return nullptr;
         xml[1] = 's';
         xml[2] = 'i';
         xml.replace(xml.size() - kEnd.size(), kEnd.size(), "</si>");
-    } else if (!named("si") || !xml.ends_with("</si>")) {
+    } else if (!captured_as(xml, "si")) {
         return nullptr;
     }
     return std::make_shared<const std::string>(std::move(xml));
+}
+
+std::optional<std::string> keep_note_text(std::string_view element, const NamespaceScope& scope) {
+    auto kept = capture_kept_element(element, scope, nullptr);
+    if (!kept || !captured_as(*kept, "text")) return std::nullopt;
+    return kept;
 }
 
 Result<SharedStrings> parse_shared_strings(std::string_view doc) {
@@ -103,6 +134,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
     size_t si_start = 0;
     // The root's bindings, for items kept whole; declarations deeper down are the items' own.
     NamespaceScope root_scope;
+    PlainElements plain;
     std::string scratch;
     xml::Event ev;
     while (tok.next(ev)) {
@@ -132,7 +164,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
             if (ev.kind == xml::EventKind::End) {
                 if (in_si && item.marked_up()) {
                     const size_t end = ev.offset + ev.raw.size();
-                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope))
+                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope, plain))
                         out.rich.emplace(out.items.size(), std::move(kept));
                 }
                 out.items.push_back(item.take());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 
 #include "model/error.hpp"
 #include "reader/namespaces.hpp"
+#include "reader/raw_element.hpp"
 #include "xml/hex_escapes.hpp"
 #include "xml/tokenizer.hpp"
 
@@ -43,7 +45,14 @@ Result<SharedStrings> parse_shared_strings(std::string_view xml);
 // phonetic runs and their properties as written, a prefix of the main namespace dropped and the
 // declarations of other prefixes carried. `scope` holds the bindings in force where it stands.
 // Null when it cannot be written back well-formed (a bad escape, a prefix bound nowhere).
-std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope);
+// `plain` remembers what the earlier items of the part showed (PlainElements).
+std::shared_ptr<const std::string> keep_string_item(std::string_view element, const NamespaceScope& scope,
+                                                    PlainElements& plain);
+
+// A note's `text` element (runs, their properties, phonetic runs) captured the same way, for the
+// comments part of the writer's, when PlainElements found it could not be kept as it stands; none
+// when it cannot be written back well-formed.
+std::optional<std::string> keep_note_text(std::string_view element, const NamespaceScope& scope);
 
 // Gathers the plain text of one string item (an `si`, or the `is` of an inline-string cell):
 // the texts of its `t` elements at any depth, in order, except those of phonetic runs (`rPh`),

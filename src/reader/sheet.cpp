@@ -299,6 +299,7 @@ private:
 
     ParsedSheet out_;
     NamespaceScope scope_;
+    PlainElements plain_items_;  // for inline strings kept whole
     std::vector<size_t> scoped_levels_;
     std::string scratch_;
     ColumnSpans<double> column_spans_;
@@ -713,7 +714,7 @@ Result<void> SheetReader::read_cell_meta(const xml::Attribute& a) {
 
 void SheetReader::keep_inline_item() {
     const size_t end = ev_.offset + ev_.raw.size();
-    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), scope_);
+    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), scope_, plain_items_);
     if (kept_.rich_text) keeps_ = true;
 }
 

@@ -53,6 +53,7 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     std::vector<size_t> comment_author;
     comment_author.reserve(comments.size());
     size_t text_bytes = 0;
+    bool kept_texts = false;
     for (const SortedComment& sc : comments) {
         const auto where = [&] { return sheet_label(ws.name) + " comment at " + sc.ref; };
         if (auto ok = check_utf8_text(sc.comment->text, where); !ok) return fail(std::move(ok.error()));
@@ -60,11 +61,15 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
         const auto [it, fresh] = author_ids.try_emplace(sc.comment->author, authors.size());
         if (fresh) authors.push_back(sc.comment->author);
         comment_author.push_back(it->second);
-        text_bytes += sc.comment->text.size();
+        text_bytes += sc.comment->rich_text ? sc.comment->rich_text.size : sc.comment->text.size();
+        kept_texts |= static_cast<bool>(sc.comment->rich_text);
     }
 
     auto w = xml::XmlWriter::with_declaration(256 + text_bytes + comments.size() * 64);
-    w.start("comments", {{"xmlns", kMainNs}});
+    w.open("comments").attr("xmlns", kMainNs);
+    // Kept texts may use "r" as their source's root bound it.
+    if (kept_texts) w.attr("xmlns:r", kOfficeRelsNs);
+    w.close_start();
     w.start("authors");
     for (std::string_view author : authors) {
         w.start("author");
@@ -75,6 +80,12 @@ Result<std::string> write_comments_xml(const Worksheet& ws, const SheetCellOrder
     w.start("commentList");
     for (size_t i = 0; i < comments.size(); ++i) {
         w.open("comment").attr("ref", comments[i].ref).attr("authorId", comment_author[i]).close_start();
+        // A loaded note's runs, read from a well-formed part, go back as they stood.
+        if (const KeptBytes& rich = comments[i].comment->rich_text) {
+            w.raw(rich.view());
+            w.end("comment");
+            continue;
+        }
         w.start("text");
         const std::string& text = comments[i].comment->text;
         if (xml::needs_space_preserve(text))

@@ -1,6 +1,7 @@
 #include "writer/package.hpp"
 
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "writer/defined_names_block.hpp"
 #include "writer/legacy_drawing_part.hpp"
 #include "writer/namespaces.hpp"
+#include "writer/package_reach.hpp"
 #include "writer/shared_strings.hpp"
 #include "writer/sheet_part.hpp"
 #include "writer/sheet_rels_writer.hpp"
@@ -68,25 +70,92 @@ Result<zip::ArchiveReader> open_source(const std::string& path) {
     return archive;
 }
 
-// The source's own worksheet parts and their relationships parts, wherever the source put them:
-// this save replaces them all, so none may be copied (an old part would carry relationships to
-// parts that are renumbered or gone). Best effort: a source that no longer says where its sheets
-// are leaves only the numbered names to skip.
-PartNameSet source_sheet_entries(const zip::ArchiveReader& src) {
+// The source's parts this save replaces, found through the source's own relationships rather than
+// by the names the save writes: its worksheet parts and their relationships parts, wherever the
+// source put them (an old one would carry relationships to parts renumbered or gone), and each
+// sheet's comments and table parts, which the save writes anew from the model under names of its
+// own. Best effort: a source that no longer says where its sheets are leaves only the numbered
+// names to skip.
+PartNameSet source_replaced_entries(const zip::ArchiveReader& src, const Workbook& wb) {
     PartNameSet out;
-    auto wb = src.find_part(kWorkbookEntry);
+    auto wb_part = src.find_part(kWorkbookEntry);
     auto rels = src.find_part(kWorkbookRelsEntry);
-    if (!wb || !rels || !*wb || !*rels) return out;
-    auto wb_xml = src.read(**wb);
+    if (!wb_part || !rels || !*wb_part || !*rels) return out;
+    auto wb_xml = src.read(**wb_part);
     auto rels_xml = src.read(**rels);
     if (!wb_xml || !rels_xml) return out;
     auto refs = reader::parse_sheet_refs(*wb_xml, *rels_xml);
     if (!refs) return out;
-    for (const auto& ref : refs->sheets) {
-        out.add(ref.path);
-        out.add(reader::sheet_rels_path(ref.path));
+    for (size_t i = 0; i < refs->sheets.size(); ++i) {
+        const std::string& path = refs->sheets[i].path;
+        out.add(path);
+        out.add(reader::sheet_rels_path(path));
+        if (i >= wb.sheet_relationships.size()) continue;
+        for (const SheetRelEntry& e : wb.sheet_relationships[i]) {
+            if (e.target_mode || (e.rel_type != reader::kCommentsRelType && e.rel_type != reader::kTableRelType)) continue;
+            out.add(reader::resolve_sheet_target(path, e.target));
+        }
     }
     return out;
+}
+
+// The relationships parts of the source, each read and parsed once, when first asked for.
+class SourceRels {
+public:
+    explicit SourceRels(const zip::ArchiveReader& src) : src_(src) {}
+
+    // Null when the source holds no such part or it cannot be read: what it would reach then
+    // counts as reached by nothing, in the source as in the copy.
+    const std::vector<SheetRelEntry>* get(std::string_view name) {
+        auto [it, fresh] = parsed_.try_emplace(PartNameSet::normalize(name));
+        if (fresh) {
+            auto entry = src_.find_part(name);
+            if (entry && *entry) {
+                auto xml = src_.read(**entry);
+                if (xml) {
+                    auto rels = reader::parse_sheet_rels(*xml);
+                    if (rels) it->second = std::move(*rels);
+                }
+            }
+        }
+        return it->second ? &*it->second : nullptr;
+    }
+
+private:
+    const zip::ArchiveReader& src_;
+    std::unordered_map<std::string, std::optional<std::vector<SheetRelEntry>>> parsed_;
+};
+
+// The relationships parts this save writes, by part name.
+using WrittenRels = std::unordered_map<std::string, const std::vector<SheetRelEntry>*, zip::PartNameHash, zip::PartNameEqual>;
+
+// Leaves out of `to_copy` each part that the new package's relationships no longer reach while the
+// source's did (a comments part written under another name, a drawing whose notes are gone, and
+// what only they reached), and the relationships parts of those. A part the source itself held
+// unreached is copied as before.
+void drop_unreached(const zip::ArchiveReader& src, const WrittenRels& written, std::vector<const zip::Entry*>& to_copy) {
+    SourceRels source(src);
+    PartNameSet copied;
+    for (const zip::Entry* e : to_copy) copied.add(e->name);
+    const PartNameSet reached = reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
+        if (const auto it = written.find(name); it != written.end()) return it->second;
+        return copied.contains(name) ? source.get(name) : nullptr;
+    });
+    std::vector<const zip::Entry*> unreached;
+    for (const zip::Entry* e : to_copy)
+        if (!reached.contains(e->name) && !rels_owner(e->name) && !zip::same_part_name(e->name, kContentTypesEntry))
+            unreached.push_back(e);
+    if (unreached.empty()) return;
+
+    const PartNameSet reached_before = reachable_parts([&](std::string_view name) { return source.get(name); });
+    PartNameSet gone;
+    for (const zip::Entry* e : unreached)
+        if (reached_before.contains(e->name)) gone.add(e->name);
+    std::erase_if(to_copy, [&](const zip::Entry* e) {
+        if (gone.contains(e->name)) return true;
+        const auto owner = rels_owner(e->name);
+        return owner && !owner->empty() && gone.contains(*owner);
+    });
 }
 
 // Whether a source entry is one this save regenerates (or deliberately drops) rather than copies.
@@ -94,14 +163,14 @@ PartNameSet source_sheet_entries(const zip::ArchiveReader& src) {
 // spells a regenerated part differently still names that part, and copying it would leave the
 // package with two entries for one part.
 bool regenerated(std::string_view entry_name, size_t sheet_count, const PartNameSet& written,
-                 const PartNameSet& source_sheets) {
+                 const PartNameSet& replaced) {
     const std::string normalized = PartNameSet::normalize(entry_name);
     const std::string_view name = normalized;
     if (written.contains(name)) return true;
     for (std::string_view fixed : {kWorkbookEntry, kWorkbookRelsEntry, kStylesEntry, kSharedStringsEntry})
         if (name == PartNameSet::normalize(fixed)) return true;
     if (name.starts_with("xl/tables/")) return true;
-    if (source_sheets.contains(name)) return true;
+    if (replaced.contains(name)) return true;
     // "xl/worksheets/sheet{k}.xml" and its relationships part for k in 1..N, in the plain
     // decimal form this save writes.
     auto numbered_in_range = [&](std::string_view prefix, std::string_view suffix) {
@@ -171,25 +240,17 @@ Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& p
     return std::move(w).finish();
 }
 
-std::string write_workbook_rels_xml(const WorkbookPlan& plan, bool has_strings) {
-    xml::XmlWriter w = xml::XmlWriter::with_declaration(320 + 160 * (plan.sheet_ids.size() + plan.kept_rels.size()));
-    w.start("Relationships", {{"xmlns", kPackageRelsNs}});
-    w.empty("Relationship", {{"Id", plan.styles_id}, {"Type", kStylesRelType}, {"Target", "styles.xml"}});
-    for (size_t i = 0; i < plan.sheet_ids.size(); ++i) {
-        const std::string target = xml::numbered("worksheets/sheet", i + 1, ".xml");
-        w.empty("Relationship", {{"Id", plan.sheet_ids[i]}, {"Type", kWorksheetRelType}, {"Target", target}});
-    }
-    if (has_strings) {
-        w.empty("Relationship",
-                {{"Id", plan.shared_strings_id}, {"Type", kSharedStringsRelType}, {"Target", "sharedStrings.xml"}});
-    }
-    for (const SheetRelEntry& e : plan.kept_rels) {
-        w.open("Relationship").attr("Id", e.id).attr("Type", e.rel_type).attr("Target", e.target);
-        if (e.target_mode) w.attr("TargetMode", *e.target_mode);
-        w.close_empty();
-    }
-    w.end("Relationships");
-    return std::move(w.buffer());
+std::vector<SheetRelEntry> workbook_rels_entries(const WorkbookPlan& plan, bool has_strings) {
+    std::vector<SheetRelEntry> out;
+    out.reserve(plan.sheet_ids.size() + plan.kept_rels.size() + 2);
+    out.push_back({plan.styles_id, std::string(kStylesRelType), "styles.xml", std::nullopt});
+    for (size_t i = 0; i < plan.sheet_ids.size(); ++i)
+        out.push_back({plan.sheet_ids[i], std::string(kWorksheetRelType), xml::numbered("worksheets/sheet", i + 1, ".xml"),
+                       std::nullopt});
+    if (has_strings)
+        out.push_back({plan.shared_strings_id, std::string(kSharedStringsRelType), "sharedStrings.xml", std::nullopt});
+    out.insert(out.end(), plan.kept_rels.begin(), plan.kept_rels.end());
+    return out;
 }
 
 Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source) {
@@ -265,6 +326,9 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!plans[i].rels.entries.empty()) written.insert(sheet_rels_entry(i + 1));
     }
 
+    // The kept relationships were chosen for texts XML can carry; the others are the writer's own.
+    const std::vector<SheetRelEntry> workbook_rels = workbook_rels_entries(workbook_plan, parts.has_strings);
+
     zip::ArchiveWriter zw(out);
 
     std::optional<zip::ArchiveReader> src;
@@ -277,17 +341,25 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!opened) return fail(std::move(opened.error()));
         src.emplace(std::move(*opened));
 
-        const auto source_sheets = source_sheet_entries(*src);
+        const auto replaced = source_replaced_entries(*src, wb);
         PartNameSet package;
         for (const auto& name : written) package.add(name);
         const PartNameSet generated = package;
         for (const zip::Entry& e : src->entries()) {
-            if (regenerated(e.name, sheet_count, generated, source_sheets) || dropped.contains(e.name)) continue;
+            if (regenerated(e.name, sheet_count, generated, replaced) || dropped.contains(e.name)) continue;
             // Two source entries naming one part: neither can be dropped without losing data,
             // and copying both would make a package no reader can trust.
             if (!package.add(e.name)) return fail(VelmoError::zip("duplicate entry name " + e.name));
             to_copy.push_back(&e);
         }
+        WrittenRels written_rels{{std::string(kWorkbookRelsEntry), &workbook_rels}};
+        for (size_t i = 0; i < sheet_count; ++i) {
+            if (!plans[i].rels.entries.empty()) written_rels.emplace(sheet_rels_entry(i + 1), &plans[i].rels.entries);
+            if (!plans[i].vml_rels.empty()) written_rels.emplace(reader::sheet_rels_path(plans[i].vml_part), &plans[i].vml_rels);
+        }
+        drop_unreached(*src, written_rels, to_copy);
+        package = generated;
+        for (const zip::Entry* e : to_copy) package.add(e->name);
 
         // Two entries of this name were refused above, as the copy would hold both.
         const auto found_ct = src->find_part(kContentTypesEntry);
@@ -308,8 +380,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     }
 
     if (auto r = add_part(zw, kWorkbookEntry, write_workbook_xml(wb, workbook_plan)); !r) return r;
-    if (auto r = zw.add(kWorkbookRelsEntry, write_workbook_rels_xml(workbook_plan, parts.has_strings)); !r)
-        return r;
+    if (auto r = zw.add(kWorkbookRelsEntry, relationships_part_xml(workbook_rels)); !r) return r;
     if (auto r = add_part(zw, kStylesEntry, write_styles_xml(*styles)); !r) return r;
     if (parts.has_strings) {
         if (auto r = add_part(zw, kSharedStringsEntry, write_shared_strings_xml(*strings)); !r) return r;

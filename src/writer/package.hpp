@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/error.hpp"
 #include "model/workbook.hpp"
@@ -33,8 +34,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
 // carry.
 Result<std::string> write_workbook_xml(const Workbook& wb, const WorkbookPlan& plan);
 
-// "xl/_rels/workbook.xml.rels": styles, sheets and shared strings (when `has_strings`) with the
-// ids of `plan`, then the kept relationships of the source.
-std::string write_workbook_rels_xml(const WorkbookPlan& plan, bool has_strings);
+// The relationships of "xl/_rels/workbook.xml.rels": styles, sheets and shared strings (when
+// `has_strings`) with the ids of `plan`, then the kept relationships of the source.
+std::vector<SheetRelEntry> workbook_rels_entries(const WorkbookPlan& plan, bool has_strings);
 
 }  // namespace velmo::writer

@@ -176,6 +176,10 @@ Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, 
         if (e.target_mode)
             if (auto ok = check_xml_text(*e.target_mode, where); !ok) return fail(std::move(ok.error()));
     }
+    return relationships_part_xml(entries);
+}
+
+std::string relationships_part_xml(const std::vector<SheetRelEntry>& entries) {
     auto w = xml::XmlWriter::with_declaration(256 + entries.size() * 160);
     w.start("Relationships", {{"xmlns", kPackageRelsNs}});
     for (const SheetRelEntry& e : entries) {
@@ -184,7 +188,7 @@ Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, 
         w.close_empty();
     }
     w.end("Relationships");
-    return std::move(w).finish();
+    return std::move(w.buffer());
 }
 
 std::unordered_set<std::string> kept_vml_parts(const Workbook& wb) {

@@ -77,6 +77,9 @@ std::vector<SheetRelEntry> upsert_hyperlink_rels(const std::vector<SheetRelEntry
 // when an entry holds a text XML cannot carry.
 Result<std::string> write_sheet_rels(const std::vector<SheetRelEntry>& entries, std::string_view sheet_name);
 
+// A relationships part holding `entries` in order, whose texts the caller knows XML can carry.
+std::string relationships_part_xml(const std::vector<SheetRelEntry>& entries);
+
 // One sheet's relationships settled for a save.
 struct SettledSheetRels {
     // The relationships part, in order: the source's other entries, comments and VML drawing,

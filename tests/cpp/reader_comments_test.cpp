@@ -36,13 +36,15 @@ TEST(CommentsReader, TextsAndAuthors) {
     ASSERT_EQ(m.size(), 6u);
     EXPECT_EQ(m.at("A1"), (Comment{"plain", "Ann"}));
     // The key is kept as written; runs join without separators.
-    EXPECT_EQ(m.at("b2"), (Comment{"Bold text trimmed", "Bob & Co"}));
+    EXPECT_EQ(m.at("b2").text, "Bold text trimmed");
+    EXPECT_EQ(m.at("b2").author, "Bob & Co");
     EXPECT_EQ(m.at("C3"), (Comment{"past the list", ""}));
     EXPECT_EQ(m.at("D4"), (Comment{"A & B\n", "Ann"}));
     // The phonetic reading and text outside any t are not part of the text; CDATA is.
-    EXPECT_EQ(m.at("E5"), (Comment{"x<y>", "Ann"}));
+    EXPECT_EQ(m.at("E5").text, "x<y>");
     // Hex escapes are decoded in texts and authors.
-    EXPECT_EQ(m.at("F6"), (Comment{"a\r_x0041_", "Q\x07"}));
+    EXPECT_EQ(m.at("F6").text, "a\r_x0041_");
+    EXPECT_EQ(m.at("F6").author, "Q\x07");
     EXPECT_FALSE(m.contains("B2"));
 }
 
@@ -62,6 +64,41 @@ TEST(CommentsReader, SkippedAndReplacedComments) {
                            "<comment ref=\"A2\"><text><t>b</t>");
     ASSERT_EQ(cut.size(), 1u);
     EXPECT_EQ(cut.at("A1"), (Comment{"a", ""}));
+}
+
+TEST(CommentsReader, TextsWithRunsAreKeptWholeWhenTheyCanBeWrittenBack) {
+    constexpr std::string_view kRuns = "<text><r><rPr><b/><sz val=\"9\"/></rPr><t>Ann:</t></r><r><t xml:space=\"preserve\"> hi</t></r></text>";
+    struct Row {
+        std::string_view comment;  // inside a commentList whose root also binds "x" to the main namespace
+        std::string_view text;
+        std::string_view kept;  // empty: only the plain text
+    } rows[] = {
+        {"<comment ref=\"A1\"><text><r><rPr><b/><sz val=\"9\"/></rPr><t>Ann:</t></r><r><t xml:space=\"preserve\"> hi</t></r></text></comment>",
+         "Ann: hi", kRuns},
+        {"<comment ref=\"A1\"><text><t>plain</t></text></comment>", "plain", ""},
+        {"<comment ref=\"A1\"><text><t>x</t><rPh sb=\"0\" eb=\"1\"><t>y</t></rPh><phoneticPr fontId=\"1\"/></text></comment>",
+         "x", "<text><t>x</t><rPh sb=\"0\" eb=\"1\"><t>y</t></rPh><phoneticPr fontId=\"1\"/></text>"},
+        // The main namespace under a prefix is written unprefixed; another one brings its declaration.
+        {"<x:comment ref=\"A1\"><x:text><x:r><x:t>a</x:t></x:r></x:text></x:comment>", "a", "<text><r><t>a</t></r></text>"},
+        {"<comment ref=\"A1\" xmlns:v=\"urn:v\"><text><r><rPr v:a=\"1\"/><t>a</t></r></text></comment>", "a",
+         "<text xmlns:v=\"urn:v\"><r><rPr v:a=\"1\"/><t>a</t></r></text>"},
+        // What could not be written back well-formed, or would not be the note's whole text.
+        {"<comment ref=\"A1\"><text><r><q:rPr/><t>a</t></r></text></comment>", "a", ""},
+        {"<comment ref=\"A1\"><text><r><rPr><rFont val=\"&#1;\"/></rPr><t>a</t></r></text></comment>", "a", ""},
+        {"<comment ref=\"A1\"><text><r><t>a</t></r></text><text><r><t>b</t></r></text></comment>", "ab", ""},
+        {"<comment ref=\"A1\"><t>x</t><text><r><t>a</t></r></text></comment>", "xa", ""},
+        {"<comment ref=\"A1\"><text><r><t>a</t></r></text><t>x</t></comment>", "ax", ""},
+    };
+    for (const Row& row : rows) {
+        const std::string xml = "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                                "xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><commentList>" +
+                                std::string(row.comment) + "</commentList></comments>";
+        const auto m = parse(xml);
+        ASSERT_EQ(m.size(), 1u) << row.comment;
+        const Comment& c = m.begin()->second;
+        EXPECT_EQ(c.text, row.text) << row.comment;
+        EXPECT_EQ(c.rich_text.view(), row.kept) << row.comment;
+    }
 }
 
 TEST(CommentsReader, XmlErrors) {

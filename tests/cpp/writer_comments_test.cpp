@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,21 @@ TEST(CommentsPart, RowsCompareAsNumbersAndAuthorsAreListedOnce) {
                                    "<comment ref=\"A10\" authorId=\"0\"><text><t>x</t></text></comment>"
                                    "</commentList></comments>");
     EXPECT_EQ(drawing_of(ws), drawing(shape(1024, 1, 0) + shape(1025, 1, 2) + shape(1026, 9, 0)));
+}
+
+TEST(CommentsPart, KeptRunsGoBackAsReadAndBindWhatTheyMayUse) {
+    Worksheet ws("S");
+    const std::string runs = "<text><r><rPr><b/></rPr><t>A:</t></r><r><t>b</t></r></text>";
+    ws.set_cell_comment("A1", Comment{"A:b", "Ann", {}, KeptBytes::owning(runs)});
+    ws.set_cell_comment("A2", Comment{"plain", "Ann"});
+    const std::string part = comments_of(ws);
+    EXPECT_TRUE(part.starts_with(kOpen.substr(0, kOpen.size() - 1) + " xmlns:r=\"" + std::string("http://schemas.openxmlformats.org/officeDocument/2006/relationships") + "\">"))
+        << part;
+    EXPECT_NE(part.find("<comment ref=\"A1\" authorId=\"0\">" + runs + "</comment>"
+                        "<comment ref=\"A2\" authorId=\"0\"><text><t>plain</t></text></comment>"),
+              std::string::npos)
+        << part;
+    EXPECT_TRUE(velmo::test::parses_as_xml(part));
 }
 
 TEST(CommentsPart, TextIsEscapedAndLineBreaksKept) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "support/zip_outputs.hpp"
 #include "writer/content_types.hpp"
 #include "writer/package.hpp"
+#include "writer/package_reach.hpp"
 #include "writer/writer.hpp"
 #include "zip/archive_reader.hpp"
 
@@ -435,6 +437,92 @@ TEST_F(TempDir, SheetPartsTheSourceNamedDifferentlyAreReplacedNotCopied) {
     EXPECT_EQ(count(ct, "/xl/worksheets/sheet4.xml"), 0u);
     EXPECT_EQ(count(ct, "/xl/worksheets/sheet1.xml"), 1u);
     EXPECT_EQ(count(ct, "/xl/styles.xml"), 1u);
+}
+
+// Notes stored under names of the source's own, beside parts reached only through them, parts other
+// relationships reach and a part nothing reached even in the source.
+Package notes_source() {
+    Package p;
+    p.sheet("S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>");
+    p.set("xl/worksheets/_rels/sheet1.xml.rels",
+          relationships(relationship("rId1", rel_type("comments"), "../notes/old.xml") +
+                        relationship("rId2", rel_type("vmlDrawing"), "../drawings/legacy.vml")));
+    p.set("xl/notes/old.xml", "<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><authors>"
+                              "<author>Ann</author></authors><commentList><comment ref=\"A1\" authorId=\"0\"><text><t>"
+                              "private words</t></text></comment></commentList></comments>");
+    p.set("xl/drawings/legacy.vml", "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
+                                    "<v:shape id=\"_x0000_s1025\"><v:imagedata r:id=\"rId1\"/><x:ClientData ObjectType=\"Note\">"
+                                    "<x:Row>0</x:Row><x:Column>0</x:Column></x:ClientData></v:shape></xml>");
+    p.set("xl/drawings/_rels/legacy.vml.rels", relationships(relationship("rId1", rel_type("image"), "../media/image1.png")));
+    p.set("xl/media/image1.png", "png");
+    p.set("customXml/item1.xml", "<item/>");
+    p.set("junk/never-reached.xml", "<junk/>");
+    p.set("xl/_rels/workbook.xml.rels",
+          relationships(relationship("rId1", rel_type("worksheet"), "worksheets/sheet1.xml") +
+                        relationship("rId7", rel_type("customXml"), "../customXml/item1.xml")));
+    p.set("[Content_Types].xml",
+          std::string(kCtHead) +
+              "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+              "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Default Extension=\"vml\" ContentType=\"v\"/>"
+              "<Default Extension=\"png\" ContentType=\"image/png\"/>"
+              "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+              "<Override PartName=\"/xl/notes/old.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.comments+xml\"/>"
+              "<Override PartName=\"/junk/never-reached.xml\" ContentType=\"j\"/></Types>");
+    p.set("_rels/.rels", relationships(relationship("rId1", rel_type("officeDocument"), "xl/workbook.xml")));
+    return p;
+}
+
+TEST_F(TempDir, PartsTheSaveReplacesOrLeavesUnreachedAreNotCopied) {
+    struct Row {
+        const char* edit;
+        bool note_kept;
+    } rows[] = {{"none", true}, {"note deleted with its row", false}};
+    for (const Row& row : rows) {
+        Workbook wb = load("src.xlsx", notes_source().build());
+        if (!row.note_kept) ASSERT_TRUE(wb.sheets[0].delete_rows(1, 1));
+        Saved s = save(wb);
+        SCOPED_TRACE(row.edit);
+        // The old comments part and the notes' drawing are replaced, whatever their names; the
+        // picture the drawing showed goes with the last note.
+        for (const char* gone : {"xl/notes/old.xml", "xl/drawings/legacy.vml", "xl/drawings/_rels/legacy.vml.rels"})
+            EXPECT_FALSE(s.has(gone)) << gone;
+        EXPECT_EQ(s.has("xl/comments1.xml"), row.note_kept);
+        EXPECT_EQ(s.has("xl/media/image1.png"), row.note_kept);
+        size_t holding = 0;
+        for (const std::string& name : s.names()) holding += count(s.part(name), "private words");
+        EXPECT_EQ(holding, row.note_kept ? 1u : 0u);
+        EXPECT_TRUE(s.has("customXml/item1.xml"));
+        EXPECT_TRUE(s.has("junk/never-reached.xml"));  // the source held it unreached
+        const std::string ct = s.part("[Content_Types].xml");
+        EXPECT_EQ(count(ct, "/xl/notes/old.xml"), 0u);
+        EXPECT_EQ(count(ct, "/junk/never-reached.xml"), 1u);
+    }
+}
+
+TEST(PackageReach, RelationshipsPartsAndWhatTheyReach) {
+    using writer::rels_owner;
+    EXPECT_EQ(rels_owner("xl/_rels/workbook.xml.rels"), "xl/workbook.xml");
+    EXPECT_EQ(rels_owner("_rels/.rels"), "");
+    EXPECT_EQ(rels_owner("xl/drawings/_RELS/a.vml.RELS"), "xl/drawings/a.vml");
+    EXPECT_EQ(rels_owner("xl/workbook.xml"), std::nullopt);
+    EXPECT_EQ(rels_owner("xl/other/workbook.xml.rels"), std::nullopt);
+    EXPECT_EQ(rels_owner("a.rels"), std::nullopt);
+
+    // Root -> workbook -> sheet (relative, "..", absolute and escaped targets); external targets and
+    // relationships parts of parts nothing reaches count for nothing; a cycle ends.
+    const std::map<std::string, std::vector<SheetRelEntry>> rels{
+        {"_rels/.rels", {{"rId1", "t", "xl/workbook.xml", {}}, {"rId2", "t", "https://x", "External"}}},
+        {"xl/_rels/workbook.xml.rels", {{"rId1", "t", "worksheets/sheet1.xml", {}}, {"rId2", "t", "/docProps/a%20b.xml", {}}}},
+        {"xl/worksheets/_rels/sheet1.xml.rels", {{"rId1", "t", "../drawings/d.xml", {}}, {"rId2", "t", "../workbook.xml", {}}}},
+        {"xl/orphan/_rels/o.xml.rels", {{"rId1", "t", "../media/m.png", {}}}},
+    };
+    const PartNameSet reached = writer::reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
+        const auto it = rels.find(std::string(name));
+        return it == rels.end() ? nullptr : &it->second;
+    });
+    for (const char* part : {"xl/workbook.xml", "xl/worksheets/sheet1.xml", "docProps/a b.xml", "xl/drawings/d.xml"})
+        EXPECT_TRUE(reached.contains(part)) << part;
+    for (const char* part : {"xl/orphan/o.xml", "xl/media/m.png", "https://x", ""}) EXPECT_FALSE(reached.contains(part)) << part;
 }
 
 TEST_F(TempDir, SourceWithoutContentTypesOrGoneFails) {

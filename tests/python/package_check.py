@@ -133,6 +133,28 @@ def package_problems(path):
     return problems
 
 
+def unreached_parts(path):
+    """Parts (relationships parts and the content types aside) that no chain of relationships from
+    the package root reaches."""
+    with zipfile.ZipFile(path) as z:
+        parts = {_part_key(n): n for n in z.namelist() if not n.endswith("/")}
+        rels = {}
+        for key, name in parts.items():
+            if key.endswith(".rels") and not _well_formed(z.read(name)):
+                rels[_part_key(_source_of_rels(key))] = ElementTree.fromstring(z.read(name))
+    reached, pending = set(), [""]
+    while pending:
+        source = pending.pop()
+        for rel in rels.get(source, ElementTree.Element("none")).iter(REL_NS + "Relationship"):
+            if rel.get("TargetMode") == "External":
+                continue
+            key = _part_key(_resolve(source, rel.get("Target", "")))
+            if key not in reached:
+                reached.add(key)
+                pending.append(key)
+    return {n for k, n in parts.items() if k not in reached and not k.endswith(".rels") and k != "[content_types].xml"}
+
+
 def check_package(path):
     problems = package_problems(path)
     assert not problems, f"{path}:\n  " + "\n  ".join(problems)

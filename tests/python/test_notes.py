@@ -11,7 +11,7 @@ from xml.etree import ElementTree
 import pytest
 
 import velmo
-from package_check import check_package
+from package_check import check_package, unreached_parts
 
 V = "{urn:schemas-microsoft-com:vml}"
 X = "{urn:schemas-microsoft-com:office:excel}"
@@ -198,3 +198,84 @@ def test_real_workbooks_keep_every_note_box_through_an_edit(tmp_path):
                     assert after[(r + shift[name], c)][0] == look, (path.name, name, r, c)
                     kept += 1
     assert kept >= 31
+
+
+MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+RICH = {  # a bold author line and a coloured run; an italic run with a phonetic reading
+    "B2": '<text><r><rPr><b/><sz val="9"/><rFont val="Tahoma"/></rPr><t>Ann:</t></r><r><rPr><sz val="9"/>'
+          '<color rgb="FFFF0000"/><rFont val="Tahoma"/></rPr><t xml:space="preserve"> secret words</t></r></text>',
+    "D4": '<text><r><rPr><i/></rPr><t>hidden plan</t></r><rPh sb="0" eb="1"><t>reading</t></rPh>'
+          '<phoneticPr fontId="0"/></text>',
+}
+PLAIN = {"B2": "Ann: secret words", "D4": "hidden plan"}
+KEPT = {ref: (RICH[ref], PLAIN[ref]) for ref in RICH}  # (text element written, text read back)
+
+
+def plain(text):
+    return f"<text><t>{text}</t></text>", text
+
+
+@pytest.fixture
+def rich_notes_path(make_xlsx, tmp_path):
+    """Three sheets, notes on the third only (stored as "xl/comments1.xml"), each note's text in runs
+    of its own formatting."""
+
+    def build(book):
+        for _ in range(3):
+            book.add_worksheet().write("A1", "cell")
+        sheet = book.worksheets()[2]
+        for ref in RICH:
+            sheet.write_comment(ref, "placeholder", {"author": "Ann"})
+
+    plain = make_xlsx(build)
+    path = tmp_path / "rich.xlsx"
+    with zipfile.ZipFile(plain) as src, zipfile.ZipFile(path, "w") as dst:
+        for info in src.infolist():
+            data = src.read(info)
+            if info.filename == "xl/comments1.xml":
+                data = re.sub(rb'(<comment ref="(\w+)" authorId="0">)<text>.*?</text>',
+                              lambda m: m.group(1) + RICH[m.group(2).decode()].encode(), data)
+            dst.writestr(info, data)
+    return str(path)
+
+
+def note_texts(path, sheet=3):
+    """ref -> the note's text element as canonical XML, from the comments part the sheet names."""
+    with zipfile.ZipFile(path) as z:
+        rels = f"xl/worksheets/_rels/sheet{sheet}.xml.rels"
+        if rels not in z.namelist():
+            return {}
+        target = re.search(rb'Target="\.\./(comments\d+\.xml)"', z.read(rels))
+        if not target:
+            return {}
+        root = ElementTree.fromstring(z.read("xl/" + target.group(1).decode()))
+    return {c.get("ref"): ElementTree.tostring(c.find(MAIN + "text")) for c in root.iter(MAIN + "comment")}
+
+
+def canonical(text_xml):
+    wrapped = f'<comments xmlns="{MAIN[1:-1]}"><comment>{text_xml}</comment></comments>'
+    return ElementTree.tostring(ElementTree.fromstring(wrapped).find(f"{MAIN}comment/{MAIN}text"))
+
+
+@pytest.mark.parametrize("edit, expected, gone", [
+    (lambda ws: None, KEPT, []),
+    (lambda ws: ws.insert_rows(1), {"B3": KEPT["B2"], "D5": KEPT["D4"]}, []),
+    (lambda ws: ws.set_cell_comment("B2", "new words", "Bob"), {"B2": plain("new words"), "D4": KEPT["D4"]}, [b"secret"]),
+    (lambda ws: ws.set_cell_comment("B2", PLAIN["B2"], "Ann"), KEPT, []),
+    (lambda ws: ws.delete_rows(1, 10), {}, [b"secret", b"hidden plan", b"reading", b"Ann"]),
+], ids=["unchanged", "row insert", "replaced", "same words again", "deleted with their rows"])
+def test_notes_keep_their_runs_and_leave_nothing_behind(rich_notes_path, tmp_path, edit, expected, gone):
+    wb = velmo.load_workbook(rich_notes_path)
+    ws = wb.worksheets[2]
+    assert {ref: ws[ref].comment.text for ref in PLAIN} == PLAIN  # runs joined, the reading left out
+    edit(ws)
+    out = saved(wb, tmp_path / "out.xlsx")
+
+    assert note_texts(out) == {ref: canonical(xml) for ref, (xml, _) in expected.items()}
+    back = velmo.load_workbook(out).worksheets[2]
+    assert {ref: back[ref].comment.text for ref in expected} == {ref: text for ref, (_, text) in expected.items()}
+    with zipfile.ZipFile(out) as z:
+        for name in z.namelist():
+            for word in gone:
+                assert word not in z.read(name), (name, word)
+    assert unreached_parts(out) == unreached_parts(rich_notes_path) == set()
