@@ -273,21 +273,13 @@ private:
     Result<void> read_conditional_formatting();
     Result<void> skip_subtree();
 
-    // Namespace declarations only matter to hyperlinks and kept conditional-formatting XML,
-    // so only tags that declare something are pushed: the scan stays off the cell path.
+    // Namespace declarations only matter to hyperlinks and kept XML, so only tags that declare
+    // something are pushed: the scan stays off the cell path.
     Result<void> push_scope() {
-        if (ev_.attrs.find("xmlns:") == std::string_view::npos) return {};
-        if (auto r = scope_.push(ev_); !r) return r;
-        scoped_levels_.push_back(ev_.kind == xml::EventKind::Start ? tok_.depth() : tok_.depth() + 1);
-        return {};
+        return scopes_.enter(ev_, ev_.kind == xml::EventKind::Start ? tok_.depth() : tok_.depth() + 1);
     }
     // After the element at `level` has closed.
-    void pop_scope(size_t level) {
-        while (!scoped_levels_.empty() && scoped_levels_.back() >= level) {
-            scope_.pop();
-            scoped_levels_.pop_back();
-        }
-    }
+    void pop_scope(size_t level) { scopes_.leave(level); }
 
     std::string_view part_;
     xml::Tokenizer tok_;
@@ -298,9 +290,8 @@ private:
     bool date1904_;
 
     ParsedSheet out_;
-    NamespaceScope scope_;
+    DeclaredScopes scopes_;
     PlainElements plain_items_;  // for inline strings kept whole
-    std::vector<size_t> scoped_levels_;
     std::string scratch_;
     ColumnSpans<double> column_spans_;
     ColumnSpans<LineFormat> column_formats_;
@@ -714,7 +705,7 @@ Result<void> SheetReader::read_cell_meta(const xml::Attribute& a) {
 
 void SheetReader::keep_inline_item() {
     const size_t end = ev_.offset + ev_.raw.size();
-    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), scope_, plain_items_);
+    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), scopes_.ns(), plain_items_);
     if (kept_.rich_text) keeps_ = true;
 }
 
@@ -966,7 +957,7 @@ Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
         if (!zero) return fail(std::move(zero.error()));
         zero_height_ = *zero && xml::parse_xml_bool(**zero);
     }
-    auto captured = capture_element(tok_, ev_, scope_);
+    auto captured = capture_element(tok_, ev_, scopes_.ns());
     if (!captured) return fail(std::move(captured.error()));
     if (kind == SheetChild::SheetViews)
         if (auto r = read_panes(captured->source); !r) return r;
@@ -1019,7 +1010,7 @@ Result<void> SheetReader::read_hyperlink() {
     link.rows = attached->rows;
     link.cols = attached->cols;
     for (std::string_view ns : {kRelationshipsNs, kStrictRelationshipsNs}) {
-        auto id = scope_.attr(ev_, ns, "id");
+        auto id = scopes_.ns().attr(ev_, ns, "id");
         if (!id) return fail(std::move(id.error()));
         if (*id) {
             link.rel_id = std::move(*id);
@@ -1027,7 +1018,7 @@ Result<void> SheetReader::read_hyperlink() {
         }
     }
     // A file that never declares its "r" prefix still means the relationship id by "r:id".
-    if (!link.rel_id && !scope_.uri_of("r")) {
+    if (!link.rel_id && !scopes_.ns().uri_of("r")) {
         auto id = xml::attr_string(ev_, "r:id");
         if (!id) return fail(std::move(id.error()));
         link.rel_id = std::move(*id);
@@ -1060,7 +1051,7 @@ Result<void> SheetReader::read_dimension() {
 
 Result<void> SheetReader::read_conditional_formatting() {
     std::span<const Dxf> dxfs = styles_->dxfs;
-    auto block = parse_conditional_formatting(tok_, ev_, dxfs, scope_);
+    auto block = parse_conditional_formatting(tok_, ev_, dxfs, scopes_.ns());
     if (!block) return fail(std::move(block.error()));
     out_.worksheet.conditional_formatting.push_back(std::move(*block));
     return {};
