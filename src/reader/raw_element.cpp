@@ -229,26 +229,9 @@ bool PlainElements::plain(std::string_view e) {
         p = lt + 1;
         if (!plain_tag(p, end, scratch_)) return false;
     }
-    if (!carriable(e)) return false;
+    if (xml::find_disallowed_char(e)) return false;
     // Only the opening of an element found plain is remembered.
     if (!same_opening && opening) opening_.assign(e);
-    return true;
-}
-
-bool carriable(std::string_view bytes) {
-    // Eight bytes at a time: only a byte below 0x20 or above 0x7F needs a closer look, and text
-    // is mostly neither.
-    constexpr std::uint64_t kOnes = 0x0101010101010101u, kHigh = 0x8080808080808080u;
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, bytes.data() + i, 8);
-        if (((w - kOnes * 0x20) | w) & kHigh) break;
-    }
-    for (; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        if (b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n' && b != '\r')) return !xml::find_disallowed_char(bytes);
-    }
     return true;
 }
 

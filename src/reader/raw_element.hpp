@@ -55,7 +55,5 @@ private:
     std::string scratch_;
 };
 
-// Whether `bytes` are UTF-8 holding only characters XML can carry.
-bool carriable(std::string_view bytes);
 
 }  // namespace velmo::reader
