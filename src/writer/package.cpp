@@ -183,7 +183,7 @@ bool regenerated(std::string_view entry_name, size_t sheet_count, const PartName
             if (c < '0' || c > '9') return false;
             k = k * 10 + static_cast<uint64_t>(c - '0');
         }
-        return k >= 1 && k <= sheet_count;
+        return k <= sheet_count;  // a leading zero was refused, so k >= 1
     };
     return numbered_in_range("xl/worksheets/sheet", ".xml") ||
            numbered_in_range("xl/worksheets/_rels/sheet", ".xml.rels");
@@ -371,9 +371,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!patched) return fail(std::move(patched.error()));
         // Carried over raw, in its place among the copied entries, when nothing needs declaring
         // or removing; written first, patched, otherwise.
-        const bool needs_patch = parts.has_strings || !parts.comment_sheets.empty() || parts.vml_drawings ||
-                                 parts.table_count > 0 || *patched != *text;
-        if (needs_patch) {
+        if (*patched != *text) {
             if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
             std::erase(to_copy, ct);
         }

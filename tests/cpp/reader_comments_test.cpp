@@ -79,7 +79,8 @@ TEST(CommentsReader, TextsWithRunsAreKeptWholeWhenTheyCanBeWrittenBack) {
         {"<comment ref=\"A1\"><text><t>x</t><rPh sb=\"0\" eb=\"1\"><t>y</t></rPh><phoneticPr fontId=\"1\"/></text></comment>",
          "x", "<text><t>x</t><rPh sb=\"0\" eb=\"1\"><t>y</t></rPh><phoneticPr fontId=\"1\"/></text>"},
         // The main namespace under a prefix is written unprefixed; another one brings its declaration.
-        {"<x:comment ref=\"A1\"><x:text><x:r><x:t>a</x:t></x:r></x:text></x:comment>", "a", "<text><r><t>a</t></r></text>"},
+        {"<x:comment ref=\"A1\"><x:text><x:r><x:rPr><b/></x:rPr><x:t>a</x:t></x:r></x:text></x:comment>", "a",
+         "<text><r><rPr><b/></rPr><t>a</t></r></text>"},
         {"<comment ref=\"A1\" xmlns:v=\"urn:v\"><text><r><rPr v:a=\"1\"/><t>a</t></r></text></comment>", "a",
          "<text xmlns:v=\"urn:v\"><r><rPr v:a=\"1\"/><t>a</t></r></text>"},
         // What could not be written back well-formed, or would not be the note's whole text.

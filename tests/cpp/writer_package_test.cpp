@@ -508,19 +508,21 @@ TEST(PackageReach, RelationshipsPartsAndWhatTheyReach) {
     EXPECT_EQ(rels_owner("xl/other/workbook.xml.rels"), std::nullopt);
     EXPECT_EQ(rels_owner("a.rels"), std::nullopt);
 
-    // Root -> workbook -> sheet (relative, "..", absolute and escaped targets); external targets and
-    // relationships parts of parts nothing reaches count for nothing; a cycle ends.
+    // Root -> workbook -> sheet (relative, "..", absolute and escaped targets; an explicit internal
+    // mode is no mode); external targets and relationships parts of parts nothing reaches count for
+    // nothing; a cycle ends.
     const std::map<std::string, std::vector<SheetRelEntry>> rels{
         {"_rels/.rels", {{"rId1", "t", "xl/workbook.xml", {}}, {"rId2", "t", "https://x", "External"}}},
         {"xl/_rels/workbook.xml.rels", {{"rId1", "t", "worksheets/sheet1.xml", {}}, {"rId2", "t", "/docProps/a%20b.xml", {}}}},
-        {"xl/worksheets/_rels/sheet1.xml.rels", {{"rId1", "t", "../drawings/d.xml", {}}, {"rId2", "t", "../workbook.xml", {}}}},
+        {"xl/worksheets/_rels/sheet1.xml.rels",
+         {{"rId1", "t", "../drawings/d.xml", {}}, {"rId2", "t", "../workbook.xml", {}}, {"rId3", "t", "e.xml", "Internal"}}},
         {"xl/orphan/_rels/o.xml.rels", {{"rId1", "t", "../media/m.png", {}}}},
     };
     const PartNameSet reached = writer::reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
         const auto it = rels.find(std::string(name));
         return it == rels.end() ? nullptr : &it->second;
     });
-    for (const char* part : {"xl/workbook.xml", "xl/worksheets/sheet1.xml", "docProps/a b.xml", "xl/drawings/d.xml"})
+    for (const char* part : {"xl/workbook.xml", "xl/worksheets/sheet1.xml", "docProps/a b.xml", "xl/drawings/d.xml", "xl/worksheets/e.xml"})
         EXPECT_TRUE(reached.contains(part)) << part;
     for (const char* part : {"xl/orphan/o.xml", "xl/media/m.png", "https://x", ""}) EXPECT_FALSE(reached.contains(part)) << part;
 }

@@ -14,6 +14,7 @@
 #include "support/open_package.hpp"
 #include "support/package_builder.hpp"
 #include "support/temp_dir.hpp"
+#include "support/time_budget.hpp"
 #include "support/zip_outputs.hpp"
 #include "writer/package.hpp"
 #include "writer/workbook_carried.hpp"
@@ -162,7 +163,7 @@ TEST(WorkbookCarried, ThousandsOfPrefixesInAKeptChildCostNoMoreThanTheirNumber) 
     p.sheet("A", "<sheetData/>").sheet("B", "<sheetData/>");
     const auto start = std::chrono::steady_clock::now();
     auto wb = test::open_package(p.set("xl/workbook.xml", part.insert(part.find(" xmlns:r"), decls)));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, test::time_budget(std::chrono::seconds(5)));
     ASSERT_TRUE(wb) << wb.error().display();
     ASSERT_EQ(wb->workbook_elements.size(), 1u);
     const std::string& ext = wb->workbook_elements[0].xml;
