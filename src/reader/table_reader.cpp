@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
 
@@ -59,7 +60,10 @@ Result<Table> parse_table_xml(std::string_view doc) {
         } else if (ev.local_name == "tableColumn") {
             TableColumn column;
             if (auto v = a.get("id")) column.id = xml::parse_u32(*v).value_or(0);
-            if (auto v = a.text("name")) column.name = std::move(*v);
+            if (auto v = a.text("name")) {
+                column.name = std::move(*v);
+                xml::decode_hex_escapes(column.name);
+            }
             table.columns.push_back(std::move(column));
         } else if (ev.local_name == "tableStyleInfo") {
             TableStyleInfo style;

@@ -20,8 +20,9 @@ Result<void> check_table_texts(const Table& t, std::string_view name) {
     const auto check = [&](std::string_view text) { return check_xml_text(text, where); };
     for (std::string_view text : {name, std::string_view(t.display_name), std::string_view(t.ref_range)})
         if (auto ok = check(text); !ok) return ok;
+    // Column names hold their header cells' texts, and are escaped as those are.
     for (const TableColumn& c : t.columns)
-        if (auto ok = check(c.name); !ok) return ok;
+        if (auto ok = check_utf8_text(c.name, where); !ok) return ok;
     if (t.style_info)
         if (auto ok = check(t.style_info->name); !ok) return ok;
     return {};
@@ -97,7 +98,7 @@ Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {
         .close_start();
     w.empty("autoFilter", {{"ref", table.ref_range}});
     w.open("tableColumns").attr("count", table.columns.size()).close_start();
-    for (const TableColumn& c : table.columns) w.open("tableColumn").attr("id", c.id).attr("name", c.name).close_empty();
+    for (const TableColumn& c : table.columns) w.open("tableColumn").attr("id", c.id).hex_attr("name", c.name).close_empty();
     w.end("tableColumns");
     if (table.style_info) {
         const TableStyleInfo& s = *table.style_info;

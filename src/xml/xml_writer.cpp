@@ -14,13 +14,14 @@ namespace {
 // What to do with a byte. Plain bytes are copied in runs.
 enum Action : std::uint8_t { kPlain, kAmp, kLt, kGt, kQuot, kApos, kTab, kLf, kCr, kBad, kCheckEf, kUnderscore };
 
-enum class Mode { kText, kAttr, kHexText };
+enum class Mode { kText, kAttr, kHexText, kHexAttr };
 
 constexpr std::array<std::uint8_t, 256> make_table(Mode mode) {
     std::array<std::uint8_t, 256> t{};
     for (int c = 0; c < 0x20; ++c) t[c] = kBad;
-    t['\t'] = mode == Mode::kAttr ? kTab : kPlain;
-    t['\n'] = mode == Mode::kAttr ? kLf : kPlain;
+    const bool attr = mode == Mode::kAttr || mode == Mode::kHexAttr;
+    t['\t'] = attr ? kTab : kPlain;
+    t['\n'] = attr ? kLf : kPlain;
     t['\r'] = kCr;
     t['&'] = kAmp;
     t['<'] = kLt;
@@ -28,18 +29,18 @@ constexpr std::array<std::uint8_t, 256> make_table(Mode mode) {
     t['"'] = kQuot;
     t['\''] = kApos;
     t[0xEF] = kCheckEf;  // lead byte of U+FFFE and U+FFFF
-    if (mode == Mode::kHexText) t['_'] = kUnderscore;
+    if (mode == Mode::kHexText || mode == Mode::kHexAttr) t['_'] = kUnderscore;
     return t;
 }
 
 template <Mode M>
 constexpr auto kTable = make_table(M);
 
-// Returns false when a character XML does not allow was written as it is (never in kHexText,
-// which writes those as escapes).
+// Returns false when a character XML does not allow was written as it is (never in the hex modes,
+// which write those as escapes).
 template <Mode M>
 bool append_escaped(std::string& out, std::string_view s) {
-    constexpr bool hex = M == Mode::kHexText;
+    constexpr bool hex = M == Mode::kHexText || M == Mode::kHexAttr;
     bool clean = true;
     const char* p = s.data();
     const char* const end = p + s.size();
@@ -104,6 +105,7 @@ bool append_escaped(std::string& out, std::string_view s) {
 bool append_escaped_text(std::string& out, std::string_view s) { return append_escaped<Mode::kText>(out, s); }
 bool append_escaped_attr(std::string& out, std::string_view s) { return append_escaped<Mode::kAttr>(out, s); }
 void append_hex_escaped_text(std::string& out, std::string_view s) { append_escaped<Mode::kHexText>(out, s); }
+void append_hex_escaped_attr(std::string& out, std::string_view s) { append_escaped<Mode::kHexAttr>(out, s); }
 
 std::optional<DisallowedChar> find_disallowed_char(std::string_view text) {
     // Eight bytes at a time past plain ASCII (no byte below 0x20 or above 0x7F), which is most text.

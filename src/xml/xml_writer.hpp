@@ -42,6 +42,8 @@ bool append_escaped_attr(std::string& out, std::string_view s);
 // characters XML does not allow are written as escapes, and a literal escape is marked so that it
 // reads back as itself.
 void append_hex_escaped_text(std::string& out, std::string_view s);
+// The same for attribute values (table column names, which hold header cells' texts).
+void append_hex_escaped_attr(std::string& out, std::string_view s);
 
 // One attribute for the whole-tag writers.
 struct Attr {
@@ -92,6 +94,12 @@ public:
     XmlWriter& attr(std::string_view name, std::string_view value) {
         attr_head(name);
         note(append_escaped_attr(buf_, value));
+        buf_ += '"';
+        return *this;
+    }
+    XmlWriter& hex_attr(std::string_view name, std::string_view value) {
+        attr_head(name);
+        append_hex_escaped_attr(buf_, value);
         buf_ += '"';
         return *this;
     }

@@ -25,7 +25,7 @@ TEST(TableReader, ReadsIdentityColumnsAndStyle) {
         "name=\"Table3\" displayName=\"A&amp;B\" ref=\"A1:C4\" totalsRowShown=\"0\">"
         "<autoFilter ref=\"A1:C4\"/><tableColumns count=\"9\"><tableColumn id=\"1\" name=\"Name\"/>"
         "<tableColumn id=\"2\" name=\" Qty \"><calculatedColumnFormula>1</calculatedColumnFormula></tableColumn>"
-        "<tableColumn name=\"NoId\"/></tableColumns>"
+        "<tableColumn name=\"NoId\"/><tableColumn id=\"4\" name=\"a_x000a_b_x005F_x0041_\"/></tableColumns>"
         "<tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" showLastColumn=\"true\" "
         "showRowStripes=\"1\" showColumnStripes=\"TRUE\"/></table>");
     EXPECT_EQ(t.id, 3u);
@@ -33,7 +33,8 @@ TEST(TableReader, ReadsIdentityColumnsAndStyle) {
     EXPECT_EQ(t.display_name, "A&B");
     EXPECT_EQ(t.ref_range, "A1:C4");
     EXPECT_EQ(t.header_row_count, 1u);
-    EXPECT_EQ(t.columns, (std::vector<TableColumn>{{"Name", 1}, {" Qty ", 2}, {"NoId", 0}}));
+    // A header's line break is stored as an escape, as in the cell.
+    EXPECT_EQ(t.columns, (std::vector<TableColumn>{{"Name", 1}, {" Qty ", 2}, {"NoId", 0}, {"a\nb_x0041_", 4}}));
     ASSERT_TRUE(t.style_info);
     EXPECT_EQ(*t.style_info, (TableStyleInfo{"TableStyleMedium9", false, true, true, false}));
 }

@@ -479,7 +479,9 @@ TEST_F(TempDir, PartsTheSaveReplacesOrLeavesUnreachedAreNotCopied) {
     } rows[] = {{"none", true}, {"note deleted with its row", false}};
     for (const Row& row : rows) {
         Workbook wb = load("src.xlsx", notes_source().build());
-        if (!row.note_kept) ASSERT_TRUE(wb.sheets[0].delete_rows(1, 1));
+        if (!row.note_kept) {
+            ASSERT_TRUE(wb.sheets[0].delete_rows(1, 1));
+        }
         Saved s = save(wb);
         SCOPED_TRACE(row.edit);
         // The old comments part and the notes' drawing are replaced, whatever their names; the

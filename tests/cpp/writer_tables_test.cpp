@@ -115,10 +115,19 @@ TEST(TablePart, RefusalsNameTheTable) {
     EXPECT_EQ(none.error().kind, ErrorKind::InvalidFormat);
     EXPECT_EQ(none.error().message, "table \"Odd \\\"name\\\"\\n\" has zero columns, cannot serialize");
 
-    auto bad = serialize_table_xml(make_table("T", {"ok", "b\x1F"}), 1);
+    // Column names, like the header cells they repeat, escape what XML cannot carry; other texts refuse it.
+    auto escaped = serialize_table_xml(make_table("T", {"ok", "b\x1F_x0041_"}), 1);
+    ASSERT_TRUE(escaped);
+    EXPECT_NE(escaped->find("name=\"b_x001F__x005F_x0041_\""), std::string::npos);
+    Table styled = make_table("T", {"ok"});
+    styled.style_info = TableStyleInfo{"S\x1F", false, false, false, false};
+    auto bad = serialize_table_xml(styled, 1);
     ASSERT_FALSE(bad);
     EXPECT_EQ(bad.error().kind, ErrorKind::InvalidFormat);
     EXPECT_EQ(bad.error().message, "table \"T\": text holds U+001F, which XML does not allow (offset 1)");
+    auto broken = serialize_table_xml(make_table("T", {"ok", "b\xFF"}), 1);
+    ASSERT_FALSE(broken);
+    EXPECT_EQ(broken.error().message, "table \"T\": text is not valid UTF-8 (byte 0xFF at offset 1)");
 
     // A range past the last row or column, at either corner; the last cell of the grid is fine.
     for (const char* ref : {"A1048570:B1048600", "XFD1:XFE3", "A1048577", "C3:A1048577"}) {

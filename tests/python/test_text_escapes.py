@@ -1,9 +1,10 @@
 """Text crosses between the package and Python in the package's own spelling: `_xHHHH_` escapes in
-cell text and notes are decoded on load and written on save, so a text reads the same in velmo, after
-a save, and in python-calamine."""
+cell text, notes and table column names are decoded on load and written on save, so a text reads the
+same in velmo, after a save, and in python-calamine."""
 
 import random
 import zipfile
+from xml.etree import ElementTree
 
 from python_calamine import CalamineWorkbook
 
@@ -113,3 +114,19 @@ def test_escapes_in_a_source_read_as_other_readers_read_them(tmp_path):
     with zipfile.ZipFile(out) as z:
         shared = z.read("xl/sharedStrings.xml").decode()
     assert all(f"<r><t>{t}</t></r>" in shared for t in escaped)
+
+
+def test_table_columns_are_spelled_as_their_header_cells(tmp_path):
+    # A table's column names repeat its header cells, so both must spell a text the same way.
+    wb = velmo.Workbook()
+    ws = wb.active
+    for col, text in enumerate(TEXTS, 1):
+        ws[f"{velmo.get_column_letter(col)}1"] = text
+    ws.add_table(velmo.Table("T", f"A1:{velmo.get_column_letter(len(TEXTS))}2"))
+    path = saved(wb, tmp_path / "out.xlsx")
+    main = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+    with zipfile.ZipFile(path) as z:
+        columns = [c.get("name") for c in ElementTree.fromstring(z.read("xl/tables/table1.xml")).iter(main + "tableColumn")]
+        shared = [si.findtext(main + "t") for si in ElementTree.fromstring(z.read("xl/sharedStrings.xml"))]
+    assert columns == shared
+    assert [c.name for c in velmo.load_workbook(path).active.tables["T"].tableColumns] == TEXTS
