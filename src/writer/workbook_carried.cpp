@@ -9,6 +9,7 @@
 #include "reader/workbook_rels.hpp"
 #include "writer/namespaces.hpp"
 #include "xml/tokenizer.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::writer {
 namespace {
@@ -38,8 +39,6 @@ std::string_view element_name(std::string_view xml) {
     const auto end = xml.find_first_of(" \t\r\n/>");
     return xml::local_name_of(xml.substr(0, end));
 }
-
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // One kept child, brought in line with the save (write_kept_workbook_elements).
 void write_kept(xml::XmlWriter& w, std::string_view xml, std::string_view name, uint64_t active_tab) {
@@ -162,7 +161,7 @@ std::string with_attribute(std::string_view element, std::string_view tag, std::
         } else if (found) {
             // From the white space before the name through the closing quote.
             size_t begin = static_cast<size_t>(a.name.data() - element.data());
-            while (begin > 0 && is_space(element[begin - 1])) --begin;
+            while (begin > 0 && xml::is_space(element[begin - 1])) --begin;
             copy_to(begin);
             done = value_end + 1;
         } else if (value) {
