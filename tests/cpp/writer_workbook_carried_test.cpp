@@ -82,7 +82,8 @@ TEST(WorkbookCarried, KeptChildrenGoBackInSchemaOrderBroughtInLine) {
 
 // Children the schema does not name (alternate content, revision information, other namespaces)
 // go back after the child they followed; the root declares and marks ignorable again the
-// namespaces of the source's ignorable list that the kept children use.
+// namespaces of the source's ignorable list that the kept children use, even where a child left
+// out uses one too.
 TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
     const std::string mc = " xmlns:mc=\"" + std::string(kMc) + "\"";
     const std::string choice = "<mc:Choice Requires=\"x15\"><workbookPr date1904=\"1\"/></mc:Choice></mc:AlternateContent>";
@@ -95,7 +96,7 @@ TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
          " xmlns:m=\"" + std::string(kMc) + "\" m:Ignorable=\" a  b\tc r mc d \" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" "
          "xmlns:c=\"urn:a\" xmlns:d=\"urn:d\" xmlns:mc=\"urn:not\"",
          "<f:first xmlns:f=\"urn:f\"/><workbookPr b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>" + kSheets +
-             "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><e:unbound/><mc:x/>",
+             "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><c:also><e:unbound/></c:also><mc:x/>",
          mc + " mc:Ignorable=\"a b\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"",
          "<f:first xmlns:f=\"urn:f\"/><workbookPr xmlns:b=\"urn:b\" b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>"
          "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets +
