@@ -119,7 +119,7 @@ bool is_carried(SheetChild kind) {
 
 Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope) {
     const size_t outside = tok.depth() - (start.kind == xml::EventKind::Start ? 1 : 0);
-    ElementScopes scopes{scope, outside};
+    ElementScopes scopes{NamespaceScope::over(scope), outside};
     scopes.enter(start);
     auto xml = capture_raw_element(tok, scopes, start);
     if (!xml && !tok.ok()) return fail(tok.error());

@@ -55,7 +55,7 @@ void NamespaceScope::pop() {
 
 std::optional<std::string_view> NamespaceScope::uri_of(std::string_view prefix) const {
     const auto it = innermost_.find(prefix);
-    if (it == innermost_.end()) return std::nullopt;
+    if (it == innermost_.end()) return outer_ ? outer_->uri_of(prefix) : std::nullopt;
     return std::string_view(bindings_[it->second].uri);
 }
 

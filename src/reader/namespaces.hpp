@@ -50,6 +50,15 @@ public:
     void open() { marks_.push_back(bindings_.size()); }
     void bind(std::string_view prefix, std::string_view uri);
 
+    // An empty scope whose look-ups fall back on `outer`, which must outlive it: a reader that
+    // captures element after element under one scope would otherwise copy every binding in it
+    // for each, and a root can declare tens of thousands.
+    static NamespaceScope over(const NamespaceScope& outer) {
+        NamespaceScope s;
+        s.outer_ = &outer;
+        return s;
+    }
+
     // The namespace bound to `prefix` in the current scope, if any.
     std::optional<std::string_view> uri_of(std::string_view prefix) const;
 
@@ -69,6 +78,7 @@ private:
     // The innermost binding of each prefix, so that a look-up does not scan every declaration in
     // scope: a file can declare tens of thousands and then look up on every element.
     std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> innermost_;
+    const NamespaceScope* outer_ = nullptr;
 };
 
 // The bindings in force for a reader on a hot path: only tags that declare a prefix are pushed,

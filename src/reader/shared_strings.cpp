@@ -80,7 +80,7 @@ std::optional<std::string> capture_kept_element(std::string_view element, const 
     xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false});
     xml::Event root;
     if (!tok.next(root) || root.kind != xml::EventKind::Start) return std::nullopt;
-    ElementScopes scopes{scope, 0};
+    ElementScopes scopes{NamespaceScope::over(scope), 0};
     scopes.enter(root);
     auto kept = capture_raw_element(tok, scopes, root);
     if (!kept || references(element, scope).unbound || xml::find_disallowed_char(*kept)) return std::nullopt;
