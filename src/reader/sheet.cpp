@@ -269,6 +269,7 @@ private:
     Result<void> read_panes(std::string_view views);
     Result<void> read_hyperlink();
     Result<void> read_auto_filter(size_t level);
+    void drop_replaced_auto_filters();
     Result<void> read_dimension();
     Result<void> read_conditional_formatting();
     Result<void> skip_subtree();
@@ -296,6 +297,10 @@ private:
     ColumnSpans<double> column_spans_;
     ColumnSpans<LineFormat> column_formats_;
     SheetChild place_ = SheetChild::SheetPr;  // of the last child of the root the schema lists
+    // Where the carried auto filter stands among the carried children, when the last one read
+    // was kept; earlier ones are taken out once the part is read.
+    std::optional<size_t> auto_filter_at_;
+    bool auto_filters_replaced_ = false;
     bool zero_height_ = false;                // rows are hidden unless listed
 
     // The open cell.
@@ -357,6 +362,7 @@ Result<ParsedSheet> SheetReader::run() {
         if (!r) return fail(std::move(r.error()));
     }
     if (!tok_.ok()) return fail(tok_.error());
+    drop_replaced_auto_filters();
     column_spans_.expand_into(out_.worksheet.column_widths);
     column_formats_.expand_into(out_.worksheet.column_formats);
     out_.worksheet.loaded_freeze_panes = out_.worksheet.freeze_panes;
@@ -993,10 +999,27 @@ Result<void> SheetReader::read_auto_filter(size_t level) {
     if (!ref) return fail(std::move(ref.error()));
     if (!*ref) return {};
     Worksheet& ws = out_.worksheet;
-    std::erase_if(ws.carried, [](const CarriedElement& e) { return e.kind == SheetChild::AutoFilter; });
     ws.auto_filter = *ref;
     ws.loaded_auto_filter = std::move(*ref);
-    return carry_child(SheetChild::AutoFilter, level);
+    auto_filters_replaced_ = auto_filters_replaced_ || auto_filter_at_;
+    const size_t before = ws.carried.size();
+    if (auto r = carry_child(SheetChild::AutoFilter, level); !r) return r;
+    auto_filter_at_ = ws.carried.size() > before ? std::optional(before) : std::nullopt;
+    return {};
+}
+
+// A later filter replaces an earlier one: all but the last carried go, in one pass, so that a
+// sheet of thousands of them costs no more than their number.
+void SheetReader::drop_replaced_auto_filters() {
+    if (!auto_filters_replaced_) return;
+    std::vector<CarriedElement>& carried = out_.worksheet.carried;
+    size_t kept = 0;
+    for (size_t i = 0; i < carried.size(); ++i) {
+        if (carried[i].kind == SheetChild::AutoFilter && i != auto_filter_at_) continue;
+        if (kept != i) carried[kept] = std::move(carried[i]);
+        ++kept;
+    }
+    carried.resize(kept);
 }
 
 Result<void> SheetReader::read_hyperlink() {
