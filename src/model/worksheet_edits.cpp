@@ -74,12 +74,21 @@ uint64_t block_end(Axis axis, coords::CellPos p, uint32_t rows, uint32_t cols) {
     return uint64_t{pos_on(axis, p)} + (axis == Axis::Rows ? rows : cols) - 1;
 }
 
-// The last line a cell's content covers on the axis: its own, or the end of its array formula's
-// block or of its link's range.
-uint64_t last_line(Axis axis, coords::CellPos p, const Cell& cell) {
+// Whether a cell's link moves under an insert at `at`: it keeps its size and goes with its cell.
+bool link_moves(Axis axis, coords::CellPos p, const Cell& cell, uint32_t at) {
+    return cell.hyperlink() && pos_on(axis, p) >= at;
+}
+
+// The last line a cell's content covers on the axis once an insert at `at` has moved or grown it:
+// its own, the end of its array formula's block (which widens), or of its link's range (which
+// only moves with its cell).
+uint64_t last_line(Axis axis, coords::CellPos p, const Cell& cell, uint32_t at) {
     uint64_t last = pos_on(axis, p);
     if (const ArraySpan* a = cell.array()) last = std::max(last, block_end(axis, p, a->rows, a->cols));
-    if (const Hyperlink* h = cell.hyperlink()) last = std::max(last, block_end(axis, p, h->rows, h->cols));
+    if (link_moves(axis, p, cell, at)) {
+        const Hyperlink* h = cell.hyperlink();
+        last = std::max(last, block_end(axis, p, h->rows, h->cols));
+    }
     return last;
 }
 
@@ -104,7 +113,7 @@ std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint3
     for (const auto& [key, cell] : ws.cells()) {
         const auto pos = key.pos();
         if (!pos || !holds_content(cell)) continue;
-        const uint64_t last = last_line(axis, *pos, cell);
+        const uint64_t last = last_line(axis, *pos, cell, at);
         if (!pushed(last)) continue;
         if (first && std::pair(first->row, first->col) < std::pair(pos->row, pos->col)) continue;
         first = pos;
@@ -117,7 +126,7 @@ std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint3
             return end > pos_on(axis, *pos) && pushed(end);
         };
         if (a && reaches(a->rows, a->cols)) what = "array formula " + block_text(*pos, a->rows, a->cols);
-        else if (h && reaches(h->rows, h->cols)) what = "hyperlink " + block_text(*pos, h->rows, h->cols);
+        else if (link_moves(axis, *pos, cell, at) && reaches(h->rows, h->cols)) what = "hyperlink " + block_text(*pos, h->rows, h->cols);
     }
     if (first) return what;
     for (const std::string& text : ws.merged_ranges) {

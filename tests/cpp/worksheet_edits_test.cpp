@@ -143,6 +143,15 @@ TEST(ShiftEdges, ContentRefusesFormattingIsCut) {
         EXPECT_EQ(snapshot(ws), cells) << c.refusal;
         EXPECT_EQ(ws.merged_ranges, ranges) << c.refusal;
     }
+    {
+        // Where an array formula's block widens, a link's range only moves with its cell: an insert
+        // inside it pushes nothing off the grid.
+        Worksheet ws("S");
+        ws.set_cell_hyperlink("B1048570", "https://x.test/");
+        ws.find_cell_mut("B1048570")->extras_mut().hyperlink->rows = 7;
+        ASSERT_TRUE(ws.insert_rows(1048572, 2));
+        EXPECT_EQ(ws.find_cell("B1048570")->hyperlink()->rows, 7u);
+    }
 
     Worksheet ws("S");
     ws.set_cell("A1", Value(1.0));
