@@ -374,7 +374,7 @@ private:
             if (in_fonts_) {
                 font_ = kReadFont;
                 in_font_ = true;
-            } else if (in_dxf_) {
+            } else if (in_dxf_ && nested_dxfs_ == 0) {
                 dxf_font_ = kReadFont;
                 in_dxf_font_ = true;
             }
@@ -386,7 +386,7 @@ private:
             if (in_fills_) {
                 fill_ = Fill{};
                 in_fill_ = true;
-            } else if (in_dxf_) {
+            } else if (in_dxf_ && nested_dxfs_ == 0) {
                 dxf_fill_ = Fill{};
                 in_dxf_fill_ = true;
             }
@@ -414,7 +414,10 @@ private:
             return on_xf(ev);
         }
         if (n == "dxf") {
-            if (in_dxfs_) {
+            // One inside a format's extension list belongs to the extension, kept with the format.
+            if (in_dxf_) {
+                ++nested_dxfs_;
+            } else if (in_dxfs_) {
                 pending_font_.reset();
                 pending_fill_.reset();
                 pending_xml_.clear();
@@ -458,7 +461,7 @@ private:
         }
         if (n == "xf") return on_xf(ev);
         if (n == "dxf") {
-            if (in_dxfs_) out_.dxfs.push_back(Dxf{std::nullopt, std::nullopt, std::exchange(pending_xml_, {})});
+            if (in_dxfs_ && !in_dxf_) out_.dxfs.push_back(Dxf{std::nullopt, std::nullopt, std::exchange(pending_xml_, {})});
             return {};
         }
         return {};
@@ -502,7 +505,9 @@ private:
             in_pattern_fill_ = false;
             in_dxf_pattern_fill_ = false;
         } else if (n == "dxf") {
-            if (in_dxf_) {
+            if (nested_dxfs_ > 0) {
+                --nested_dxfs_;
+            } else if (in_dxf_) {
                 out_.dxfs.push_back(Dxf{std::move(pending_font_), std::move(pending_fill_), std::exchange(pending_xml_, {})});
                 pending_font_.reset();
                 pending_fill_.reset();
@@ -522,6 +527,7 @@ private:
     bool in_num_fmts_ = false, in_fonts_ = false, in_fills_ = false, in_cell_xfs_ = false, in_dxfs_ = false;
     bool in_font_ = false, in_fill_ = false, in_pattern_fill_ = false;
     bool in_dxf_ = false, in_dxf_font_ = false, in_dxf_fill_ = false, in_dxf_pattern_fill_ = false;
+    size_t nested_dxfs_ = 0;  // open `dxf` elements inside the open one
     bool in_borders_ = false;
     size_t xf_depth_ = 0;   // depth of the open cell format of cellXfs; 0 when none is open
     size_t font_depth_ = 0;  // depth of the open font, of either kind

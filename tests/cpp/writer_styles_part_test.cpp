@@ -157,6 +157,9 @@ TEST(StylesPart, DifferentialFormatsGoBackAsRead) {
          R"(<numFmt numFmtId="164" formatCode="0.0%"/><fill><patternFill><bgColor auto="1"/></patternFill></fill>)"
          R"(<alignment horizontal="center"/><protection locked="0"/><border><left style="thin"><color auto="1"/></left></border>)"
          R"(<extLst><ext uri="{u}"><q:id>7</q:id></ext></extLst></dxf></dxfs>)"},
+        // A format of an extension inside a format is the outer one's.
+        {R"(<dxfs><dxf><font><i/></font><extLst><ext uri="{v}"><dxf><font><u/></font></dxf></ext></extLst></dxf><dxf/></dxfs>)",
+         R"(<dxfs count="2"><dxf><font><i/></font><extLst><ext uri="{v}"><dxf><font><u/></font></dxf></ext></extLst></dxf><dxf/></dxfs>)"},
         // Bad input: a prefix bound nowhere, a bad escape in an attribute and in a text.
         {R"(<dxfs><dxf><font><b/><color rgb="FF9C0006"/><z:u/></font></dxf>)"
          R"(<dxf><fill><patternFill patternType="solid"/></fill><alignment horizontal="&bogus;"/></dxf>)"
