@@ -70,13 +70,13 @@ Result<zip::ArchiveReader> open_source(const std::string& path) {
     return archive;
 }
 
-// The source's parts this save replaces, found through the source's own relationships rather than
-// by the names the save writes: its worksheet parts and their relationships parts, wherever the
-// source put them (an old one would carry relationships to parts renumbered or gone), and each
-// sheet's comments and table parts, which the save writes anew from the model under names of its
-// own. Best effort: a source that no longer says where its sheets are leaves only the numbered
-// names to skip.
-PartNameSet source_replaced_entries(const zip::ArchiveReader& src, const Workbook& wb) {
+// The source's worksheet parts and their relationships parts, found through the source's own
+// relationships rather than by the names the save writes, wherever the source put them: the save
+// replaces them (an old one would carry relationships to parts renumbered or gone). The parts
+// only they reached (comments, drawings, tables) are left out afterwards, by what the new package
+// still reaches, so one that another relationship also names stays. Best effort: a source that no
+// longer says where its sheets are leaves only the numbered names to skip.
+PartNameSet source_replaced_entries(const zip::ArchiveReader& src) {
     PartNameSet out;
     auto wb_part = src.find_part(kWorkbookEntry);
     auto rels = src.find_part(kWorkbookRelsEntry);
@@ -86,15 +86,9 @@ PartNameSet source_replaced_entries(const zip::ArchiveReader& src, const Workboo
     if (!wb_xml || !rels_xml) return out;
     auto refs = reader::parse_sheet_refs(*wb_xml, *rels_xml);
     if (!refs) return out;
-    for (size_t i = 0; i < refs->sheets.size(); ++i) {
-        const std::string& path = refs->sheets[i].path;
-        out.add(path);
-        out.add(reader::sheet_rels_path(path));
-        if (i >= wb.sheet_relationships.size()) continue;
-        for (const SheetRelEntry& e : wb.sheet_relationships[i]) {
-            if (e.target_mode || (e.rel_type != reader::kCommentsRelType && e.rel_type != reader::kTableRelType)) continue;
-            out.add(reader::resolve_sheet_target(path, e.target));
-        }
+    for (const auto& sheet : refs->sheets) {
+        out.add(sheet.path);
+        out.add(reader::sheet_rels_path(sheet.path));
     }
     return out;
 }
@@ -341,7 +335,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!opened) return fail(std::move(opened.error()));
         src.emplace(std::move(*opened));
 
-        const auto replaced = source_replaced_entries(*src, wb);
+        const auto replaced = source_replaced_entries(*src);
         PartNameSet package;
         for (const auto& name : written) package.add(name);
         const PartNameSet generated = package;

@@ -501,6 +501,33 @@ TEST_F(TempDir, PartsTheSaveReplacesOrLeavesUnreachedAreNotCopied) {
     }
 }
 
+// A sheet stored in a folder of its own is saved as "xl/worksheets/sheet1.xml" and still reaches
+// its drawing; a part that a stray comments relationship names but the workbook reaches too (its
+// theme) is not taken for a replaced comments part.
+TEST_F(TempDir, PartsStillReachedStayWhereverTheSheetStood) {
+    Package p;
+    p.set("xl/sheets/main/s.xml", test::worksheet("<sheetData/><drawing r:id=\"rId1\"/>"));
+    p.set("xl/sheets/main/_rels/s.xml.rels",
+          relationships(relationship("rId1", rel_type("drawing"), "../../drawings/d.xml") +
+                        relationship("rId2", rel_type("comments"), "../../theme/theme1.xml")));
+    p.set("xl/drawings/d.xml", "<d/>");
+    p.set("xl/theme/theme1.xml", "<theme/>");
+    p.set("xl/workbook.xml", "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" xmlns:r=\"" +
+                                 std::string(test::kOfficeRelsNs) + "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+    p.set("xl/_rels/workbook.xml.rels", relationships(relationship("rId1", rel_type("worksheet"), "sheets/main/s.xml") +
+                                                      relationship("rId2", rel_type("theme"), "theme/theme1.xml")));
+    p.set("[Content_Types].xml", std::string(kCtHead) +
+                                     "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                                     "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>");
+    p.set("_rels/.rels", relationships(relationship("rId1", rel_type("officeDocument"), "xl/workbook.xml")));
+    Workbook wb = load("src.xlsx", p.build());
+    Saved s = save(wb);
+    EXPECT_FALSE(s.has("xl/sheets/main/s.xml"));
+    EXPECT_TRUE(s.has("xl/drawings/d.xml"));
+    EXPECT_TRUE(s.has("xl/theme/theme1.xml"));
+    EXPECT_EQ(count(s.part("xl/worksheets/_rels/sheet1.xml.rels"), "Target=\"/xl/drawings/d.xml\""), 1u);
+}
+
 TEST(PackageReach, RelationshipsPartsAndWhatTheyReach) {
     using writer::rels_owner;
     EXPECT_EQ(rels_owner("xl/_rels/workbook.xml.rels"), "xl/workbook.xml");
