@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -428,6 +429,42 @@ TEST_F(HostileInput, CountsInTheBillionsAllocateNothingForThem) {
 
 using ParsedSheetResult = Result<reader::ParsedSheet>;
 ParsedSheetResult parse_plain_sheet(const std::string& part);
+
+TEST_F(HostileInput, ItemsKeptUnderARootOfThousandsOfPrefixesCostNoMoreThanTheirNumber) {
+    // Each note and string item below takes the careful capture (its own attribute is prefixed),
+    // which used to copy every binding of the root once per item.
+    constexpr int kN = 20000;
+    std::string decls, notes, items;
+    for (int i = 0; i < kN; ++i) {
+        const std::string n = std::to_string(i);
+        decls += " xmlns:q" + n + "=\"urn:" + n + "\"";
+        notes += "<comment ref=\"A" + std::to_string(i + 1) + "\"><text xml:lang=\"en\"><r><t>" + n + "</t></r></text></comment>";
+        items += "<si xml:lang=\"en\"><r><t>" + n + "</t></r></si>";
+    }
+    const std::string main = " xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"";
+    const auto start = std::chrono::steady_clock::now();
+    auto comments = reader::parse_comments_xml("<comments" + main + decls + "><commentList>" + notes + "</commentList></comments>");
+    auto strings = reader::parse_shared_strings("<sst" + main + decls + ">" + items + "</sst>");
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(comments && strings);
+    EXPECT_EQ(comments->at("A7").rich_text.view(), "<text xml:lang=\"en\"><r><t>6</t></r></text>");
+    EXPECT_EQ(strings->rich.size(), static_cast<size_t>(kN));
+    EXPECT_LT(took, test::time_budget(std::chrono::seconds(5)));
+}
+
+TEST_F(HostileInput, ThousandsOfAutoFiltersAmongKeptChildrenCostLittle) {
+    // A later filter replaces an earlier one: each used to search every kept child before it.
+    std::string body;
+    for (int i = 0; i < 50000; ++i) body += "<autoFilter ref=\"A" + std::to_string(i + 1) + "\"/><extLst/>";
+    const auto start = std::chrono::steady_clock::now();
+    auto sheet = parse_plain_sheet(test::worksheet(body));
+    const auto took = std::chrono::steady_clock::now() - start;
+    ASSERT_TRUE(sheet.has_value()) << sheet.error().display();
+    const auto& carried = sheet->worksheet.carried;
+    EXPECT_EQ(std::count_if(carried.begin(), carried.end(), [](const auto& e) { return e.kind == SheetChild::AutoFilter; }), 1);
+    EXPECT_EQ(sheet->worksheet.auto_filter, "A50000");
+    EXPECT_LT(took, test::time_budget(std::chrono::seconds(5)));
+}
 
 TEST_F(HostileInput, RepeatedWholeGridColumnSpansCostLittle) {
     // Each element names all 16384 columns; 100000 of them compress to a few kilobytes. Widths
