@@ -36,13 +36,16 @@ struct ElementScopes {
 // and "r" to relationships: a prefix bound to the main namespace is dropped from element names, any
 // other prefix bound outside the element gets its declaration carried on the element, and
 // everything else (attributes, texts, comments) stays as it stood. InvalidFormat when the document
-// ends inside the element or the text is not UTF-8.
+// ends inside the element, the text is not UTF-8, or it holds what the tokenizer lets through but
+// a parser refuses (a name XML does not allow, an attribute twice, a bad declaration, comment or
+// processing instruction, a DOCTYPE, "]]>" in a text).
 Result<std::string> capture_raw_element(xml::Tokenizer& tok, ElementScopes& scopes, const xml::Event& root);
 
 // Whether whole elements, as a tokenizer matched them from their start tags to their end tags, can
-// be kept as their bytes stand, sparing the capture above: no name has a prefix (xml:space aside),
-// nothing declares a namespace, every attribute and reference reads well, every character can be
-// carried, and there is no comment, CDATA section or processing instruction. False leaves the
+// be kept as their bytes stand, sparing the capture above: every name is ASCII without a prefix
+// (xml:space aside), nothing declares a namespace, no tag names an attribute twice, every attribute
+// and reference reads well, no text holds "]]>", every character can be carried, and there is no
+// comment, CDATA section or processing instruction. False leaves the
 // decision to the capture. The elements of one part mostly open with the same tags (a note's run
 // properties), so the tags that opened the last plain element are remembered and not looked at
 // again.

@@ -127,6 +127,8 @@ TEST(SharedStrings, ItemsWithRunsOrReadingsAreKeptWhole) {
         {" xmlns:e=\"urn:e\"", "<si><r><e:mark/><t>q</t></r></si>", "<si xmlns:e=\"urn:e\"><r><e:mark/><t>q</t></r></si>"},
         // What cannot be written back well-formed stays plain text.
         {"", "<si><r><u:mark/><t>q</t></r></si>", nullptr},
+        {"", "<si><r><rPr><b val=\"1\" val=\"2\"/></rPr><t>q</t></r></si>", nullptr},
+        {" xmlns:e=\"urn:e\"", "<si><r><!-- a -- b --><e:mark/><t>q</t></r></si>", nullptr},
     };
     for (const Case& c : cases) {
         const std::string doc = "<sst xmlns=\"" + std::string(kMain) + "\"" + c.root_attrs + "><si><t>first</t></si>" +

@@ -96,7 +96,8 @@ TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
          " xmlns:m=\"" + std::string(kMc) + "\" m:Ignorable=\" a  b\tc r mc d \" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" "
          "xmlns:c=\"urn:a\" xmlns:d=\"urn:d\" xmlns:mc=\"urn:not\"",
          "<f:first xmlns:f=\"urn:f\"/><workbookPr b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>" + kSheets +
-             "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><c:also><e:unbound/></c:also><mc:x/>",
+             "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><c:also><e:unbound/></c:also><mc:x/>"
+             "<c:twice v=\"1\" v=\"2\"/><c:note><!-- a -- b --></c:note>",
          mc + " mc:Ignorable=\"a b\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"",
          "<f:first xmlns:f=\"urn:f\"/><workbookPr xmlns:b=\"urn:b\" b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>"
          "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets +

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "xml/names.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
 #include "xml/utf8.hpp"
@@ -348,6 +349,26 @@ TEST(XmlAttributes, ErrorOffsetsPointIntoTheDocument) {
     ASSERT_FALSE(v);
     EXPECT_EQ(v.error().kind, ErrorKind::Xml);
     EXPECT_NE(v.error().message.find("at byte 13"), std::string::npos) << v.error().message;
+}
+
+// Names a tag may hold: their first character and the rest, across the ranges beyond ASCII.
+TEST(XmlNames, NamesAndQualifiedNames) {
+    const struct {
+        std::string_view name;
+        bool name_ok, qualified_ok;
+    } rows[] = {
+        {"a", true, true}, {"_a-1.b", true, true}, {"x:y", true, true},
+        {":a", true, false}, {"a:", true, false}, {"a:b:c", true, false},
+        {"", false, false}, {"1b", false, false}, {"-a", false, false},
+        {".a", false, false}, {"a b", false, false}, {"a&b", false, false},
+        {"\u00e9t\u00e9", true, true}, {"a\u00b7\u0301", true, true}, {"\u00b7a", false, false},
+        {"a\u00a0", false, false}, {"a\u00d7", false, false}, {"\u4e2d\U00010000", true, true},
+        {"a\xff", false, false}, {"\u203fa", false, false}, {"a\u203f", true, true},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(xml::is_name(r.name), r.name_ok) << r.name;
+        EXPECT_EQ(xml::is_qualified_name(r.name), r.qualified_ok) << r.name;
+    }
 }
 
 TEST(XmlNumbers, UnsignedGrammar) {
