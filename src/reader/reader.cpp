@@ -217,9 +217,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
 
     // A save writes the sheet as "xl/worksheets/sheetN.xml": from there, targets relative to a
     // sheet stored in another folder would reach nothing.
-    if (ref.path.substr(0, ref.path.rfind('/') + 1) != "xl/worksheets/")
-        for (SheetRelEntry& e : rels)
-            if (e.target_mode != "External") e.target = "/" + resolve_sheet_target(ref.path, e.target);
+    rebase_targets(rels, ref.path, "xl/worksheets/");
     wb.sheet_relationships.push_back(std::move(rels));
     wb.sheets.push_back(std::move(ws));
     return {};

@@ -77,6 +77,13 @@ std::string resolve_sheet_target(std::string_view sheet_path, std::string_view t
     return out;
 }
 
+void rebase_targets(std::vector<SheetRelEntry>& rels, std::string_view from, std::string_view to) {
+    const auto folder = [](std::string_view name) { return name.substr(0, name.rfind('/') + 1); };
+    if (folder(from) == folder(to)) return;
+    for (SheetRelEntry& e : rels)
+        if (e.target_mode != "External") e.target = "/" + resolve_sheet_target(from, e.target);
+}
+
 std::optional<std::string_view> relation_target_for_id(const std::vector<SheetRelEntry>& rels, std::string_view id) {
     for (const auto& r : rels)
         if (r.id == id) return std::string_view(r.target);

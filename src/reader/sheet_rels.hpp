@@ -33,6 +33,11 @@ std::string sheet_rels_path(std::string_view sheet_path);
 // segments applied, ".." never climbing above the root).
 std::string resolve_sheet_target(std::string_view sheet_path, std::string_view target);
 
+// Relationships read beside the part `from`, made to reach the same parts from a part named
+// `to` once it is saved under that name: when the two lie in different folders, each internal
+// target becomes absolute.
+void rebase_targets(std::vector<SheetRelEntry>& rels, std::string_view from, std::string_view to);
+
 // Look-ups compare whole texts byte for byte and return the first match's stored target.
 std::optional<std::string_view> relation_target_for_id(const std::vector<SheetRelEntry>& rels, std::string_view id);
 std::optional<std::string_view> relation_target_for_type(const std::vector<SheetRelEntry>& rels, std::string_view type);

@@ -6,22 +6,18 @@
 #include "reader/kept_namespaces.hpp"
 #include "reader/namespaces.hpp"
 #include "reader/raw_element.hpp"
+#include "xml/names.hpp"
 #include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 
 namespace {
 
-// A prefix that can be declared on the written root as it stands: a plain name, none of the
-// ones the writer binds itself.
+// A prefix that can be declared on the written root as it stands: a name without a colon, none of
+// the ones the writer binds itself.
 bool is_portable_prefix(std::string_view p) {
-    if (p.empty() || p == "xml" || p == "xmlns" || p == "r" || p == "mc") return false;
-    for (const char c : p) {
-        const bool ascii_name = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                c == '_' || c == '-' || c == '.';
-        if (!ascii_name && static_cast<unsigned char>(c) < 0x80) return false;
-    }
-    return !(p[0] >= '0' && p[0] <= '9') && p[0] != '-' && p[0] != '.';
+    if (p == "xml" || p == "xmlns" || p == "r" || p == "mc") return false;
+    return xml::is_name(p) && p.find(':') == std::string_view::npos;
 }
 
 // The namespaces the root marks ignorable, and which of them the kept children use.

@@ -327,11 +327,8 @@ std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* ke
 }
 
 std::vector<SheetRelEntry> kept_drawing_relationships(const SourceDrawing& source, std::string_view part) {
-    const auto folder = [](std::string_view name) { return name.substr(0, name.rfind('/') + 1); };
     std::vector<SheetRelEntry> out = source.relationships;
-    if (folder(source.part) == folder(part)) return out;
-    for (SheetRelEntry& e : out)
-        if (e.target_mode != "External") e.target = "/" + reader::resolve_sheet_target(source.part, e.target);
+    reader::rebase_targets(out, source.part, part);
     return out;
 }
 
