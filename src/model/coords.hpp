@@ -37,6 +37,10 @@ std::string rc_to_a1(uint32_t row, uint32_t column);
 void append_a1(std::string& out, uint32_t row, uint32_t column);
 // The most bytes rc_to_a1 gives: 7 letters and 10 digits.
 inline constexpr size_t kMaxA1Size = 17;
+
+// The grid's last row and column.
+inline constexpr uint32_t kMaxRow = 1'048'576;
+inline constexpr uint32_t kMaxCol = 16'384;
 // Writes rc_to_a1(row, column) at `out`, which has room for kMaxA1Size bytes; returns its end.
 char* write_a1(char* out, uint32_t row, uint32_t column);
 // Writes column_name(column) of a column >= 1 at `out` (room for 7 bytes); returns its end.

@@ -21,8 +21,8 @@ namespace velmo {
 
 namespace {
 
-constexpr uint32_t kMaxRow = 1'048'576;
-constexpr uint32_t kMaxCol = 16'384;
+using coords::kMaxCol;
+using coords::kMaxRow;
 constexpr uint64_t kU32Max = std::numeric_limits<uint32_t>::max();
 
 uint32_t axis_limit(Axis axis) { return axis == Axis::Rows ? kMaxRow : kMaxCol; }

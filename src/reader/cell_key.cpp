@@ -6,8 +6,8 @@ namespace velmo::reader {
 
 namespace {
 
-constexpr uint32_t kMaxRow = 1048576;
-constexpr uint32_t kMaxCol = 16384;
+using coords::kMaxCol;
+using coords::kMaxRow;
 
 // The first item of a reference list, without the white space around it.
 std::string_view first_item(std::string_view ref) {

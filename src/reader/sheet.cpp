@@ -28,8 +28,8 @@ namespace velmo::reader {
 namespace {
 
 // The grid's last column; a col span reaching past it is cut there.
-constexpr uint32_t kMaxColumn = 16384;
-constexpr uint32_t kMaxRow = 1048576;
+constexpr uint32_t kMaxColumn = coords::kMaxCol;
+using coords::kMaxRow;
 
 // Row heights and column widths outside the grid, or not a finite, non-negative size, cannot be
 // written back into any worksheet part: kept, they would make every save of the workbook fail.

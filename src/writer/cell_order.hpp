@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "model/error.hpp"
+#include "model/coords.hpp"
 #include "model/workbook.hpp"
 
 namespace velmo::writer {
 
 // The grid of a worksheet part.
-inline constexpr uint32_t kMaxRow = 1048576;
-inline constexpr uint32_t kMaxCol = 16384;
+using coords::kMaxCol;
+using coords::kMaxRow;
 
 struct SortKey {
     uint32_t row = 0;
