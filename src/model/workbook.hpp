@@ -187,6 +187,17 @@ struct WorkbookElement {
     bool operator==(const WorkbookElement&) const = default;
 };
 
+// One entry of the source package's directory as it stood at load. A save copies entries from the
+// source file as it is then; these tell it whether each is still the one loaded, without keeping
+// any entry's bytes.
+struct SourceEntry {
+    std::string name;
+    uint32_t crc32 = 0;
+    uint64_t compressed_size = 0;
+    uint64_t uncompressed_size = 0;
+    bool operator==(const SourceEntry&) const = default;
+};
+
 class Workbook {
 public:
     std::vector<Worksheet> sheets;
@@ -201,6 +212,7 @@ public:
     std::vector<std::pair<std::string, std::string>> workbook_ignorable;
     DefinedNames defined_names;                  // workbook scope
     std::optional<std::string> source_path;      // absolute path of the package loaded from
+    std::vector<SourceEntry> source_entries;     // its directory at load, in directory order
     uint64_t active_index = 0;
     std::shared_ptr<const StyleSheet> stylesheet;  // none for a new workbook
 

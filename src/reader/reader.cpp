@@ -291,6 +291,9 @@ Result<Workbook> open_workbook(std::string_view path) {
     wb.source_path = absolute_path(path);
     auto archive = zip::ArchiveReader::open(*wb.source_path);
     if (!archive) return fail(archive.error());
+    wb.source_entries.reserve(archive->entries().size());
+    for (const zip::Entry& e : archive->entries())
+        wb.source_entries.push_back({e.name, e.crc32, e.compressed_size, e.uncompressed_size});
     return load_package(*archive, std::move(wb));
 }
 

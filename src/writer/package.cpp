@@ -126,12 +126,12 @@ using WrittenRels = std::unordered_map<std::string, const std::vector<SheetRelEn
 // Leaves out of `to_copy` each part that the new package's relationships no longer reach while the
 // source's did (a comments part written under another name, a drawing whose notes are gone, and
 // what only they reached), and the relationships parts of those. A part the source itself held
-// unreached is copied as before.
-void drop_unreached(const zip::ArchiveReader& src, const WrittenRels& written, std::vector<const zip::Entry*>& to_copy) {
+// unreached is copied as before. Returns what the new package's relationships reach.
+PartNameSet drop_unreached(const zip::ArchiveReader& src, const WrittenRels& written, std::vector<const zip::Entry*>& to_copy) {
     SourceRels source(src);
     PartNameSet copied;
     for (const zip::Entry* e : to_copy) copied.add(e->name);
-    const PartNameSet reached = reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
+    PartNameSet reached = reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
         if (const auto it = written.find(name); it != written.end()) return it->second;
         return copied.contains(name) ? source.get(name) : nullptr;
     });
@@ -139,7 +139,7 @@ void drop_unreached(const zip::ArchiveReader& src, const WrittenRels& written, s
     for (const zip::Entry* e : to_copy)
         if (!reached.contains(e->name) && !rels_owner(e->name) && !zip::same_part_name(e->name, kContentTypesEntry))
             unreached.push_back(e);
-    if (unreached.empty()) return;
+    if (unreached.empty()) return reached;
 
     const PartNameSet reached_before = reachable_parts([&](std::string_view name) { return source.get(name); });
     PartNameSet gone;
@@ -150,6 +150,33 @@ void drop_unreached(const zip::ArchiveReader& src, const WrittenRels& written, s
         const auto owner = rels_owner(e->name);
         return owner && !owner->empty() && gone.contains(*owner);
     });
+    return reached;
+}
+
+// Whether the source file still holds what was loaded from it: each entry the save copies has the
+// name, CRC-32 and sizes it had at load, and no part that the new package's relationships reach
+// and the source held then is missing now. A file replaced in between, by another workbook or a
+// new version of this one, would otherwise give a package that mixes two of them or points at
+// parts it lacks. The content types are exempt: they are checked against the new package itself.
+Result<void> check_source_unchanged(const Workbook& wb, const std::string& path, const std::vector<const zip::Entry*>& to_copy,
+                                    const PartNameSet& reached, const PartNameSet& package) {
+    std::unordered_map<std::string_view, const SourceEntry*> loaded;
+    PartNameSet loaded_parts;
+    for (const SourceEntry& e : wb.source_entries) {
+        loaded.try_emplace(e.name, &e);
+        loaded_parts.add(e.name);
+    }
+    const auto changed = [&] { return fail(VelmoError::io(path + " has changed since the workbook was loaded")); };
+    for (const zip::Entry* e : to_copy) {
+        if (zip::same_part_name(e->name, kContentTypesEntry)) continue;
+        const auto it = loaded.find(e->name);
+        if (it == loaded.end() || it->second->crc32 != e->crc32 || it->second->compressed_size != e->compressed_size ||
+            it->second->uncompressed_size != e->uncompressed_size)
+            return changed();
+    }
+    for (const std::string& name : reached)
+        if (!package.contains(name) && loaded_parts.contains(name)) return changed();
+    return {};
 }
 
 // Whether a source entry is one this save regenerates (or deliberately drops) rather than copies.
@@ -351,9 +378,10 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             if (!plans[i].rels.entries.empty()) written_rels.emplace(sheet_rels_entry(i + 1), &plans[i].rels.entries);
             if (!plans[i].vml_rels.empty()) written_rels.emplace(reader::sheet_rels_path(plans[i].vml_part), &plans[i].vml_rels);
         }
-        drop_unreached(*src, written_rels, to_copy);
+        const PartNameSet reached = drop_unreached(*src, written_rels, to_copy);
         package = generated;
         for (const zip::Entry* e : to_copy) package.add(e->name);
+        if (auto ok = check_source_unchanged(wb, *source, to_copy, reached, package); !ok) return ok;
 
         // Two entries of this name were refused above, as the copy would hold both.
         const auto found_ct = src->find_part(kContentTypesEntry);
@@ -363,9 +391,11 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!text) return fail(std::move(text.error()));
         auto patched = patch_content_types(*text, parts, package);
         if (!patched) return fail(std::move(patched.error()));
-        // Carried over raw, in its place among the copied entries, when nothing needs declaring
-        // or removing; written first, patched, otherwise.
-        if (*patched != *text) {
+        // First whenever the package holds parts the source may not declare (text, notes,
+        // tables), as readers that recognise a package by its first entry expect; carried over
+        // raw, in its place among the copied entries, only when nothing needs declaring or removing.
+        const bool patched_mode = parts.has_strings || !parts.comment_sheets.empty() || parts.table_count > 0;
+        if (patched_mode || *patched != *text) {
             if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
             std::erase(to_copy, ct);
         }

@@ -17,7 +17,8 @@ namespace velmo::writer {
 // Writes the package of `wb` into `out` and finishes the archive.
 //
 // Entries, in order: "[Content_Types].xml" and "_rels/.rels" (generated without a source; with
-// one, the source's content types are written here only when they need a patch), the workbook
+// one, the source's content types are written here, patched, when any cell holds text, a sheet
+// has notes or tables, or the patch changes them, and are otherwise copied in place), the workbook
 // part and its relationships, the styles, the shared strings (when any cell holds text), then per
 // sheet its part, comments and legacy drawing, table parts and relationships part (when its
 // settled list is not empty), and last, with a source, every source entry this save does not
@@ -25,7 +26,9 @@ namespace velmo::writer {
 // and worksheet relationships parts are never copied.
 //
 // `source` is the package the workbook was loaded from; it is opened again here (Io when it is
-// gone, Zip when it is no longer a readable archive or lacks its content types).
+// gone, Zip when it is no longer a readable archive or lacks its content types, Io naming it when
+// an entry to copy differs from the one `wb.source_entries` recorded at load, or a part the new
+// package reaches and the source held then is missing).
 Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source);
 
 // The workbook part "xl/workbook.xml": the sheets (ids 1..N, relationship ids from `plan`), the

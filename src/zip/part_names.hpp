@@ -32,6 +32,8 @@ public:
     // Adds a name; false when the set already holds the part it names.
     bool add(std::string_view name) { return names_.emplace(name).second; }
     bool contains(std::string_view name) const { return names_.contains(name); }
+    auto begin() const { return names_.begin(); }
+    auto end() const { return names_.end(); }
 
 private:
     std::unordered_set<std::string, PartNameHash, PartNameEqual> names_;

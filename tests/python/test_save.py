@@ -1,3 +1,4 @@
+import datetime
 import os
 import pathlib
 import stat
@@ -451,6 +452,67 @@ def test_saving_over_the_source_path(rich_path):
     assert "docProps/core.xml" in entry_names(rich_path)
     saved(again, rich_path)
     assert leftover_temporaries(pathlib.Path(rich_path).parent) == []
+
+
+@pytest.mark.parametrize("build, first", [
+    (lambda s: s.write("A1", "text"), "[Content_Types].xml"),
+    (lambda s: s.write_comment("A1", "note"), "[Content_Types].xml"),
+    (lambda s: s.add_table("A1:B3", {"header_row": False}), "[Content_Types].xml"),
+    (lambda s: s.write("A1", 1), "xl/workbook.xml"),
+], ids=["text", "note", "table", "none"])
+def test_content_types_come_first_when_the_save_patches_them(make_xlsx, tmp_path, build, first):
+    src = make_xlsx(lambda book: build(book.add_worksheet()))
+    out = saved(velmo.load_workbook(src), tmp_path / "out.xlsx")
+    assert entry_names(out)[0] == first
+    if first != "[Content_Types].xml":  # carried raw, among the copied entries
+        assert raw_entries(out)["[Content_Types].xml"] == raw_entries(src)["[Content_Types].xml"]
+
+
+def chart_book(make_xlsx, title="Data", chart=True):
+    """One sheet of numbers with (or without) a chart; fixed document dates, so that two builds
+    differ only in what they hold."""
+
+    def build(book):
+        book.set_properties({"created": datetime.datetime(2024, 5, 1)})
+        sheet = book.add_worksheet(title)
+        sheet.write_column("A1", [1, 2, 3])
+        if chart:
+            c = book.add_chart({"type": "line"})
+            c.add_series({"values": f"={title}!$A$1:$A$3"})
+            sheet.insert_chart("C1", c)
+
+    return make_xlsx(build)
+
+
+@pytest.mark.parametrize("replacement", [
+    lambda make_xlsx: chart_book(make_xlsx, title="Other"),
+    lambda make_xlsx: chart_book(make_xlsx, chart=False),
+], ids=["another workbook", "the same without its chart"])
+def test_a_source_replaced_since_the_load_refuses_the_save(make_xlsx, tmp_path, replacement):
+    src = chart_book(make_xlsx)
+    wb = velmo.load_workbook(src)
+    wb.active["A5"] = "added"
+    os.replace(replacement(make_xlsx), src)
+    dest = tmp_path / "dest.xlsx"
+    dest.write_bytes(b"precious bytes")
+    with pytest.raises(OSError, match=f"^io: {src} has changed since the workbook was loaded$"):
+        wb.save(str(dest))
+    assert dest.read_bytes() == b"precious bytes"
+    assert leftover_temporaries(tmp_path) == []
+
+
+def test_saves_back_to_the_loaded_file_keep_copying_from_it(rich_path):
+    first, second = velmo.load_workbook(rich_path), velmo.load_workbook(rich_path)
+    first["One"].set_cell_comment("F1", "new note", "Al")
+    saved(first, rich_path)
+    del first["One"].tables["Stock"]
+    first["One"].delete_rows(1, 10)  # its notes go, and with the table their parts
+    saved(first, rich_path)
+    second["Two & 'Co"]["C3"] = "from the second"
+    saved(second, rich_path)
+    back = velmo.load_workbook(rich_path)
+    assert back["Two & 'Co"]["C3"].value == "from the second" and back["One"]["F1"].comment is None
+    assert "docProps/core.xml" in entry_names(rich_path)
 
 
 def test_a_later_save_still_copies_from_the_loaded_file(rich_path, tmp_path):
