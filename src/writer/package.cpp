@@ -1,5 +1,6 @@
 #include "writer/package.hpp"
 
+#include <algorithm>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -153,13 +154,25 @@ PartNameSet drop_unreached(const zip::ArchiveReader& src, const WrittenRels& wri
     return reached;
 }
 
+// Legacy drawings this save copies rather than writes, by part name. The model holds each one's
+// bytes as loaded, so their copy need not come from the source file.
+using CopiedDrawings = std::unordered_map<std::string_view, const SourceDrawing*, zip::PartNameHash, zip::PartNameEqual>;
+
+// Copied drawings taken from the bytes loaded instead of the source file: another workbook loaded
+// from the file and saved over it gave them notes, in place or under another name.
+struct FromMemory {
+    std::unordered_map<const zip::Entry*, const SourceDrawing*> changed;  // written in the entry's place
+    std::vector<const SourceDrawing*> missing;                             // written after the copied entries
+};
+
 // Whether the source file still holds what was loaded from it: each entry the save copies has the
 // name, CRC-32 and sizes it had at load, and no part that the new package's relationships reach
 // and the source held then is missing now. A file replaced in between, by another workbook or a
 // new version of this one, would otherwise give a package that mixes two of them or points at
 // parts it lacks. The content types are exempt: they are checked against the new package itself.
-Result<void> check_source_unchanged(const Workbook& wb, const std::string& path, const std::vector<const zip::Entry*>& to_copy,
-                                    const PartNameSet& reached, const PartNameSet& package) {
+Result<FromMemory> check_source_unchanged(const Workbook& wb, const std::string& path,
+                                          const std::vector<const zip::Entry*>& to_copy, const PartNameSet& reached,
+                                          const PartNameSet& package, const CopiedDrawings& drawings) {
     std::unordered_map<std::string_view, const SourceEntry*> loaded;
     PartNameSet loaded_parts;
     for (const SourceEntry& e : wb.source_entries) {
@@ -167,16 +180,30 @@ Result<void> check_source_unchanged(const Workbook& wb, const std::string& path,
         loaded_parts.add(e.name);
     }
     const auto changed = [&] { return fail(VelmoError::io(path + " has changed since the workbook was loaded")); };
+    FromMemory out;
     for (const zip::Entry* e : to_copy) {
         if (zip::same_part_name(e->name, kContentTypesEntry)) continue;
         const auto it = loaded.find(e->name);
-        if (it == loaded.end() || it->second->crc32 != e->crc32 || it->second->compressed_size != e->compressed_size ||
-            it->second->uncompressed_size != e->uncompressed_size)
-            return changed();
+        if (it != loaded.end() && it->second->crc32 == e->crc32 && it->second->compressed_size == e->compressed_size &&
+            it->second->uncompressed_size == e->uncompressed_size)
+            continue;
+        const auto drawing = drawings.find(e->name);
+        if (drawing == drawings.end()) return changed();
+        out.changed.emplace(e, drawing->second);
     }
-    for (const std::string& name : reached)
-        if (!package.contains(name) && loaded_parts.contains(name)) return changed();
-    return {};
+    for (const std::string& name : reached) {
+        if (package.contains(name) || !loaded_parts.contains(name)) continue;
+        const auto drawing = drawings.find(name);
+        // Written after the rest, it is declared by the "vml" default; and its shapes' pictures
+        // would be lost with its relationships part.
+        if (drawing == drawings.end() || !PartNameSet::normalize(name).ends_with(".vml") ||
+            (!drawing->second->relationships.empty() && !package.contains(reader::sheet_rels_path(drawing->second->part))))
+            return changed();
+        out.missing.push_back(drawing->second);
+    }
+    std::sort(out.missing.begin(), out.missing.end(),
+              [](const SourceDrawing* a, const SourceDrawing* b) { return a->part < b->part; });
+    return out;
 }
 
 // Whether a source entry is one this save regenerates (or deliberately drops) rather than copies.
@@ -354,6 +381,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
 
     std::optional<zip::ArchiveReader> src;
     std::vector<const zip::Entry*> to_copy;
+    FromMemory from_memory;
     if (!source) {
         if (auto r = zw.add(kContentTypesEntry, generated_content_types_xml(parts)); !r) return r;
         if (auto r = zw.add(kPackageRelsEntry, generated_package_rels_xml()); !r) return r;
@@ -381,7 +409,15 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         const PartNameSet reached = drop_unreached(*src, written_rels, to_copy);
         package = generated;
         for (const zip::Entry* e : to_copy) package.add(e->name);
-        if (auto ok = check_source_unchanged(wb, *source, to_copy, reached, package); !ok) return ok;
+        CopiedDrawings copied_drawings;
+        for (size_t i = 0; i < sheet_count; ++i)
+            if (const auto& d = wb.sheets[i].legacy_drawing; d && !plans[i].writes_drawing)
+                copied_drawings.try_emplace(d->part, &*d);
+        auto checked = check_source_unchanged(wb, *source, to_copy, reached, package, copied_drawings);
+        if (!checked) return fail(std::move(checked.error()));
+        from_memory = std::move(*checked);
+        for (const SourceDrawing* d : from_memory.missing) package.add(d->part);
+        if (!from_memory.missing.empty()) parts.vml_drawings = true;
 
         // Two entries of this name were refused above, as the copy would hold both.
         const auto found_ct = src->find_part(kContentTypesEntry);
@@ -443,10 +479,16 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     }
 
     for (const zip::Entry* e : to_copy) {
+        if (const auto it = from_memory.changed.find(e); it != from_memory.changed.end()) {
+            if (auto r = zw.add_raw(stored_drawing_entry(*it->second, e->name), it->second->stored); !r) return r;
+            continue;
+        }
         auto raw = src->read_raw(*e);
         if (!raw) return fail(std::move(raw.error()));
         if (auto r = zw.add_raw(*e, *raw); !r) return r;
     }
+    for (const SourceDrawing* d : from_memory.missing)
+        if (auto r = zw.add_raw(stored_drawing_entry(*d, d->part), d->stored); !r) return r;
     return zw.finish();
 }
 

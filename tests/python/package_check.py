@@ -9,6 +9,7 @@ check_package(path) raises AssertionError listing every problem found:
 """
 
 import collections
+import io
 import posixpath
 import re
 import urllib.parse
@@ -163,6 +164,19 @@ def check_package(path):
 def entry_names(path):
     with zipfile.ZipFile(path) as z:
         return [i.filename for i in z.infolist()]
+
+
+def rewrite_entries(path, changes):
+    """Rewrites the package at path with some entries' bytes replaced: changes maps name -> fn(bytes)."""
+    with zipfile.ZipFile(path) as z:
+        entries = [(info, z.read(info.filename)) for info in z.infolist()]
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as out:
+        for info, data in entries:
+            fn = changes.get(info.filename)
+            out.writestr(info.filename, fn(data) if fn else data)
+    with open(path, "wb") as f:
+        f.write(buf.getvalue())
 
 
 def raw_entries(path):

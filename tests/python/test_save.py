@@ -9,7 +9,7 @@ import pytest
 from python_calamine import CalamineWorkbook
 
 import velmo
-from package_check import check_package, entry_names, raw_entries
+from package_check import check_package, entry_names, raw_entries, rewrite_entries
 
 MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 REL = "{http://schemas.openxmlformats.org/package/2006/relationships}"
@@ -501,18 +501,29 @@ def test_a_source_replaced_since_the_load_refuses_the_save(make_xlsx, tmp_path, 
     assert leftover_temporaries(tmp_path) == []
 
 
-def test_saves_back_to_the_loaded_file_keep_copying_from_it(rich_path):
+# The first save gives the button's drawing a note: under its own name, or under the one it writes
+# note drawings by.
+@pytest.mark.parametrize("drawing", ["vmlDrawing2.vml", "vmlDrawing9.vml"])
+def test_saves_back_to_the_loaded_file_keep_copying_from_it(rich_path, drawing):
+    with zipfile.ZipFile(rich_path, "a") as z:  # a button beside no note, on the second sheet
+        z.writestr(f"xl/drawings/{drawing}", "<xml><v:shape xmlns:v='urn:schemas-microsoft-com:vml'/></xml>")
+    rewrite_entries(rich_path, {
+        "xl/worksheets/_rels/sheet2.xml.rels": lambda t: t.replace(b"</Relationships>", rel(
+            "rId9", "vmlDrawing", f"../drawings/{drawing}").encode() + b"</Relationships>"),
+        "xl/worksheets/sheet2.xml": lambda t: t.replace(b"</worksheet>", b'<legacyDrawing r:id="rId9"/></worksheet>')})
+    button = raw_entries(rich_path)[f"xl/drawings/{drawing}"]
     first, second = velmo.load_workbook(rich_path), velmo.load_workbook(rich_path)
-    first["One"].set_cell_comment("F1", "new note", "Al")
+    first["Two & 'Co"].set_cell_comment("F1", "new note", "Al")  # the button's drawing shows it now
     saved(first, rich_path)
     del first["One"].tables["Stock"]
-    first["One"].delete_rows(1, 10)  # its notes go, and with the table their parts
+    first["One"].delete_rows(1, 10)  # its note goes, and with the table their parts
     saved(first, rich_path)
     second["Two & 'Co"]["C3"] = "from the second"
     saved(second, rich_path)
     back = velmo.load_workbook(rich_path)
-    assert back["Two & 'Co"]["C3"].value == "from the second" and back["One"]["F1"].comment is None
-    assert "docProps/core.xml" in entry_names(rich_path)
+    assert back["Two & 'Co"]["C3"].value == "from the second" and back["Two & 'Co"]["F1"].comment is None
+    assert back["One"]["D1"].comment.text == "check" and "docProps/core.xml" in entry_names(rich_path)
+    assert raw_entries(rich_path)[f"xl/drawings/{drawing}"] == button
 
 
 def test_a_later_save_still_copies_from_the_loaded_file(rich_path, tmp_path):

@@ -1,13 +1,12 @@
 """Tables: detached and attached Table objects, the TableList view, add_table, and tables through a save."""
 
-import io
 import zipfile
 from xml.etree import ElementTree
 
 import pytest
 
 import velmo
-from package_check import check_package
+from package_check import check_package, rewrite_entries
 
 MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 
@@ -23,19 +22,6 @@ def sheet_with_headers(*headers):
 def read_part(path, name):
     with zipfile.ZipFile(path) as z:
         return z.read(name)
-
-
-def rewrite_entries(path, changes):
-    """Rewrites the package at path with some entries' bytes replaced: changes maps name -> fn(bytes)."""
-    with zipfile.ZipFile(path) as z:
-        entries = [(info, z.read(info.filename)) for info in z.infolist()]
-    buf = io.BytesIO()
-    with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as out:
-        for info, data in entries:
-            fn = changes.get(info.filename)
-            out.writestr(info.filename, fn(data) if fn else data)
-    with open(path, "wb") as f:
-        f.write(buf.getvalue())
 
 
 # ---- value classes ----
