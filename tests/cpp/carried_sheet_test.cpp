@@ -273,12 +273,6 @@ TEST(CarriedSheet, RootMarksIgnorableWhatTheCopyUsesFromTheSourcesList) {
          "<sheetFormatPr defaultRowHeight=\"15\" a:x=\"1\" e:y=\"2\"/>" + filter + "<pageMargins s:left=\"1\" q:id=\"1\"/>",
          {},
          r + " xmlns:mc=\"" + mc + "\" mc:Ignorable=\"b a\" xmlns:b=\"urn:b\" xmlns:a=\"urn:a\">"},
-        {"row and column edits keep them", "<sheetFormatPr a:x=\"1\"/>" + filter,
-         [](Worksheet& ws) {
-             ASSERT_TRUE(ws.insert_rows(1, 2));
-             ASSERT_TRUE(ws.delete_cols(3, 1));
-         },
-         r + " xmlns:mc=\"" + mc + "\" mc:Ignorable=\"b a\" xmlns:b=\"urn:b\" xmlns:a=\"urn:a\">"},
         {"a filter set anew takes its namespace along", "<sheetFormatPr a:x=\"1\"/>" + filter,
          [](Worksheet& ws) { ws.set_auto_filter("A1:C3"); },
          r + " xmlns:mc=\"" + mc + "\" mc:Ignorable=\"a\" xmlns:a=\"urn:a\">"},
