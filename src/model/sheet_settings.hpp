@@ -3,6 +3,7 @@
 // the source's worksheet element that the model does not hold, as the source's own XML, and the
 // attributes of rows and columns beside their heights and widths.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -70,6 +71,9 @@ struct CarriedElement {
     std::string xml;
     // Every relationship id it names: it is written only while they all still name what they did.
     std::vector<std::string> rel_ids;
+    // The namespaces of the sheet's ignorable list (Worksheet::ignorable) that its names use, by
+    // position, ascending: written, it has the part's root mark them ignorable again.
+    std::vector<std::size_t> ignorable{};
     bool operator==(const CarriedElement&) const = default;
 };
 

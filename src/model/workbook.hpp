@@ -83,6 +83,9 @@ public:
     // The source's worksheet children the model does not hold, in source order; none for a sheet
     // made through the API.
     std::vector<CarriedElement> carried;
+    // The (prefix, namespace) pairs the source's worksheet element marked ignorable, in its order;
+    // none for most sheets. A save marks again those that what it writes of the source uses.
+    std::vector<std::pair<std::string, std::string>> ignorable;
     // The frozen pane as loaded: while freeze_panes still equals it, the source's sheet views are
     // written as they were.
     std::optional<std::string> loaded_freeze_panes;

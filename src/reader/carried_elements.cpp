@@ -1,9 +1,11 @@
 #include "reader/carried_elements.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <utility>
 
+#include "reader/kept_namespaces.hpp"
 #include "reader/raw_element.hpp"
 
 namespace velmo::reader {
@@ -64,7 +66,7 @@ bool is_relationships_ns(std::optional<std::string_view> uri) {
 
 }  // namespace
 
-References references(std::string_view source, const NamespaceScope& scope) {
+References references(std::string_view source, const NamespaceScope& scope, const IgnorableLookup* ignorable) {
     References out;
     NamespaceScope inner;
     xml::Tokenizer tok(source);
@@ -77,23 +79,38 @@ References references(std::string_view source, const NamespaceScope& scope) {
     const auto check = [&](std::string_view prefix) {
         if (!prefix.empty() && prefix != "xml" && prefix != "xmlns" && prefix != "r" && !uri_of(prefix)) out.unbound = true;
     };
+    // A name in `uri`. Most repeats follow each other and are skipped here; sorting removes the rest.
+    const auto use = [&](std::optional<std::string_view> uri) {
+        if (const auto i = ignorable->find(uri); i && (out.ignorable.empty() || out.ignorable.back() != *i))
+            out.ignorable.push_back(*i);
+    };
+    const bool marks = ignorable && !ignorable->empty();
     while (tok.next(ev)) {
         if (ev.kind == xml::EventKind::End) inner.pop();
         if (!ev.is_tag()) continue;
-        (void)inner.push(ev);
-        check(xml::prefix_of(ev.name));
-        xml::AttrIter it(ev);
+        // The default namespace too: an element it puts in an ignorable namespace uses that.
+        inner.open();
+        xml::AttrIter decls(ev);
         xml::Attribute a;
+        for (auto more = decls.next(a); more && *more; more = decls.next(a))
+            if (const auto p = declared_prefix(a.name))
+                if (auto uri = xml::decode(a.value, scratch, a.offset)) inner.bind(*p, *uri);
+        check(xml::prefix_of(ev.name));
+        if (marks) use(uri_of(xml::prefix_of(ev.name)));
+        xml::AttrIter it(ev);
         for (auto more = it.next(a); more && *more; more = it.next(a)) {
             const auto prefix = xml::prefix_of(a.name);
             check(prefix);
             if (prefix.empty() || prefix == "xmlns") continue;
             const auto uri = uri_of(prefix);
+            if (marks) use(uri);
             if (!is_relationships_ns(uri) && !(prefix == "r" && !uri)) continue;
             if (auto value = xml::decode(a.value, scratch, a.offset)) out.rel_ids.emplace_back(*value);
         }
         if (ev.kind == xml::EventKind::Empty) inner.pop();
     }
+    std::sort(out.ignorable.begin(), out.ignorable.end());
+    out.ignorable.erase(std::unique(out.ignorable.begin(), out.ignorable.end()), out.ignorable.end());
     return out;
 }
 
@@ -117,7 +134,8 @@ bool is_carried(SheetChild kind) {
     }
 }
 
-Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope) {
+Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope,
+                                        const IgnorableLookup* ignorable) {
     const size_t outside = tok.depth() - (start.kind == xml::EventKind::Start ? 1 : 0);
     ElementScopes scopes{NamespaceScope::over(scope), outside};
     scopes.enter(start);
@@ -128,11 +146,12 @@ Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& s
     // An element that cannot be written back well-formed (a bad escape, invalid UTF-8, a prefix
     // bound nowhere, cut off by the end of the part) is left out, as it was before it was kept.
     if (!xml) return out;
-    References refs = references(out.source, scope);
+    References refs = references(out.source, scope, ignorable);
     if (refs.unbound) return out;
     out.element.emplace();
     out.element->xml = std::move(*xml);
     out.element->rel_ids = std::move(refs.rel_ids);
+    out.element->ignorable = std::move(refs.ignorable);
     return out;
 }
 

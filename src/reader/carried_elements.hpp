@@ -2,6 +2,7 @@
 // Keeping the children of a worksheet element that the model does not hold, as the source's own
 // bytes, for the writer to put back at their place.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "model/error.hpp"
 #include "model/sheet_settings.hpp"
+#include "reader/ignorable.hpp"
 #include "reader/namespaces.hpp"
 #include "xml/tokenizer.hpp"
 
@@ -24,14 +26,16 @@ SheetChild sheet_child_of(std::string_view local_name);
 bool is_carried(SheetChild kind);
 
 // What the element `source` refers to outside itself, `scope` holding the bindings there: the
-// relationship ids it names, and whether it uses a prefix bound nowhere (copied, it would make
-// the part unreadable). An "r" bound nowhere means the relationships namespace, as the part the
-// element lands in binds it.
+// relationship ids it names, whether it uses a prefix bound nowhere (copied, it would make the
+// part unreadable), and the namespaces of `ignorable` that its element and attribute names use.
+// An "r" bound nowhere means the relationships namespace, as the part the element lands in binds
+// it.
 struct References {
     std::vector<std::string> rel_ids;
     bool unbound = false;
+    std::vector<std::size_t> ignorable;  // positions in the list, ascending, each once
 };
-References references(std::string_view source, const NamespaceScope& scope);
+References references(std::string_view source, const NamespaceScope& scope, const IgnorableLookup* ignorable = nullptr);
 
 struct CapturedElement {
     std::string_view source;  // the element in the part, from its start tag to its end tag
@@ -42,8 +46,10 @@ struct CapturedElement {
 };
 
 // Reads the element whose start or self-closing tag `start` the tokenizer has just returned, up to
-// and including its end tag. `scope` holds the bindings in force at the element. The element's
-// `kind` and `place` are left for the caller. Fails only with the tokenizer's XML errors.
-Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope);
+// and including its end tag. `scope` holds the bindings in force at the element; `ignorable`, when
+// given, the root's ignorable namespaces, which the element notes it uses. The element's `kind`
+// and `place` are left for the caller. Fails only with the tokenizer's XML errors.
+Result<CapturedElement> capture_element(xml::Tokenizer& tok, const xml::Event& start, const NamespaceScope& scope,
+                                        const IgnorableLookup* ignorable = nullptr);
 
 }  // namespace velmo::reader

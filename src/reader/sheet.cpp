@@ -16,6 +16,7 @@
 #include "reader/carried_elements.hpp"
 #include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
+#include "reader/ignorable.hpp"
 #include "reader/namespaces.hpp"
 #include "xml/hex_escapes.hpp"
 #include "xml/number_parse.hpp"
@@ -292,6 +293,8 @@ private:
 
     ParsedSheet out_;
     DeclaredScopes scopes_;
+    IgnorableLookup ignorable_;  // the root's ignorable namespaces
+    bool root_read_ = false;
     PlainElements plain_items_;  // for inline strings kept whole
     std::string scratch_;
     ColumnSpans<double> column_spans_;
@@ -404,6 +407,12 @@ Result<void> SheetReader::on_start(bool empty) {
     if (auto r = push_scope(); !r) return r;
     // The element's depth counting the root as 1; 2 for the root's children.
     const size_t level = empty ? tok_.depth() + 1 : tok_.depth();
+    if (level == 1 && !root_read_) {
+        // The first root only: carried elements name the list's entries by position.
+        root_read_ = true;
+        out_.worksheet.ignorable = ignorable_namespaces(ev_, scopes_.ns());
+        ignorable_ = IgnorableLookup(out_.worksheet.ignorable);
+    }
     if (level == 2) {
         const SheetChild kind = sheet_child_of(name);
         // An element out of its place that this reader acts on wherever it stands is read, not kept.
@@ -963,7 +972,7 @@ Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
         if (!zero) return fail(std::move(zero.error()));
         zero_height_ = *zero && xml::parse_xml_bool(**zero);
     }
-    auto captured = capture_element(tok_, ev_, scopes_.ns());
+    auto captured = capture_element(tok_, ev_, scopes_.ns(), ignorable_.empty() ? nullptr : &ignorable_);
     if (!captured) return fail(std::move(captured.error()));
     if (kind == SheetChild::SheetViews)
         if (auto r = read_panes(captured->source); !r) return r;

@@ -1,86 +1,52 @@
 #include "reader/workbook_elements.hpp"
 
-#include <unordered_map>
 #include <utility>
 
+#include "reader/ignorable.hpp"
 #include "reader/kept_namespaces.hpp"
 #include "reader/namespaces.hpp"
 #include "reader/raw_element.hpp"
-#include "xml/names.hpp"
 #include "xml/tokenizer.hpp"
 
 namespace velmo::reader {
 
 namespace {
 
-// A prefix that can be declared on the written root as it stands: a name without a colon, none of
-// the ones the writer binds itself.
-bool is_portable_prefix(std::string_view p) {
-    if (p == "xml" || p == "xmlns" || p == "r" || p == "mc") return false;
-    return xml::is_name(p) && p.find(':') == std::string_view::npos;
-}
-
 // The namespaces the root marks ignorable, and which of them the kept children use.
 class IgnorableNamespaces {
 public:
-    // Reads the root's "Ignorable" attribute of the markup-compatibility namespace; `scope` holds
-    // the root's bindings.
     void read_root(const xml::Event& root, const NamespaceScope& scope) {
-        xml::AttrIter it(root);
-        xml::Attribute a;
-        std::string scratch;
-        for (auto more = it.next(a); more && *more; more = it.next(a)) {
-            const auto prefix = xml::prefix_of(a.name);
-            if (prefix.empty() || xml::local_name_of(a.name) != "Ignorable" ||
-                scope.uri_of(prefix) != kMarkupCompatibilityNs)
-                continue;
-            auto value = xml::decode(a.value, scratch, a.offset);
-            if (!value) return;
-            for (const std::string_view p : listed_prefixes(*value)) {
-                const auto uri = scope.uri_of(p);
-                if (!uri || *uri == kMarkupCompatibilityNs || !is_portable_prefix(p)) continue;
-                if (by_uri_.try_emplace(std::string(*uri), listed_.size()).second)
-                    listed_.push_back({{std::string(p), std::string(*uri)}});
-            }
-            return;
-        }
+        listed_ = ignorable_namespaces(root, scope);
+        lookup_ = IgnorableLookup(listed_);
+        state_.assign(listed_.size(), State::Unused);
     }
 
     // A name of a child in namespace `uri`; counted once the child is kept.
     void use(std::optional<std::string_view> uri) {
-        if (!uri) return;
-        const auto it = by_uri_.find(*uri);
-        if (it == by_uri_.end()) return;
-        Listed& l = listed_[it->second];
-        if (!l.used && !l.pending) {
-            l.pending = true;
-            pending_.push_back(it->second);
-        }
+        const auto i = lookup_.find(uri);
+        if (!i || state_[*i] != State::Unused) return;
+        state_[*i] = State::Pending;
+        pending_.push_back(*i);
     }
     void settle(bool kept) {
-        for (const std::size_t i : pending_) {
-            listed_[i].used = kept;
-            listed_[i].pending = false;
-        }
+        for (const std::size_t i : pending_) state_[i] = kept ? State::Used : State::Unused;
         pending_.clear();
     }
 
-    std::vector<std::pair<std::string, std::string>> used() && {
-        std::vector<std::pair<std::string, std::string>> out;
-        for (auto& l : listed_)
-            if (l.used) out.push_back(std::move(l.binding));
+    NamespaceBindings used() && {
+        NamespaceBindings out;
+        for (std::size_t i = 0; i < listed_.size(); ++i)
+            if (state_[i] == State::Used) out.push_back(std::move(listed_[i]));
         return out;
     }
 
 private:
-    struct Listed {
-        std::pair<std::string, std::string> binding;
-        bool used = false;
-        bool pending = false;  // used by the child being looked through
-    };
-    std::vector<Listed> listed_;
+    // Pending: used by the child being looked through.
+    enum class State : unsigned char { Unused, Pending, Used };
+    NamespaceBindings listed_;
+    IgnorableLookup lookup_;
+    std::vector<State> state_;
     std::vector<std::size_t> pending_;
-    std::unordered_map<std::string, std::size_t, TextHash, std::equal_to<>> by_uri_;
 };
 
 // Looks through a captured child on its own, which declares every prefix bound where it stood

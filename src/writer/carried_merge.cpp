@@ -163,9 +163,13 @@ void append_carried(std::string& out, const CarriedElement& e, const Worksheet& 
         out += merge_sheet_views(e.xml, active, pane_changed, ws.freeze_panes ? frozen_pane_xml(*ws.freeze_panes) : "");
     } else if (e.kind == SheetChild::SheetFormatPr) {
         out += with_outline_levels(e.xml, outline_level(ws.row_formats), outline_level(ws.column_formats));
-    } else if (e.kind != SheetChild::AutoFilter || keeps_loaded_filter(ws)) {
+    } else if (writes_carried(e, ws)) {
         out += e.xml;
     }
+}
+
+bool writes_carried(const CarriedElement& e, const Worksheet& ws) {
+    return e.kind != SheetChild::AutoFilter || keeps_loaded_filter(ws);
 }
 
 bool keeps_loaded_filter(const Worksheet& ws) { return ws.loaded_auto_filter && ws.auto_filter == ws.loaded_auto_filter; }

@@ -14,8 +14,12 @@
 namespace velmo::writer {
 
 // Appends the carried element `e` of `ws` as the save writes it (`active`: `ws` is the workbook's
-// active sheet).
+// active sheet), when it writes it (writes_carried).
 void append_carried(std::string& out, const CarriedElement& e, const Worksheet& ws, bool active);
+
+// Whether a save that has the carried element `e` of `ws` in its place writes it: all but an auto
+// filter whose range has been set anew.
+bool writes_carried(const CarriedElement& e, const Worksheet& ws);
 
 // Whether the source's auto filter element, criteria included, is the one to write: the range is
 // still the one loaded.

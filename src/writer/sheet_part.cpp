@@ -4,12 +4,16 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "model/coords.hpp"
 #include "model/number_text.hpp"
 #include "model/quoted.hpp"
 #include "model/temporal.hpp"
+#include "reader/carried_elements.hpp"
+#include "reader/ignorable.hpp"
+#include "reader/kept_namespaces.hpp"
 #include "writer/carried_merge.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
@@ -155,6 +159,7 @@ public:
         w_.declaration();
         w_.open("worksheet").attr("xmlns", kMainNs);
         if (refers_to_relationships()) w_.attr("xmlns:r", kOfficeRelsNs);
+        if (!ws_.ignorable.empty()) declare_ignorable(w_, used_ignorable());
         w_.close_start();
         carry_before(SheetChild::SheetViews);
         if (!carries(SheetChild::SheetViews)) write_frozen_pane();
@@ -259,6 +264,44 @@ private:
         if (rels_.legacy_drawing_id || !rels_.table_part_ids.empty() || !carried_.empty()) return true;
         return std::any_of(rels_.hyperlinks.begin(), rels_.hyperlinks.end(),
                            [](const HyperlinkRef& h) { return h.rel_id.has_value(); });
+    }
+
+    // The namespaces of the source's ignorable list that what the part carries of the source
+    // uses (the carried elements it writes, what conditional formatting rules kept), in the list's
+    // order: the root marks them ignorable again, as the source did, since an application that does
+    // not know them would otherwise have to refuse the sheet.
+    reader::NamespaceBindings used_ignorable() const {
+        const reader::NamespaceBindings& listed = ws_.ignorable;
+        std::vector<char> used(listed.size());
+        const auto mark = [&](std::optional<size_t> i) {
+            if (i && *i < used.size()) used[*i] = 1;
+        };
+        for (const CarriedElement* e : carried_)
+            if (writes_carried(*e, ws_))
+                for (const size_t i : e->ignorable) mark(i);
+        std::optional<reader::IgnorableLookup> lookup;
+        for (const ConditionalFormatting& block : ws_.conditional_formatting) {
+            for (const ConditionalRule& rule : block.rules) {
+                if (rule.extra_attributes.empty() && rule.extra_children_xml.empty()) continue;
+                if (!lookup) lookup.emplace(listed);
+                // The rule's kept attributes hold the declarations of the prefixes they and its
+                // kept children use.
+                reader::NamespaceScope host;
+                host.open();
+                for (const auto& [name, value] : rule.extra_attributes)
+                    if (const auto p = reader::declared_prefix(name)) host.bind(*p, value);
+                for (const auto& [name, value] : rule.extra_attributes) {
+                    const std::string_view p = xml::prefix_of(name);
+                    if (!p.empty() && p != "xmlns") mark(lookup->find(host.uri_of(p)));
+                }
+                if (!rule.extra_children_xml.empty())
+                    for (const size_t i : reader::references(rule.extra_children_xml, host, &*lookup).ignorable) mark(i);
+            }
+        }
+        reader::NamespaceBindings out;
+        for (size_t i = 0; i < listed.size(); ++i)
+            if (used[i]) out.push_back(listed[i]);
+        return out;
     }
 
     bool carries(SheetChild kind) const {

@@ -4,7 +4,6 @@
 #include <string>
 #include <unordered_set>
 
-#include "reader/namespaces.hpp"
 #include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
 #include "writer/namespaces.hpp"
@@ -103,15 +102,7 @@ WorkbookPlan plan_workbook_part(const Workbook& wb, bool carry) {
 
 void start_workbook_root(xml::XmlWriter& w, const WorkbookPlan& plan) {
     w.open("workbook").attr("xmlns", kMainNs).attr("xmlns:r", kOfficeRelsNs);
-    if (plan.ignorable && !plan.ignorable->empty()) {
-        std::string listed;
-        for (const auto& [prefix, uri] : *plan.ignorable) {
-            if (!listed.empty()) listed += ' ';
-            listed += prefix;
-        }
-        w.attr("xmlns:mc", reader::kMarkupCompatibilityNs).attr("mc:Ignorable", listed);
-        for (const auto& [prefix, uri] : *plan.ignorable) w.attr("xmlns:" + prefix, uri);
-    }
+    if (plan.ignorable) declare_ignorable(w, *plan.ignorable);
     w.close_start();
 }
 

@@ -248,3 +248,51 @@ TEST(CarriedSheet, AutoFilterCriteriaAndLinkRangesComeBack) {
         for (const std::string& s : c.absent) EXPECT_EQ(sheet.find(s), std::string::npos) << s << "\n" << sheet;
     }
 }
+
+// The namespaces the source's root marks ignorable stay so on the saved root, as long as something
+// the part carries over uses them: the kept elements it writes, what conditional formatting rules
+// kept. Prefixes bound to the main or relationships namespace are never marked.
+TEST(CarriedSheet, RootMarksIgnorableWhatTheCopyUsesFromTheSourcesList) {
+    const std::string mc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+    const std::string root_of_source =
+        "<worksheet xmlns=\"" + std::string(test::kMainNs) + "\" xmlns:r=\"" + test::kOfficeRelsNs + "\" xmlns:mc=\"" +
+        mc + "\" mc:Ignorable=\"u b a s q c d\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" xmlns:c=\"urn:c\" xmlns:d=\"urn:d\" " +
+        "xmlns:s=\"" + test::kMainNs + "\" xmlns:q=\"" + test::kOfficeRelsNs + "\" xmlns:e=\"urn:e\">";
+    const std::string saved_root = std::string("<worksheet xmlns=\"") + test::kMainNs + "\"";
+    const std::string r = std::string(" xmlns:r=\"") + test::kOfficeRelsNs + "\"";
+    const std::string filter = "<autoFilter ref=\"A1:B2\" b:uid=\"{1}\"/>";
+    const std::string rule = "<conditionalFormatting sqref=\"A1\"><cfRule type=\"expression\" priority=\"1\" d:id=\"1\">"
+                             "<formula>1</formula><extLst><ext uri=\"{2}\"><c:x/></ext></extLst></cfRule></conditionalFormatting>";
+    const struct {
+        const char* name;
+        std::string body;  // after sheetData
+        std::function<void(Worksheet&)> edit;
+        std::string root_rest;  // the saved root after the default namespace
+    } cases[] = {
+        {"as listed, first by the source's order; unlisted and unused ones not",
+         "<sheetFormatPr defaultRowHeight=\"15\" a:x=\"1\" e:y=\"2\"/>" + filter + "<pageMargins s:left=\"1\" q:id=\"1\"/>",
+         {},
+         r + " xmlns:mc=\"" + mc + "\" mc:Ignorable=\"b a\" xmlns:b=\"urn:b\" xmlns:a=\"urn:a\">"},
+        {"a filter set anew takes its namespace along", "<sheetFormatPr a:x=\"1\"/>" + filter,
+         [](Worksheet& ws) { ws.set_auto_filter("A1:C3"); },
+         r + " xmlns:mc=\"" + mc + "\" mc:Ignorable=\"a\" xmlns:a=\"urn:a\">"},
+        {"a rule's kept attribute and child", rule, {},
+         " xmlns:mc=\"" + mc + "\" mc:Ignorable=\"c d\" xmlns:c=\"urn:c\" xmlns:d=\"urn:d\">"},
+        {"nothing used: the root as without a list", filter, [](Worksheet& ws) { ws.set_auto_filter(std::nullopt); }, r + ">"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Package p;
+        p.sheet("S", "");
+        p.set("xl/worksheets/sheet1.xml", root_of_source + "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>" +
+                                              c.body + "</worksheet>");
+        const auto saved = round_trip(p, [&](Workbook& wb) {
+            if (c.edit) c.edit(wb.sheets[0]);
+        });
+        const std::string sheet = part(saved, "xl/worksheets/sheet1.xml");
+        EXPECT_TRUE(test::parses_as_xml(sheet)) << sheet;
+        const size_t at = sheet.find("<worksheet");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(sheet.substr(at, sheet.find('>', at) + 1 - at), saved_root + c.root_rest);
+    }
+}

@@ -65,10 +65,11 @@ def rels(*items):
     return '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">' + "".join(items) + "</Relationships>"
 
 
-def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", styles=STYLES, workbook=None, tail=""):
+def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", styles=STYLES, workbook=None, tail="",
+              root=""):
     """A package whose sheets are (title, part name, sheet data xml, relationships xml or None);
-    `states` gives sheets a state by title, `head` goes before every sheet's data and `tail` after it;
-    `workbook` replaces the workbook part made for the sheets."""
+    `states` gives sheets a state by title, `head` goes before every sheet's data and `tail` after it,
+    `root` adds attributes to every sheet's root; `workbook` replaces the workbook part made for the sheets."""
     states = states or {}
     wb_sheets = "".join(f'<sheet name="{t}" sheetId="{i + 1}"' + (f' state="{states[t]}"' if t in states else "") +
                         f' r:id="rId{i + 1}"/>' for i, (t, *_) in enumerate(sheets))
@@ -87,7 +88,7 @@ def hand_made(path, sheets, extra=(), content_types=None, states=None, head="", 
         z.writestr("xl/styles.xml", styles)
         for _, part, data, part_rels in sheets:
             z.writestr(part, '<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
-                             'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">'
+                             f'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"{root}>'
                              f"{head}<sheetData>{data}</sheetData>{tail}</worksheet>")
             if part_rels is not None:
                 folder, base = part.rsplit("/", 1)

@@ -7,7 +7,7 @@ import zipfile
 from xml.etree import ElementTree
 
 import velmo
-from test_save import MAIN, hand_made, saved
+from test_save import MAIN, MC, OFFICE, hand_made, saved
 
 SHEET = "xl/worksheets/sheet1.xml"
 SST_HEAD = '<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">'
@@ -112,3 +112,44 @@ def test_hidden_and_very_hidden_sheets_stay_hidden(tmp_path):
         states = {s.get("name"): s.get("state") for s in ElementTree.fromstring(z.read("xl/workbook.xml")).iter(MAIN + "sheet")}
     assert states == {"Shown": None, "Payroll": "hidden", "Lookup": "veryHidden"}
 
+
+
+X14AC, XR = OFFICE + "2009/9/ac", OFFICE + "2014/revision"
+
+
+def sheet_root(path):
+    """The saved sheet's root: its ignorable list, the prefixes it declares, and the root element."""
+    declared, root = {}, None
+    with zipfile.ZipFile(path) as z, z.open(SHEET) as f:
+        for event, item in ElementTree.iterparse(f, events=("start-ns", "start")):
+            if root is None and event == "start-ns":
+                declared[item[0]] = item[1]
+            elif root is None:
+                root = item
+    return root.get(f"{{{MC}}}Ignorable"), declared, root
+
+
+def test_what_the_source_marked_ignorable_stays_ignorable(tmp_path):
+    # As a desktop version writes it: row descents and revision ids under namespaces the sheet's
+    # root lists as ignorable, which an application that does not know them skips.
+    root = (f' xmlns:mc="{MC}" mc:Ignorable="x14ac xr xr2 xr3" xmlns:x14ac="{X14AC}" xmlns:xr="{XR}"'
+            f' xmlns:xr2="{OFFICE}2015/revision2" xmlns:xr3="{OFFICE}2016/revision3" xr:uid="{{0}}"')
+    data = '<row r="1" x14ac:dyDescent="0.25"><c r="A1"><v>1</v></c></row><row r="2"><c r="A2"><v>2</v></c></row>'
+    src = hand_made(tmp_path / "src.xlsx", [("S", SHEET, data, None)], root=root,
+                    head='<sheetFormatPr defaultRowHeight="15" x14ac:dyDescent="0.25"/>',
+                    tail='<autoFilter ref="A1:A2" xr:uid="{1}"/>')
+    both = {"x14ac": X14AC, "xr": XR}
+    for name, edit, listed, uid in [
+        ("unchanged", lambda ws: None, "x14ac xr", "{1}"),
+        ("rows inserted", lambda ws: ws.insert_rows(1), "x14ac xr", "{1}"),
+        # A range set anew writes a filter of its own, without the source's id.
+        ("filter set anew", lambda ws: setattr(ws.auto_filter, "ref", "A1:A3"), "x14ac", None),
+    ]:
+        wb = velmo.load_workbook(src)
+        edit(wb["S"])
+        marked, declared, sheet = sheet_root(saved(wb, tmp_path / f"{name}.xlsx"))
+        assert marked == listed, name
+        assert {p: declared.get(p) for p in listed.split()} == {p: both[p] for p in listed.split()}, name
+        assert declared["mc"] == MC and ("xr" in declared) == (uid is not None), name
+        assert sheet.find(MAIN + "sheetFormatPr").get(f"{{{X14AC}}}dyDescent") == "0.25", name
+        assert sheet.find(MAIN + "autoFilter").get(f"{{{XR}}}uid") == uid, name
