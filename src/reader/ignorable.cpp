@@ -1,5 +1,6 @@
 #include "reader/ignorable.hpp"
 
+#include <string>
 #include <unordered_set>
 
 #include "xml/names.hpp"
@@ -8,12 +9,15 @@ namespace velmo::reader {
 
 namespace {
 
-// A prefix that can be declared on a written root as it stands: a name without a colon, none of
-// the ones the writer binds itself.
-bool is_portable_prefix(std::string_view p) {
-    if (p == "xml" || p == "xmlns" || p == "r" || p == "mc") return false;
+// A prefix that can be declared on a written root: a name without a colon, and neither of the
+// ones XML reserves.
+bool is_declarable(std::string_view p) {
+    if (p == "xml" || p == "xmlns") return false;
     return xml::is_name(p) && p.find(':') == std::string_view::npos;
 }
+
+// The writer binds these on the root itself.
+bool is_taken(std::string_view p) { return p == "r" || p == "mc"; }
 
 bool may_be_ignored(std::string_view uri) {
     return uri != kMarkupCompatibilityNs && !is_spreadsheet_main_ns(uri) && uri != kRelationshipsNs &&
@@ -34,10 +38,24 @@ NamespaceBindings ignorable_namespaces(const xml::Event& root, const NamespaceSc
         auto value = xml::decode(a.value, scratch, a.offset);
         if (!value) return out;
         std::unordered_set<std::string_view> seen;
+        std::unordered_set<std::string> prefixes;
+        std::vector<std::size_t> renamed;
         for (const std::string_view p : listed_prefixes(*value)) {
             const auto uri = scope.uri_of(p);
-            if (!uri || !may_be_ignored(*uri) || !is_portable_prefix(p)) continue;
-            if (seen.insert(*uri).second) out.emplace_back(p, *uri);
+            if (!uri || !may_be_ignored(*uri) || !is_declarable(p) || !seen.insert(*uri).second) continue;
+            if (is_taken(p)) renamed.push_back(out.size());
+            out.emplace_back(p, *uri);
+            prefixes.emplace(p);
+        }
+        // What the root lists under a prefix the writer binds otherwise goes under a new one:
+        // carried XML declares its own prefixes, so the root's name for the namespace is free.
+        std::size_t n = 0;
+        for (const std::size_t i : renamed) {
+            std::string fresh;
+            do {
+                fresh = "ns" + std::to_string(++n);
+            } while (prefixes.contains(fresh));
+            out[i].first = fresh;
         }
         return out;
     }

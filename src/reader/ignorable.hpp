@@ -19,10 +19,11 @@ namespace velmo::reader {
 using NamespaceBindings = std::vector<std::pair<std::string, std::string>>;
 
 // The pairs the "Ignorable" attribute of `root` lists, in its order, under the first prefix listed
-// for each namespace; `scope` holds the root's bindings. Left out: a prefix bound nowhere, one a
-// written root binds itself or cannot declare as it stands, and one bound to the markup-
-// compatibility, main or relationships namespace (marked ignorable again, those would let a
-// consumer skip what it must read). Empty without a list, or with one that does not decode.
+// for each namespace; `scope` holds the root's bindings. A namespace listed under "r" or "mc",
+// which a written root binds itself, gets a prefix of its own ("ns1", ...). Left out: a prefix
+// bound nowhere or that cannot be declared, and one bound to the markup-compatibility, main or
+// relationships namespace (marked ignorable again, those would let a consumer skip what it must
+// read). Empty without a list, or with one that does not decode.
 NamespaceBindings ignorable_namespaces(const xml::Event& root, const NamespaceScope& scope);
 
 // Finds the entries of such a list by namespace.

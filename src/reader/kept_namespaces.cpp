@@ -14,6 +14,10 @@ void append_escaped(std::string& out, std::string_view s, bool gt) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
         case '"': out += "&quot;"; break;
+        // As references, since a parser reads these as spaces in a value (and a CR as a LF in text).
+        case '\t': out += "&#9;"; break;
+        case '\n': out += "&#10;"; break;
+        case '\r': out += "&#13;"; break;
         case '>':
             if (gt) {
                 out += "&gt;";

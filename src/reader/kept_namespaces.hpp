@@ -26,7 +26,7 @@ std::optional<std::string_view> declared_prefix(std::string_view attr_name);
 // them bind prefixes for the kept XML.
 using HostAttributes = std::vector<std::pair<std::string, std::string>>;
 
-// Appends `s` escaped for a quoted attribute value (& < " and, when `gt`, >).
+// Appends `s` escaped for a quoted attribute value (& < " tab LF CR and, when `gt`, >).
 void append_escaped(std::string& out, std::string_view s, bool gt = true);
 
 class KeptNamespaces {

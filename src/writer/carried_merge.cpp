@@ -159,8 +159,7 @@ uint8_t outline_level(const std::unordered_map<uint32_t, LineFormat>& formats) {
 
 void append_carried(std::string& out, const CarriedElement& e, const Worksheet& ws, bool active) {
     if (e.kind == SheetChild::SheetViews) {
-        const bool pane_changed = ws.freeze_panes != ws.loaded_freeze_panes;
-        out += merge_sheet_views(e.xml, active, pane_changed, ws.freeze_panes ? frozen_pane_xml(*ws.freeze_panes) : "");
+        out += merge_sheet_views(e.xml, active, pane_changed(ws), ws.freeze_panes ? frozen_pane_xml(*ws.freeze_panes) : "");
     } else if (e.kind == SheetChild::SheetFormatPr) {
         out += with_outline_levels(e.xml, outline_level(ws.row_formats), outline_level(ws.column_formats));
     } else if (writes_carried(e, ws)) {
@@ -171,6 +170,8 @@ void append_carried(std::string& out, const CarriedElement& e, const Worksheet& 
 bool writes_carried(const CarriedElement& e, const Worksheet& ws) {
     return e.kind != SheetChild::AutoFilter || keeps_loaded_filter(ws);
 }
+
+bool pane_changed(const Worksheet& ws) { return ws.freeze_panes != ws.loaded_freeze_panes; }
 
 bool keeps_loaded_filter(const Worksheet& ws) { return ws.loaded_auto_filter && ws.auto_filter == ws.loaded_auto_filter; }
 

@@ -21,6 +21,10 @@ void append_carried(std::string& out, const CarriedElement& e, const Worksheet& 
 // filter whose range has been set anew.
 bool writes_carried(const CarriedElement& e, const Worksheet& ws);
 
+// Whether the frozen pane has been set anew since the load: the source's sheet views then give up
+// their pane.
+bool pane_changed(const Worksheet& ws);
+
 // Whether the source's auto filter element, criteria included, is the one to write: the range is
 // still the one loaded.
 bool keeps_loaded_filter(const Worksheet& ws);

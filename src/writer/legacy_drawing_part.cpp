@@ -11,6 +11,7 @@
 #include "zip/archive_writer.hpp"
 #include "zip/format.hpp"
 #include "xml/number_format.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::writer {
 
@@ -330,6 +331,27 @@ std::vector<SheetRelEntry> kept_drawing_relationships(const SourceDrawing& sourc
     std::vector<SheetRelEntry> out = source.relationships;
     reader::rebase_targets(out, source.part, part);
     return out;
+}
+
+std::vector<SheetRelEntry> named_relationships(std::vector<SheetRelEntry> rels, std::string_view vml) {
+    if (rels.empty()) return rels;
+    // Every quoted value after an "=": attribute values, and the odd text that looks like one
+    // (which only keeps a relationship that could have gone).
+    std::unordered_set<std::string> values;
+    std::string scratch;
+    for (size_t i = vml.find('='); i != std::string_view::npos; i = vml.find('=', i + 1)) {
+        size_t at = i + 1;
+        while (at < vml.size() && (vml[at] == ' ' || vml[at] == '\t' || vml[at] == '\n' || vml[at] == '\r')) ++at;
+        if (at >= vml.size() || (vml[at] != '"' && vml[at] != '\'')) continue;
+        const size_t close = vml.find(vml[at], at + 1);
+        if (close == std::string_view::npos) break;
+        const std::string_view raw = vml.substr(at + 1, close - at - 1);
+        const auto value = xml::decode(raw, scratch);
+        values.emplace(value ? *value : raw);
+        i = close;
+    }
+    std::erase_if(rels, [&](const SheetRelEntry& e) { return !values.contains(e.id); });
+    return rels;
 }
 
 }  // namespace velmo::writer

@@ -59,4 +59,9 @@ std::string write_vml_drawing(const SheetCellOrder& order, const KeptDrawing* ke
 // when `part` lies in another folder than the source part.
 std::vector<SheetRelEntry> kept_drawing_relationships(const SourceDrawing& source, std::string_view part);
 
+// The relationships among `rels` whose id the drawing `vml` names in an attribute value: a shape
+// the drawing no longer holds (a deleted note's picture fill) takes its relationship along, and
+// with it the part only that reached.
+std::vector<SheetRelEntry> named_relationships(std::vector<SheetRelEntry> rels, std::string_view vml);
+
 }  // namespace velmo::writer

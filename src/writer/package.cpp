@@ -57,6 +57,7 @@ struct SheetPlan {
     std::string vml_part;               // the VML drawing of its comments
     std::unique_ptr<KeptDrawing> kept;  // the drawing the sheet was loaded with
     std::vector<SheetRelEntry> vml_rels;  // the drawing's relationships, when it keeps any
+    std::string vml_text;                 // the drawing, when written from the one kept and read
 };
 
 // An archive open for copying whose failures to open are reported as the save reports them:
@@ -154,25 +155,37 @@ PartNameSet drop_unreached(const zip::ArchiveReader& src, const WrittenRels& wri
     return reached;
 }
 
-// Legacy drawings this save copies rather than writes, by part name. The model holds each one's
-// bytes as loaded, so their copy need not come from the source file.
-using CopiedDrawings = std::unordered_map<std::string_view, const SourceDrawing*, zip::PartNameHash, zip::PartNameEqual>;
+// Adds a built part as an entry; a part that failed to build fails the save with its error.
+Result<void> add_part(zip::ArchiveWriter& zw, std::string_view name, Result<std::string> part) {
+    if (!part) return fail(std::move(part.error()));
+    return zw.add(name, *part);
+}
 
-// Copied drawings taken from the bytes loaded instead of the source file: another workbook loaded
-// from the file and saved over it gave them notes, in place or under another name.
-struct FromMemory {
-    std::unordered_map<const zip::Entry*, const SourceDrawing*> changed;  // written in the entry's place
-    std::vector<const SourceDrawing*> missing;                             // written after the copied entries
+// The sheets whose legacy drawing this save copies rather than writes, by the drawing's part name.
+// The model holds each drawing's bytes and relationships as loaded, so their copy need not come
+// from the source file.
+using CopiedDrawings = std::unordered_map<std::string_view, const Worksheet*, zip::PartNameHash, zip::PartNameEqual>;
+
+// One entry of the copy: raw from the source file, or, for a copied legacy drawing, from what the
+// model kept of it (another workbook loaded from the file and saved over it gave the drawing notes,
+// in place or under another name, and relationships of its own).
+struct CopiedEntry {
+    const zip::Entry* source = nullptr;  // none: missing from the file now
+    const Worksheet* drawing_of = nullptr;
+    bool rels = false;  // the drawing's relationships part rather than the drawing
 };
 
-// Whether the source file still holds what was loaded from it: each entry the save copies has the
-// name, CRC-32 and sizes it had at load, and no part that the new package's relationships reach
-// and the source held then is missing now. A file replaced in between, by another workbook or a
-// new version of this one, would otherwise give a package that mixes two of them or points at
-// parts it lacks. The content types are exempt: they are checked against the new package itself.
-Result<FromMemory> check_source_unchanged(const Workbook& wb, const std::string& path,
-                                          const std::vector<const zip::Entry*>& to_copy, const PartNameSet& reached,
-                                          const PartNameSet& package, const CopiedDrawings& drawings) {
+// What the save copies, in source order, then what it restores of its copied drawings.
+// `to_copy` holds the source entries to copy; `package`, every part of the new package so far.
+// Refuses when the source file no longer holds what was loaded from it: an entry to copy whose
+// name, CRC-32 or sizes differ from those at load, a copied part whose relationships part has
+// gone, or a part that the new package's relationships reach and the source held then but lacks
+// now. A file replaced in between, by another workbook or a new version of this one, would
+// otherwise give a package that mixes two of them or points at parts it lacks. The content types
+// are exempt: they are checked against the new package itself.
+Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string& path,
+                                           const std::vector<const zip::Entry*>& to_copy, const PartNameSet& reached,
+                                           PartNameSet& package, const CopiedDrawings& drawings) {
     std::unordered_map<std::string_view, const SourceEntry*> loaded;
     PartNameSet loaded_parts;
     for (const SourceEntry& e : wb.source_entries) {
@@ -180,30 +193,69 @@ Result<FromMemory> check_source_unchanged(const Workbook& wb, const std::string&
         loaded_parts.add(e.name);
     }
     const auto changed = [&] { return fail(VelmoError::io(path + " has changed since the workbook was loaded")); };
-    FromMemory out;
+    const auto drawing_of = [&](std::string_view name) -> const Worksheet* {
+        const auto it = drawings.find(name);
+        return it == drawings.end() ? nullptr : it->second;
+    };
+    const auto rels_of_drawing = [&](std::string_view name) -> const Worksheet* {
+        const auto owner = rels_owner(name);
+        return owner && !owner->empty() ? drawing_of(*owner) : nullptr;
+    };
+
+    std::vector<CopiedEntry> out;
+    out.reserve(to_copy.size());
     for (const zip::Entry* e : to_copy) {
-        if (zip::same_part_name(e->name, kContentTypesEntry)) continue;
+        CopiedEntry c{e};
+        const bool ct = zip::same_part_name(e->name, kContentTypesEntry);
         const auto it = loaded.find(e->name);
-        if (it != loaded.end() && it->second->crc32 == e->crc32 && it->second->compressed_size == e->compressed_size &&
-            it->second->uncompressed_size == e->uncompressed_size)
-            continue;
-        const auto drawing = drawings.find(e->name);
-        if (drawing == drawings.end()) return changed();
-        out.changed.emplace(e, drawing->second);
-    }
-    for (const std::string& name : reached) {
-        if (package.contains(name) || !loaded_parts.contains(name)) continue;
-        const auto drawing = drawings.find(name);
-        // Written after the rest, it is declared by the "vml" default; and its shapes' pictures
-        // would be lost with its relationships part.
-        if (drawing == drawings.end() || !PartNameSet::normalize(name).ends_with(".vml") ||
-            (!drawing->second->relationships.empty() && !package.contains(reader::sheet_rels_path(drawing->second->part))))
+        if (!ct && (it == loaded.end() || it->second->crc32 != e->crc32 || it->second->compressed_size != e->compressed_size ||
+                    it->second->uncompressed_size != e->uncompressed_size)) {
+            if ((c.drawing_of = drawing_of(e->name))) {
+            } else if ((c.drawing_of = rels_of_drawing(e->name))) {
+                c.rels = true;
+            } else {
+                return changed();
+            }
+        }
+        const std::string own_rels = reader::sheet_rels_path(e->name);
+        if (!ct && !rels_owner(e->name) && !drawing_of(e->name) && loaded_parts.contains(own_rels) && !package.contains(own_rels))
             return changed();
-        out.missing.push_back(drawing->second);
+        out.push_back(c);
     }
-    std::sort(out.missing.begin(), out.missing.end(),
-              [](const SourceDrawing* a, const SourceDrawing* b) { return a->part < b->part; });
+    std::vector<std::string> missing;
+    for (const std::string& name : reached)
+        if (!package.contains(name) && loaded_parts.contains(name)) missing.push_back(name);
+    std::sort(missing.begin(), missing.end());
+    for (const std::string& name : missing) {
+        // Written after the rest, it is declared by the "vml" default.
+        const Worksheet* ws = drawing_of(name);
+        if (!ws || !PartNameSet::normalize(name).ends_with(".vml")) return changed();
+        out.push_back({nullptr, ws, false});
+        package.add(ws->legacy_drawing->part);
+    }
+    // A restored drawing's relationships go with it; a copied drawing's that are gone too.
+    for (const auto& [part, ws] : drawings) {
+        const std::string rels = reader::sheet_rels_path(ws->legacy_drawing->part);
+        if (package.contains(ws->legacy_drawing->part) && !ws->legacy_drawing->relationships.empty() && !package.contains(rels)) {
+            out.push_back({nullptr, ws, true});
+            package.add(rels);
+        }
+    }
     return out;
+}
+
+// Writes one entry of the copy.
+Result<void> write_copied(zip::ArchiveWriter& zw, const zip::ArchiveReader& src, const CopiedEntry& c) {
+    if (!c.drawing_of) {
+        auto raw = src.read_raw(*c.source);
+        if (!raw) return fail(std::move(raw.error()));
+        return zw.add_raw(*c.source, *raw);
+    }
+    const SourceDrawing& d = *c.drawing_of->legacy_drawing;
+    if (!c.rels) return zw.add_raw(stored_drawing_entry(d, d.part), d.stored);
+    // A drawing loaded without relationships has none in the copy either.
+    if (d.relationships.empty()) return {};
+    return add_part(zw, reader::sheet_rels_path(d.part), write_sheet_rels(d.relationships, c.drawing_of->name));
 }
 
 // Whether a source entry is one this save regenerates (or deliberately drops) rather than copies.
@@ -247,11 +299,6 @@ const char* sheet_state_text(SheetState state) {
     return nullptr;
 }
 
-// Adds a built part as an entry; a part that failed to build fails the save with its error.
-Result<void> add_part(zip::ArchiveWriter& zw, std::string_view name, Result<std::string> part) {
-    if (!part) return fail(std::move(part.error()));
-    return zw.add(name, *part);
-}
 
 }  // namespace
 
@@ -352,6 +399,10 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (plan.writes_drawing) {
             parts.vml_drawings = true;
             if (plan.kept) plan.vml_rels = kept_drawing_relationships(*ws.legacy_drawing, plan.vml_part);
+            if (plan.kept && plan.kept->drawing) {
+                plan.vml_text = write_vml_drawing((*orders)[i], plan.kept.get(), ws.legacy_drawing->edits);
+                plan.vml_rels = named_relationships(std::move(plan.vml_rels), plan.vml_text);
+            }
             if (plan.vml_rels.empty()) dropped.add(reader::sheet_rels_path(plan.vml_part));
         }
         auto rels = settle_sheet_rels(wb, i, (*orders)[i], plan.table_parts, vml_numbers[i],
@@ -380,8 +431,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     zip::ArchiveWriter zw(out);
 
     std::optional<zip::ArchiveReader> src;
-    std::vector<const zip::Entry*> to_copy;
-    FromMemory from_memory;
+    std::vector<CopiedEntry> copy;
     if (!source) {
         if (auto r = zw.add(kContentTypesEntry, generated_content_types_xml(parts)); !r) return r;
         if (auto r = zw.add(kPackageRelsEntry, generated_package_rels_xml()); !r) return r;
@@ -394,6 +444,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         PartNameSet package;
         for (const auto& name : written) package.add(name);
         const PartNameSet generated = package;
+        std::vector<const zip::Entry*> to_copy;
         for (const zip::Entry& e : src->entries()) {
             if (regenerated(e.name, sheet_count, generated, replaced) || dropped.contains(e.name)) continue;
             // Two source entries naming one part: neither can be dropped without losing data,
@@ -401,23 +452,26 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             if (!package.add(e.name)) return fail(VelmoError::zip("duplicate entry name " + e.name));
             to_copy.push_back(&e);
         }
+        // A drawing copied rather than written reaches what it reached when loaded.
+        CopiedDrawings copied_drawings;
+        for (size_t i = 0; i < sheet_count; ++i)
+            if (const auto& d = wb.sheets[i].legacy_drawing; d && !plans[i].writes_drawing && !dropped.contains(d->part))
+                copied_drawings.try_emplace(d->part, &wb.sheets[i]);
         WrittenRels written_rels{{std::string(kWorkbookRelsEntry), &workbook_rels}};
         for (size_t i = 0; i < sheet_count; ++i) {
             if (!plans[i].rels.entries.empty()) written_rels.emplace(sheet_rels_entry(i + 1), &plans[i].rels.entries);
             if (!plans[i].vml_rels.empty()) written_rels.emplace(reader::sheet_rels_path(plans[i].vml_part), &plans[i].vml_rels);
         }
+        for (const auto& [part, ws] : copied_drawings)
+            written_rels.emplace(reader::sheet_rels_path(part), &ws->legacy_drawing->relationships);
         const PartNameSet reached = drop_unreached(*src, written_rels, to_copy);
         package = generated;
         for (const zip::Entry* e : to_copy) package.add(e->name);
-        CopiedDrawings copied_drawings;
-        for (size_t i = 0; i < sheet_count; ++i)
-            if (const auto& d = wb.sheets[i].legacy_drawing; d && !plans[i].writes_drawing)
-                copied_drawings.try_emplace(d->part, &*d);
-        auto checked = check_source_unchanged(wb, *source, to_copy, reached, package, copied_drawings);
-        if (!checked) return fail(std::move(checked.error()));
-        from_memory = std::move(*checked);
-        for (const SourceDrawing* d : from_memory.missing) package.add(d->part);
-        if (!from_memory.missing.empty()) parts.vml_drawings = true;
+        auto planned = plan_copy(wb, *source, to_copy, reached, package, copied_drawings);
+        if (!planned) return fail(std::move(planned.error()));
+        copy = std::move(*planned);
+        if (std::any_of(copy.begin(), copy.end(), [](const CopiedEntry& c) { return !c.source && !c.rels; }))
+            parts.vml_drawings = true;
 
         // Two entries of this name were refused above, as the copy would hold both.
         const auto found_ct = src->find_part(kContentTypesEntry);
@@ -433,7 +487,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         const bool patched_mode = parts.has_strings || !parts.comment_sheets.empty() || parts.table_count > 0;
         if (patched_mode || *patched != *text) {
             if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
-            std::erase(to_copy, ct);
+            std::erase_if(copy, [&](const CopiedEntry& c) { return c.source == ct; });
         }
     }
 
@@ -456,12 +510,10 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             if (auto r = add_part(zw, comments_part_name(i), write_comments_xml(ws, order)); !r) return r;
         }
         if (plan.writes_drawing) {
-            const std::vector<CellEdit> no_edits;
-            const std::vector<CellEdit>& edits = ws.legacy_drawing ? ws.legacy_drawing->edits : no_edits;
             if (plan.kept && !plan.kept->drawing) {
                 const SourceDrawing& source = *ws.legacy_drawing;
                 if (auto r = zw.add_raw(stored_drawing_entry(source, plan.vml_part), source.stored); !r) return r;
-            } else if (auto r = zw.add(plan.vml_part, write_vml_drawing(order, plan.kept.get(), edits)); !r) {
+            } else if (auto r = zw.add(plan.vml_part, plan.kept ? plan.vml_text : write_vml_drawing(order)); !r) {
                 return r;
             }
             if (!plan.vml_rels.empty()) {
@@ -478,17 +530,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         }
     }
 
-    for (const zip::Entry* e : to_copy) {
-        if (const auto it = from_memory.changed.find(e); it != from_memory.changed.end()) {
-            if (auto r = zw.add_raw(stored_drawing_entry(*it->second, e->name), it->second->stored); !r) return r;
-            continue;
-        }
-        auto raw = src->read_raw(*e);
-        if (!raw) return fail(std::move(raw.error()));
-        if (auto r = zw.add_raw(*e, *raw); !r) return r;
-    }
-    for (const SourceDrawing* d : from_memory.missing)
-        if (auto r = zw.add_raw(stored_drawing_entry(*d, d->part), d->stored); !r) return r;
+    for (const CopiedEntry& c : copy)
+        if (auto r = write_copied(zw, *src, c); !r) return r;
     return zw.finish();
 }
 

@@ -276,10 +276,19 @@ private:
         const auto mark = [&](std::optional<size_t> i) {
             if (i && *i < used.size()) used[*i] = 1;
         };
-        for (const CarriedElement* e : carried_)
-            if (writes_carried(*e, ws_))
-                for (const size_t i : e->ignorable) mark(i);
         std::optional<reader::IgnorableLookup> lookup;
+        for (const CarriedElement* e : carried_) {
+            if (!writes_carried(*e, ws_) || e->ignorable.empty()) continue;
+            if (e->kind == SheetChild::SheetViews && pane_changed(ws_)) {
+                // The source's pane and the selections on it give way to the new pane's.
+                std::string merged;
+                append_carried(merged, *e, ws_, active_);
+                if (!lookup) lookup.emplace(listed);
+                for (const size_t i : reader::references(merged, reader::NamespaceScope{}, &*lookup).ignorable) mark(i);
+                continue;
+            }
+            for (const size_t i : e->ignorable) mark(i);
+        }
         for (const ConditionalFormatting& block : ws_.conditional_formatting) {
             for (const ConditionalRule& rule : block.rules) {
                 if (rule.extra_attributes.empty() && rule.extra_children_xml.empty()) continue;

@@ -209,3 +209,21 @@ TEST(LegacyDrawingPackage, TheDrawingIsKeptFromTheLoadNotReadAgainFromTheSource)
     EXPECT_NE(vml.find("<x:Anchor>4, 15, 5, 10, 6, 15, 9, 4</x:Anchor><x:Row>6</x:Row>"), std::string::npos) << vml;
     EXPECT_NE(s.part("xl/drawings/_rels/vmlDrawing1.vml.rels").find("../media/image1.png"), std::string::npos);
 }
+
+// A picture only a deleted note showed goes with it: its relationship is not written, and the
+// picture, which nothing else reaches, is not copied. While the note stays, both do.
+TEST(LegacyDrawingPackage, APictureGoesWithTheLastShapeThatShowedIt) {
+    std::string pictured = kB2;
+    pictured.insert(pictured.find("<v:textbox>"), "<v:fill o:relid=\"rId1\" type=\"frame\"/>");
+    std::string button = kButton;
+    button.erase(button.find("<v:imagedata"), std::string_view("<v:imagedata o:relid=\"rId1\"/>").size());
+    auto p = package(drawing(button + pictured), "B2");
+    p.set("_rels/.rels", relationships(relationship("rId1", rel_type("officeDocument"), "xl/workbook.xml")));
+    for (const bool deleted : {false, true}) {
+        SCOPED_TRACE(deleted);
+        const Saved s = round_trip(p, [&](Workbook& wb, const std::string&) { ASSERT_TRUE(wb.sheets[0].delete_rows(deleted ? 2 : 9, 1)); });
+        EXPECT_EQ(s.part("xl/drawings/vmlDrawing1.vml").find("o:relid") != std::string::npos, !deleted);
+        EXPECT_EQ(s.part("xl/drawings/_rels/vmlDrawing1.vml.rels") != "<missing>", !deleted);
+        EXPECT_EQ(s.part("xl/media/image1.png") != "<missing>", !deleted);
+    }
+}

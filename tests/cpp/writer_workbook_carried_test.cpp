@@ -92,13 +92,14 @@ TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
         std::string root, source;  // the source's root attributes (after "r") and children
         std::string saved_root, saved;
     } cases[] = {
-        {"first, after the sheets, under any prefix; what holds a name or cannot be kept left out",
+        {"first, after the sheets, under any prefix (one the root binds itself renamed); what holds a name or "
+         "cannot be kept left out",
          " xmlns:m=\"" + std::string(kMc) + "\" m:Ignorable=\" a  b\tc r mc d \" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" "
          "xmlns:c=\"urn:a\" xmlns:d=\"urn:d\" xmlns:mc=\"urn:not\"",
          "<f:first xmlns:f=\"urn:f\"/><workbookPr b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>" + kSheets +
              "<c:other/><d:gone><definedName name=\"z\">1</definedName></d:gone><c:also><e:unbound/></c:also><mc:x/>"
              "<c:twice v=\"1\" v=\"2\"/><c:note><!-- a -- b --></c:note>",
-         mc + " mc:Ignorable=\"a b\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\"",
+         mc + " mc:Ignorable=\"a b ns1\" xmlns:a=\"urn:a\" xmlns:b=\"urn:b\" xmlns:ns1=\"urn:not\"",
          "<f:first xmlns:f=\"urn:f\"/><workbookPr xmlns:b=\"urn:b\" b:x=\"1\"/><q:thing xmlns:q=\"urn:a\">t</q:thing>"
          "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets +
              "<c:other xmlns:c=\"urn:a\"/><mc:x xmlns:mc=\"urn:not\"/>"

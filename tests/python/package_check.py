@@ -167,14 +167,17 @@ def entry_names(path):
 
 
 def rewrite_entries(path, changes):
-    """Rewrites the package at path with some entries' bytes replaced: changes maps name -> fn(bytes)."""
+    """Rewrites the package at path with some entries' bytes replaced: changes maps name -> fn(bytes),
+    and an entry whose fn gives None is left out."""
     with zipfile.ZipFile(path) as z:
         entries = [(info, z.read(info.filename)) for info in z.infolist()]
     buf = io.BytesIO()
     with zipfile.ZipFile(buf, "w", zipfile.ZIP_DEFLATED) as out:
         for info, data in entries:
             fn = changes.get(info.filename)
-            out.writestr(info.filename, fn(data) if fn else data)
+            data = fn(data) if fn else data
+            if data is not None:
+                out.writestr(info.filename, data)
     with open(path, "wb") as f:
         f.write(buf.getvalue())
 

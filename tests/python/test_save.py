@@ -485,10 +485,17 @@ def chart_book(make_xlsx, title="Data", chart=True):
     return make_xlsx(build)
 
 
+def without_chart_relationships(make_xlsx):
+    path = chart_book(make_xlsx)
+    rewrite_entries(path, {"xl/drawings/_rels/drawing1.xml.rels": lambda b: None, "xl/charts/chart1.xml": lambda b: None})
+    return path
+
+
 @pytest.mark.parametrize("replacement", [
     lambda make_xlsx: chart_book(make_xlsx, title="Other"),
     lambda make_xlsx: chart_book(make_xlsx, chart=False),
-], ids=["another workbook", "the same without its chart"])
+    without_chart_relationships,
+], ids=["another workbook", "the same without its chart", "the same without its drawing's relationships"])
 def test_a_source_replaced_since_the_load_refuses_the_save(make_xlsx, tmp_path, replacement):
     src = chart_book(make_xlsx)
     wb = velmo.load_workbook(src)
@@ -503,15 +510,19 @@ def test_a_source_replaced_since_the_load_refuses_the_save(make_xlsx, tmp_path, 
 
 
 # The first save gives the button's drawing a note: under its own name, or under the one it writes
-# note drawings by.
+# note drawings by; the button's picture keeps its relationship.
 @pytest.mark.parametrize("drawing", ["vmlDrawing2.vml", "vmlDrawing9.vml"])
 def test_saves_back_to_the_loaded_file_keep_copying_from_it(rich_path, drawing):
     with zipfile.ZipFile(rich_path, "a") as z:  # a button beside no note, on the second sheet
-        z.writestr(f"xl/drawings/{drawing}", "<xml><v:shape xmlns:v='urn:schemas-microsoft-com:vml'/></xml>")
+        z.writestr(f"xl/drawings/{drawing}", "<xml xmlns:v='urn:schemas-microsoft-com:vml' xmlns:o='urn:schemas-microsoft-"
+                                             "com:office:office'><v:shape><v:fill o:relid='rId1'/></v:shape></xml>")
+        z.writestr(f"xl/drawings/_rels/{drawing}.rels", rels(rel("rId1", "image", "../media/button.png")))
+        z.writestr("xl/media/button.png", b"png")
     rewrite_entries(rich_path, {
         "xl/worksheets/_rels/sheet2.xml.rels": lambda t: t.replace(b"</Relationships>", rel(
             "rId9", "vmlDrawing", f"../drawings/{drawing}").encode() + b"</Relationships>"),
-        "xl/worksheets/sheet2.xml": lambda t: t.replace(b"</worksheet>", b'<legacyDrawing r:id="rId9"/></worksheet>')})
+        "xl/worksheets/sheet2.xml": lambda t: t.replace(b"</worksheet>", b'<legacyDrawing r:id="rId9"/></worksheet>'),
+        "[Content_Types].xml": lambda t: t.replace(b"</Types>", b'<Default Extension="png" ContentType="image/png"/></Types>')})
     button = raw_entries(rich_path)[f"xl/drawings/{drawing}"]
     first, second = velmo.load_workbook(rich_path), velmo.load_workbook(rich_path)
     first["Two & 'Co"].set_cell_comment("F1", "new note", "Al")  # the button's drawing shows it now
@@ -525,6 +536,7 @@ def test_saves_back_to_the_loaded_file_keep_copying_from_it(rich_path, drawing):
     assert back["Two & 'Co"]["C3"].value == "from the second" and back["Two & 'Co"]["F1"].comment is None
     assert back["One"]["D1"].comment.text == "check" and "docProps/core.xml" in entry_names(rich_path)
     assert raw_entries(rich_path)[f"xl/drawings/{drawing}"] == button
+    assert rels_of(rich_path, f"xl/drawings/_rels/{drawing}.rels") == [("rId1", "image", "../media/button.png", None)]
 
 
 def test_a_later_save_still_copies_from_the_loaded_file(rich_path, tmp_path):
