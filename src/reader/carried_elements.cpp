@@ -66,7 +66,8 @@ bool is_relationships_ns(std::optional<std::string_view> uri) {
 
 }  // namespace
 
-References references(std::string_view source, const NamespaceScope& scope, const IgnorableLookup* ignorable) {
+References references(std::string_view source, const NamespaceScope& scope, const IgnorableLookup* ignorable,
+                      std::span<const std::string_view> refused) {
     References out;
     NamespaceScope inner;
     xml::Tokenizer tok(source);
@@ -88,6 +89,10 @@ References references(std::string_view source, const NamespaceScope& scope, cons
     while (tok.next(ev)) {
         if (ev.kind == xml::EventKind::End) inner.pop();
         if (!ev.is_tag()) continue;
+        if (std::find(refused.begin(), refused.end(), ev.local_name) != refused.end()) {
+            out.refused = true;
+            break;
+        }
         // The default namespace too: an element it puts in an ignorable namespace uses that.
         inner.open();
         xml::AttrIter decls(ev);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,12 +31,15 @@ bool is_carried(SheetChild kind);
 // part unreadable), and the namespaces of `ignorable` that its element and attribute names use.
 // An "r" bound nowhere means the relationships namespace, as the part the element lands in binds
 // it.
+// With `refused`, whether it holds an element of one of those local names (the look stops there).
 struct References {
     std::vector<std::string> rel_ids;
     bool unbound = false;
     std::vector<std::size_t> ignorable;  // positions in the list, ascending, each once
+    bool refused = false;
 };
-References references(std::string_view source, const NamespaceScope& scope, const IgnorableLookup* ignorable = nullptr);
+References references(std::string_view source, const NamespaceScope& scope, const IgnorableLookup* ignorable = nullptr,
+                      std::span<const std::string_view> refused = {});
 
 struct CapturedElement {
     std::string_view source;  // the element in the part, from its start tag to its end tag
