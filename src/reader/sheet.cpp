@@ -28,8 +28,8 @@ namespace velmo::reader {
 
 namespace {
 
-// The grid's last column; a col span reaching past it is cut there.
-constexpr uint32_t kMaxColumn = coords::kMaxCol;
+// The grid's last row and column; a col span reaching past it is cut there.
+using coords::kMaxCol;
 using coords::kMaxRow;
 
 // Row heights and column widths outside the grid, or not a finite, non-negative size, cannot be
@@ -770,7 +770,7 @@ void SheetReader::end_formula() {
         // the array formula to its cell alone.
         array_ = ArraySpan{};
         const auto& r = f_range_;
-        if (r && r->col1 == pos->col && r->row1 == pos->row && r->col2 <= kMaxColumn && r->row2 <= kMaxRow)
+        if (r && r->col1 == pos->col && r->row1 == pos->row && r->col2 <= kMaxCol && r->row2 <= kMaxRow)
             array_ = ArraySpan{r->row2 - r->row1 + 1, r->col2 - r->col1 + 1};
     }
     value_ = Formula{std::move(formula_text_)};
@@ -893,7 +893,7 @@ Result<void> SheetReader::read_col() {
     if (*max) hi = xml::parse_u32(**max);
     if (!lo || !hi) return {};
     const uint32_t first = std::max(*lo, 1u);
-    const uint32_t last = std::min(*hi, kMaxColumn);
+    const uint32_t last = std::min(*hi, kMaxCol);
     if (first > last) return {};
 
     LineFormat format;
@@ -972,7 +972,7 @@ Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
         if (!zero) return fail(std::move(zero.error()));
         zero_height_ = *zero && xml::parse_xml_bool(**zero);
     }
-    auto captured = capture_element(tok_, ev_, scopes_.ns(), ignorable_.empty() ? nullptr : &ignorable_);
+    auto captured = capture_element(tok_, ev_, scopes_.ns(), &ignorable_);
     if (!captured) return fail(std::move(captured.error()));
     if (kind == SheetChild::SheetViews)
         if (auto r = read_panes(captured->source); !r) return r;

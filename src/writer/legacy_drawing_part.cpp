@@ -12,6 +12,7 @@
 #include "zip/format.hpp"
 #include "xml/number_format.hpp"
 #include "xml/tokenizer.hpp"
+#include "xml/white_space.hpp"
 
 namespace velmo::writer {
 
@@ -336,12 +337,13 @@ std::vector<SheetRelEntry> kept_drawing_relationships(const SourceDrawing& sourc
 std::vector<SheetRelEntry> named_relationships(std::vector<SheetRelEntry> rels, std::string_view vml) {
     if (rels.empty()) return rels;
     // Every quoted value after an "=": attribute values, and the odd text that looks like one
-    // (which only keeps a relationship that could have gone).
+    // (which only keeps a relationship that could have gone). A plain scan, as legacy drawings
+    // are often not well-formed XML.
     std::unordered_set<std::string> values;
     std::string scratch;
     for (size_t i = vml.find('='); i != std::string_view::npos; i = vml.find('=', i + 1)) {
         size_t at = i + 1;
-        while (at < vml.size() && (vml[at] == ' ' || vml[at] == '\t' || vml[at] == '\n' || vml[at] == '\r')) ++at;
+        while (at < vml.size() && xml::is_space(vml[at])) ++at;
         if (at >= vml.size() || (vml[at] != '"' && vml[at] != '\'')) continue;
         const size_t close = vml.find(vml[at], at + 1);
         if (close == std::string_view::npos) break;

@@ -186,45 +186,39 @@ struct CopiedEntry {
 Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string& path,
                                            const std::vector<const zip::Entry*>& to_copy, const PartNameSet& reached,
                                            PartNameSet& package, const CopiedDrawings& drawings) {
-    std::unordered_map<std::string_view, const SourceEntry*> loaded;
-    PartNameSet loaded_parts;
-    for (const SourceEntry& e : wb.source_entries) {
-        loaded.try_emplace(e.name, &e);
-        loaded_parts.add(e.name);
-    }
+    std::unordered_map<std::string_view, const SourceEntry*, zip::PartNameHash, zip::PartNameEqual> loaded;
+    for (const SourceEntry& e : wb.source_entries) loaded.try_emplace(e.name, &e);
+    const auto same_as_loaded = [&](const zip::Entry& e) {
+        const auto it = loaded.find(e.name);
+        return it != loaded.end() && it->second->name == e.name && it->second->crc32 == e.crc32 &&
+               it->second->compressed_size == e.compressed_size && it->second->uncompressed_size == e.uncompressed_size;
+    };
     const auto changed = [&] { return fail(VelmoError::io(path + " has changed since the workbook was loaded")); };
     const auto drawing_of = [&](std::string_view name) -> const Worksheet* {
         const auto it = drawings.find(name);
         return it == drawings.end() ? nullptr : it->second;
     };
-    const auto rels_of_drawing = [&](std::string_view name) -> const Worksheet* {
-        const auto owner = rels_owner(name);
-        return owner && !owner->empty() ? drawing_of(*owner) : nullptr;
-    };
 
     std::vector<CopiedEntry> out;
     out.reserve(to_copy.size());
     for (const zip::Entry* e : to_copy) {
-        CopiedEntry c{e};
-        const bool ct = zip::same_part_name(e->name, kContentTypesEntry);
-        const auto it = loaded.find(e->name);
-        if (!ct && (it == loaded.end() || it->second->crc32 != e->crc32 || it->second->compressed_size != e->compressed_size ||
-                    it->second->uncompressed_size != e->uncompressed_size)) {
-            if ((c.drawing_of = drawing_of(e->name))) {
-            } else if ((c.drawing_of = rels_of_drawing(e->name))) {
-                c.rels = true;
-            } else {
-                return changed();
-            }
+        if (zip::same_part_name(e->name, kContentTypesEntry)) {
+            out.push_back({e});
+            continue;
         }
+        const auto owner = rels_owner(e->name);
+        const Worksheet* drawing = drawing_of(e->name);
+        const Worksheet* rels_of_drawing = owner && !owner->empty() ? drawing_of(*owner) : nullptr;
+        // A copied drawing's relationships that are gone are restored below.
         const std::string own_rels = reader::sheet_rels_path(e->name);
-        if (!ct && !rels_owner(e->name) && !drawing_of(e->name) && loaded_parts.contains(own_rels) && !package.contains(own_rels))
-            return changed();
-        out.push_back(c);
+        if (!owner && !drawing && loaded.contains(own_rels) && !package.contains(own_rels)) return changed();
+        if (same_as_loaded(*e)) out.push_back({e});
+        else if (drawing || rels_of_drawing) out.push_back({e, drawing ? drawing : rels_of_drawing, !drawing});
+        else return changed();
     }
     std::vector<std::string> missing;
     for (const std::string& name : reached)
-        if (!package.contains(name) && loaded_parts.contains(name)) missing.push_back(name);
+        if (!package.contains(name) && loaded.contains(name)) missing.push_back(name);
     std::sort(missing.begin(), missing.end());
     for (const std::string& name : missing) {
         // Written after the rest, it is declared by the "vml" default.
@@ -233,13 +227,20 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
         out.push_back({nullptr, ws, false});
         package.add(ws->legacy_drawing->part);
     }
-    // A restored drawing's relationships go with it; a copied drawing's that are gone too.
+    // A restored drawing's relationships go with it; a copied drawing's that are gone too. In part
+    // order, so that two saves give the same package.
+    std::vector<const Worksheet*> restored;
     for (const auto& [part, ws] : drawings) {
-        const std::string rels = reader::sheet_rels_path(ws->legacy_drawing->part);
-        if (package.contains(ws->legacy_drawing->part) && !ws->legacy_drawing->relationships.empty() && !package.contains(rels)) {
-            out.push_back({nullptr, ws, true});
-            package.add(rels);
-        }
+        const SourceDrawing& d = *ws->legacy_drawing;
+        if (package.contains(d.part) && !d.relationships.empty() && !package.contains(reader::sheet_rels_path(d.part)))
+            restored.push_back(ws);
+    }
+    std::sort(restored.begin(), restored.end(), [](const Worksheet* a, const Worksheet* b) {
+        return a->legacy_drawing->part < b->legacy_drawing->part;
+    });
+    for (const Worksheet* ws : restored) {
+        out.push_back({nullptr, ws, true});
+        package.add(reader::sheet_rels_path(ws->legacy_drawing->part));
     }
     return out;
 }
