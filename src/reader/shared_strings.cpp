@@ -83,7 +83,7 @@ std::optional<std::string> capture_kept_element(std::string_view element, const 
     ElementScopes scopes{NamespaceScope::over(scope), 0};
     scopes.enter(root);
     auto kept = capture_raw_element(tok, scopes, root);
-    if (!kept || references(element, scope).unbound || xml::find_disallowed_char(*kept)) return std::nullopt;
+    if (!kept || references(element, scope).unbound) return std::nullopt;
     return std::move(*kept);
 }
 

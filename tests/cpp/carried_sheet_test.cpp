@@ -47,6 +47,16 @@ std::string part(const zip::ArchiveReader& a, std::string_view name) {
     return e ? *a.read(*e) : "<missing>";
 }
 
+// The first sheet's part once `p` is loaded, edited by `edit` when given, and saved; checked to parse.
+std::string saved_sheet(const test::Package& p, const std::function<void(Worksheet&)>& edit) {
+    const auto saved = round_trip(p, [&](Workbook& wb) {
+        if (edit) edit(wb.sheets[0]);
+    });
+    std::string sheet = part(saved, "xl/worksheets/sheet1.xml");
+    EXPECT_TRUE(test::parses_as_xml(sheet)) << sheet;
+    return sheet;
+}
+
 // The names of the root's children.
 std::vector<std::string> children(std::string_view doc) {
     xml::Tokenizer tok(doc);
@@ -239,11 +249,7 @@ TEST(CarriedSheet, AutoFilterCriteriaAndLinkRangesComeBack) {
         SCOPED_TRACE(c.name);
         test::Package p;
         p.sheet("S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>" + c.body);
-        const auto saved = round_trip(p, [&](Workbook& wb) {
-            if (c.edit) c.edit(wb.sheets[0]);
-        });
-        const std::string sheet = part(saved, "xl/worksheets/sheet1.xml");
-        EXPECT_TRUE(test::parses_as_xml(sheet)) << sheet;
+        const std::string sheet = saved_sheet(p, c.edit);
         for (const std::string& s : c.present) EXPECT_NE(sheet.find(s), std::string::npos) << s << "\n" << sheet;
         for (const std::string& s : c.absent) EXPECT_EQ(sheet.find(s), std::string::npos) << s << "\n" << sheet;
     }
@@ -286,11 +292,7 @@ TEST(CarriedSheet, RootMarksIgnorableWhatTheCopyUsesFromTheSourcesList) {
         p.sheet("S", "");
         p.set("xl/worksheets/sheet1.xml", root_of_source + "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>" +
                                               c.body + "</worksheet>");
-        const auto saved = round_trip(p, [&](Workbook& wb) {
-            if (c.edit) c.edit(wb.sheets[0]);
-        });
-        const std::string sheet = part(saved, "xl/worksheets/sheet1.xml");
-        EXPECT_TRUE(test::parses_as_xml(sheet)) << sheet;
+        const std::string sheet = saved_sheet(p, c.edit);
         const size_t at = sheet.find("<worksheet");
         ASSERT_NE(at, std::string::npos);
         EXPECT_EQ(sheet.substr(at, sheet.find('>', at) + 1 - at), saved_root + c.root_rest);
