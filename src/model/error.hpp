@@ -3,6 +3,7 @@
 
 #include <expected>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace velmo {
@@ -41,6 +42,13 @@ struct VelmoError {
 
 template <class T>
 using Result = std::expected<T, VelmoError>;
+
+// An XML error tells where in a document it arose, not in which part of the package: `part` is
+// named first. Errors of other kinds say what they need already and pass unchanged.
+inline VelmoError in_part(std::string_view part, VelmoError e) {
+    if (e.kind == ErrorKind::Xml) e.message = std::string(part) + ": " + e.message;
+    return e;
+}
 
 // Shorthand for returning an error from a function whose result is Result<T>.
 inline std::unexpected<VelmoError> fail(VelmoError e) { return std::unexpected<VelmoError>(std::move(e)); }

@@ -191,14 +191,27 @@ struct WorkbookElement {
 };
 
 // One entry of the source package's directory as it stood at load. A save copies entries from the
-// source file as it is then; these tell it whether each is still the one loaded, without keeping
-// any entry's bytes.
+// source file as it is then; these tell it whether each is still the one loaded (what it holds, not
+// how it was compressed), without keeping any entry's bytes.
 struct SourceEntry {
     std::string name;
     uint32_t crc32 = 0;
-    uint64_t compressed_size = 0;
-    uint64_t uncompressed_size = 0;
+    uint64_t size = 0;  // inflated
+    // No relationship of the package reached it: a save copies it whatever the edits, so it must
+    // still be there. (A relationships part counts as reached with the part it belongs to.)
+    bool unreached = false;
     bool operator==(const SourceEntry&) const = default;
+};
+
+// An entry of the source package kept as its archive stored it (compressed bytes and what they
+// inflate to), for a save to write without reading the file again.
+struct StoredPart {
+    std::string name;
+    uint16_t method = 0;
+    uint32_t crc32 = 0;
+    uint64_t size = 0;  // inflated
+    std::string stored;
+    bool operator==(const StoredPart&) const = default;
 };
 
 class Workbook {
@@ -216,6 +229,9 @@ public:
     DefinedNames defined_names;                  // workbook scope
     std::optional<std::string> source_path;      // absolute path of the package loaded from
     std::vector<SourceEntry> source_entries;     // its directory at load, in directory order
+    // Its content types at load: a save declares the parts it copies by the very types they had
+    // then, whatever the file holds by the time of the save.
+    std::optional<StoredPart> source_content_types;
     uint64_t active_index = 0;
     std::shared_ptr<const StyleSheet> stylesheet;  // none for a new workbook
 

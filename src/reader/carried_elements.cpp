@@ -70,7 +70,7 @@ References references(std::string_view source, const NamespaceScope& scope, cons
                       std::span<const std::string_view> refused) {
     References out;
     NamespaceScope inner;
-    xml::Tokenizer tok(source);
+    xml::Tokenizer tok(source, xml::TokenizerOptions{.fragment = true});
     xml::Event ev;
     std::string scratch;
     const auto uri_of = [&](std::string_view prefix) {

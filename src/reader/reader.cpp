@@ -15,6 +15,7 @@
 #include "reader/cell_key.hpp"
 #include "reader/comments_reader.hpp"
 #include "reader/defined_names_reader.hpp"
+#include "reader/package_reach.hpp"
 #include "reader/shared_strings.hpp"
 #include "reader/sheet.hpp"
 #include "reader/sheet_rels.hpp"
@@ -30,8 +31,7 @@ namespace {
 
 constexpr std::string_view kStylesPart = "xl/styles.xml";
 constexpr std::string_view kSharedStringsPart = "xl/sharedStrings.xml";
-constexpr std::string_view kWorkbookPart = "xl/workbook.xml";
-constexpr std::string_view kWorkbookRelsPart = "xl/_rels/workbook.xml.rels";
+constexpr std::string_view kContentTypesPart = "[Content_Types].xml";
 
 // The path made absolute against the current directory, textually: symbolic links are not
 // resolved and nothing is normalised, so a later save re-opens the very file that was loaded
@@ -156,7 +156,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         auto part = read_required(ctx.archive, ref.path);
         if (!part) return fail(part.error());
         auto sheet = parse_sheet(*part, ctx.shared_strings, ctx.styles, ctx.temporal_kinds, ctx.date1904);
-        if (!sheet) return fail(sheet.error());
+        if (!sheet) return fail(in_part(ref.path, sheet.error()));
         parsed = std::move(*sheet);
     }
     Worksheet& ws = parsed.worksheet;
@@ -165,11 +165,12 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
 
     std::vector<SheetRelEntry> rels;
     {
-        auto part = read_optional(ctx.archive, sheet_rels_path(ref.path));
+        const std::string name = sheet_rels_path(ref.path);
+        auto part = read_optional(ctx.archive, name);
         if (!part) return fail(part.error());
         if (*part) {
             auto read = parse_sheet_rels(**part);
-            if (!read) return fail(read.error());
+            if (!read) return fail(in_part(name, read.error()));
             rels = std::move(*read);
         }
     }
@@ -179,13 +180,14 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     size_t notes = 0;
     if (auto target = relation_target_for_type(rels, kCommentsRelType);
         target && ctx.parts_read->insert(resolve_sheet_target(ref.path, *target)).second) {
-        auto part = read_optional(ctx.archive, resolve_sheet_target(ref.path, *target));
+        const std::string name = resolve_sheet_target(ref.path, *target);
+        auto part = read_optional(ctx.archive, name);
         if (!part) return fail(part.error());
         if (*part) {
             // The notes' kept text elements are slices of the part, which they keep.
             auto owned = std::make_shared<const std::string>(std::move(**part));
             auto comments = parse_comments_xml(*owned, owned);
-            if (!comments) return fail(comments.error());
+            if (!comments) return fail(in_part(name, comments.error()));
             // Keyed by the reference as written: a comment on "a1" lands on the cell "a1". One on a
             // range lands on its top-left cell, unless a comment names that cell itself.
             for (const bool exact : {false, true}) {
@@ -208,7 +210,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         if (!part) return fail(part.error());
         if (!*part) continue;
         auto table = parse_table_xml(**part);
-        if (!table) return fail(table.error());
+        if (!table) return fail(in_part(name, table.error()));
         // The part's bytes stay with the table, for the writer to copy back while it is unchanged.
         ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false}});
     }
@@ -230,7 +232,7 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
         auto part = read_required(archive, kStylesPart);
         if (!part) return fail(part.error());
         auto parsed = parse_styles(*part);
-        if (!parsed) return fail(parsed.error());
+        if (!parsed) return fail(in_part(kStylesPart, parsed.error()));
         styles = std::make_shared<const StyleSheet>(std::move(*parsed));
     }
 
@@ -240,7 +242,7 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
         if (!part) return fail(part.error());
         if (*part) {
             auto parsed = parse_shared_strings(**part);
-            if (!parsed) return fail(parsed.error());
+            if (!parsed) return fail(in_part(kSharedStringsPart, parsed.error()));
             shared_strings = std::move(*parsed);
         }
     }
@@ -259,14 +261,14 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     wb.workbook_relationships = std::move(sheets.relationships);
     {
         auto elements = parse_workbook_elements(*workbook_part);
-        if (!elements) return fail(elements.error());
+        if (!elements) return fail(in_part(kWorkbookPart, elements.error()));
         wb.workbook_elements = std::move(elements->elements);
         wb.workbook_ignorable = std::move(elements->ignorable);
     }
 
     // The defined names of the workbook part are read here, once the sheet count is known.
     auto defined_names = parse_workbook_defined_names(*workbook_part, sheets.sheets.size());
-    if (!defined_names) return fail(defined_names.error());
+    if (!defined_names) return fail(in_part(kWorkbookPart, defined_names.error()));
 
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
     PartsRead parts_read;
@@ -284,6 +286,22 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     return wb;
 }
 
+// What a save needs to know of the source file besides the model: its directory as it is now,
+// which entries no relationship reaches, and its content types as stored. A content types part
+// that cannot be read is not kept; a save then refuses.
+void note_source(const zip::ArchiveReader& archive, Workbook& wb) {
+    PackageRels rels(archive);
+    const zip::PartNameSet reached = reachable_parts([&](std::string_view name) { return rels.get(name); });
+    wb.source_entries.reserve(archive.entries().size());
+    for (const zip::Entry& e : archive.entries())
+        wb.source_entries.push_back({e.name, e.crc32, e.uncompressed_size, !entry_reached(reached, e.name)});
+    const auto types = archive.find_part(kContentTypesPart);
+    if (!types || !*types) return;
+    auto stored = archive.read_raw(**types);
+    if (stored) wb.source_content_types = StoredPart{(*types)->name, (*types)->method, (*types)->crc32,
+                                                     (*types)->uncompressed_size, std::move(*stored)};
+}
+
 }  // namespace
 
 Result<Workbook> open_workbook(std::string_view path) {
@@ -291,9 +309,7 @@ Result<Workbook> open_workbook(std::string_view path) {
     wb.source_path = absolute_path(path);
     auto archive = zip::ArchiveReader::open(*wb.source_path);
     if (!archive) return fail(archive.error());
-    wb.source_entries.reserve(archive->entries().size());
-    for (const zip::Entry& e : archive->entries())
-        wb.source_entries.push_back({e.name, e.crc32, e.compressed_size, e.uncompressed_size});
+    note_source(*archive, wb);
     return load_package(*archive, std::move(wb));
 }
 

@@ -77,7 +77,7 @@ std::optional<std::string> capture_kept_element(std::string_view element, const 
                                                 PlainElements* plain) {
     // Most items need none of the capture's care, which costs far more than a look at the bytes.
     if (plain && plain->plain(element)) return std::string(element);
-    xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false});
+    xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false, .fragment = true});
     xml::Event root;
     if (!tok.next(root) || root.kind != xml::EventKind::Start) return std::nullopt;
     ElementScopes scopes{NamespaceScope::over(scope), 0};

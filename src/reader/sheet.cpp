@@ -988,7 +988,7 @@ Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
 
 // The frozen panes of the sheet views, as the events would have found them.
 Result<void> SheetReader::read_panes(std::string_view views) {
-    xml::Tokenizer tok(views, xml::TokenizerOptions{.trim_text = true, .allow_unclosed_at_eof = true});
+    xml::Tokenizer tok(views, xml::TokenizerOptions{.trim_text = true, .allow_unclosed_at_eof = true, .fragment = true});
     xml::Event ev;
     bool in_view = false;
     while (tok.next(ev)) {

@@ -110,9 +110,9 @@ std::string workbook_target_entry(std::string_view target) {
 Result<SheetList> parse_sheet_refs(std::string_view workbook_xml, std::string_view rels_xml) {
     SheetList out;
     std::vector<PendingSheet> pending;
-    if (auto r = read_workbook_part(workbook_xml, pending, out); !r) return fail(r.error());
+    if (auto r = read_workbook_part(workbook_xml, pending, out); !r) return fail(in_part(kWorkbookPart, r.error()));
     auto rels = read_worksheet_rels(rels_xml, out.relationships);
-    if (!rels) return fail(rels.error());
+    if (!rels) return fail(in_part(kWorkbookRelsPart, rels.error()));
 
     out.sheets.reserve(pending.size());
     for (auto& s : pending) {

@@ -29,8 +29,11 @@ struct SheetList {
     std::vector<SheetRelEntry> relationships;
 };
 
+inline constexpr std::string_view kWorkbookPart = "xl/workbook.xml";
+inline constexpr std::string_view kWorkbookRelsPart = "xl/_rels/workbook.xml.rels";
+
 // Reads the sheet elements, the active tab and the date system of "xl/workbook.xml", then finds
-// each sheet's part through "xl/_rels/workbook.xml.rels". Fails with an XML error, or with
+// each sheet's part through "xl/_rels/workbook.xml.rels". Fails with an XML error naming the part, or with
 // MissingPart "workbook relationship {id}" for a sheet whose id has no worksheet relationship.
 Result<SheetList> parse_sheet_refs(std::string_view workbook_xml, std::string_view rels_xml);
 

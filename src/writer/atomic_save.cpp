@@ -166,12 +166,15 @@ Result<void> atomic_replace(std::string_view destination_view, const FileBuilder
 
     // What the destination is now, without following a final symbolic link: a link is never
     // replaced (the rename would replace the link, not its target, which is rarely what the
-    // caller means), and an existing file's mode is kept.
+    // caller means), nor a FIFO, device or socket (the name stands for something else than a
+    // file's bytes: a pipe to a reader, /dev/null), and an existing file's mode is kept.
     bool existed = false;
     mode_t mode = 0666;
     struct stat st{};
     if (::lstat(destination.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode)) return fail(VelmoError::invalid_format(std::string(kSymlinkRefusal)));
+        if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+            return fail(VelmoError::invalid_format(std::string(kSpecialFileRefusal)));
         existed = true;
         mode = st.st_mode & 07777;
     } else if (errno != ENOENT) {

@@ -12,6 +12,7 @@
 namespace velmo::writer {
 
 inline constexpr std::string_view kSymlinkRefusal = "refusing to replace a symbolic-link destination";
+inline constexpr std::string_view kSpecialFileRefusal = "refusing to replace a destination that is not a regular file";
 
 // Writes the whole new content into `fd` (opened write-only, positioned at its start). The
 // descriptor belongs to the caller of the builder; the builder must not close it.
@@ -19,7 +20,8 @@ using FileBuilder = std::function<Result<void>(int fd)>;
 
 // Replaces `destination` by what `build` writes:
 //  - a destination that is a symbolic link (dangling or not) is refused with InvalidFormat
-//    kSymlinkRefusal; other status failures than "not found" are Io;
+//    kSymlinkRefusal, one that is a FIFO, a device or a socket with kSpecialFileRefusal (a
+//    folder fails at the rename); other status failures than "not found" are Io;
 //  - the temporary file ".tmp" + six random letters or digits is created in the destination's
 //    folder with O_CREAT|O_EXCL|O_NOFOLLOW, mode 0666 under the umask for a new destination;
 //  - an existing destination's permission bits (set-id and sticky bits included) are given to

@@ -62,7 +62,7 @@ std::string frozen_pane_xml(std::string_view pane) {
 }
 
 std::string merge_sheet_views(std::string_view views, bool selected, bool pane_changed, std::string_view pane) {
-    xml::Tokenizer tok(views, xml::TokenizerOptions{.trim_text = false});
+    xml::Tokenizer tok(views, xml::TokenizerOptions{.trim_text = false, .fragment = true});
     xml::Event ev;
     // The first view: a child of the root.
     while (tok.next(ev) && !(ev.is_tag() && ev.local_name == "sheetView" && tok.depth() <= 2)) {
@@ -124,7 +124,7 @@ std::string merge_sheet_views(std::string_view views, bool selected, bool pane_c
 }
 
 std::string with_outline_levels(std::string_view format, uint8_t row_level, uint8_t col_level) {
-    xml::Tokenizer tok(format, xml::TokenizerOptions{.trim_text = false});
+    xml::Tokenizer tok(format, xml::TokenizerOptions{.trim_text = false, .fragment = true});
     xml::Event tag;
     if (!tok.next(tag) || !tag.is_tag()) return std::string(format);
     const auto level = [&](std::string_view name) {

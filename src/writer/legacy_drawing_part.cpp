@@ -288,17 +288,7 @@ std::unique_ptr<KeptDrawing> read_kept_drawing(const SourceDrawing& source, bool
 }
 
 zip::Entry stored_drawing_entry(const SourceDrawing& source, std::string_view part) {
-    zip::Entry e;
-    e.name = std::string(part);
-    e.version_made_by = (3 << 8) | zip::format::kVersionDeflate;  // Unix, as every entry a save writes
-    e.version_needed = zip::format::kVersionDeflate;
-    e.method = source.method;
-    e.dos_time = zip::kFixedDosTime;
-    e.dos_date = zip::kFixedDosDate;
-    e.crc32 = source.crc32;
-    e.compressed_size = source.stored.size();
-    e.uncompressed_size = source.size;
-    return e;
+    return zip::kept_entry(part, source.method, source.crc32, source.size, source.stored.size());
 }
 
 bool drawing_as_loaded(const Worksheet& ws, const SheetCellOrder& order) {

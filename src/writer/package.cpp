@@ -16,7 +16,7 @@
 #include "writer/defined_names_block.hpp"
 #include "writer/legacy_drawing_part.hpp"
 #include "writer/namespaces.hpp"
-#include "writer/package_reach.hpp"
+#include "reader/package_reach.hpp"
 #include "writer/shared_strings.hpp"
 #include "writer/sheet_part.hpp"
 #include "writer/sheet_rels_writer.hpp"
@@ -95,33 +95,6 @@ PartNameSet source_replaced_entries(const zip::ArchiveReader& src) {
     return out;
 }
 
-// The relationships parts of the source, each read and parsed once, when first asked for.
-class SourceRels {
-public:
-    explicit SourceRels(const zip::ArchiveReader& src) : src_(src) {}
-
-    // Null when the source holds no such part or it cannot be read: what it would reach then
-    // counts as reached by nothing, in the source as in the copy.
-    const std::vector<SheetRelEntry>* get(std::string_view name) {
-        auto [it, fresh] = parsed_.try_emplace(PartNameSet::normalize(name));
-        if (fresh) {
-            auto entry = src_.find_part(name);
-            if (entry && *entry) {
-                auto xml = src_.read(**entry);
-                if (xml) {
-                    auto rels = reader::parse_sheet_rels(*xml);
-                    if (rels) it->second = std::move(*rels);
-                }
-            }
-        }
-        return it->second ? &*it->second : nullptr;
-    }
-
-private:
-    const zip::ArchiveReader& src_;
-    std::unordered_map<std::string, std::optional<std::vector<SheetRelEntry>>> parsed_;
-};
-
 // The relationships parts this save writes, by part name.
 using WrittenRels = std::unordered_map<std::string, const std::vector<SheetRelEntry>*, zip::PartNameHash, zip::PartNameEqual>;
 
@@ -130,26 +103,26 @@ using WrittenRels = std::unordered_map<std::string, const std::vector<SheetRelEn
 // what only they reached), and the relationships parts of those. A part the source itself held
 // unreached is copied as before. Returns what the new package's relationships reach.
 PartNameSet drop_unreached(const zip::ArchiveReader& src, const WrittenRels& written, std::vector<const zip::Entry*>& to_copy) {
-    SourceRels source(src);
+    reader::PackageRels source(src);
     PartNameSet copied;
     for (const zip::Entry* e : to_copy) copied.add(e->name);
-    PartNameSet reached = reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
+    PartNameSet reached = reader::reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
         if (const auto it = written.find(name); it != written.end()) return it->second;
         return copied.contains(name) ? source.get(name) : nullptr;
     });
     std::vector<const zip::Entry*> unreached;
     for (const zip::Entry* e : to_copy)
-        if (!reached.contains(e->name) && !rels_owner(e->name) && !zip::same_part_name(e->name, kContentTypesEntry))
+        if (!reached.contains(e->name) && !reader::rels_owner(e->name) && !zip::same_part_name(e->name, kContentTypesEntry))
             unreached.push_back(e);
     if (unreached.empty()) return reached;
 
-    const PartNameSet reached_before = reachable_parts([&](std::string_view name) { return source.get(name); });
+    const PartNameSet reached_before = reader::reachable_parts([&](std::string_view name) { return source.get(name); });
     PartNameSet gone;
     for (const zip::Entry* e : unreached)
         if (reached_before.contains(e->name)) gone.add(e->name);
     std::erase_if(to_copy, [&](const zip::Entry* e) {
         if (gone.contains(e->name)) return true;
-        const auto owner = rels_owner(e->name);
+        const auto owner = reader::rels_owner(e->name);
         return owner && !owner->empty() && gone.contains(*owner);
     });
     return reached;
@@ -173,16 +146,22 @@ struct CopiedEntry {
     const zip::Entry* source = nullptr;  // none: missing from the file now
     const Worksheet* drawing_of = nullptr;
     bool rels = false;  // the drawing's relationships part rather than the drawing
+    bool content_types = false;  // the content types as loaded, in the place of the file's
 };
+
+VelmoError source_changed(const std::string& path) {
+    return VelmoError::io(path + " has changed since the workbook was loaded");
+}
 
 // What the save copies, in source order, then what it restores of its copied drawings.
 // `to_copy` holds the source entries to copy; `package`, every part of the new package so far.
 // Refuses when the source file no longer holds what was loaded from it: an entry to copy whose
-// name, CRC-32 or sizes differ from those at load, a copied part whose relationships part has
-// gone, or a part that the new package's relationships reach and the source held then but lacks
-// now. A file replaced in between, by another workbook or a new version of this one, would
-// otherwise give a package that mixes two of them or points at parts it lacks. The content types
-// are exempt: they are checked against the new package itself.
+// name, CRC-32 or size differ from those at load (how it is compressed does not matter: its
+// bytes are copied as they lie now), a copied part whose relationships part has gone, or a part
+// that the new package's relationships reach and the source held then but lacks now. A file
+// replaced in between, by another workbook or a new version of this one, would otherwise give a
+// package that mixes two of them or points at parts it lacks. The content types are not taken
+// from the file: those loaded go in their place.
 Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string& path,
                                            const std::vector<const zip::Entry*>& to_copy, const PartNameSet& reached,
                                            PartNameSet& package, const CopiedDrawings& drawings) {
@@ -191,9 +170,9 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
     const auto same_as_loaded = [&](const zip::Entry& e) {
         const auto it = loaded.find(e.name);
         return it != loaded.end() && it->second->name == e.name && it->second->crc32 == e.crc32 &&
-               it->second->compressed_size == e.compressed_size && it->second->uncompressed_size == e.uncompressed_size;
+               it->second->size == e.uncompressed_size;
     };
-    const auto changed = [&] { return fail(VelmoError::io(path + " has changed since the workbook was loaded")); };
+    const auto changed = [&] { return fail(source_changed(path)); };
     const auto drawing_of = [&](std::string_view name) -> const Worksheet* {
         const auto it = drawings.find(name);
         return it == drawings.end() ? nullptr : it->second;
@@ -203,10 +182,10 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
     out.reserve(to_copy.size());
     for (const zip::Entry* e : to_copy) {
         if (zip::same_part_name(e->name, kContentTypesEntry)) {
-            out.push_back({e});
+            out.push_back({.content_types = true});
             continue;
         }
-        const auto owner = rels_owner(e->name);
+        const auto owner = reader::rels_owner(e->name);
         const Worksheet* drawing = drawing_of(e->name);
         const Worksheet* rels_of_drawing = owner && !owner->empty() ? drawing_of(*owner) : nullptr;
         // A copied drawing's relationships that are gone are restored below.
@@ -245,15 +224,37 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
     return out;
 }
 
+// An entry of the source that cannot be read whole, told with the source it lies in.
+VelmoError damaged_entry(const std::string& source, const VelmoError& error) {
+    return VelmoError::zip(source + ": " + error.message);
+}
+
+// Writes bytes taken from the source as they are stored, once they prove to inflate to what the
+// entry records: a copy must not pass on an entry damaged on disk, before the load or since.
+Result<void> add_intact(zip::ArchiveWriter& zw, zip::StoredCheck& check, const zip::Entry& entry,
+                        std::string_view stored, const std::string& source) {
+    if (auto ok = check(entry, stored); !ok) return fail(damaged_entry(source, ok.error()));
+    return zw.add_raw(entry, stored);
+}
+
+zip::Entry content_types_entry(const StoredPart& types) {
+    return zip::kept_entry(types.name, types.method, types.crc32, types.size, types.stored.size());
+}
+
 // Writes one entry of the copy.
-Result<void> write_copied(zip::ArchiveWriter& zw, const zip::ArchiveReader& src, const CopiedEntry& c) {
+Result<void> write_copied(zip::ArchiveWriter& zw, zip::StoredCheck& check, const zip::ArchiveReader& src,
+                          const Workbook& wb, const std::string& source, const CopiedEntry& c) {
+    if (c.content_types) {
+        const StoredPart& types = *wb.source_content_types;
+        return add_intact(zw, check, content_types_entry(types), types.stored, source);
+    }
     if (!c.drawing_of) {
         auto raw = src.read_raw(*c.source);
-        if (!raw) return fail(std::move(raw.error()));
-        return zw.add_raw(*c.source, *raw);
+        if (!raw) return fail(damaged_entry(source, raw.error()));
+        return add_intact(zw, check, *c.source, *raw, source);
     }
     const SourceDrawing& d = *c.drawing_of->legacy_drawing;
-    if (!c.rels) return zw.add_raw(stored_drawing_entry(d, d.part), d.stored);
+    if (!c.rels) return add_intact(zw, check, stored_drawing_entry(d, d.part), d.stored, source);
     // A drawing loaded without relationships has none in the copy either.
     if (d.relationships.empty()) return {};
     return add_part(zw, reader::sheet_rels_path(d.part), write_sheet_rels(d.relationships, c.drawing_of->name));
@@ -430,6 +431,9 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     const std::vector<SheetRelEntry> workbook_rels = workbook_rels_entries(workbook_plan, parts.has_strings);
 
     zip::ArchiveWriter zw(out);
+    zip::StoredCheck check;
+    // What a damaged entry is said to lie in; a workbook loaded from memory has no path.
+    const std::string source_name = source.value_or("the loaded package");
 
     std::optional<zip::ArchiveReader> src;
     std::vector<CopiedEntry> copy;
@@ -453,6 +457,12 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             if (!package.add(e.name)) return fail(VelmoError::zip("duplicate entry name " + e.name));
             to_copy.push_back(&e);
         }
+        // What no relationship reached at load is copied whatever the edits: gone from the file
+        // since, the copy would silently lack it.
+        for (const SourceEntry& e : wb.source_entries)
+            if (e.unreached && !package.contains(e.name) && !zip::same_part_name(e.name, kContentTypesEntry) &&
+                !regenerated(e.name, sheet_count, generated, replaced) && !dropped.contains(e.name))
+                return fail(source_changed(*source));
         // A drawing copied rather than written reaches what it reached when loaded.
         CopiedDrawings copied_drawings;
         for (size_t i = 0; i < sheet_count; ++i)
@@ -471,15 +481,15 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         auto planned = plan_copy(wb, *source, to_copy, reached, package, copied_drawings);
         if (!planned) return fail(std::move(planned.error()));
         copy = std::move(*planned);
-        if (std::any_of(copy.begin(), copy.end(), [](const CopiedEntry& c) { return !c.source && !c.rels; }))
+        if (std::any_of(copy.begin(), copy.end(), [](const CopiedEntry& c) { return c.drawing_of && !c.source && !c.rels; }))
             parts.vml_drawings = true;
 
-        // Two entries of this name were refused above, as the copy would hold both.
-        const auto found_ct = src->find_part(kContentTypesEntry);
-        const zip::Entry* ct = found_ct ? *found_ct : nullptr;
-        if (!ct) return fail(VelmoError::zip(std::string(kContentTypesEntry) + ": file not found"));
-        auto text = src->read(*ct);
-        if (!text) return fail(std::move(text.error()));
+        // The content types as loaded: they declare what was loaded, which is what the save copies.
+        if (!wb.source_content_types)
+            return fail(VelmoError::zip(*source + ": " + std::string(kContentTypesEntry) + " is missing or unreadable"));
+        const StoredPart& types = *wb.source_content_types;
+        auto text = zip::inflate_stored(content_types_entry(types), types.stored);
+        if (!text) return fail(damaged_entry(*source, text.error()));
         auto patched = patch_content_types(*text, parts, package);
         if (!patched) return fail(std::move(patched.error()));
         // First whenever the package holds parts the source may not declare (text, notes,
@@ -488,7 +498,9 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         const bool patched_mode = parts.has_strings || !parts.comment_sheets.empty() || parts.table_count > 0;
         if (patched_mode || *patched != *text) {
             if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
-            std::erase_if(copy, [&](const CopiedEntry& c) { return c.source == ct; });
+            std::erase_if(copy, [](const CopiedEntry& c) { return c.content_types; });
+        } else if (std::none_of(copy.begin(), copy.end(), [](const CopiedEntry& c) { return c.content_types; })) {
+            copy.insert(copy.begin(), CopiedEntry{.content_types = true});
         }
     }
 
@@ -512,8 +524,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         }
         if (plan.writes_drawing) {
             if (plan.kept && !plan.kept->drawing) {
-                const SourceDrawing& source = *ws.legacy_drawing;
-                if (auto r = zw.add_raw(stored_drawing_entry(source, plan.vml_part), source.stored); !r) return r;
+                const SourceDrawing& d = *ws.legacy_drawing;
+                if (auto r = add_intact(zw, check, stored_drawing_entry(d, plan.vml_part), d.stored, source_name); !r) return r;
             } else if (auto r = zw.add(plan.vml_part, plan.kept ? plan.vml_text : write_vml_drawing(order)); !r) {
                 return r;
             }
@@ -532,7 +544,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     }
 
     for (const CopiedEntry& c : copy)
-        if (auto r = write_copied(zw, *src, c); !r) return r;
+        if (auto r = write_copied(zw, check, *src, wb, source_name, c); !r) return r;
     return zw.finish();
 }
 

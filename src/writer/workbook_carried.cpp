@@ -131,7 +131,7 @@ std::string with_attribute(std::string_view element, std::string_view tag, std::
         out.append(element.substr(done, at - done));
         done = at;
     };
-    xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
+    xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true, .fragment = true});
     xml::Event ev;
     while (tok.next(ev)) {
         if (!ev.is_tag() || ev.local_name != tag) continue;

@@ -1,5 +1,6 @@
 #include "xml/tokenizer.hpp"
 
+#include <array>
 #include <cstring>
 
 #include "model/utf8.hpp"
@@ -10,8 +11,22 @@ namespace velmo::xml {
 
 namespace {
 
-// Bytes that end an element name inside a tag.
-constexpr bool ends_name(char c) { return is_space(c) || c == '/' || c == '>'; }
+// What a byte may be in an element name: one that ends it inside a tag (white space, "/", ">"),
+// one that no name can hold (a control character, "<", "&", a quote, "="), or one a reader may
+// take for a name character. Which names XML allows is left to the readers that keep elements;
+// what is refused here is what no document has in a tag, which is how a UTF-16 part or binary
+// junk shows itself.
+enum NameByte : std::uint8_t { kNameByte, kEndsName, kNotName };
+
+constexpr std::array<NameByte, 256> kNameBytes = [] {
+    std::array<NameByte, 256> t{};
+    for (unsigned c = 0; c < 0x20; ++c) t[c] = kNotName;
+    for (const char c : {'\x7f', '<', '&', '"', '\'', '='}) t[static_cast<unsigned char>(c)] = kNotName;
+    for (const char c : {' ', '\t', '\n', '\r', '/', '>'}) t[static_cast<unsigned char>(c)] = kEndsName;
+    return t;
+}();
+
+inline NameByte name_byte(char c) { return kNameBytes[static_cast<unsigned char>(c)]; }
 
 // The first `c` in [p, end), or end. Short spans are the rule (cell values, attribute values),
 // where a plain loop beats a library call; longer ones go to memchr.
@@ -79,6 +94,16 @@ std::size_t offset_in(const Event& ev, std::string_view part) {
 Tokenizer::Tokenizer(std::string_view doc, TokenizerOptions options) : doc_(doc), options_(options) {
     if (doc_.starts_with("\xEF\xBB\xBF")) pos_ = 3;  // a byte-order mark is not text
     open_.reserve(32);
+    // Read as UTF-8, a UTF-16 document would make no sense rather than an error: say what it is.
+    if (doc_.starts_with("\xFF\xFE") || doc_.starts_with("\xFE\xFF") || doc_.starts_with(std::string_view("<\0", 2)) ||
+        doc_.starts_with(std::string_view("\0<", 2)))
+        fail_at(0, "document is encoded in UTF-16, not UTF-8");
+}
+
+bool Tokenizer::may_start_content(std::size_t offset) {
+    if (options_.fragment || !open_.empty()) return true;
+    if (root_done_) return fail_at(offset, "content after the root element");
+    return true;
 }
 
 bool Tokenizer::fail_at(std::size_t offset, std::string detail) {
@@ -99,6 +124,9 @@ bool Tokenizer::next(Event& ev) {
             pos_ = end;
             const std::string_view text = options_.trim_text ? trim_space(raw) : raw;
             if (text.empty()) continue;
+            // Outside the root only white space may stand.
+            if (open_.empty() && !options_.fragment && !trim_space(raw).empty())
+                return fail_at(start, root_seen_ ? "text after the root element" : "text before the root element");
             ev.kind = EventKind::Text;
             ev.name = {};
             ev.local_name = {};
@@ -116,6 +144,7 @@ bool Tokenizer::next(Event& ev) {
     // End of input, or an error.
     if (!error_ && !open_.empty() && !options_.allow_unclosed_at_eof)
         fail_at(doc_.size(), "element <" + excerpt(open_.back()) + "> not closed before the end of the document");
+    if (!error_ && !root_seen_ && !options_.fragment) fail_at(doc_.size(), "no root element");
     ev = Event{};
     ev.offset = doc_.size();
     return false;
@@ -145,6 +174,7 @@ bool Tokenizer::read_markup(Event& ev) {
         if (rest.starts_with("<![CDATA[")) {
             const auto close = rest.find("]]>", 9);
             if (close == std::string_view::npos) return fail_at(start, "unterminated CDATA section");
+            if (open_.empty() && !options_.fragment) return fail_at(start, "CDATA section outside the root element");
             ev.kind = EventKind::CData;
             ev.name = {};
             ev.local_name = {};
@@ -178,10 +208,15 @@ bool Tokenizer::read_start_tag(Event& ev) {
     const char* s = doc_.data();
     const std::size_t n = doc_.size();
     std::size_t p = start + 1;
-    while (p < n && !ends_name(s[p])) ++p;
+    for (; p < n; ++p) {
+        const NameByte b = name_byte(s[p]);
+        if (b == kEndsName) break;
+        if (b == kNotName) return fail_at(start, "invalid element name");
+    }
     if (p >= n) return fail_at(start, "unexpected end of document inside a tag");
     const std::size_t name_end = p;
     if (name_end == start + 1) return fail_at(start, "missing element name");
+    if (!may_start_content(start)) return false;
     // Find the closing '>' outside quoted attribute values.
     while (p < n) {
         const char c = s[p];
@@ -206,6 +241,10 @@ bool Tokenizer::read_start_tag(Event& ev) {
     ev.raw = doc_.substr(start, gt + 1 - start);
     ev.offset = start;
     pos_ = gt + 1;
+    if (open_.empty()) {
+        root_seen_ = true;
+        root_done_ = empty;
+    }
     if (!empty) open_.push_back(ev.name);
     return true;
 }
@@ -226,6 +265,7 @@ bool Tokenizer::read_end_tag(Event& ev) {
     if (open_.back() != name)
         return fail_at(start, "end tag </" + excerpt(name) + "> does not match start tag <" + excerpt(open_.back()) + ">");
     open_.pop_back();
+    root_done_ = open_.empty();
     ev.kind = EventKind::End;
     ev.name = name;
     ev.local_name = local_name_of(name);

@@ -3,8 +3,10 @@
 //
 // Every view handed out points into the document (or into a caller's scratch string), so the
 // document must outlive the tokenizer and its events. The tokenizer checks what it must to
-// find event boundaries (tags, end-tag matching, comments, CDATA, a DOCTYPE to skip); text
-// and attribute values are only unescaped and UTF-8-checked when a reader asks for them.
+// find event boundaries (tags, end-tag matching, comments, CDATA, a DOCTYPE to skip), that
+// element names are names, and that a document is one: a root element with nothing but white
+// space, comments and processing instructions around it, not UTF-16. Text and attribute values
+// are only unescaped and UTF-8-checked when a reader asks for them.
 
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +49,8 @@ struct TokenizerOptions {
     bool trim_text = true;
     // Report Eof with elements still open instead of failing; the reader then sees depth() > 0.
     bool allow_unclosed_at_eof = false;
+    // Read a fragment (elements and text side by side, or none) rather than a whole document.
+    bool fragment = false;
 };
 
 // The local name of a qualified name: what follows its first ":", or the whole name.
@@ -85,6 +89,7 @@ public:
     void skip_to_close(std::size_t end) {
         if (open_.empty() || end < pos_ || end > doc_.size()) return;
         open_.pop_back();
+        root_done_ = open_.empty();
         pos_ = end;
     }
     // The same for whole elements matched from position() on: continues at `end`, the open elements
@@ -101,11 +106,16 @@ private:
     bool read_end_tag(Event& ev);
     bool read_start_tag(Event& ev);
     bool skip_doctype(std::size_t start);
+    // Whether an element or CDATA may start here; fails when the document's root has ended.
+    bool may_start_content(std::size_t offset);
 
     std::string_view doc_;
     std::size_t pos_ = 0;
     TokenizerOptions options_;
     std::vector<std::string_view> open_;
+    // A root element has started; it has ended.
+    bool root_seen_ = false;
+    bool root_done_ = false;
     std::optional<VelmoError> error_;
 };
 

@@ -129,7 +129,8 @@ ArchiveReader::~ArchiveReader() {
 
 Result<ArchiveReader> ArchiveReader::open(const std::string& path) {
     if (path.find('\0') != std::string::npos) return fail(VelmoError::io(std::strerror(EINVAL), EINVAL));
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without blocking: opening a FIFO for reading would otherwise wait for a writer, forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         int err = errno;
         return fail(VelmoError::io(std::strerror(err), err));
@@ -142,6 +143,7 @@ Result<ArchiveReader> ArchiveReader::open(const std::string& path) {
         return fail(VelmoError::io(std::strerror(err), err));
     }
     if (S_ISDIR(st.st_mode)) return fail(VelmoError::io(std::strerror(EISDIR), EISDIR));
+    if (!S_ISREG(st.st_mode)) return fail(invalid("not a regular file"));
     reader.size_ = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     if (auto loaded = reader.load_directory(); !loaded) return fail(std::move(loaded.error()));
     return reader;
@@ -440,18 +442,26 @@ Result<void> check_crc(const Entry& e, std::string_view data) {
     return {};
 }
 
-// A deflated entry's `compressed` bytes inflated, checked against its declared size and CRC-32.
-Result<std::string> inflate_checked(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed) {
+// Inflates a deflated entry's `compressed` bytes into `out`, which has room for exactly its
+// declared size, and checks that they fill it and match its CRC-32.
+Result<void> inflate_into(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed, char* out) {
     const size_t size = static_cast<size_t>(e.uncompressed_size);
-    libdeflate_result status = LIBDEFLATE_SUCCESS;
     size_t produced = 0;
-    std::string out = filled_string(size, [&](char* p, size_t n) {
-        status = libdeflate_deflate_decompress(inflater, compressed.data(), compressed.size(), p, n, &produced);
-    });
+    const libdeflate_result status =
+        libdeflate_deflate_decompress(inflater, compressed.data(), compressed.size(), out, size, &produced);
     if (status == LIBDEFLATE_INSUFFICIENT_SPACE) return fail(entry_error(e, "entry inflates past its declared size"));
     if (status != LIBDEFLATE_SUCCESS) return fail(entry_error(e, "invalid compressed data"));
     if (produced != size) return fail(entry_error(e, "entry inflates to fewer bytes than its declared size"));
-    if (auto ok = check_crc(e, out); !ok) return fail(std::move(ok.error()));
+    return check_crc(e, std::string_view(out, size));
+}
+
+// A deflated entry's `compressed` bytes inflated, checked against its declared size and CRC-32.
+Result<std::string> inflate_checked(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed) {
+    std::optional<VelmoError> error;
+    std::string out = filled_string(static_cast<size_t>(e.uncompressed_size), [&](char* p, size_t) {
+        if (auto r = inflate_into(inflater, e, compressed, p); !r) error = std::move(r.error());
+    });
+    if (error) return fail(std::move(*error));
     return out;
 }
 
@@ -491,6 +501,23 @@ Result<std::string> inflate_stored(const Entry& entry, std::string_view stored) 
     }
     if (auto ok = check_crc(entry, stored); !ok) return fail(std::move(ok.error()));
     return std::string(stored);
+}
+
+Result<void> StoredCheck::operator()(const Entry& entry, std::string_view stored) {
+    if (auto ok = check_readable(entry); !ok) return fail(std::move(ok.error()));
+    if (stored.size() != entry.compressed_size) return fail(entry_error(entry, "stored bytes do not match the compressed size"));
+    if (entry.method != kMethodDeflate) return check_crc(entry, stored);
+    if (!inflater_) {
+        inflater_.reset(libdeflate_alloc_decompressor());
+        if (!inflater_) return fail(VelmoError::zip("out of memory"));
+    }
+    const size_t size = static_cast<size_t>(entry.uncompressed_size);
+    if (capacity_ < size) {
+        buffer_.reset();  // the old buffer goes before the new one is made
+        buffer_ = std::make_unique_for_overwrite<char[]>(size);
+        capacity_ = size;
+    }
+    return inflate_into(inflater_.get(), entry, stored, buffer_.get());
 }
 
 Result<std::string> ArchiveReader::read_raw(const Entry& entry) const {

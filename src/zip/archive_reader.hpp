@@ -90,4 +90,17 @@ private:
 // inflated, with its size and CRC-32 verified. The same Zip errors as ArchiveReader::read.
 Result<std::string> inflate_stored(const Entry& entry, std::string_view stored);
 
+// The same checks without keeping the content: what a raw copy, which would otherwise take an
+// entry's bytes on trust, runs before it writes them. The content goes to one buffer, kept for the
+// next check, so that a run of checks allocates once for its largest entry.
+class StoredCheck {
+public:
+    Result<void> operator()(const Entry& entry, std::string_view stored);
+
+private:
+    std::unique_ptr<libdeflate_decompressor, ArchiveReader::DecompressorDeleter> inflater_;
+    std::unique_ptr<char[]> buffer_;
+    size_t capacity_ = 0;
+};
+
 }  // namespace velmo::zip

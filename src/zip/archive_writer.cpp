@@ -28,6 +28,22 @@ bool is_ascii(std::string_view s) {
 
 }  // namespace
 
+Entry kept_entry(std::string_view name, uint16_t method, uint32_t crc32, uint64_t size, uint64_t stored_size) {
+    Entry e;
+    e.name = std::string(name);
+    e.version_made_by = kVersionMadeBy;
+    e.version_needed = kVersionDeflate;
+    e.flags = is_ascii(name) ? uint16_t{0} : kFlagUtf8;
+    e.method = method;
+    e.dos_time = kFixedDosTime;
+    e.dos_date = kFixedDosDate;
+    e.crc32 = crc32;
+    e.compressed_size = stored_size;
+    e.uncompressed_size = size;
+    e.external_attributes = kRegularFileAttributes;
+    return e;
+}
+
 void ArchiveWriter::CompressorDeleter::operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 
 ArchiveWriter::ArchiveWriter(Output& out) : out_(out) { buffer_.reserve(kBufferSize); }

@@ -27,6 +27,10 @@ inline constexpr uint16_t kFixedDosDate = 0x0021;
 inline constexpr uint32_t kRegularFileAttributes = 0100644u << 16;
 inline constexpr int kDeflateLevel = 6;
 
+// The entry a save writes for stored bytes kept apart from their archive (a part held in memory
+// since the load): name, method, CRC-32 and sizes as kept, the rest as every generated entry has it.
+Entry kept_entry(std::string_view name, uint16_t method, uint32_t crc32, uint64_t size, uint64_t stored_size);
+
 class ArchiveWriter {
 public:
     // `out` must outlive the writer.
@@ -39,7 +43,8 @@ public:
     // longer than 65535 bytes; the Output's error when writing fails.
     Result<void> add(std::string_view name, std::string_view data);
     // Adds `compressed` as it is, under the source entry's name, method, CRC-32, sizes,
-    // timestamp, flags and attributes (bytes as returned by ArchiveReader::read_raw).
+    // timestamp, flags and attributes (bytes as returned by ArchiveReader::read_raw). Whether
+    // they are intact is the caller's to check (StoredCheck).
     Result<void> add_raw(const Entry& source, std::string_view compressed);
     // Writes the central directory and end records and flushes. Nothing may be added after.
     Result<void> finish();

@@ -20,7 +20,7 @@
 #include "support/zip_outputs.hpp"
 #include "writer/content_types.hpp"
 #include "writer/package.hpp"
-#include "writer/package_reach.hpp"
+#include "reader/package_reach.hpp"
 #include "writer/writer.hpp"
 #include "zip/archive_reader.hpp"
 
@@ -529,7 +529,7 @@ TEST_F(TempDir, PartsStillReachedStayWhereverTheSheetStood) {
 }
 
 TEST(PackageReach, RelationshipsPartsAndWhatTheyReach) {
-    using writer::rels_owner;
+    using reader::rels_owner;
     EXPECT_EQ(rels_owner("xl/_rels/workbook.xml.rels"), "xl/workbook.xml");
     EXPECT_EQ(rels_owner("_rels/.rels"), "");
     EXPECT_EQ(rels_owner("xl/drawings/_RELS/a.vml.RELS"), "xl/drawings/a.vml");
@@ -547,7 +547,7 @@ TEST(PackageReach, RelationshipsPartsAndWhatTheyReach) {
          {{"rId1", "t", "../drawings/d.xml", {}}, {"rId2", "t", "../workbook.xml", {}}, {"rId3", "t", "e.xml", "Internal"}}},
         {"xl/orphan/_rels/o.xml.rels", {{"rId1", "t", "../media/m.png", {}}}},
     };
-    const PartNameSet reached = writer::reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
+    const PartNameSet reached = reader::reachable_parts([&](std::string_view name) -> const std::vector<SheetRelEntry>* {
         const auto it = rels.find(std::string(name));
         return it == rels.end() ? nullptr : &it->second;
     });

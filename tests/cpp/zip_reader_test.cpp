@@ -37,13 +37,23 @@ void expect_invalid(const Result<T>& r, std::string_view needle = "") {
     expect_error(r, ErrorKind::InvalidFormat, "invalid Zip archive: ", needle);
 }
 
-// Opens the archive, expecting success, and reads the named entry.
+// Opens the archive, expecting success, and reads the named entry. The check a raw copy makes of
+// the entry's stored bytes comes to the same verdict, with the same message.
 Result<std::string> read_entry(const std::string& bytes, std::string_view name) {
     auto reader = ArchiveReader::open_memory(bytes);
     if (!reader) return velmo::fail(reader.error());
     const Entry* e = reader->find(name);
     if (!e) return velmo::fail(velmo::VelmoError::missing_part(std::string(name)));
-    return reader->read(*e);
+    auto read = reader->read(*e);
+    if (auto raw = reader->read_raw(*e)) {
+        velmo::zip::StoredCheck check;
+        const auto checked = check(*e, *raw);
+        EXPECT_EQ(checked.has_value(), read.has_value()) << name;
+        if (!checked && !read) {
+            EXPECT_EQ(checked.error().message, read.error().message) << name;
+        }
+    }
+    return read;
 }
 
 // The content, or the error's text, so that a failed read shows up as a plain mismatch.

@@ -6,6 +6,7 @@ import re
 import pytest
 
 import velmo
+from package_check import rewrite_entries
 
 
 def test_missing_file_is_an_os_error(tmp_path):
@@ -48,3 +49,32 @@ def test_model_refusals_are_value_errors_with_bare_messages():
     with pytest.raises(ValueError) as exc:
         ws.iter_rows(min_row=0)
     assert not exc.value.args[0].startswith("invalid xlsx format")
+
+
+def _utf16(text):
+    return text.decode().replace('encoding="UTF-8"', 'encoding="UTF-16"').encode("utf-16")
+
+
+@pytest.mark.parametrize("part, change", [
+    ("xl/worksheets/sheet1.xml", _utf16),
+    ("xl/worksheets/sheet1.xml", lambda b: b.decode().encode("utf-16-le")),  # no byte-order mark
+    ("xl/sharedStrings.xml", _utf16),
+    ("xl/styles.xml", _utf16),
+    ("xl/worksheets/sheet1.xml", lambda b: bytes(range(256)) * 4),
+    ("xl/worksheets/sheet1.xml", lambda b: b"a worksheet without any element"),
+    ("xl/worksheets/sheet1.xml", lambda b: b'<?xml version="1.0"?><!-- nothing -->'),
+    ("xl/worksheets/sheet1.xml", lambda b: b + b"<worksheet/>"),
+], ids=["utf-16 sheet", "utf-16 sheet without mark", "utf-16 strings", "utf-16 styles", "junk", "words", "no root",
+        "two roots"])
+def test_parts_that_are_no_utf8_document_fail_the_load_naming_the_part(make_xlsx, part, change):
+    path = make_xlsx(lambda book: book.add_worksheet().write_row("A1", ["text", 2]))
+    rewrite_entries(path, {part: change})
+    with pytest.raises(OSError) as exc:
+        velmo.load_workbook(path)
+    assert exc.value.args[0].startswith(f"xml: {part}: "), exc.value.args[0]
+
+
+def test_a_part_cut_short_inside_its_root_keeps_what_came_before(make_xlsx):
+    path = make_xlsx(lambda book: book.add_worksheet().write_column("A1", [1, 2, 3]))
+    rewrite_entries(path, {"xl/worksheets/sheet1.xml": lambda b: b[:b.index(b'<row r="3"')]})
+    assert list(velmo.load_workbook(path).active.iter_rows(values_only=True)) == [(1,), (2,)]

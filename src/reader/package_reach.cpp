@@ -1,8 +1,8 @@
-#include "writer/package_reach.hpp"
+#include "reader/package_reach.hpp"
 
 #include "reader/sheet_rels.hpp"
 
-namespace velmo::writer {
+namespace velmo::reader {
 
 std::optional<std::string> rels_owner(std::string_view rels_name) {
     constexpr std::string_view kSuffix = ".rels";
@@ -26,15 +26,36 @@ zip::PartNameSet reachable_parts(const RelsOf& rels_of) {
     while (!pending.empty()) {
         const std::string owner = std::move(pending.back());
         pending.pop_back();
-        const std::vector<SheetRelEntry>* rels = rels_of(reader::sheet_rels_path(owner.empty() ? "/" : owner));
+        const std::vector<SheetRelEntry>* rels = rels_of(sheet_rels_path(owner.empty() ? "/" : owner));
         if (!rels) continue;
         for (const SheetRelEntry& e : *rels) {
             if (e.target_mode && *e.target_mode == "External") continue;
-            std::string target = reader::resolve_sheet_target(owner, e.target);
+            std::string target = resolve_sheet_target(owner, e.target);
             if (!target.empty() && reached.add(target)) pending.push_back(std::move(target));
         }
     }
     return reached;
 }
 
-}  // namespace velmo::writer
+const std::vector<SheetRelEntry>* PackageRels::get(std::string_view name) {
+    auto [it, fresh] = parsed_.try_emplace(zip::PartNameSet::normalize(name));
+    if (fresh) {
+        auto entry = archive_.find_part(name);
+        if (entry && *entry) {
+            auto xml = archive_.read(**entry);
+            if (xml) {
+                auto rels = parse_sheet_rels(*xml);
+                if (rels) it->second = std::move(*rels);
+            }
+        }
+    }
+    return it->second ? &*it->second : nullptr;
+}
+
+bool entry_reached(const zip::PartNameSet& reached, std::string_view name) {
+    const auto owner = rels_owner(name);
+    if (!owner) return reached.contains(name);
+    return owner->empty() || reached.contains(*owner);
+}
+
+}  // namespace velmo::reader
