@@ -12,7 +12,7 @@ namespace {
 
 // What a font or fill carries is whole elements, to be put back into a part of our own.
 bool whole_elements(std::string_view xml) {
-    velmo::xml::Tokenizer tok(xml);
+    velmo::xml::Tokenizer tok(xml, velmo::xml::TokenizerOptions{.fragment = true});
     velmo::xml::Event ev;
     while (tok.next(ev)) {
     }

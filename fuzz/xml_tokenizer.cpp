@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TokenizerOptions options;
     options.trim_text = (data[0] & 1) != 0;
     options.allow_unclosed_at_eof = (data[0] & 2) != 0;
+    options.fragment = (data[0] & 4) != 0;
     const std::string_view doc = velmo::fuzz::as_view(data + 1, size - 1);
 
     Tokenizer tok(doc, options);

@@ -125,8 +125,10 @@ bool Tokenizer::next(Event& ev) {
             const std::string_view text = options_.trim_text ? trim_space(raw) : raw;
             if (text.empty()) continue;
             // Outside the root only white space may stand.
-            if (open_.empty() && !options_.fragment && !trim_space(raw).empty())
-                return fail_at(start, root_seen_ ? "text after the root element" : "text before the root element");
+            if (open_.empty() && !options_.fragment && !trim_space(raw).empty()) {
+                fail_at(start, root_seen_ ? "text after the root element" : "text before the root element");
+                break;
+            }
             ev.kind = EventKind::Text;
             ev.name = {};
             ev.local_name = {};

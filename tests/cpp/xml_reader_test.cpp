@@ -233,6 +233,11 @@ TEST(XmlTokenizer, ADocumentIsOneRootInUtf8) {
         const std::string msg = first_error(row.doc);
         if (row.error) EXPECT_NE(msg.find(row.error), std::string::npos) << testing::PrintToString(row.doc) << ": " << msg;
         else EXPECT_EQ(msg, "") << testing::PrintToString(row.doc);
+        Tokenizer tok(row.doc);
+        Event ev;
+        while (tok.next(ev)) {
+        }
+        EXPECT_EQ(ev.kind, EventKind::Eof) << testing::PrintToString(row.doc);  // also after an error
     }
     // A document cut short inside its root keeps what stood before the cut; a fragment may hold
     // elements side by side with text, or nothing.
