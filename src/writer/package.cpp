@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "reader/package_reach.hpp"
 #include "reader/sheet_rels.hpp"
 #include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
@@ -16,7 +17,6 @@
 #include "writer/defined_names_block.hpp"
 #include "writer/legacy_drawing_part.hpp"
 #include "writer/namespaces.hpp"
-#include "reader/package_reach.hpp"
 #include "writer/shared_strings.hpp"
 #include "writer/sheet_part.hpp"
 #include "writer/sheet_rels_writer.hpp"

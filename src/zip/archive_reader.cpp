@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <optional>
@@ -503,6 +506,8 @@ Result<std::string> inflate_stored(const Entry& entry, std::string_view stored) 
     return std::string(stored);
 }
 
+void StoredCheck::FreeDeleter::operator()(char* p) const { std::free(p); }
+
 Result<void> StoredCheck::operator()(const Entry& entry, std::string_view stored) {
     if (auto ok = check_readable(entry); !ok) return fail(std::move(ok.error()));
     if (stored.size() != entry.compressed_size) return fail(entry_error(entry, "stored bytes do not match the compressed size"));
@@ -514,8 +519,20 @@ Result<void> StoredCheck::operator()(const Entry& entry, std::string_view stored
     const size_t size = static_cast<size_t>(entry.uncompressed_size);
     if (capacity_ < size) {
         buffer_.reset();  // the old buffer goes before the new one is made
-        buffer_ = std::make_unique_for_overwrite<char[]>(size);
-        capacity_ = size;
+        capacity_ = 0;
+        // The content is written once and dropped, so a large buffer costs mostly its page faults:
+        // in huge pages where the system has them, a picture of tens of megabytes takes a few
+        // dozen faults rather than thousands.
+        constexpr size_t kHugePage = size_t{2} << 20;
+        const size_t rounded = size < kHugePage ? size : (size + kHugePage - 1) & ~(kHugePage - 1);
+        void* p = nullptr;
+        if (::posix_memalign(&p, size < kHugePage ? alignof(std::max_align_t) : kHugePage, rounded) != 0)
+            return fail(VelmoError::zip("out of memory"));
+#ifdef MADV_HUGEPAGE
+        if (rounded >= kHugePage) ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+        buffer_.reset(static_cast<char*>(p));
+        capacity_ = rounded;
     }
     return inflate_into(inflater_.get(), entry, stored, buffer_.get());
 }

@@ -99,7 +99,10 @@ public:
 
 private:
     std::unique_ptr<libdeflate_decompressor, ArchiveReader::DecompressorDeleter> inflater_;
-    std::unique_ptr<char[]> buffer_;
+    struct FreeDeleter {
+        void operator()(char* p) const;
+    };
+    std::unique_ptr<char[], FreeDeleter> buffer_;
     size_t capacity_ = 0;
 };
 
