@@ -26,9 +26,12 @@ namespace velmo::writer {
 // and worksheet relationships parts are never copied.
 //
 // `source` is the package the workbook was loaded from; it is opened again here (Io when it is
-// gone, Zip when it is no longer a readable archive or lacks its content types, Io naming it when
-// an entry to copy differs from the one `wb.source_entries` recorded at load, or a part the new
-// package reaches and the source held then is missing).
+// gone, Zip when it is no longer a readable archive; Io naming it when an entry to copy differs
+// from the one `wb.source_entries` recorded at load, or an entry no relationship reached then, or
+// a part the new package reaches and the source held then, is missing). Every entry copied raw is
+// checked first: one that does not inflate to what its archive records fails with Zip naming the
+// source and the entry. The content types are those loaded (`wb.source_content_types`), patched;
+// without them the save fails with Zip.
 Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source);
 
 // The workbook part "xl/workbook.xml": the sheets (ids 1..N, relationship ids from `plan`), the
