@@ -215,40 +215,41 @@ Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_cols(std::optional<ui
     return out;
 }
 
-Result<ValueGrid> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
-                                         std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const {
+Result<ValueBlock> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const {
     auto rect = resolve_rectangle(by_rows ? "iter_rows" : "iter_cols", used_range(), min_row, max_row, min_col, max_col);
     if (!rect) return fail(std::move(rect.error()));
-    ValueGrid grid;
-    if (rect->empty) return grid;
-    grid.lines = by_rows ? rect->rows() : rect->cols();
-    grid.width = by_rows ? rect->cols() : rect->rows();
-    const uint64_t total = grid.lines * grid.width;
-    grid.values.assign(total, nullptr);
+    if (rect->empty) return ValueBlock();
+    ValueBlock block(by_rows ? rect->rows() : rect->cols(), by_rows ? rect->cols() : rect->rows());
+    const uint64_t lines = block.lines(), width = block.width();
+    const ValueBlock::Filler fill(block);
     // The walk reads the cells under canonical keys, as iter_rows does. A rectangle much smaller than
     // the sheet is looked up position by position; otherwise one pass over the cells drops each value
     // into place, with no hashing at all.
-    if (total < cells_.size() / 4) {
-        for (uint64_t line = 0; line < grid.lines; ++line) {
-            for (uint64_t i = 0; i < grid.width; ++i) {
+    if (lines * width < cells_.size() / 4) {
+        for (uint64_t line = 0; line < lines; ++line) {
+            for (uint64_t i = 0; i < width; ++i) {
                 const uint64_t r = rect->min_row + (by_rows ? line : i);
                 const uint64_t c = rect->min_col + (by_rows ? i : line);
                 if (const Cell* cell = cells_.find(static_cast<uint32_t>(r), static_cast<uint32_t>(c)))
-                    grid.values[line * grid.width + i] = &cell->value;
+                    fill.set(line, i, cell->value);
             }
         }
-        return grid;
+        return block;
     }
-    const Rectangle box = *rect;
-    const Value** out = grid.values.data();
-    const uint64_t width = grid.width;
-    cells_.for_each_canonical([&](uint32_t row, uint32_t col, const Cell& cell) {
-        if (is_empty(cell.value) || row < box.min_row || row > box.max_row || col < box.min_col || col > box.max_col)
-            return;
-        const uint64_t r = row - box.min_row, c = col - box.min_col;
-        out[by_rows ? r * width + c : c * width + r] = &cell.value;
-    });
-    return grid;
+    const uint32_t top = rect->min_row, left = rect->min_col;
+    const uint32_t last_row = rect->max_row - top, last_col = rect->max_col - left;
+    const auto walk = [&]<bool ByRows>() {
+        cells_.for_each_canonical([&](uint32_t row, uint32_t col, const Cell& cell) {
+            const uint32_t r = row - top, c = col - left;  // wraps above or left of the rectangle
+            if (r > last_row || c > last_col || is_empty(cell.value)) return;
+            if constexpr (ByRows) fill.set(r, c, cell.value);
+            else fill.set(c, r, cell.value);
+        });
+    };
+    if (by_rows) walk.template operator()<true>();
+    else walk.template operator()<false>();
+    return block;
 }
 
 // ---- records on cells and the sheet ----

@@ -24,6 +24,7 @@
 #include "model/styles.hpp"
 #include "model/table.hpp"
 #include "model/value.hpp"
+#include "model/value_block.hpp"
 
 namespace velmo {
 
@@ -44,15 +45,6 @@ enum class Axis { Rows, Cols };
 struct UsedRange {
     uint32_t min_row = 0, max_row = 0, min_col = 0, max_col = 0;
     bool empty = true;  // no key parses
-};
-
-// The values of a rectangle, for reads that want values only: `lines` lines of `width` values each
-// (rows for a read by rows, columns for a read by columns), null where no cell is stored. The pointers
-// are into the worksheet: valid until it next changes.
-struct ValueGrid {
-    uint64_t lines = 0;
-    uint64_t width = 0;
-    std::vector<const Value*> values;  // lines * width, line after line
 };
 
 // The largest rectangle the rectangular reads will build (cells); larger requests fail before allocating.
@@ -121,9 +113,9 @@ public:
                                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     Result<std::vector<std::vector<CellCopy>>> iter_cols(std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
                                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
-    // The values alone of the rectangle iter_rows (by_rows) or iter_cols would walk, with the same bounds
-    // and refusals; nothing is copied.
-    Result<ValueGrid> values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+    // A copy of the values alone of the rectangle iter_rows (by_rows) or iter_cols would walk, with the
+    // same bounds and refusals.
+    Result<ValueBlock> values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
                                   std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     // Min/max row and column over the keys that parse (cached; recomputed lazily after edits that move cells).
     const UsedRange& used_range() const;
