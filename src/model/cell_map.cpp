@@ -276,6 +276,14 @@ Cell* CellMap::find(std::string_view key) {
     return find_text(key);
 }
 
+std::optional<std::string_view> CellMap::other_key_at(uint32_t row, uint32_t col) const {
+    if (texts_.size() == free_texts_.size()) return std::nullopt;
+    // A released text is empty, which names no cell.
+    for (const std::string& text : texts_)
+        if (coords::parse_a1(text) == coords::CellPos{col, row}) return text;
+    return std::nullopt;
+}
+
 // ---- insertion ----
 
 Cell* CellMap::append_entry(uint64_t packed, uint64_t h, size_t slot) {

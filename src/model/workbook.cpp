@@ -1,9 +1,11 @@
 #include "model/workbook.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 
+#include "model/number_text.hpp"
 #include "model/quoted.hpp"
 #include "model/utf8.hpp"
 
@@ -261,20 +263,81 @@ void Worksheet::merge_cells(std::string_view range) {
 
 void Worksheet::unmerge_cells(std::string_view range) { std::erase(merged_ranges, range); }
 
-void Worksheet::set_cell_fill(std::string_view key, Fill fill) { ensure_cell_mut(key).extras_mut().fill = std::move(fill); }
+Result<Cell*> Worksheet::settable_cell(std::string_view key) {
+    const auto packed = CellMap::canonical_key(key);
+    const uint32_t row = packed ? static_cast<uint32_t>(*packed >> 32) : 0;
+    const uint32_t col = packed ? static_cast<uint32_t>(*packed) : 0;
+    if (!packed || row > coords::kMaxRow || col > coords::kMaxCol) {
+        // "$B$7", "b7" or "B07" name a cell all the same: say which.
+        std::string bare(key);
+        std::erase(bare, '$');
+        const auto named = coords::parse_a1(bare);
+        if (named && named->row <= coords::kMaxRow && named->col <= coords::kMaxCol) {
+            const std::string canonical = coords::rc_to_a1(named->row, named->col);
+            return fail(VelmoError::invalid_format("coord " + quoted(key) + " names the cell " + canonical +
+                                                   ": write it " + quoted(canonical)));
+        }
+        return fail(VelmoError::invalid_format("coord " + quoted(key) + " is not a cell of the grid (A1 to XFD1048576)"));
+    }
+    if (const auto other = cells_.other_key_at(row, col)) {
+        return fail(VelmoError::invalid_format("coord " + quoted(key) + " names the cell already stored under " +
+                                               quoted(*other)));
+    }
+    return &ensure_cell_mut(row, col);
+}
 
-void Worksheet::set_cell_comment(std::string_view key, Comment comment) {
-    std::optional<Comment>& slot = ensure_cell_mut(key).extras_mut().comment;
+Result<void> Worksheet::set_cell_fill(std::string_view key, Fill fill) {
+    auto cell = settable_cell(key);
+    if (!cell) return fail(std::move(cell.error()));
+    (*cell)->extras_mut().fill = std::move(fill);
+    return {};
+}
+
+Result<void> Worksheet::set_cell_comment(std::string_view key, Comment comment) {
+    auto cell = settable_cell(key);
+    if (!cell) return fail(std::move(cell.error()));
+    std::optional<Comment>& slot = (*cell)->extras_mut().comment;
     if (slot && !comment.loaded_at) comment.loaded_at = slot->loaded_at;
     // The same words by the same author keep the formatting they were loaded with.
     if (slot && !comment.rich_text && comment.text == slot->text && comment.author == slot->author)
         comment.rich_text = std::move(slot->rich_text);
     slot = std::move(comment);
+    return {};
 }
 
-void Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target) {
-    if (target.empty()) return;  // neither creates a cell nor clears an existing link
-    ensure_cell_mut(key).extras_mut().hyperlink = Hyperlink{std::string(target), {}, {}, {}};
+Result<void> Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target) {
+    if (target.empty()) return {};  // neither creates a cell nor clears an existing link
+    auto cell = settable_cell(key);
+    if (!cell) return fail(std::move(cell.error()));
+    (*cell)->extras_mut().hyperlink = Hyperlink{std::string(target), {}, {}, {}};
+    return {};
+}
+
+namespace {
+
+Result<void> set_line_size(std::unordered_map<uint32_t, double>& sizes, const char* line, uint32_t at, uint32_t last,
+                           const char* what, double size) {
+    if (at == 0 || at > last) {
+        return fail(VelmoError::invalid_format(std::string(line) + " " + std::to_string(at) +
+                                               " is outside the grid (1 to " + std::to_string(last) + ")"));
+    }
+    if (!std::isfinite(size) || size < 0) {
+        std::string msg = std::string(what) + " ";
+        append_number_text(msg, size);
+        return fail(VelmoError::invalid_format(msg + " is not a finite number >= 0"));
+    }
+    sizes[at] = size;
+    return {};
+}
+
+}  // namespace
+
+Result<void> Worksheet::set_column_width(uint32_t col, double width) {
+    return set_line_size(column_widths, "col", col, coords::kMaxCol, "width", width);
+}
+
+Result<void> Worksheet::set_row_height(uint32_t row, double height) {
+    return set_line_size(row_heights, "row", row, coords::kMaxRow, "height", height);
 }
 
 void Worksheet::set_auto_filter(const std::optional<std::string>& text) {

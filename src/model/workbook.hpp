@@ -123,11 +123,17 @@ public:
     // ---- records on cells and the sheet ----
     void merge_cells(std::string_view range);
     void unmerge_cells(std::string_view range);
-    void set_cell_fill(std::string_view key, Fill fill);
+    // The cell setters take only the canonical key ("B7") of a cell of the grid, and only while no
+    // other key ("b7") holds that cell: what they would store otherwise no save could write.
+    Result<void> set_cell_fill(std::string_view key, Fill fill);
     // A comment replacing a loaded one keeps its box, and its formatting when its words and author
     // are the same.
-    void set_cell_comment(std::string_view key, Comment comment);
-    void set_cell_hyperlink(std::string_view key, std::string_view target);
+    Result<void> set_cell_comment(std::string_view key, Comment comment);
+    // An empty target does nothing, whatever the key.
+    Result<void> set_cell_hyperlink(std::string_view key, std::string_view target);
+    // A size for a line of the grid that is finite and not negative; anything else is refused.
+    Result<void> set_column_width(uint32_t col, double width);
+    Result<void> set_row_height(uint32_t row, double height);
     // Trimmed; none or blank clears. A filter set here has no criteria, even over the loaded range.
     void set_auto_filter(const std::optional<std::string>& text);
     // The stored print area composed with the quoted sheet title ("'Sheet1'!$A$1:$B$2").
@@ -157,6 +163,8 @@ public:
     CellMap& cells_mut() { return cells_; }
 
 private:
+    // The cell under `key` for a cell setter, created when absent; refused as above.
+    Result<Cell*> settable_cell(std::string_view key);
     void widen_used_range(uint32_t row, uint32_t col) const;
     void widen_used_range(std::string_view key) const;
 

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <functional>
+#include <limits>
 #include <random>
 
 namespace velmo {
@@ -66,6 +69,65 @@ TEST(Cells, ApiCellsShareTheEmptyStyleSheetAndKeepRecordsOnReassignment) {
     ws.set_cell("B2", Value{});
     EXPECT_TRUE(is_empty(ws.find_cell("B2")->value));  // an empty value leaves the cell in place
     EXPECT_NE(ws.find_cell("B2")->comment(), nullptr);
+}
+
+// The cell setters take a cell of the grid under its one key, and refuse anything else without
+// creating a cell or touching the used range.
+TEST(Cells, SettersRefuseKeysNoSaveCouldWrite) {
+    using Setter = std::function<Result<void>(Worksheet&, std::string_view)>;
+    const std::vector<std::pair<const char*, Setter>> setters = {
+        {"fill", [](Worksheet& ws, std::string_view k) { return ws.set_cell_fill(k, Fill{}); }},
+        {"comment", [](Worksheet& ws, std::string_view k) { return ws.set_cell_comment(k, Comment{"t", "a"}); }},
+        {"hyperlink", [](Worksheet& ws, std::string_view k) { return ws.set_cell_hyperlink(k, "https://x"); }},
+    };
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"A 1", "coord \"A 1\" is not a cell of the grid (A1 to XFD1048576)"},
+        {"", "coord \"\" is not a cell of the grid (A1 to XFD1048576)"},
+        {"A0", "coord \"A0\" is not a cell of the grid (A1 to XFD1048576)"},
+        {"XFE1", "coord \"XFE1\" is not a cell of the grid (A1 to XFD1048576)"},
+        {"$XFE$1", "coord \"$XFE$1\" is not a cell of the grid (A1 to XFD1048576)"},
+        {"A1048577", "coord \"A1048577\" is not a cell of the grid (A1 to XFD1048576)"},
+        {"$B$2", "coord \"$B$2\" names the cell B2: write it \"B2\""},
+        {"xfd1048576", "coord \"xfd1048576\" names the cell XFD1048576: write it \"XFD1048576\""},
+        {"C3", "coord \"C3\" names the cell already stored under \"c03\""},
+    };
+    for (const auto& [what, set] : setters) {
+        Worksheet ws;
+        ws.set_cell("c03", 1.0);
+        ws.set_cell("total", 2.0);
+        const UsedRange used = ws.used_range();
+        for (const auto& [key, message] : refused) {
+            auto r = set(ws, key);
+            ASSERT_FALSE(r) << what << " " << key;
+            EXPECT_EQ(r.error().message, message) << what;
+            EXPECT_EQ(ws.cells().size(), 2u) << what << " " << key;
+            EXPECT_EQ(ws.used_range().max_col, used.max_col) << what << " " << key;
+        }
+        for (const char* key : {"B2", "XFD1048576", "c04"}) {
+            auto r = set(ws, key);
+            EXPECT_EQ(r.has_value(), std::string_view(key) != "c04") << what << " " << key;
+        }
+        EXPECT_EQ(ws.cells().size(), 4u) << what;
+        EXPECT_TRUE(set(ws, "B2")) << what;  // the key it stored is the cell's one key
+    }
+    Worksheet ws;
+    EXPECT_TRUE(ws.set_cell_hyperlink("not a cell", ""));  // an empty target stores nothing
+    EXPECT_TRUE(ws.cells().empty());
+}
+
+TEST(Cells, SizesOutsideTheGridOrNotFiniteAreRefused) {
+    Worksheet ws;
+    EXPECT_TRUE(ws.set_column_width(16384, 0) && ws.set_row_height(1048576, 409.5) && ws.set_row_height(1, 1e300));
+    const auto refused = [&](Result<void> r) { return r ? std::string("accepted") : r.error().message; };
+    EXPECT_EQ(refused(ws.set_column_width(0, 1)), "col 0 is outside the grid (1 to 16384)");
+    EXPECT_EQ(refused(ws.set_column_width(16385, 1)), "col 16385 is outside the grid (1 to 16384)");
+    EXPECT_EQ(refused(ws.set_row_height(1048577, 1)), "row 1048577 is outside the grid (1 to 1048576)");
+    EXPECT_EQ(refused(ws.set_row_height(2, -0.25)), "height -0.25 is not a finite number >= 0");
+    EXPECT_EQ(refused(ws.set_column_width(2, std::numeric_limits<double>::infinity())),
+              "width inf is not a finite number >= 0");
+    EXPECT_EQ(refused(ws.set_column_width(2, std::nan(""))), "width NaN is not a finite number >= 0");
+    EXPECT_EQ(ws.column_widths, (std::unordered_map<uint32_t, double>{{16384, 0}}));
+    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{1048576, 409.5}, {1, 1e300}}));
 }
 
 TEST(Cells, PutCellReplacesAndWidensTheUsedRange) {
