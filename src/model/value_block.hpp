@@ -6,9 +6,9 @@
 
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "model/value.hpp"
@@ -87,33 +87,16 @@ private:
     uint64_t body_ = 0;
 };
 
-// Values in memory mapped from the system for them alone, all Empty at first. Heap memory of a band's
-// size may stay with the process once freed; this goes back to the system when released, so a reader
-// that releases each band as it goes holds at most one band beside what it makes of them.
-class BandValues {
-public:
-    BandValues() = default;
-    explicit BandValues(size_t count);
-    BandValues(BandValues&& o) noexcept : data_(std::exchange(o.data_, nullptr)), size_(std::exchange(o.size_, 0)) {}
-    BandValues& operator=(BandValues&& o) noexcept {
-        if (this != &o) {
-            release();
-            data_ = std::exchange(o.data_, nullptr);
-            size_ = std::exchange(o.size_, 0);
-        }
-        return *this;
-    }
-    ~BandValues() { release(); }
-
-    PackedValue* data() const { return data_; }
-    size_t size() const { return size_; }
-    const PackedValue& operator[](size_t i) const { return data_[i]; }
-    void release();
-
-private:
-    PackedValue* data_ = nullptr;
-    size_t size_ = 0;
+// Heap memory of a band's size may stay with the process once freed; a band's values are mapped from
+// the system instead, so that they go back to it when released: a reader that releases each band as
+// it goes holds at most one band beside what it makes of them.
+struct BandRelease {
+    size_t count = 0;
+    void operator()(PackedValue* values) const;
 };
+using BandValues = std::unique_ptr<PackedValue[], BandRelease>;
+// `count` values, all Empty.
+BandValues band_values(size_t count);
 
 // Whole lines of values: `lines` lines of the block's width, line after line, and their texts.
 struct ValueBand {
@@ -123,7 +106,7 @@ struct ValueBand {
     // Gives the band's memory back; it holds no lines afterwards.
     void release() {
         lines = 0;
-        values.release();
+        values.reset();
         std::string().swap(texts);
     }
 };
@@ -149,7 +132,7 @@ public:
               mask_((uint64_t{1} << block.shift_) - 1) {}
         void set(uint64_t line, uint64_t i, const Value& v) const {
             ValueBand& band = bands_[line >> shift_];
-            band.values.data()[(line & mask_) * width_ + i] = PackedValue::pack(v, band.texts);
+            band.values[(line & mask_) * width_ + i] = PackedValue::pack(v, band.texts);
         }
 
     private:

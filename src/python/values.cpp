@@ -645,7 +645,7 @@ PyObject* value_block_to_py_tuples(ValueBlock&& block) {
     const uint64_t width = block.width();
     Py_ssize_t at = 0;
     for (ValueBand& band : block.bands()) {
-        const PackedValue* next = band.values.data();
+        const PackedValue* next = band.values.get();
         for (uint64_t line = 0; line < band.lines; ++line) {
             PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(width)));
             if (!tuple) return nullptr;

@@ -4,9 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
-#include <functional>
-#include <limits>
 #include <random>
 
 namespace velmo {
@@ -69,65 +66,6 @@ TEST(Cells, ApiCellsShareTheEmptyStyleSheetAndKeepRecordsOnReassignment) {
     ws.set_cell("B2", Value{});
     EXPECT_TRUE(is_empty(ws.find_cell("B2")->value));  // an empty value leaves the cell in place
     EXPECT_NE(ws.find_cell("B2")->comment(), nullptr);
-}
-
-// The cell setters take a cell of the grid under its one key, and refuse anything else without
-// creating a cell or touching the used range.
-TEST(Cells, SettersRefuseKeysNoSaveCouldWrite) {
-    using Setter = std::function<Result<void>(Worksheet&, std::string_view)>;
-    const std::vector<std::pair<const char*, Setter>> setters = {
-        {"fill", [](Worksheet& ws, std::string_view k) { return ws.set_cell_fill(k, Fill{}); }},
-        {"comment", [](Worksheet& ws, std::string_view k) { return ws.set_cell_comment(k, Comment{"t", "a"}); }},
-        {"hyperlink", [](Worksheet& ws, std::string_view k) { return ws.set_cell_hyperlink(k, "https://x"); }},
-    };
-    const std::vector<std::pair<std::string, std::string>> refused = {
-        {"A 1", "coord \"A 1\" is not a cell of the grid (A1 to XFD1048576)"},
-        {"", "coord \"\" is not a cell of the grid (A1 to XFD1048576)"},
-        {"A0", "coord \"A0\" is not a cell of the grid (A1 to XFD1048576)"},
-        {"XFE1", "coord \"XFE1\" is not a cell of the grid (A1 to XFD1048576)"},
-        {"$XFE$1", "coord \"$XFE$1\" is not a cell of the grid (A1 to XFD1048576)"},
-        {"A1048577", "coord \"A1048577\" is not a cell of the grid (A1 to XFD1048576)"},
-        {"$B$2", "coord \"$B$2\" names the cell B2: write it \"B2\""},
-        {"xfd1048576", "coord \"xfd1048576\" names the cell XFD1048576: write it \"XFD1048576\""},
-        {"C3", "coord \"C3\" names the cell already stored under \"c03\""},
-    };
-    for (const auto& [what, set] : setters) {
-        Worksheet ws;
-        ws.set_cell("c03", 1.0);
-        ws.set_cell("total", 2.0);
-        const UsedRange used = ws.used_range();
-        for (const auto& [key, message] : refused) {
-            auto r = set(ws, key);
-            ASSERT_FALSE(r) << what << " " << key;
-            EXPECT_EQ(r.error().message, message) << what;
-            EXPECT_EQ(ws.cells().size(), 2u) << what << " " << key;
-            EXPECT_EQ(ws.used_range().max_col, used.max_col) << what << " " << key;
-        }
-        for (const char* key : {"B2", "XFD1048576", "c04"}) {
-            auto r = set(ws, key);
-            EXPECT_EQ(r.has_value(), std::string_view(key) != "c04") << what << " " << key;
-        }
-        EXPECT_EQ(ws.cells().size(), 4u) << what;
-        EXPECT_TRUE(set(ws, "B2")) << what;  // the key it stored is the cell's one key
-    }
-    Worksheet ws;
-    EXPECT_TRUE(ws.set_cell_hyperlink("not a cell", ""));  // an empty target stores nothing
-    EXPECT_TRUE(ws.cells().empty());
-}
-
-TEST(Cells, SizesOutsideTheGridOrNotFiniteAreRefused) {
-    Worksheet ws;
-    EXPECT_TRUE(ws.set_column_width(16384, 0) && ws.set_row_height(1048576, 409.5) && ws.set_row_height(1, 1e300));
-    const auto refused = [&](Result<void> r) { return r ? std::string("accepted") : r.error().message; };
-    EXPECT_EQ(refused(ws.set_column_width(0, 1)), "col 0 is outside the grid (1 to 16384)");
-    EXPECT_EQ(refused(ws.set_column_width(16385, 1)), "col 16385 is outside the grid (1 to 16384)");
-    EXPECT_EQ(refused(ws.set_row_height(1048577, 1)), "row 1048577 is outside the grid (1 to 1048576)");
-    EXPECT_EQ(refused(ws.set_row_height(2, -0.25)), "height -0.25 is not a finite number >= 0");
-    EXPECT_EQ(refused(ws.set_column_width(2, std::numeric_limits<double>::infinity())),
-              "width inf is not a finite number >= 0");
-    EXPECT_EQ(refused(ws.set_column_width(2, std::nan(""))), "width NaN is not a finite number >= 0");
-    EXPECT_EQ(ws.column_widths, (std::unordered_map<uint32_t, double>{{16384, 0}}));
-    EXPECT_EQ(ws.row_heights, (std::unordered_map<uint32_t, double>{{1048576, 409.5}, {1, 1e300}}));
 }
 
 TEST(Cells, PutCellReplacesAndWidensTheUsedRange) {
@@ -286,12 +224,7 @@ TEST(RectangleReads, FillersAndNonCanonicalKeys) {
     EXPECT_NE(b2.cell.comment(), ws.find_cell("B2")->comment());  // a copy, not the stored record
 }
 
-// What a reader of a value block sees: a formula as its text after "=".
-Value as_read(const Value& v) {
-    if (const auto* f = std::get_if<Formula>(&v)) return std::string("=") + f->text;
-    return v;
-}
-
+// A value of a block as a Value, a text as a String; a formula of the full read compares as its text.
 Value unpacked(const PackedValue& p, const std::string& texts) {
     switch (p.kind()) {
         case PackedValue::Kind::Empty: return {};
@@ -310,13 +243,14 @@ void expect_same_values(const ValueBlock& block, const std::vector<std::vector<C
     ASSERT_EQ(block.lines(), full.size()) << what;
     size_t line = 0;
     for (const ValueBand& band : block.bands()) {
-        ASSERT_EQ(band.values.size(), band.lines * block.width()) << what;
         for (uint64_t l = 0; l < band.lines; ++l, ++line) {
-            ASSERT_LT(line, full.size()) << what;
-            ASSERT_EQ(block.width(), full[line].size()) << what;
-            for (size_t i = 0; i < block.width(); ++i)
-                EXPECT_EQ(unpacked(band.values[l * block.width() + i], band.texts), as_read(full[line][i].cell.value))
+            ASSERT_EQ(block.width(), full.at(line).size()) << what;
+            for (size_t i = 0; i < block.width(); ++i) {
+                const Value& v = full[line][i].cell.value;
+                const auto* f = std::get_if<Formula>(&v);
+                EXPECT_EQ(unpacked(band.values[l * block.width() + i], band.texts), f ? Value("=" + f->text) : v)
                     << full[line][i].coordinate << what;
+            }
         }
     }
     EXPECT_EQ(line, full.size()) << what;
@@ -350,40 +284,26 @@ TEST(RectangleReads, ValueCopiesMatchTheFullReadOnRandomSheets) {
     for (unsigned seed = 0; seed < 30; ++seed) {
         std::mt19937 rng(seed);
         auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
-        auto date = [&](int first_year, uint32_t years) {
-            return Date{std::chrono::year(first_year + static_cast<int>(pick(0, years))), std::chrono::month(pick(1, 12)),
-                        std::chrono::day(pick(1, 28))};
+        auto date = [&](int year, uint32_t years) {
+            return Date{std::chrono::year(year + int(pick(0, years))), std::chrono::month(pick(1, 12)), std::chrono::day(pick(1, 28))};
         };
         const bool wide = seed % 5 == 0;  // past 64K values a band: one line each
         const uint32_t rows = wide ? 3 : pick(1, 600), cols = wide ? 40000 : pick(1, 40);
         Worksheet ws;
         for (uint32_t n = pick(0, 2000); n > 0; --n) {
-            const uint32_t r = pick(1, rows), c = pick(1, cols);
-            Value v;
-            switch (pick(0, 8)) {
-                case 0: break;
-                case 1: v = std::string(pick(0, 40), static_cast<char>('a' + pick(0, 25))); break;
-                case 2: v = std::string("=not a formula"); break;
-                case 3: v = Formula{"SUM(A1:B" + std::to_string(pick(1, 9)) + ")"}; break;
-                case 4: v = std::uniform_real_distribution<double>(-1e300, 1e300)(rng); break;
-                case 5: v = pick(0, 1) == 1; break;
-                case 6: v = date(-32767, 65534); break;
-                case 7: v = DateTime{date(1, 9998), TimeOfDay{pick(0, 86399), pick(0, 1'999'999'999)}}; break;
-                default: v = Duration{static_cast<int64_t>(rng()) - static_cast<int64_t>(rng()) * 4'000'000'000, pick(0, 999'999'999)}; break;
-            }
-            if (pick(0, 9) == 0) v = TimeOfDay{pick(0, 86399), pick(0, 999'999'999)};
-            ws.set_cell(coords::rc_to_a1(r, c), std::move(v));
+            const Value values[] = {Value{}, std::string(pick(0, 40), 'x'), std::string("=text"), Formula{"A1+B2"},
+                                    std::uniform_real_distribution<double>(-1e300, 1e300)(rng), pick(0, 1) == 1,
+                                    date(-32767, 65534), DateTime{date(1, 9998), TimeOfDay{pick(0, 86399), pick(0, 1'999'999'999)}},
+                                    TimeOfDay{pick(0, 86399), pick(0, 999'999'999)},
+                                    Duration{int64_t(rng()) - int64_t(rng()) * 4'000'000'000, pick(0, 999'999'999)}};
+            ws.set_cell(coords::rc_to_a1(pick(1, rows), pick(1, cols)), values[pick(0, std::size(values) - 1)]);
         }
-        if (pick(0, 3) == 0) ws.set_cell("c" + std::to_string(pick(1, rows)), 1.0);  // not canonical: never read
-        auto bound = [&](uint32_t limit) -> std::optional<uint32_t> {
-            if (pick(0, 2) == 0) return std::nullopt;
-            return pick(1, limit + 2);
-        };
+        ws.set_cell("c" + std::to_string(pick(1, rows)), 1.0);  // not canonical: never read
+        auto bound = [&](uint32_t limit) { return pick(0, 2) ? std::optional<uint32_t>(pick(1, limit + 2)) : std::nullopt; };
         for (int round = 0; round < 4; ++round) {
             const auto min_row = bound(rows), max_row = bound(rows), min_col = bound(cols), max_col = bound(cols);
             for (bool by_rows : {true, false}) {
-                auto full = by_rows ? ws.iter_rows(min_row, max_row, min_col, max_col)
-                                    : ws.iter_cols(min_row, max_row, min_col, max_col);
+                auto full = by_rows ? ws.iter_rows(min_row, max_row, min_col, max_col) : ws.iter_cols(min_row, max_row, min_col, max_col);
                 auto block = ws.values_rect(by_rows, min_row, max_row, min_col, max_col);
                 ASSERT_TRUE(full && block);
                 expect_same_values(*block, *full, " seed " + std::to_string(seed) + (by_rows ? " by rows" : " by columns"));
