@@ -295,7 +295,7 @@ TEST(RectangleReads, ValueCopiesMatchTheFullReadOnRandomSheets) {
                                     std::uniform_real_distribution<double>(-1e300, 1e300)(rng), pick(0, 1) == 1,
                                     date(-32767, 65534), DateTime{date(1, 9998), TimeOfDay{pick(0, 86399), pick(0, 1'999'999'999)}},
                                     TimeOfDay{pick(0, 86399), pick(0, 999'999'999)},
-                                    Duration{int64_t(rng()) - int64_t(rng()) * 4'000'000'000, pick(0, 999'999'999)}};
+                                    Duration{std::uniform_int_distribution<int64_t>(INT64_MIN, INT64_MAX)(rng), pick(0, 999'999'999)}};
             ws.set_cell(coords::rc_to_a1(pick(1, rows), pick(1, cols)), values[pick(0, std::size(values) - 1)]);
         }
         ws.set_cell("c" + std::to_string(pick(1, rows)), 1.0);  // not canonical: never read
