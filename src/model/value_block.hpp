@@ -25,7 +25,7 @@ public:
     PackedValue() = default;
     // `v` packed; its text (a formula's with "=" before it) is appended to `texts`. Inline: it runs for
     // every value of a read.
-    static PackedValue pack(const Value& v, std::string& texts) {
+    [[gnu::always_inline]] static PackedValue pack(const Value& v, std::string& texts) {
         // Numbers, most of a sheet, before the others.
         if (const double* d = std::get_if<double>(&v)) [[likely]] return {Kind::Number, 0, std::bit_cast<uint64_t>(*d)};
         switch (kind_of(v)) {
@@ -130,7 +130,7 @@ public:
         explicit Filler(ValueBlock& block)
             : bands_(block.bands_.data()), width_(block.width_), shift_(block.shift_),
               mask_((uint64_t{1} << block.shift_) - 1) {}
-        void set(uint64_t line, uint64_t i, const Value& v) const {
+        [[gnu::always_inline]] void set(uint64_t line, uint64_t i, const Value& v) const {
             ValueBand& band = bands_[line >> shift_];
             band.values[(line & mask_) * width_ + i] = PackedValue::pack(v, band.texts);
         }
