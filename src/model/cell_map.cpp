@@ -276,12 +276,13 @@ Cell* CellMap::find(std::string_view key) {
     return find_text(key);
 }
 
-std::optional<std::string_view> CellMap::other_key_at(uint32_t row, uint32_t col) const {
-    if (texts_.size() == free_texts_.size()) return std::nullopt;
+Cell* CellMap::find_any_key(uint32_t row, uint32_t col) {
+    if (Cell* cell = find(row, col)) return cell;
+    if (texts_.size() == free_texts_.size()) return nullptr;
     // A released text is empty, which names no cell.
     for (const std::string& text : texts_)
-        if (coords::parse_a1(text) == coords::CellPos{col, row}) return text;
-    return std::nullopt;
+        if (coords::parse_a1(text) == coords::CellPos{col, row}) return find_text(text);
+    return nullptr;
 }
 
 // ---- insertion ----

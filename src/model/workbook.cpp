@@ -263,27 +263,33 @@ void Worksheet::merge_cells(std::string_view range) {
 
 void Worksheet::unmerge_cells(std::string_view range) { std::erase(merged_ranges, range); }
 
+namespace {
+
+// The cell of the grid a key names in any spelling of its reference ("B7", "b7", "B07", "$B$7"); none
+// for a key that names no cell of the grid.
+std::optional<coords::CellPos> grid_cell_of(std::string_view key) {
+    std::optional<coords::CellPos> pos;
+    if (const auto packed = CellMap::canonical_key(key)) {
+        pos = coords::CellPos{static_cast<uint32_t>(*packed), static_cast<uint32_t>(*packed >> 32)};
+    } else {
+        // The markers of an absolute reference stand before the letters and before the row.
+        std::string bare(key.substr(key.starts_with('$')));
+        const size_t row_at = bare.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        if (row_at != std::string::npos && row_at > 0 && bare[row_at] == '$') bare.erase(row_at, 1);
+        pos = coords::parse_a1(bare);
+    }
+    if (!pos || pos->row > coords::kMaxRow || pos->col > coords::kMaxCol) return std::nullopt;
+    return pos;
+}
+
+}  // namespace
+
 Result<Cell*> Worksheet::settable_cell(std::string_view key) {
-    const auto packed = CellMap::canonical_key(key);
-    const uint32_t row = packed ? static_cast<uint32_t>(*packed >> 32) : 0;
-    const uint32_t col = packed ? static_cast<uint32_t>(*packed) : 0;
-    if (!packed || row > coords::kMaxRow || col > coords::kMaxCol) {
-        // "$B$7", "b7" or "B07" name a cell all the same: say which.
-        std::string bare(key);
-        std::erase(bare, '$');
-        const auto named = coords::parse_a1(bare);
-        if (named && named->row <= coords::kMaxRow && named->col <= coords::kMaxCol) {
-            const std::string canonical = coords::rc_to_a1(named->row, named->col);
-            return fail(VelmoError::invalid_format("coord " + quoted(key) + " names the cell " + canonical +
-                                                   ": write it " + quoted(canonical)));
-        }
-        return fail(VelmoError::invalid_format("coord " + quoted(key) + " is not a cell of the grid (A1 to XFD1048576)"));
-    }
-    if (const auto other = cells_.other_key_at(row, col)) {
-        return fail(VelmoError::invalid_format("coord " + quoted(key) + " names the cell already stored under " +
-                                               quoted(*other)));
-    }
-    return &ensure_cell_mut(row, col);
+    const auto pos = grid_cell_of(key);
+    if (!pos) return fail(VelmoError::invalid_format("coord " + quoted(key) + " is not a cell of the grid (A1 to XFD1048576)"));
+    // The cell as stored, under whatever key it has: a second key for one cell could not be saved.
+    if (Cell* cell = cells_.find_any_key(pos->row, pos->col)) return cell;
+    return &ensure_cell_mut(pos->row, pos->col);
 }
 
 Result<void> Worksheet::set_cell_fill(std::string_view key, Fill fill) {

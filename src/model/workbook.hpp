@@ -116,15 +116,16 @@ public:
     // A copy of the values alone of the rectangle iter_rows (by_rows) or iter_cols would walk, with the
     // same bounds and refusals.
     Result<ValueBlock> values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
-                                  std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
+                                   std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     // Min/max row and column over the keys that parse (cached; recomputed lazily after edits that move cells).
     const UsedRange& used_range() const;
 
     // ---- records on cells and the sheet ----
     void merge_cells(std::string_view range);
     void unmerge_cells(std::string_view range);
-    // The cell setters take only the canonical key ("B7") of a cell of the grid, and only while no
-    // other key ("b7") holds that cell: what they would store otherwise no save could write.
+    // The cell setters act on the cell of the grid that the key names in any spelling ("B7", "b7",
+    // "$B$7"): on the cell as stored, whatever its key, or on a new one under "B7". A key that names
+    // no cell of the grid is refused: no save could write what it would store.
     Result<void> set_cell_fill(std::string_view key, Fill fill);
     // A comment replacing a loaded one keeps its box, and its formatting when its words and author
     // are the same.
@@ -163,7 +164,7 @@ public:
     CellMap& cells_mut() { return cells_; }
 
 private:
-    // The cell under `key` for a cell setter, created when absent; refused as above.
+    // The cell a cell setter acts on, created when absent; refused as above.
     Result<Cell*> settable_cell(std::string_view key);
     void widen_used_range(uint32_t row, uint32_t col) const;
     void widen_used_range(std::string_view key) const;

@@ -289,11 +289,8 @@ SETTERS = {
     "note": lambda ws, key: ws.set_cell_comment(key, "new", "Bo"),
     "link": lambda ws, key: ws.set_cell_hyperlink(key, "https://example.org/"),
 }
-NOT_CELLS = ["A 1", "", "A0", "A1:B2", "XFE1", "$XFE$1", "A1048577", "1A"]
-SPELLINGS = {"$A$1": "A1", "a1": "A1", "A01": "A1", "$c3": "C3", "xfd1048576": "XFD1048576"}
-KEYS = {**{key: f'coord "{key}" is not a cell of the grid (A1 to XFD1048576)' for key in NOT_CELLS},
-        **{key: f'coord "{key}" names the cell {cell}: write it "{cell}"' for key, cell in SPELLINGS.items()},
-        "E5": 'coord "E5" names the cell already stored under "e5"'}
+NOT_CELLS = ["A 1", "", "A0", "A1:B2", "XFE1", "$XFE$1", "A1048577", "1A", "$$A1", "A$$1", "A1$", "$A1:B2"]
+KEYS = {key: f'coord "{key}" is not a cell of the grid (A1 to XFD1048576)' for key in NOT_CELLS}
 SIZES = {("column_width", 0, 10): "col 0 is outside the grid (1 to 16384)",
          ("column_width", 16385, 10): "col 16385 is outside the grid (1 to 16384)",
          ("row_height", 1048577, 10): "row 1048577 is outside the grid (1 to 1048576)",
@@ -327,6 +324,26 @@ def test_calls_no_save_could_write_are_refused_and_change_nothing(tmp_path, call
     back = velmo.load_workbook(after).active
     assert (back["A1"].value, back["E5"].value, back["C3"].comment.text) == ("kept", 5, "new")
     assert back["B2"].fill.fg_color.rgb == "FFFFFF00" and back["XFD1048576"].hyperlink.target == "https://example.org/"
+
+
+# A key in another spelling reaches the cell itself: the cell as stored ("C3", or "e5" as item
+# assignment left it), or a new one under its canonical key.
+SPELLED = [("$c3", "C3"), ("C$3", "C3"), ("E5", "e5"), ("$E$5", "e5"), ("e05", "e5"), ("a+1", "A1"), ("b9", "B9")]
+
+
+@pytest.mark.parametrize("what", sorted(SETTERS))
+def test_cell_setters_reach_the_cell_a_key_names_in_any_spelling(tmp_path, what):
+    record = {"fill": lambda c: c.fill, "note": lambda c: c.comment, "link": lambda c: c.hyperlink}[what]
+    for key, stored in SPELLED:
+        wb = velmo.Workbook()
+        ws = wb.active
+        ws["A1"], ws["C3"], ws["e5"] = 1, 3, 5
+        SETTERS[what](ws, key)
+        assert record(ws[stored]) is not None, key
+        path = str(tmp_path / "spelled.xlsx")
+        wb.save(path)  # one key a cell: with a second one the save would refuse
+        back = velmo.load_workbook(path).active
+        assert record(back[stored.upper()]) is not None and back[stored.upper()].value == ws[stored].value, key
 
 
 @pytest.fixture
