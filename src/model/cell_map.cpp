@@ -276,6 +276,15 @@ Cell* CellMap::find(std::string_view key) {
     return find_text(key);
 }
 
+Cell* CellMap::find_any_key(uint32_t row, uint32_t col) {
+    if (Cell* cell = find(row, col)) return cell;
+    if (texts_.size() == free_texts_.size()) return nullptr;
+    // A released text is empty, which names no cell.
+    for (const std::string& text : texts_)
+        if (coords::parse_a1(text) == coords::CellPos{col, row}) return find_text(text);
+    return nullptr;
+}
+
 // ---- insertion ----
 
 Cell* CellMap::append_entry(uint64_t packed, uint64_t h, size_t slot) {

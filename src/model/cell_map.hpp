@@ -125,6 +125,10 @@ public:
     Cell* find(uint32_t row, uint32_t col) { return row && col ? find_packed(pack(row, col)) : nullptr; }
     const Cell* find(uint32_t row, uint32_t col) const { return const_cast<CellMap*>(this)->find(row, col); }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
+    // The cell at (row, col), both >= 1, under its canonical key or else under any other key that
+    // names it ("b7", "B07"); the second look walks the keys not in canonical form, which a sheet
+    // rarely holds.
+    Cell* find_any_key(uint32_t row, uint32_t col);
 
     // The cell under `key`, default-constructed when absent; `inserted` tells which.
     struct Emplaced {

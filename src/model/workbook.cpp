@@ -1,9 +1,11 @@
 #include "model/workbook.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <string>
 
+#include "model/number_text.hpp"
 #include "model/quoted.hpp"
 #include "model/utf8.hpp"
 
@@ -215,40 +217,41 @@ Result<std::vector<std::vector<CellCopy>>> Worksheet::iter_cols(std::optional<ui
     return out;
 }
 
-Result<ValueGrid> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
-                                         std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const {
+Result<ValueBlock> Worksheet::values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const {
     auto rect = resolve_rectangle(by_rows ? "iter_rows" : "iter_cols", used_range(), min_row, max_row, min_col, max_col);
     if (!rect) return fail(std::move(rect.error()));
-    ValueGrid grid;
-    if (rect->empty) return grid;
-    grid.lines = by_rows ? rect->rows() : rect->cols();
-    grid.width = by_rows ? rect->cols() : rect->rows();
-    const uint64_t total = grid.lines * grid.width;
-    grid.values.assign(total, nullptr);
+    if (rect->empty) return ValueBlock();
+    ValueBlock block(by_rows ? rect->rows() : rect->cols(), by_rows ? rect->cols() : rect->rows());
+    const uint64_t lines = block.lines(), width = block.width();
+    const ValueBlock::Filler fill(block);
     // The walk reads the cells under canonical keys, as iter_rows does. A rectangle much smaller than
     // the sheet is looked up position by position; otherwise one pass over the cells drops each value
     // into place, with no hashing at all.
-    if (total < cells_.size() / 4) {
-        for (uint64_t line = 0; line < grid.lines; ++line) {
-            for (uint64_t i = 0; i < grid.width; ++i) {
+    if (lines * width < cells_.size() / 4) {
+        for (uint64_t line = 0; line < lines; ++line) {
+            for (uint64_t i = 0; i < width; ++i) {
                 const uint64_t r = rect->min_row + (by_rows ? line : i);
                 const uint64_t c = rect->min_col + (by_rows ? i : line);
                 if (const Cell* cell = cells_.find(static_cast<uint32_t>(r), static_cast<uint32_t>(c)))
-                    grid.values[line * grid.width + i] = &cell->value;
+                    fill.set(line, i, cell->value);
             }
         }
-        return grid;
+        return block;
     }
-    const Rectangle box = *rect;
-    const Value** out = grid.values.data();
-    const uint64_t width = grid.width;
-    cells_.for_each_canonical([&](uint32_t row, uint32_t col, const Cell& cell) {
-        if (is_empty(cell.value) || row < box.min_row || row > box.max_row || col < box.min_col || col > box.max_col)
-            return;
-        const uint64_t r = row - box.min_row, c = col - box.min_col;
-        out[by_rows ? r * width + c : c * width + r] = &cell.value;
-    });
-    return grid;
+    const uint32_t top = rect->min_row, left = rect->min_col;
+    const uint32_t last_row = rect->max_row - top, last_col = rect->max_col - left;
+    const auto walk = [&]<bool ByRows>() {
+        cells_.for_each_canonical([&](uint32_t row, uint32_t col, const Cell& cell) {
+            const uint32_t r = row - top, c = col - left;  // wraps above or left of the rectangle
+            if (r > last_row || c > last_col || is_empty(cell.value)) return;
+            if constexpr (ByRows) fill.set(r, c, cell.value);
+            else fill.set(c, r, cell.value);
+        });
+    };
+    if (by_rows) walk.template operator()<true>();
+    else walk.template operator()<false>();
+    return block;
 }
 
 // ---- records on cells and the sheet ----
@@ -260,20 +263,87 @@ void Worksheet::merge_cells(std::string_view range) {
 
 void Worksheet::unmerge_cells(std::string_view range) { std::erase(merged_ranges, range); }
 
-void Worksheet::set_cell_fill(std::string_view key, Fill fill) { ensure_cell_mut(key).extras_mut().fill = std::move(fill); }
+namespace {
 
-void Worksheet::set_cell_comment(std::string_view key, Comment comment) {
-    std::optional<Comment>& slot = ensure_cell_mut(key).extras_mut().comment;
+// The cell of the grid a key names in any spelling of its reference ("B7", "b7", "B07", "$B$7"); none
+// for a key that names no cell of the grid.
+std::optional<coords::CellPos> grid_cell_of(std::string_view key) {
+    std::optional<coords::CellPos> pos;
+    if (const auto packed = CellMap::canonical_key(key)) {
+        pos = coords::CellPos{static_cast<uint32_t>(*packed), static_cast<uint32_t>(*packed >> 32)};
+    } else {
+        // The markers of an absolute reference stand before the letters and before the row.
+        std::string bare(key.substr(key.starts_with('$')));
+        const size_t row_at = bare.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+        if (row_at != std::string::npos && row_at > 0 && bare[row_at] == '$') bare.erase(row_at, 1);
+        pos = coords::parse_a1(bare);
+    }
+    if (!pos || pos->row > coords::kMaxRow || pos->col > coords::kMaxCol) return std::nullopt;
+    return pos;
+}
+
+}  // namespace
+
+Result<Cell*> Worksheet::settable_cell(std::string_view key) {
+    const auto pos = grid_cell_of(key);
+    if (!pos) return fail(VelmoError::invalid_format("coord " + quoted(key) + " is not a cell of the grid (A1 to XFD1048576)"));
+    // The cell as stored, under whatever key it has: a second key for one cell could not be saved.
+    if (Cell* cell = cells_.find_any_key(pos->row, pos->col)) return cell;
+    return &ensure_cell_mut(pos->row, pos->col);
+}
+
+Result<void> Worksheet::set_cell_fill(std::string_view key, Fill fill) {
+    auto cell = settable_cell(key);
+    if (!cell) return fail(std::move(cell.error()));
+    (*cell)->extras_mut().fill = std::move(fill);
+    return {};
+}
+
+Result<void> Worksheet::set_cell_comment(std::string_view key, Comment comment) {
+    auto cell = settable_cell(key);
+    if (!cell) return fail(std::move(cell.error()));
+    std::optional<Comment>& slot = (*cell)->extras_mut().comment;
     if (slot && !comment.loaded_at) comment.loaded_at = slot->loaded_at;
     // The same words by the same author keep the formatting they were loaded with.
     if (slot && !comment.rich_text && comment.text == slot->text && comment.author == slot->author)
         comment.rich_text = std::move(slot->rich_text);
     slot = std::move(comment);
+    return {};
 }
 
-void Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target) {
-    if (target.empty()) return;  // neither creates a cell nor clears an existing link
-    ensure_cell_mut(key).extras_mut().hyperlink = Hyperlink{std::string(target), {}, {}, {}};
+Result<void> Worksheet::set_cell_hyperlink(std::string_view key, std::string_view target) {
+    if (target.empty()) return {};  // neither creates a cell nor clears an existing link
+    auto cell = settable_cell(key);
+    if (!cell) return fail(std::move(cell.error()));
+    (*cell)->extras_mut().hyperlink = Hyperlink{std::string(target), {}, {}, {}};
+    return {};
+}
+
+namespace {
+
+Result<void> set_line_size(std::unordered_map<uint32_t, double>& sizes, const char* line, uint32_t at, uint32_t last,
+                           const char* what, double size) {
+    if (at == 0 || at > last) {
+        return fail(VelmoError::invalid_format(std::string(line) + " " + std::to_string(at) +
+                                               " is outside the grid (1 to " + std::to_string(last) + ")"));
+    }
+    if (!std::isfinite(size) || size < 0) {
+        std::string msg = std::string(what) + " ";
+        append_number_text(msg, size);
+        return fail(VelmoError::invalid_format(msg + " is not a finite number >= 0"));
+    }
+    sizes[at] = size;
+    return {};
+}
+
+}  // namespace
+
+Result<void> Worksheet::set_column_width(uint32_t col, double width) {
+    return set_line_size(column_widths, "col", col, coords::kMaxCol, "width", width);
+}
+
+Result<void> Worksheet::set_row_height(uint32_t row, double height) {
+    return set_line_size(row_heights, "row", row, coords::kMaxRow, "height", height);
 }
 
 void Worksheet::set_auto_filter(const std::optional<std::string>& text) {

@@ -24,6 +24,7 @@
 #include "model/styles.hpp"
 #include "model/table.hpp"
 #include "model/value.hpp"
+#include "model/value_block.hpp"
 
 namespace velmo {
 
@@ -44,15 +45,6 @@ enum class Axis { Rows, Cols };
 struct UsedRange {
     uint32_t min_row = 0, max_row = 0, min_col = 0, max_col = 0;
     bool empty = true;  // no key parses
-};
-
-// The values of a rectangle, for reads that want values only: `lines` lines of `width` values each
-// (rows for a read by rows, columns for a read by columns), null where no cell is stored. The pointers
-// are into the worksheet: valid until it next changes.
-struct ValueGrid {
-    uint64_t lines = 0;
-    uint64_t width = 0;
-    std::vector<const Value*> values;  // lines * width, line after line
 };
 
 // The largest rectangle the rectangular reads will build (cells); larger requests fail before allocating.
@@ -121,21 +113,28 @@ public:
                                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     Result<std::vector<std::vector<CellCopy>>> iter_cols(std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
                                                          std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
-    // The values alone of the rectangle iter_rows (by_rows) or iter_cols would walk, with the same bounds
-    // and refusals; nothing is copied.
-    Result<ValueGrid> values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
-                                  std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
+    // A copy of the values alone of the rectangle iter_rows (by_rows) or iter_cols would walk, with the
+    // same bounds and refusals.
+    Result<ValueBlock> values_rect(bool by_rows, std::optional<uint32_t> min_row, std::optional<uint32_t> max_row,
+                                   std::optional<uint32_t> min_col, std::optional<uint32_t> max_col) const;
     // Min/max row and column over the keys that parse (cached; recomputed lazily after edits that move cells).
     const UsedRange& used_range() const;
 
     // ---- records on cells and the sheet ----
     void merge_cells(std::string_view range);
     void unmerge_cells(std::string_view range);
-    void set_cell_fill(std::string_view key, Fill fill);
+    // The cell setters act on the cell of the grid that the key names in any spelling ("B7", "b7",
+    // "$B$7"): on the cell as stored, whatever its key, or on a new one under "B7". A key that names
+    // no cell of the grid is refused: no save could write what it would store.
+    Result<void> set_cell_fill(std::string_view key, Fill fill);
     // A comment replacing a loaded one keeps its box, and its formatting when its words and author
     // are the same.
-    void set_cell_comment(std::string_view key, Comment comment);
-    void set_cell_hyperlink(std::string_view key, std::string_view target);
+    Result<void> set_cell_comment(std::string_view key, Comment comment);
+    // An empty target does nothing, whatever the key.
+    Result<void> set_cell_hyperlink(std::string_view key, std::string_view target);
+    // A size for a line of the grid that is finite and not negative; anything else is refused.
+    Result<void> set_column_width(uint32_t col, double width);
+    Result<void> set_row_height(uint32_t row, double height);
     // Trimmed; none or blank clears. A filter set here has no criteria, even over the loaded range.
     void set_auto_filter(const std::optional<std::string>& text);
     // The stored print area composed with the quoted sheet title ("'Sheet1'!$A$1:$B$2").
@@ -165,6 +164,8 @@ public:
     CellMap& cells_mut() { return cells_; }
 
 private:
+    // The cell a cell setter acts on, created when absent; refused as above.
+    Result<Cell*> settable_cell(std::string_view key);
     void widen_used_range(uint32_t row, uint32_t col) const;
     void widen_used_range(std::string_view key) const;
 

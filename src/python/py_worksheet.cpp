@@ -71,22 +71,16 @@ struct Bounds {
     bool values_only = false;
 };
 
+// The rectangle is copied under the lock and turned into Python objects once it is released: making
+// them may run Python code (a class standing in for a datetime class), which may use the workbook.
 PyObject* iterate(PyObject* self, const Bounds& b, bool by_rows) {
     if (b.values_only) {
-        // Values alone are converted in place, under the lock: nothing is copied out of the workbook.
-        // The datetime classes are looked up first, so no import can run Python code under the lock.
-        if (!load_datetime_types()) return nullptr;
-        std::optional<VelmoError> refused;
-        auto list = with_sheet(view_of(self), [&](Worksheet& ws) -> PyObject* {
-            auto grid = ws.values_rect(by_rows, b.min_row, b.max_row, b.min_col, b.max_col);
-            if (!grid) {
-                refused = std::move(grid.error());
-                return nullptr;
-            }
-            return value_grid_to_py_tuples(*grid);
+        auto block = with_sheet(view_of(self), [&](Worksheet& ws) {
+            return ws.values_rect(by_rows, b.min_row, b.max_row, b.min_col, b.max_col);
         });
-        if (refused) return raise_velmo_error(std::move(*refused));
-        return list ? *list : nullptr;
+        if (!block) return nullptr;
+        if (!*block) return raise_velmo_error(std::move(block->error()));
+        return value_block_to_py_tuples(std::move(**block));
     }
     auto rows = with_sheet(view_of(self), [&](Worksheet& ws) {
         return by_rows ? ws.iter_rows(b.min_row, b.max_row, b.min_col, b.max_col)
@@ -94,7 +88,7 @@ PyObject* iterate(PyObject* self, const Bounds& b, bool by_rows) {
     });
     if (!rows) return nullptr;
     if (!*rows) return raise_velmo_error(std::move(rows->error()));
-    return rows_to_py_tuples(std::move(**rows), b.values_only);
+    return rows_to_py_tuples(std::move(**rows));
 }
 
 // iter_rows and iter_cols differ only in the order of their bounds.

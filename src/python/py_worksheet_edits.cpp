@@ -119,8 +119,7 @@ PyObject* ws_unmerge_cells(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return done_or_null(with_sheet(view_of(self), [&](Worksheet& ws) { ws.unmerge_cells(range); }));
 }
 
-// column_width(col, width) and row_height(row, height): stored as given; the writer refuses sizes outside
-// the grid or that are not finite and non-negative.
+// column_width(col, width) and row_height(row, height).
 template <bool Rows>
 PyObject* ws_size(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static const Params params = Rows ? Params{"row_height", {"row", "height"}, 2, 0b11}
@@ -130,8 +129,8 @@ PyObject* ws_size(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObj
     uint32_t index = 0;
     double size = 0;
     if (!arg_u32(a[0], params.names[0], index) || !arg_f64(a[1], params.names[1], size)) return nullptr;
-    return done_or_null(with_sheet(view_of(self), [&](Worksheet& ws) {
-        (Rows ? ws.row_heights : ws.column_widths)[index] = size;
+    return result_or_null(with_sheet(view_of(self), [&](Worksheet& ws) {
+        return Rows ? ws.set_row_height(index, size) : ws.set_column_width(index, size);
     }));
 }
 
@@ -144,8 +143,8 @@ PyObject* ws_set_cell_comment(PyObject* self, PyObject* const* args, Py_ssize_t 
     std::string_view coord, text, author;
     if (!arg_str(a[0], "coord", coord) || !arg_str(a[1], "text", text) || !arg_str(a[2], "author", author))
         return nullptr;
-    return done_or_null(with_sheet(view_of(self), [&](Worksheet& ws) {
-        ws.set_cell_comment(coord, Comment{std::string(text), std::string(author)});
+    return result_or_null(with_sheet(view_of(self), [&](Worksheet& ws) {
+        return ws.set_cell_comment(coord, Comment{std::string(text), std::string(author)});
     }));
 }
 
@@ -155,7 +154,7 @@ PyObject* ws_set_cell_hyperlink(PyObject* self, PyObject* const* args, Py_ssize_
     if (!parse_args(params, args, nargs, kwnames, a)) return nullptr;
     std::string_view coord, target;
     if (!arg_str(a[0], "coord", coord) || !arg_str(a[1], "target", target)) return nullptr;
-    return done_or_null(with_sheet(view_of(self), [&](Worksheet& ws) { ws.set_cell_hyperlink(coord, target); }));
+    return result_or_null(with_sheet(view_of(self), [&](Worksheet& ws) { return ws.set_cell_hyperlink(coord, target); }));
 }
 
 PyObject* ws_set_cell_fill(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -169,7 +168,7 @@ PyObject* ws_set_cell_fill(PyObject* self, PyObject* const* args, Py_ssize_t nar
         raise_arg_type("fill", "PatternFill", a[1]);
         return nullptr;
     }
-    return done_or_null(with_sheet(view_of(self), [&](Worksheet& ws) { ws.set_cell_fill(coord, *fill); }));
+    return result_or_null(with_sheet(view_of(self), [&](Worksheet& ws) { return ws.set_cell_fill(coord, *fill); }));
 }
 
 // ---- sheet settings ----

@@ -557,7 +557,7 @@ PyObject* value_to_py(const Value& v) {
     Py_RETURN_NONE;
 }
 
-PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool values_only) {
+PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows) {
     PyRef list(PyList_New(static_cast<Py_ssize_t>(rows.size())));
     if (!list) return nullptr;
     for (size_t r = 0; r < rows.size(); ++r) {
@@ -565,7 +565,7 @@ PyObject* rows_to_py_tuples(std::vector<std::vector<CellCopy>>&& rows, bool valu
         PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(row.size())));
         if (!tuple) return nullptr;
         for (size_t c = 0; c < row.size(); ++c) {
-            PyObject* item = values_only ? value_to_py(row[c].cell.value) : make_cell(std::move(row[c]));
+            PyObject* item = make_cell(std::move(row[c]));
             if (!item) return nullptr;
             PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(c), item);  // steals item
         }
@@ -581,18 +581,17 @@ namespace {
 class DateCache {
 public:
     ~DateCache() {
-        for (auto& [day, obj] : cache_) Py_DECREF(obj);
+        for (auto& [key, obj] : cache_) Py_DECREF(obj);
     }
-    PyObject* get(const Date& d) {
-        const int64_t day = std::chrono::sys_days(d).time_since_epoch().count();
-        if (auto it = cache_.find(day); it != cache_.end()) {
+    PyObject* get(uint32_t key) {
+        if (auto it = cache_.find(key); it != cache_.end()) {
             Py_INCREF(it->second);
             return it->second;
         }
-        PyRef obj(date_to_py(d));
+        PyRef obj(date_to_py(PackedValue::date_of_key(key)));
         if (obj && cache_.size() < kMaxEntries) {
             // The cache takes its reference only once the insertion can no longer throw.
-            cache_.emplace(day, obj.get());
+            cache_.emplace(key, obj.get());
             Py_INCREF(obj.get());
         }
         return obj.release();
@@ -600,12 +599,8 @@ public:
 
 private:
     static constexpr size_t kMaxEntries = 1 << 16;
-    std::unordered_map<int64_t, PyObject*> cache_;
+    std::unordered_map<uint32_t, PyObject*> cache_;
 };
-
-}  // namespace
-
-namespace {
 
 // Holds the cyclic collector off while a large result is built: every tuple made would otherwise count
 // towards the next collection, which walks the ever longer list again and again.
@@ -622,45 +617,55 @@ private:
     int was_enabled_;
 };
 
+// A new Python object for one value of a band.
+PyObject* packed_to_py(const PackedValue& v, const std::string& texts, DateCache& dates) {
+    switch (v.kind()) {
+        case PackedValue::Kind::Empty: return Py_NewRef(Py_None);
+        case PackedValue::Kind::Number: return number_to_py(v.number());
+        case PackedValue::Kind::Text: {
+            const std::string_view text = v.text(texts);
+            return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        }
+        case PackedValue::Kind::Bool: return PyBool_FromLong(v.boolean());
+        case PackedValue::Kind::Date: return dates.get(v.date_key());
+        case PackedValue::Kind::DateTime: return datetime_to_py(v.date_time());
+        case PackedValue::Kind::Time: return time_to_py(v.time());
+        case PackedValue::Kind::Duration: return duration_to_py(v.duration());
+    }
+    return Py_NewRef(Py_None);
+}
+
 }  // namespace
 
-PyObject* value_grid_to_py_tuples(const ValueGrid& grid) {
+PyObject* value_block_to_py_tuples(ValueBlock&& block) {
     CollectorPause pause;
-    PyRef list(PyList_New(static_cast<Py_ssize_t>(grid.lines)));
+    PyRef list(PyList_New(static_cast<Py_ssize_t>(block.lines())));
     if (!list) return nullptr;
     DateCache dates;
-    const Value* const* next = grid.values.data();
-    for (uint64_t line = 0; line < grid.lines; ++line) {
-        PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(grid.width)));
-        if (!tuple) return nullptr;
-        bool holds_container = false;  // an item the cyclic collector tracks
-        for (uint64_t i = 0; i < grid.width; ++i, ++next) {
-            PyObject* item;
-            const Value* v = *next;
-            if (!v) {
-                item = Py_NewRef(Py_None);
-                PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);
-                continue;
+    const uint64_t width = block.width();
+    Py_ssize_t at = 0;
+    for (ValueBand& band : block.bands()) {
+        const PackedValue* next = band.values.get();
+        for (uint64_t line = 0; line < band.lines; ++line) {
+            PyRef tuple(PyTuple_New(static_cast<Py_ssize_t>(width)));
+            if (!tuple) return nullptr;
+            bool holds_container = false;  // an item the cyclic collector tracks
+            for (uint64_t i = 0; i < width; ++i, ++next) {
+                PyObject* item = packed_to_py(*next, band.texts, dates);
+                if (!item) return nullptr;
+                // Only a value made by Python code (a class standing in for a datetime class) can be one.
+                if (next->kind() >= PackedValue::Kind::Date && PyObject_GC_IsTracked(item)) holds_container = true;
+                PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals item
             }
-            switch (kind_of(*v)) {
-                case ValueKind::Empty: item = Py_NewRef(Py_None); break;
-                case ValueKind::Number: item = number_to_py(std::get<double>(*v)); break;
-                case ValueKind::Date: item = dates.get(std::get<Date>(*v)); break;
-                default: item = value_to_py(*v); break;
-            }
-            if (!item) return nullptr;
-            if (kind_of(*v) != ValueKind::Number && PyObject_GC_IsTracked(item)) holds_container = true;
-            PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+            // A tuple of values that hold no references (numbers, texts, dates) can be in no reference
+            // cycle. The collector drops such a tuple from its lists on its first pass over it anyway; done
+            // now, that pass does not have to walk every row of a large result.
+            if (!holds_container) PyObject_GC_UnTrack(tuple.get());
+            PyList_SetItem(list.get(), at++, tuple.release());  // steals the tuple
         }
-        // A tuple of values that hold no references (numbers, texts, dates) can be in no reference
-        // cycle. The collector drops such a tuple from its lists on its first pass over it anyway; done
-        // now, that pass does not have to walk every row of a large result.
-        if (!holds_container) PyObject_GC_UnTrack(tuple.get());
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(line), tuple.release());  // steals the tuple
+        band.release();  // its memory goes back before the next band's objects are made
     }
     return list.release();
 }
-
-bool load_datetime_types() { return datetime_api() != nullptr; }
 
 }  // namespace velmo::python

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <random>
 
 namespace velmo {
 namespace {
@@ -223,6 +224,38 @@ TEST(RectangleReads, FillersAndNonCanonicalKeys) {
     EXPECT_NE(b2.cell.comment(), ws.find_cell("B2")->comment());  // a copy, not the stored record
 }
 
+// A value of a block as a Value, a text as a String; a formula of the full read compares as its text.
+Value unpacked(const PackedValue& p, const std::string& texts) {
+    switch (p.kind()) {
+        case PackedValue::Kind::Empty: return {};
+        case PackedValue::Kind::Text: return std::string(p.text(texts));
+        case PackedValue::Kind::Number: return p.number();
+        case PackedValue::Kind::Bool: return p.boolean();
+        case PackedValue::Kind::Date: return p.date();
+        case PackedValue::Kind::DateTime: return p.date_time();
+        case PackedValue::Kind::Time: return p.time();
+        case PackedValue::Kind::Duration: return p.duration();
+    }
+    return {};
+}
+
+void expect_same_values(const ValueBlock& block, const std::vector<std::vector<CellCopy>>& full, const std::string& what) {
+    ASSERT_EQ(block.lines(), full.size()) << what;
+    size_t line = 0;
+    for (const ValueBand& band : block.bands()) {
+        for (uint64_t l = 0; l < band.lines; ++l, ++line) {
+            ASSERT_EQ(block.width(), full.at(line).size()) << what;
+            for (size_t i = 0; i < block.width(); ++i) {
+                const Value& v = full[line][i].cell.value;
+                const auto* f = std::get_if<Formula>(&v);
+                EXPECT_EQ(unpacked(band.values[l * block.width() + i], band.texts), f ? Value("=" + f->text) : v)
+                    << full[line][i].coordinate << what;
+            }
+        }
+    }
+    EXPECT_EQ(line, full.size()) << what;
+}
+
 // The values-only read gives what the full read gives, through both of its walks (one pass over the
 // cells for a large rectangle, look-ups for a small one), by rows and by columns.
 TEST(RectangleReads, ValuesAloneMatchTheFullRead) {
@@ -237,20 +270,46 @@ TEST(RectangleReads, ValuesAloneMatchTheFullRead) {
     for (const Bounds& b : {Bounds{}, Bounds{7, 8, 3, 4}, Bounds{1, 3, 1, 2}, Bounds{5, 4, 1, 1}, Bounds{39, 45, 6, 7}}) {
         for (bool by_rows : {true, false}) {
             auto full = by_rows ? ws.iter_rows(b[0], b[1], b[2], b[3]) : ws.iter_cols(b[0], b[1], b[2], b[3]);
-            auto grid = ws.values_rect(by_rows, b[0], b[1], b[2], b[3]);
-            ASSERT_TRUE(full && grid);
-            ASSERT_EQ(grid->lines, full->size());
-            for (size_t line = 0; line < full->size(); ++line) {
-                ASSERT_EQ(grid->width, (*full)[line].size());
-                for (size_t i = 0; i < grid->width; ++i) {
-                    const Value* v = grid->values[line * grid->width + i];
-                    EXPECT_EQ(v ? *v : Value{}, (*full)[line][i].cell.value)
-                        << (*full)[line][i].coordinate << (by_rows ? " by rows" : " by columns");
-                }
-            }
+            auto block = ws.values_rect(by_rows, b[0], b[1], b[2], b[3]);
+            ASSERT_TRUE(full && block);
+            expect_same_values(*block, *full, by_rows ? " by rows" : " by columns");
         }
     }
     EXPECT_FALSE(ws.values_rect(true, 0, 5, 1, 1));  // the same refusals
+}
+
+// Random sheets of every kind of value, read through random rectangles: the copy holds what the full
+// read holds, also across the bands of a long or wide rectangle.
+TEST(RectangleReads, ValueCopiesMatchTheFullReadOnRandomSheets) {
+    for (unsigned seed = 0; seed < 30; ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
+        auto date = [&](int year, uint32_t years) {
+            return Date{std::chrono::year(year + int(pick(0, years))), std::chrono::month(pick(1, 12)), std::chrono::day(pick(1, 28))};
+        };
+        const bool wide = seed % 5 == 0;  // past 64K values a band: one line each
+        const uint32_t rows = wide ? 3 : pick(1, 600), cols = wide ? 40000 : pick(1, 40);
+        Worksheet ws;
+        for (uint32_t n = pick(0, 2000); n > 0; --n) {
+            const Value values[] = {Value{}, std::string(pick(0, 40), 'x'), std::string("=text"), Formula{"A1+B2"},
+                                    std::uniform_real_distribution<double>(-1e300, 1e300)(rng), pick(0, 1) == 1,
+                                    date(-32767, 65534), DateTime{date(1, 9998), TimeOfDay{pick(0, 86399), pick(0, 1'999'999'999)}},
+                                    TimeOfDay{pick(0, 86399), pick(0, 999'999'999)},
+                                    Duration{std::uniform_int_distribution<int64_t>(INT64_MIN, INT64_MAX)(rng), pick(0, 999'999'999)}};
+            ws.set_cell(coords::rc_to_a1(pick(1, rows), pick(1, cols)), values[pick(0, std::size(values) - 1)]);
+        }
+        ws.set_cell("c" + std::to_string(pick(1, rows)), 1.0);  // not canonical: never read
+        auto bound = [&](uint32_t limit) { return pick(0, 2) ? std::optional<uint32_t>(pick(1, limit + 2)) : std::nullopt; };
+        for (int round = 0; round < 4; ++round) {
+            const auto min_row = bound(rows), max_row = bound(rows), min_col = bound(cols), max_col = bound(cols);
+            for (bool by_rows : {true, false}) {
+                auto full = by_rows ? ws.iter_rows(min_row, max_row, min_col, max_col) : ws.iter_cols(min_row, max_row, min_col, max_col);
+                auto block = ws.values_rect(by_rows, min_row, max_row, min_col, max_col);
+                ASSERT_TRUE(full && block);
+                expect_same_values(*block, *full, " seed " + std::to_string(seed) + (by_rows ? " by rows" : " by columns"));
+            }
+        }
+    }
 }
 
 TEST(RectangleReads, RangesEndingAtTheLastU32IndexDoNotWrap) {

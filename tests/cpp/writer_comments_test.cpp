@@ -136,7 +136,7 @@ TEST(CommentsPart, WhiteSpaceAtEitherEndSurvivesAReader) {
 TEST(CommentsPart, KeysAreWrittenAsTheSheetPartWritesThem) {
     // The worksheet part writes "b2" as B2; the comment must name the same cell.
     Worksheet ws("S");
-    ws.set_cell_comment("b2", Comment{"lower", "a"});
+    ws.ensure_cell_mut("b2").extras_mut().comment = Comment{"lower", "a"};
     ws.set_cell_comment("A2", Comment{"upper", "a"});
     const std::string part = comments_of(ws);
     EXPECT_NE(part.find("<comment ref=\"A2\" authorId=\"0\"><text><t>upper</t></text></comment>"

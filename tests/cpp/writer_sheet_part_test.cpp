@@ -190,7 +190,7 @@ TEST(CellOrder, RefusesKeysOutsideTheGridAndDuplicates) {
     wb.sheets[0].set_cell("A1", Value{1.0});
     EXPECT_TRUE(order_sheet_cells(wb.sheets[0]));
     // A comment alone puts a key in the package.
-    wb.sheets[0].set_cell_comment("bar", Comment{"c", "me"});
+    wb.sheets[0].ensure_cell_mut("bar").extras_mut().comment = Comment{"c", "me"};
     EXPECT_FALSE(order_sheet_cells(wb.sheets[0]));
 }
 
@@ -456,7 +456,7 @@ TEST(SheetPart, ConditionalFormatting) {
 TEST(SheetPart, HyperlinksDrawingAndTables) {
     Workbook wb = one_sheet();
     Worksheet& ws = wb.sheets[0];
-    ws.set_cell_hyperlink("b2", "https://example.com/?a=1&b=2");
+    ws.ensure_cell_mut("b2").extras_mut().hyperlink = Hyperlink{"https://example.com/?a=1&b=2", {}, {}, {}};
     ws.ensure_cell_mut("A5").extras_mut().hyperlink = Hyperlink{"", "'Other'!A1", "go\nthere", "Other"};
     ws.ensure_cell_mut("A7").extras_mut().hyperlink = Hyperlink{};  // neither target nor location: dropped
     ws.set_cell_hyperlink("C9", "https://example.org");

@@ -2,6 +2,8 @@
 
 import datetime as dt
 import gc
+import subprocess
+import sys
 
 import pytest
 
@@ -78,3 +80,53 @@ def test_append_takes_plain_lists_and_datetime_values_directly(ws):
         (dt.date(2024, 2, 29), dt.datetime(2024, 1, 2, 3, 4, 5), dt.time(6, 7), dt.timedelta(days=1, seconds=2)),
         (3.5, 2.5, None, None),
     ]
+
+
+# Run in a fresh interpreter, so that velmo meets the datetime module's classes replaced by classes of
+# Python code, before velmo is imported or after. Each object they make reads the workbook and lets the
+# other thread in.
+STAND_INS = r"""
+import datetime, sys, threading, time
+real = datetime.date, datetime.datetime
+sheet = None
+
+
+def stand_in(base):
+    def new(cls, *args):
+        if sheet is not None:
+            sheet.max_row
+            time.sleep(0)
+        return base.__new__(cls, *args)
+    return type("Frozen" + base.__name__, (base,), {"__new__": new})
+
+
+if sys.argv[1] == "before":
+    datetime.date, datetime.datetime = map(stand_in, real)
+import velmo
+if sys.argv[1] == "after":
+    datetime.date, datetime.datetime = map(stand_in, real)
+sheet, results = velmo.Workbook().active, []
+for r in range(30):
+    sheet.append([datetime.date(2024, 1, 1 + r), datetime.datetime(2024, 2, 1, 12, 30, r)])
+threads = [threading.Thread(target=lambda: results.extend(sheet.values for _ in range(20))),
+           threading.Thread(target=lambda: results.extend(sheet.iter_rows(values_only=True) for _ in range(20)))]
+for t in threads:
+    t.start()
+for t in threads:
+    t.join()
+expected = [(real[0](2024, 1, 1 + r), real[1](2024, 2, 1, 12, 30, r)) for r in range(30)]
+assert len(results) == 40 and all(rows == expected for rows in results)
+assert {(type(a), type(b)) for rows in results for a, b in rows} == {(datetime.date, datetime.datetime)}
+print("done")
+"""
+
+
+@pytest.mark.parametrize("when", ["before", "after"])
+def test_datetime_classes_of_python_code_run_outside_the_workbook_lock(tmp_path, when):
+    script = tmp_path / "stand_ins.py"
+    script.write_text(STAND_INS)
+    try:
+        run = subprocess.run([sys.executable, str(script), when], capture_output=True, text=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        pytest.fail("two threads reading dates through stand-in classes hung")
+    assert (run.returncode, run.stdout) == (0, "done\n"), run.stderr

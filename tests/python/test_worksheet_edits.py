@@ -229,14 +229,15 @@ def test_sizes_take_real_numbers_and_replace_earlier_ones(tmp_path):
         ws.row_height(-1, 5)
 
 
-def test_sizes_are_not_checked_until_a_save(tmp_path):
+def test_sizes_no_save_could_write_are_refused_at_the_call(tmp_path):
     wb = velmo.Workbook()
     ws = wb.active
-    ws.column_width(0, -5.0)
-    ws.row_height(3, float("nan"))
-    with pytest.raises(ValueError):
-        wb.save(str(tmp_path / "bad.xlsx"))
-    assert not (tmp_path / "bad.xlsx").exists()
+    with pytest.raises(ValueError, match="^col 0 is outside the grid"):
+        ws.column_width(0, -5.0)
+    with pytest.raises(ValueError, match="^height NaN is not a finite number >= 0"):
+        ws.row_height(3, float("nan"))
+    wb.save(str(tmp_path / "fine.xlsx"))
+    assert widths(saved_sheet(wb, tmp_path)) == {} and heights(saved_sheet(wb, tmp_path)) == {}
 
 
 # ---- cell records ----
@@ -279,6 +280,70 @@ def test_cell_records_survive_a_save(tmp_path):
     assert (back["B2"].comment.text, back["B2"].comment.author) == ("note", "Ann")
     assert back["C3"].hyperlink.target == "https://example.org/"
     assert back["D4"].fill.fg_color.rgb == "FFFF0000"
+
+
+# ---- calls that would store what no save can write ----
+
+SETTERS = {
+    "fill": lambda ws, key: ws.set_cell_fill(key, velmo.PatternFill("solid", start_color="FFFFFF00")),
+    "note": lambda ws, key: ws.set_cell_comment(key, "new", "Bo"),
+    "link": lambda ws, key: ws.set_cell_hyperlink(key, "https://example.org/"),
+}
+NOT_CELLS = ["A 1", "", "A0", "A1:B2", "XFE1", "$XFE$1", "A1048577", "1A", "$$A1", "A$$1", "A1$", "$A1:B2"]
+KEYS = {key: f'coord "{key}" is not a cell of the grid (A1 to XFD1048576)' for key in NOT_CELLS}
+SIZES = {("column_width", 0, 10): "col 0 is outside the grid (1 to 16384)",
+         ("column_width", 16385, 10): "col 16385 is outside the grid (1 to 16384)",
+         ("row_height", 1048577, 10): "row 1048577 is outside the grid (1 to 1048576)",
+         ("row_height", 4294967295, 10): "row 4294967295 is outside the grid (1 to 1048576)",
+         ("column_width", 1, -0.5): "width -0.5 is not a finite number >= 0",
+         ("column_width", 2, float("inf")): "width inf is not a finite number >= 0",
+         ("row_height", 3, float("nan")): "height NaN is not a finite number >= 0"}
+REFUSED = [(f"{what} {key!r}", setter, key, message) for what, setter in SETTERS.items() for key, message in KEYS.items()]
+REFUSED += [(f"{name}{line, size}", lambda ws, args, name=name: getattr(ws, name)(*args), (line, size), message)
+            for (name, line, size), message in SIZES.items()]
+
+
+@pytest.mark.parametrize("call, args, message", [r[1:] for r in REFUSED], ids=[r[0] for r in REFUSED])
+def test_calls_no_save_could_write_are_refused_and_change_nothing(tmp_path, call, args, message):
+    wb = velmo.Workbook()
+    ws = wb.active
+    ws["A1"], ws["e5"] = "kept", 5  # item assignment keeps a key as given
+    for what, setter in SETTERS.items():
+        setter(ws, {"fill": "B2", "note": "C3", "link": "XFD1048576"}[what])
+    ws.column_width(16384, 12)
+    ws.row_height(1048576, 20)
+    before, after, used = str(tmp_path / "before.xlsx"), str(tmp_path / "after.xlsx"), ws.max_column
+    wb.save(before)
+    with pytest.raises(ValueError) as exc:
+        call(ws, args)
+    assert exc.value.args == (message,) and ws.max_column == used
+    wb.save(after)
+    check_package(after)
+    with zipfile.ZipFile(before) as old, zipfile.ZipFile(after) as new:
+        assert {n: new.read(n) for n in new.namelist()} == {n: old.read(n) for n in old.namelist()}
+    back = velmo.load_workbook(after).active
+    assert (back["A1"].value, back["E5"].value, back["C3"].comment.text) == ("kept", 5, "new")
+    assert back["B2"].fill.fg_color.rgb == "FFFFFF00" and back["XFD1048576"].hyperlink.target == "https://example.org/"
+
+
+# A key in another spelling reaches the cell itself: the cell as stored ("C3", or "e5" as item
+# assignment left it), or a new one under its canonical key.
+SPELLED = [("$c3", "C3"), ("C$3", "C3"), ("E5", "e5"), ("$E$5", "e5"), ("e05", "e5"), ("a+1", "A1"), ("b9", "B9")]
+
+
+@pytest.mark.parametrize("what", sorted(SETTERS))
+def test_cell_setters_reach_the_cell_a_key_names_in_any_spelling(tmp_path, what):
+    record = {"fill": lambda c: c.fill, "note": lambda c: c.comment, "link": lambda c: c.hyperlink}[what]
+    for key, stored in SPELLED:
+        wb = velmo.Workbook()
+        ws = wb.active
+        ws["A1"], ws["C3"], ws["e5"] = 1, 3, 5
+        SETTERS[what](ws, key)
+        assert record(ws[stored]) is not None, key
+        path = str(tmp_path / "spelled.xlsx")
+        wb.save(path)  # one key a cell: with a second one the save would refuse
+        back = velmo.load_workbook(path).active
+        assert record(back[stored.upper()]) is not None and back[stored.upper()].value == ws[stored].value, key
 
 
 @pytest.fixture
