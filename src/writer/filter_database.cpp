@@ -46,7 +46,7 @@ struct KeptFilterName {
 
 std::optional<KeptFilterName> kept_filter_name(std::string_view element, size_t sheet_count) {
     if (element.find(kFilterDatabase) == std::string_view::npos) return std::nullopt;
-    xml::Tokenizer tok(element, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
+    xml::Tokenizer tok(element);
     KeptFilterName out;
     if (!tok.next(out.tag) || !out.tag.is_tag()) return std::nullopt;
     std::string scratch;

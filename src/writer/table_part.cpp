@@ -111,7 +111,7 @@ struct LoadedTable {
 };
 
 std::optional<LoadedTable> layout_of(std::string_view part) {
-    xml::Tokenizer tok(part, xml::TokenizerOptions{.trim_text = false});
+    xml::Tokenizer tok(part);
     LoadedTable out;
     xml::Event ev;
     while (tok.next(ev)) {
@@ -173,12 +173,12 @@ std::optional<std::string> rewrite_loaded_table(const Table& table, uint64_t id,
         } else if (name == "tableColumns" && table.columns != was->columns) {
             write_columns(w, table, prefix);
         } else if (name == "tableStyleInfo") {
-            // The first one takes the model's style, unless it already is that; any later one goes.
+            // Kept while it is the model's style; else the model's goes where the schema puts it,
+            // before the extensions or at the end.
             if (!styled && table.style_info == was->style_info) {
                 w.raw(element);
                 styled = true;
             }
-            style_here();
         } else {
             if (name == "extLst") style_here();
             w.raw(element);
