@@ -149,7 +149,7 @@ TEST(DefinedNamesBlock, FilterNameFollowsTheFilter) {
         std::string inner;
     } cases[] = {
         {{kept, other}, std::nullopt, kept + other},
-        {{kept, other}, "d5:b2", named("$B$2:$D$5") + other},
+        {{other, kept}, "d5:b2", other + named("$B$2:$D$5")},
         {{kept}, "$A$1:$C$9", kept},
         {{kept, other}, "", other},
         {{kept}, "junk", ""},
