@@ -223,7 +223,8 @@ public:
     // What a save carries over of the workbook part: its relationships as read, the children of
     // its root that the model does not hold (workbook properties, views, pivot caches, revision
     // and markup-compatibility content, ...) in source order, and the (prefix, namespace) pairs
-    // those children use that the source's root marked ignorable, in the order it listed them.
+    // those children and the defined names use that the source's root marked ignorable, in the
+    // order it listed them.
     std::vector<SheetRelEntry> workbook_relationships;
     std::vector<WorkbookElement> workbook_elements;
     std::vector<std::pair<std::string, std::string>> workbook_ignorable;

@@ -7,6 +7,7 @@
 
 #include "reader/kept_namespaces.hpp"
 #include "reader/raw_element.hpp"
+#include "xml/attribute_value.hpp"
 
 namespace velmo::reader {
 
@@ -99,7 +100,7 @@ References references(std::string_view source, const NamespaceScope& scope, cons
         xml::Attribute a;
         for (auto more = decls.next(a); more && *more; more = decls.next(a))
             if (const auto p = declared_prefix(a.name))
-                if (auto uri = xml::decode(a.value, scratch, a.offset)) inner.bind(*p, *uri);
+                if (auto uri = xml::decode_attribute(a.value, scratch, a.offset)) inner.bind(*p, *uri);
         check(xml::prefix_of(ev.name));
         if (marks) use(uri_of(xml::prefix_of(ev.name)));
         xml::AttrIter it(ev);

@@ -9,6 +9,7 @@
 #include "model/utf8.hpp"
 #include "reader/kept_xml.hpp"
 #include "reader/shared_strings.hpp"
+#include "xml/attribute_value.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/utf8.hpp"
 #include "xml/white_space.hpp"
@@ -52,7 +53,7 @@ Result<ConditionalRule> parse_cf_rule_attrs(const xml::Event& tag, std::span<con
         auto more = it.next(a);
         if (!more) return fail(std::move(more.error()));
         if (!*more) break;
-        auto value = xml::decode(a.value, scratch, a.offset);
+        auto value = xml::decode_attribute(a.value, scratch, a.offset);
         if (!value) return fail(std::move(value.error()));
         const std::string_view v = *value;
         if (a.name == "type") {

@@ -1,5 +1,7 @@
 #include "reader/kept_namespaces.hpp"
 
+#include "xml/attribute_value.hpp"
+
 namespace velmo::reader {
 
 std::optional<std::string_view> declared_prefix(std::string_view attr_name) {
@@ -45,7 +47,7 @@ Result<void> KeptNamespaces::open(const xml::Event& ev) {
         auto more = it.next(a);
         if (!more) return fail(std::move(more.error()));
         if (!*more) return {};
-        auto value = xml::decode(a.value, scratch_, a.offset);
+        auto value = xml::decode_attribute(a.value, scratch_, a.offset);
         if (!value) return fail(std::move(value.error()));
         if (const auto p = declared_prefix(a.name)) {
             inner_.bind(*p, *value);

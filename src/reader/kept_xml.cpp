@@ -2,6 +2,7 @@
 
 #include "xml/utf8.hpp"
 #include "xml/white_space.hpp"
+#include "xml/xml_writer.hpp"
 
 namespace velmo::reader {
 
@@ -53,11 +54,15 @@ void KeptXml::close() {
 
 Result<void> KeptXml::text(const xml::Event& ev) {
     if (ev.kind == xml::EventKind::CData) {
-        // Kept as character data; the writer copies the XML unescaped, so escape it here.
+        // Kept as character data; the writer copies the XML unescaped, so escape it here. A parser
+        // reads the section's line ends as LF and its tabs and LFs as they stand, so they are
+        // written so, not as references.
         if (const auto bad = xml::check_utf8(ev.text))
             return fail(VelmoError::xml("invalid UTF-8 (" + xml::utf8_error_message(*bad) + ") at byte " +
                                         std::to_string(ev.offset)));
-        append_escaped(xml_, ev.text);
+        scratch_.clear();
+        xml::append_normalized_line_ends(scratch_, ev.text);
+        (void)xml::append_escaped_text(xml_, scratch_);
         return {};
     }
     const std::string_view piece = xml::trim_space(ev.raw);

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "xml/attribute_value.hpp"
+
 namespace velmo::reader {
 
 std::vector<std::string_view> listed_prefixes(std::string_view list) {
@@ -25,7 +27,7 @@ Result<void> NamespaceScope::push(const xml::Event& ev) {
         if (!more) return fail(more.error());
         if (!*more) break;
         if (!a.name.starts_with("xmlns:")) continue;
-        auto value = xml::decode(a.value, scratch, a.offset);
+        auto value = xml::decode_attribute(a.value, scratch, a.offset);
         if (!value) return fail(value.error());
         bind(a.name.substr(6), *value);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "reader/kept_namespaces.hpp"
+#include "xml/attribute_value.hpp"
 #include "xml/names.hpp"
 #include "xml/utf8.hpp"
 #include "xml/white_space.hpp"
@@ -175,7 +176,7 @@ private:
             names_.push_back(a.name);
             const auto prefix = xml::prefix_of(a.name);
             if (const auto declared = declared_prefix(a.name)) {
-                auto uri = xml::decode(a.value, scratch_, a.offset);
+                auto uri = xml::decode_attribute(a.value, scratch_, a.offset);
                 if (!uri) return;
                 const bool reserved = *declared == "xml" ? *uri != kXmlNs : (*uri == kXmlNs || *uri == kXmlnsNs);
                 if (*declared == "xmlns" || reserved || (!declared->empty() && uri->empty()))

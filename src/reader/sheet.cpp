@@ -865,16 +865,18 @@ Result<void> SheetReader::read_row() {
             ht = xml::parse_f64(*v);
         }
     }
-    if (r && ht && *r >= 1 && *r <= kMaxRow && usable_size(*ht)) out_.worksheet.row_heights[*r] = *ht;
-    // A row's style applies only under customFormat.
-    if (custom_format) format.style = style;
-    format.listed = zero_height_ && !format.hidden;
-    if (r && *r >= 1 && *r <= kMaxRow && !format.is_default()) out_.worksheet.row_formats[*r] = format;
-    // A row without a usable number follows the previous one.
+    // A row without a usable number follows the previous one, for its height and format as for
+    // its cells.
     if (r) row_ = *r;
     else if (row_ != std::numeric_limits<uint32_t>::max()) ++row_;
     else row_ = 0;
     col_ = 0;
+    const bool placed = row_ >= 1 && row_ <= kMaxRow;
+    if (placed && ht && usable_size(*ht)) out_.worksheet.row_heights[row_] = *ht;
+    // A row's style applies only under customFormat.
+    if (custom_format) format.style = style;
+    format.listed = zero_height_ && !format.hidden;
+    if (placed && !format.is_default()) out_.worksheet.row_formats[row_] = format;
     return {};
 }
 

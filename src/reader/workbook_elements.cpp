@@ -52,7 +52,12 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
                     seen[*rank] = true;
                     follows = kWorkbookChildOrder[*rank];
                 }
-                if (kept) {
+                if (ev.local_name == "definedNames" && !lookup.empty()) {
+                    // The names the model does not hold go back as they stand, with the prefixes
+                    // they use: those stay ignorable too.
+                    if (auto raw = capture_raw_element(tok, scopes, ev))
+                        for (const std::size_t i : references(*raw, NamespaceScope{}, &lookup).ignorable) used[i] = true;
+                } else if (kept) {
                     // Looked through on its own, a captured child declares every prefix bound
                     // where it stood but "r". It goes back unless a prefix is bound nowhere (the
                     // part would be unreadable) or it holds what the model reads elsewhere.

@@ -30,8 +30,8 @@ std::optional<std::size_t> workbook_child_rank(std::string_view local_name);
 
 struct WorkbookElements {
     std::vector<WorkbookElement> elements;
-    // The (prefix, namespace) pairs the kept children use among those the root's markup-
-    // compatibility "Ignorable" list names, in the list's order; the prefix is the root's.
+    // The (prefix, namespace) pairs the kept children and defined names use among those the root's
+    // markup-compatibility "Ignorable" list names, in the list's order; the prefix is the root's.
     std::vector<std::pair<std::string, std::string>> ignorable;
 };
 

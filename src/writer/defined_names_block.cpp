@@ -1,6 +1,9 @@
 #include "writer/defined_names_block.hpp"
 
+#include <algorithm>
+
 #include "model/quoted.hpp"
+#include "writer/filter_database.hpp"
 #include "writer/text_check.hpp"
 
 namespace velmo::writer {
@@ -59,8 +62,11 @@ std::optional<std::string> print_titles_value(const Worksheet& ws) {
     return out;
 }
 
-void write_reserved_defined_name(xml::XmlWriter& w, std::string_view name, size_t sheet_position, std::string_view value) {
-    w.open("definedName").attr("name", name).attr("localSheetId", sheet_position).close_start();
+void write_reserved_defined_name(xml::XmlWriter& w, std::string_view name, size_t sheet_position, std::string_view value,
+                                 bool hidden) {
+    w.open("definedName").attr("name", name).attr("localSheetId", sheet_position);
+    if (hidden) w.attr("hidden", "1");
+    w.close_start();
     w.text(value);
     w.end("definedName");
 }
@@ -78,8 +84,11 @@ void write_modeled_defined_name(xml::XmlWriter& w, const DefinedName& name, std:
 Result<void> write_defined_names_block(xml::XmlWriter& w, const std::vector<Worksheet>& sheets,
                                        const DefinedNames& workbook_names,
                                        const std::vector<std::string>& raw_defined_names) {
-    bool any = !workbook_names.empty() || !raw_defined_names.empty();
-    for (const Worksheet& ws : sheets) any = any || has_print_setting(ws) || !ws.defined_names.empty();
+    const FilterNames filters = plan_filter_names(sheets, raw_defined_names);
+    bool any = !workbook_names.empty() ||
+               std::any_of(filters.kept.begin(), filters.kept.end(), [](const auto& k) { return !k || !k->empty(); });
+    for (size_t p = 0; p < sheets.size(); ++p)
+        any = any || has_print_setting(sheets[p]) || !sheets[p].defined_names.empty() || filters.added[p];
     if (!any) return {};
     if (auto ok = check_texts(sheets, workbook_names); !ok) return ok;
 
@@ -87,12 +96,14 @@ Result<void> write_defined_names_block(xml::XmlWriter& w, const std::vector<Work
     for (size_t p = 0; p < sheets.size(); ++p) {
         if (const auto area = print_area_value(sheets[p])) write_reserved_defined_name(w, kPrintArea, p, *area);
         if (const auto titles = print_titles_value(sheets[p])) write_reserved_defined_name(w, kPrintTitles, p, *titles);
+        if (filters.added[p]) write_reserved_defined_name(w, kFilterDatabase, p, *filters.added[p], true);
     }
     for (const DefinedName& dn : workbook_names.items()) write_modeled_defined_name(w, dn, std::nullopt);
     for (size_t p = 0; p < sheets.size(); ++p)
         for (const DefinedName& dn : sheets[p].defined_names.items()) write_modeled_defined_name(w, dn, p);
-    // Elements kept from the source are already XML; they go out exactly as read.
-    for (const std::string& raw : raw_defined_names) w.raw(raw);
+    // Elements kept from the source are already XML; they go out exactly as read, but for the
+    // filter names brought in line with their filters.
+    for (size_t i = 0; i < raw_defined_names.size(); ++i) w.raw(filters.kept[i] ? *filters.kept[i] : raw_defined_names[i]);
     w.end("definedNames");
     return {};
 }

@@ -21,16 +21,18 @@ namespace velmo::writer {
 std::optional<std::string> print_titles_value(const Worksheet& ws);
 
 // Writes the `definedNames` element into `w` (the workbook part, after `sheets`), or nothing at
-// all when there is no print setting, no name and no verbatim element. Order: per sheet its
-// print area then its print titles; workbook-scope names; per sheet its sheet-scope names; the
-// verbatim texts, appended byte for byte. InvalidFormat naming the sheet and the name or print
+// all when there is no print setting, no auto filter, no name and no verbatim element. Order: per
+// sheet its print area, its print titles and a filter name it lacks (filter_database.hpp);
+// workbook-scope names; per sheet its sheet-scope names; the verbatim texts, appended byte for
+// byte but for the filter names brought in line with their filters. InvalidFormat naming the sheet and the name or print
 // setting when a text holds a character XML cannot carry; nothing is written then.
 Result<void> write_defined_names_block(xml::XmlWriter& w, const std::vector<Worksheet>& sheets,
                                        const DefinedNames& workbook_names,
                                        const std::vector<std::string>& raw_defined_names);
 
-// <definedName name="{name}" localSheetId="{p}">{value}</definedName>
-void write_reserved_defined_name(xml::XmlWriter& w, std::string_view name, size_t sheet_position, std::string_view value);
+// <definedName name="{name}" localSheetId="{p}" hidden="1"?>{value}</definedName>
+void write_reserved_defined_name(xml::XmlWriter& w, std::string_view name, size_t sheet_position, std::string_view value,
+                                 bool hidden = false);
 
 // <definedName name localSheetId? hidden="1"? comment?>{value}</definedName>; localSheetId only
 // for a sheet-scope name.

@@ -5,10 +5,14 @@
 
 #include "model/coords.hpp"
 #include "model/quoted.hpp"
+#include "reader/table_reader.hpp"
 #include "writer/cell_order.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
+#include "writer/workbook_carried.hpp"
 #include "xml/number_format.hpp"
+#include "xml/number_parse.hpp"
+#include "xml/tokenizer.hpp"
 #include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
@@ -26,6 +30,164 @@ Result<void> check_table_texts(const Table& t, std::string_view name) {
     if (t.style_info)
         if (auto ok = check(t.style_info->name); !ok) return ok;
     return {};
+}
+
+// What every written table is refused for: no columns, a text XML cannot carry, a range past the grid.
+Result<void> check_table(const Table& table, std::string_view name) {
+    if (table.columns.empty())
+        return fail(VelmoError::invalid_format("table " + quoted(table.display_name) +
+                                               " has zero columns, cannot serialize"));
+    if (auto ok = check_table_texts(table, name); !ok) return ok;
+    // A range reaching past the last row or column gives a part that spreadsheet applications
+    // refuse to open.
+    if (const auto r = coords::parse_range(table.ref_range);
+        r && (std::max(r->row1, r->row2) > kMaxRow || std::max(r->col1, r->col2) > kMaxCol))
+        return fail(VelmoError::invalid_format("table " + quoted(table.display_name) + " range " +
+                                               quoted(table.ref_range) + " lies outside the grid (A1:XFD1048576)"));
+    return {};
+}
+
+// An empty name is written as the display name.
+std::string_view written_name(const Table& table) {
+    return table.name.empty() ? std::string_view(table.display_name) : std::string_view(table.name);
+}
+
+// What a table's auto filter covers: the header and data rows, never the totals rows (sorting
+// would move them among the data). The table's own range when that does not parse.
+std::string filter_range(const Table& table, uint32_t totals_rows) {
+    const auto r = coords::parse_range(table.ref_range);
+    if (!r) return table.ref_range;
+    const coords::RangePos o = r->ordered();
+    std::string out;
+    coords::append_a1(out, o.row1, o.col1);
+    out += ':';
+    coords::append_a1(out, o.row2 - std::min(totals_rows, o.row2 - o.row1), o.col2);
+    return out;
+}
+
+// `local` under the prefix of the part's root, which is in the main namespace.
+std::string qualified(std::string_view prefix, std::string_view local) {
+    return prefix.empty() ? std::string(local) : std::string(prefix) + ":" + std::string(local);
+}
+
+void write_columns(xml::XmlWriter& w, const Table& table, std::string_view prefix) {
+    const std::string column = qualified(prefix, "tableColumn");
+    w.open(qualified(prefix, "tableColumns")).attr("count", table.columns.size()).close_start();
+    for (const TableColumn& c : table.columns) w.open(column).attr("id", c.id).hex_attr("name", c.name).close_empty();
+    w.end(qualified(prefix, "tableColumns"));
+}
+
+void write_style_info(xml::XmlWriter& w, const std::optional<TableStyleInfo>& style, std::string_view prefix) {
+    if (!style) return;
+    w.open(qualified(prefix, "tableStyleInfo")).attr("name", style->name);
+    if (style->show_first_column) w.attr("showFirstColumn", "1");
+    if (style->show_last_column) w.attr("showLastColumn", "1");
+    if (style->show_row_stripes) w.attr("showRowStripes", "1");
+    if (style->show_column_stripes) w.attr("showColumnStripes", "1");
+    w.close_empty();
+}
+
+std::string escaped_attr(std::string_view value) {
+    std::string out;
+    (void)xml::append_escaped_attr(out, value);
+    return out;
+}
+
+std::string decimal(uint64_t n) {
+    std::string out;
+    xml::append_u64(out, n);
+    return out;
+}
+
+// A loaded table part: its root's start tag, the root's children and where the root ends.
+struct LoadedTable {
+    struct Child {
+        xml::Event tag;
+        size_t end = 0;
+    };
+    xml::Event root;
+    std::vector<Child> children;
+    size_t root_end = 0;  // offset of the root's end tag
+};
+
+std::optional<LoadedTable> layout_of(std::string_view part) {
+    xml::Tokenizer tok(part);
+    LoadedTable out;
+    xml::Event ev;
+    while (tok.next(ev)) {
+        if (!ev.is_tag() && ev.kind != xml::EventKind::End) continue;
+        const size_t level = tok.depth() + (ev.kind == xml::EventKind::Start ? 0 : 1);
+        if (level == 1) {
+            if (ev.kind == xml::EventKind::End) out.root_end = ev.offset;
+            else if (ev.kind == xml::EventKind::Start && ev.local_name == "table") out.root = ev;
+            else return std::nullopt;
+        } else if (level == 2 && ev.is_tag()) {
+            out.children.push_back({ev, ev.offset + ev.raw.size()});
+        } else if (level == 2 && ev.kind == xml::EventKind::End) {
+            out.children.back().end = ev.offset + ev.raw.size();
+        }
+    }
+    if (!tok.ok() || out.root.kind != xml::EventKind::Start || out.root_end == 0) return std::nullopt;
+    return out;
+}
+
+// A changed table written from the part it was loaded from: what the model holds is written anew
+// where it differs from what the part says, and everything else (totals row, column formulas and
+// totals functions, sort state, extensions, ...) stays as loaded. The auto filter stays too, over
+// filter_range, unless the table has no header row. None when the part has no table root.
+std::optional<std::string> rewrite_loaded_table(const Table& table, uint64_t id, std::string_view loaded) {
+    const auto was = reader::parse_table_xml(loaded);
+    const auto part = layout_of(loaded);
+    if (!was || !part) return std::nullopt;
+    const std::string_view prefix = xml::prefix_of(part->root.name);
+
+    std::string root(part->root.raw);
+    const auto set = [&](std::string_view attr, const std::string& value) { root = with_attribute(root, "table", attr, value); };
+    set("id", decimal(id));
+    if (written_name(table) != was->name) set("name", escaped_attr(written_name(table)));
+    if (table.display_name != was->display_name) set("displayName", escaped_attr(table.display_name));
+    if (table.ref_range != was->ref_range) set("ref", escaped_attr(table.ref_range));
+    if (table.header_row_count != was->header_row_count) set("headerRowCount", decimal(table.header_row_count));
+    std::string scratch;
+    const auto totals = xml::attr_value(part->root, "totalsRowCount", scratch);
+    const uint32_t totals_rows = totals && *totals ? xml::parse_u32(**totals).value_or(0) : 0;
+
+    xml::XmlWriter w(loaded.size() + 256);
+    w.raw(loaded.substr(0, part->root.offset));
+    w.raw(root);
+    size_t done = part->root.offset + part->root.raw.size();
+    bool styled = false;  // the style has its place
+    const auto style_here = [&] {
+        if (!styled) write_style_info(w, table.style_info, prefix);
+        styled = true;
+    };
+    for (const LoadedTable::Child& c : part->children) {
+        const std::string_view name = c.tag.local_name, element = loaded.substr(c.tag.offset, c.end - c.tag.offset);
+        w.raw(loaded.substr(done, c.tag.offset - done));
+        done = c.end;
+        if (name == "autoFilter") {
+            if (table.header_row_count == 0) continue;
+            const std::string range = filter_range(table, totals_rows);
+            const auto ref = xml::attr_value(c.tag, "ref", scratch);
+            w.raw(ref && *ref == range ? std::string(element) : with_attribute(element, "autoFilter", "ref", escaped_attr(range)));
+        } else if (name == "tableColumns" && table.columns != was->columns) {
+            write_columns(w, table, prefix);
+        } else if (name == "tableStyleInfo") {
+            // Kept while it is the model's style; else the model's goes where the schema puts it,
+            // before the extensions or at the end.
+            if (!styled && table.style_info == was->style_info) {
+                w.raw(element);
+                styled = true;
+            }
+        } else {
+            if (name == "extLst") style_here();
+            w.raw(element);
+        }
+    }
+    w.raw(loaded.substr(done, part->root_end - done));
+    style_here();
+    w.raw(loaded.substr(part->root_end));
+    return std::move(w.buffer());
 }
 
 }  // namespace
@@ -75,17 +237,8 @@ std::string table_part_name(uint64_t part_number) {
 }
 
 Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {
-    if (table.columns.empty())
-        return fail(VelmoError::invalid_format("table " + quoted(table.display_name) +
-                                               " has zero columns, cannot serialize"));
-    const std::string_view name = table.name.empty() ? std::string_view(table.display_name) : std::string_view(table.name);
-    if (auto ok = check_table_texts(table, name); !ok) return fail(std::move(ok.error()));
-    // A range reaching past the last row or column gives a part that spreadsheet applications
-    // refuse to open.
-    if (const auto r = coords::parse_range(table.ref_range);
-        r && (std::max(r->row1, r->row2) > kMaxRow || std::max(r->col1, r->col2) > kMaxCol))
-        return fail(VelmoError::invalid_format("table " + quoted(table.display_name) + " range " +
-                                               quoted(table.ref_range) + " lies outside the grid (A1:XFD1048576)"));
+    const std::string_view name = written_name(table);
+    if (auto ok = check_table(table, name); !ok) return fail(std::move(ok.error()));
 
     auto w = xml::XmlWriter::with_declaration(512 + table.columns.size() * 48);
     w.open("table")
@@ -96,25 +249,21 @@ Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {
         .attr("ref", table.ref_range)
         .attr("headerRowCount", table.header_row_count)
         .close_start();
-    w.empty("autoFilter", {{"ref", table.ref_range}});
-    w.open("tableColumns").attr("count", table.columns.size()).close_start();
-    for (const TableColumn& c : table.columns) w.open("tableColumn").attr("id", c.id).hex_attr("name", c.name).close_empty();
-    w.end("tableColumns");
-    if (table.style_info) {
-        const TableStyleInfo& s = *table.style_info;
-        w.open("tableStyleInfo").attr("name", s.name);
-        if (s.show_first_column) w.attr("showFirstColumn", "1");
-        if (s.show_last_column) w.attr("showLastColumn", "1");
-        if (s.show_row_stripes) w.attr("showRowStripes", "1");
-        if (s.show_column_stripes) w.attr("showColumnStripes", "1");
-        w.close_empty();
-    }
+    // Without a header row there is nothing to hold the filter buttons: an application would take
+    // the first data row for the header.
+    if (table.header_row_count > 0) w.empty("autoFilter", {{"ref", table.ref_range}});
+    write_columns(w, table, "");
+    write_style_info(w, table.style_info, "");
     w.end("table");
     return std::move(w).finish();
 }
 
 Result<std::string> table_part_bytes(const SheetTable& table, const TablePlan& plan) {
     if (plan.verbatim && table.raw) return table.raw->bytes;
+    if (table.raw) {
+        if (auto ok = check_table(table.table, written_name(table.table)); !ok) return fail(std::move(ok.error()));
+        if (auto part = rewrite_loaded_table(table.table, plan.id, table.raw->bytes)) return std::move(*part);
+    }
     return serialize_table_xml(table.table, plan.id);
 }
 

@@ -28,11 +28,12 @@ std::vector<Dxf> two_dxfs() {
 // receives the local name of the next tag the tokenizer returns, to show where it stopped.
 struct BlockReader {
     std::vector<Dxf> dxfs = two_dxfs();
+    std::string root{kRoot};
     std::string doc;
     std::string after;
 
     Result<ConditionalFormatting> try_read(std::string_view body, bool close_root = true) {
-        doc = std::string(kRoot) + std::string(body) + (close_root ? "<next/></worksheet>" : "");
+        doc = root + std::string(body) + (close_root ? "<next/></worksheet>" : "");
         xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
         NamespaceScope scope;
         xml::Event ev;
@@ -219,4 +220,25 @@ TEST(CfReader, AttributeNamesThatAreNotUtf8AreRepaired) {
     BlockReader b;
     auto rule = b.one_rule("<cfRule type=\"t\" a\xff=\"1\"/>");
     EXPECT_EQ(rule.extra_attributes, (Pairs{{"a\xef\xbf\xbd", "1"}}));
+}
+
+// What the rule keeps reads in the copy as a parser reads the source: a CDATA section's line ends
+// are LFs, literal white space in a value or a namespace name is a space, a reference stays one.
+TEST(CfReader, KeptTextAndValuesReadAsTheSourceReads) {
+    const struct {
+        std::string root_decl, rule, children;
+        Pairs attributes;
+    } cases[] = {
+        {"", "<cfRule type=\"t\" text=\"a\tb\r\nc&#9;d\"><n><![CDATA[1\r\n2\r3\t& <x>]]></n></cfRule>",
+         "<n>1\n2\n3\t&amp; &lt;x&gt;</n>", {{"text", "a b c\td"}}},
+        {" xmlns:q=\"urn:a\tb\"", "<cfRule type=\"t\"><q:x/></cfRule>", "<q:x xmlns:q=\"urn:a b\"/>", {}},
+        {" xmlns:q=\"urn:a&#9;b\"", "<cfRule type=\"t\" q:v=\"1\"/>", "", {{"q:v", "1"}, {"xmlns:q", "urn:a\tb"}}},
+    };
+    for (const auto& c : cases) {
+        BlockReader b;
+        b.root.insert(b.root.size() - 1, c.root_decl);
+        const ConditionalRule rule = b.one_rule(c.rule);
+        EXPECT_EQ(rule.extra_children_xml, c.children) << c.rule;
+        EXPECT_EQ(rule.extra_attributes, c.attributes) << c.rule;
+    }
 }

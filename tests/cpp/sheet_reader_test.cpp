@@ -153,6 +153,29 @@ TEST(SheetReader, CellsAndRowsWithoutReferenceFollowThePreviousOne) {
     EXPECT_TRUE(r.parse("<sheetData><row r=\"0\"><c><v>1</v></c></row></sheetData>").worksheet.cells().empty());
 }
 
+// A row without a number is the row after the previous one for its height and format too, as it is
+// for its cells; one placed outside the grid keeps nothing.
+TEST(SheetReader, RowsWithoutReferenceKeepTheirHeightAndFormat) {
+    using Sizes = std::unordered_map<uint32_t, double>;
+    using Formats = std::unordered_map<uint32_t, LineFormat>;
+    const LineFormat hidden{std::nullopt, 0, true};
+    const struct {
+        const char* rows;
+        Sizes heights;
+        Formats formats;
+    } cases[] = {
+        {"<row ht=\"2\"><c><v>1</v></c></row><row ht=\"3\" hidden=\"1\"/><row r=\"5\"/><row r=\"x\" ht=\"6\"/>",
+         {{1, 2}, {2, 3}, {6, 6}}, {{2, hidden}}},
+        {"<row r=\"0\" ht=\"4\"/><row ht=\"7\"/><row r=\"1048576\" ht=\"1\"/><row ht=\"2\" hidden=\"1\"/>", {{1, 7}, {1048576, 1}}, {}},
+    };
+    Reader r;
+    for (const auto& c : cases) {
+        const auto p = r.parse("<sheetData>" + std::string(c.rows) + "</sheetData>");
+        EXPECT_EQ(p.worksheet.row_heights, c.heights) << c.rows;
+        EXPECT_EQ(p.worksheet.row_formats, c.formats) << c.rows;
+    }
+}
+
 TEST(SheetReader, InlineStrings) {
     Reader r;
     const auto is = [&](std::string_view inner) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,14 @@ std::string wrap(const std::string& inner) { return "<definedNames>" + inner + "
 TEST(DefinedNamesBlock, NothingToWriteGivesNoElement) {
     Block b;
     b.sheet("Sheet");
-    b.sheets[0].auto_filter = "A1:B2";  // the auto filter makes no name
     EXPECT_EQ(b.write(), "");
 }
 
 TEST(DefinedNamesBlock, VerbatimElementsGoOutByteForByte) {
     Block b;
-    b.sheet("Sheet");
+    // The filter the kept name belongs to is still the one loaded.
+    b.sheet("Sheet").auto_filter = "A1:B9";
+    b.sheets[0].loaded_auto_filter = "A1:B9";
     b.raw = {"<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">'Sheet'!$A$1:$B$9</definedName>",
              "<definedName name=\"x\" function=\"1\">A&amp;B</definedName>"};
     EXPECT_EQ(b.write(), wrap(b.raw[0] + b.raw[1]));
@@ -133,4 +135,38 @@ TEST(DefinedNamesBlock, TextsXmlCannotCarryAreRefusedBeforeWriting) {
     bad = write_defined_names_block(w, d.sheets, d.names, d.raw);
     ASSERT_FALSE(bad);
     EXPECT_EQ(bad.error().message.rfind("sheet \"Data\" print titles: ", 0), 0u) << bad.error().message;
+}
+
+// The hidden name desktop applications keep beside a sheet's auto filter follows the filter, on a
+// sheet whose filter A1:C9 was loaded with the name `kept`.
+TEST(DefinedNamesBlock, FilterNameFollowsTheFilter) {
+    const std::string head = "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\"";
+    const std::string kept = head + " hidden=\"1\">D!$A$1:$C$9</definedName>", other = "<definedName name=\"x\">1</definedName>";
+    const auto named = [&](std::string_view range) { return head + " hidden=\"1\">&apos;D&apos;!" + std::string(range) + "</definedName>"; };
+    const struct {
+        std::vector<std::string> raw;
+        std::optional<std::string> filter;  // set anew; none leaves the loaded one
+        std::string inner;
+    } cases[] = {
+        {{kept, other}, std::nullopt, kept + other},
+        {{other, kept}, "d5:b2", other + named("$B$2:$D$5")},
+        {{kept}, "$A$1:$C$9", kept},
+        {{kept, other}, "", other},
+        {{kept}, "junk", ""},
+        {{other}, std::nullopt, named("$A$1:$C$9") + other},
+        {{}, "B2", named("$B$2")},
+        {{"<x:definedName xmlns:x=\"urn:x\" name=\"_xlnm._FilterDatabase\" localSheetId=\"0\"/>"}, "A1:B2",
+         "<x:definedName xmlns:x=\"urn:x\" name=\"_xlnm._FilterDatabase\" localSheetId=\"0\">&apos;D&apos;!$A$1:$B$2</x:definedName>"},
+        // Names for other scopes are not the sheet's.
+        {{"<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"7\">Z!$A$1</definedName>"}, "",
+         "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"7\">Z!$A$1</definedName>"},
+    };
+    for (const auto& c : cases) {
+        Block b;
+        Worksheet& ws = b.sheet("D");
+        ws.auto_filter = ws.loaded_auto_filter = "A1:C9";
+        if (c.filter) ws.set_auto_filter(*c.filter);
+        b.raw = c.raw;
+        EXPECT_EQ(b.write(), c.inner.empty() ? "" : wrap(c.inner)) << c.inner;
+    }
 }

@@ -110,6 +110,16 @@ TEST(WorkbookCarried, UnnamedChildrenAndIgnorableNamespaces) {
          "<xr:revisionPtr xmlns:xr=\"urn:xr\" documentId=\"d\"/><mc:AlternateContent xmlns:x15=\"urn:x15\"" + mc + ">" +
              choice.substr(0, choice.find("<workbookPr")) + "<workbookPr/></mc:Choice></mc:AlternateContent>"
              "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets},
+        {"a defined name kept as written, with an attribute and a child from listed namespaces, keeps them ignorable",
+         mc + " mc:Ignorable=\"x15 xr u\" xmlns:x15=\"urn:x15\" xmlns:xr=\"urn:xr\" xmlns:u=\"urn:u\"",
+         kSheets + "<definedNames><definedName name=\"n\" x15:flag=\"1\">1</definedName>"
+                   "<definedName name=\"m\" function=\"1\"><xr:t/>2</definedName><definedName name=\"p\">3</definedName>"
+                   "</definedNames>",
+         mc + " mc:Ignorable=\"x15 xr\" xmlns:x15=\"urn:x15\" xmlns:xr=\"urn:xr\"",
+         "<bookViews><workbookView activeTab=\"0\"/></bookViews>" + kSavedSheets +
+             "<definedNames><definedName name=\"p\">3</definedName>"
+             "<definedName xmlns:x15=\"urn:x15\" name=\"n\" x15:flag=\"1\">1</definedName>"
+             "<definedName xmlns:xr=\"urn:xr\" name=\"m\" function=\"1\"><xr:t/>2</definedName></definedNames>"},
     };
     for (const auto& c : cases) {
         Package p;
