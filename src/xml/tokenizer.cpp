@@ -100,12 +100,6 @@ Tokenizer::Tokenizer(std::string_view doc, TokenizerOptions options) : doc_(doc)
         fail_at(0, "document is encoded in UTF-16, not UTF-8");
 }
 
-bool Tokenizer::may_start_content(std::size_t offset) {
-    if (options_.fragment || !open_.empty()) return true;
-    if (root_done_) return fail_at(offset, "content after the root element");
-    return true;
-}
-
 bool Tokenizer::fail_at(std::size_t offset, std::string detail) {
     error_ = xml_error_at(offset, std::move(detail));
     pos_ = doc_.size();
@@ -125,7 +119,7 @@ bool Tokenizer::next(Event& ev) {
             const std::string_view text = options_.trim_text ? trim_space(raw) : raw;
             if (text.empty()) continue;
             // Outside the root only white space may stand.
-            if (open_.empty() && !options_.fragment && !trim_space(raw).empty()) {
+            if (open_.empty() && !options_.fragment && !(options_.trim_text ? text : trim_space(raw)).empty()) {
                 fail_at(start, root_seen_ ? "text after the root element" : "text before the root element");
                 break;
             }
@@ -218,7 +212,7 @@ bool Tokenizer::read_start_tag(Event& ev) {
     if (p >= n) return fail_at(start, "unexpected end of document inside a tag");
     const std::size_t name_end = p;
     if (name_end == start + 1) return fail_at(start, "missing element name");
-    if (!may_start_content(start)) return false;
+    if (open_.empty() && root_done_ && !options_.fragment) return fail_at(start, "content after the root element");
     // Find the closing '>' outside quoted attribute values.
     while (p < n) {
         const char c = s[p];

@@ -106,8 +106,6 @@ private:
     bool read_end_tag(Event& ev);
     bool read_start_tag(Event& ev);
     bool skip_doctype(std::size_t start);
-    // Whether an element or CDATA may start here; fails when the document's root has ended.
-    bool may_start_content(std::size_t offset);
 
     std::string_view doc_;
     std::size_t pos_ = 0;
