@@ -245,8 +245,9 @@ zip::Entry content_types_entry(const StoredPart& types) {
 Result<void> write_copied(zip::ArchiveWriter& zw, zip::StoredCheck& check, const zip::ArchiveReader& src,
                           const Workbook& wb, const std::string& source, const CopiedEntry& c) {
     if (c.content_types) {
+        // Proven intact when they were inflated for the patch.
         const StoredPart& types = *wb.source_content_types;
-        return add_intact(zw, check, content_types_entry(types), types.stored, source);
+        return zw.add_raw(content_types_entry(types), types.stored);
     }
     if (!c.drawing_of) {
         auto raw = src.read_raw(*c.source);
