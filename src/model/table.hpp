@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "model/sheet_rel.hpp"
+
 namespace velmo {
 
 struct TableColumn {
@@ -41,6 +43,9 @@ struct Table {
 struct RawTable {
     std::string bytes;
     bool modified = false;
+    // The part's own relationships as read (a query table's, ...), targets relative to "xl/tables/".
+    // They go with the table under whatever name a save gives its part, changed or not.
+    std::vector<SheetRelEntry> relationships = {};
 };
 
 // A table with the part it was read from (none for a table added through the API), kept together so

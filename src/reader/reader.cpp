@@ -211,8 +211,21 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         if (!*part) continue;
         auto table = parse_table_xml(**part);
         if (!table) return fail(in_part(name, table.error()));
+        // A save names the part anew, so its relationships go with the table rather than the name.
+        std::vector<SheetRelEntry> own;
+        {
+            const std::string rels_name = sheet_rels_path(name);
+            auto rels_part = read_optional(ctx.archive, rels_name);
+            if (!rels_part) return fail(rels_part.error());
+            if (*rels_part) {
+                auto read = parse_sheet_rels(**rels_part);
+                if (!read) return fail(in_part(rels_name, read.error()));
+                own = std::move(*read);
+                rebase_targets(own, name, "xl/tables/");
+            }
+        }
         // The part's bytes stay with the table, for the writer to copy back while it is unchanged.
-        ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false}});
+        ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false, std::move(own)}});
     }
 
     attach_hyperlinks(ws, parsed.hyperlinks, rels, ctx.styles);

@@ -54,7 +54,7 @@ struct Splice {
 }  // namespace
 
 std::string generated_content_types_xml(const WrittenParts& parts) {
-    xml::XmlWriter w = xml::XmlWriter::with_declaration(1024 + 160 * (parts.sheet_count + parts.table_count));
+    xml::XmlWriter w = xml::XmlWriter::with_declaration(1024 + 160 * (parts.sheet_count + parts.table_parts.size()));
     w.start("Types", {{"xmlns", kContentTypesNs}});
     w.empty("Default", {{"Extension", "rels"}, {"ContentType", content_type::kRels}});
     w.empty("Default", {{"Extension", "xml"}, {"ContentType", content_type::kXml}});
@@ -68,7 +68,7 @@ std::string generated_content_types_xml(const WrittenParts& parts) {
         w.empty("Override", {{"PartName", sheet_part(n)}, {"ContentType", content_type::kWorksheet}});
     for (size_t n : parts.comment_sheets)
         w.empty("Override", {{"PartName", comments_part(n)}, {"ContentType", content_type::kComments}});
-    for (size_t k = 1; k <= parts.table_count; ++k)
+    for (const uint64_t k : parts.table_parts)
         w.empty("Override", {{"PartName", table_part(k)}, {"ContentType", content_type::kTable}});
     w.end("Types");
     return std::move(w.buffer());
@@ -130,15 +130,17 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     }
     if (!root_end) return fail(VelmoError::zip(std::string(kContentTypesEntry) + " has no </Types> to insert before"));
 
-    // Table parts are numbered afresh at every save, so no old declaration of one can be right;
-    // a declaration of a part the package no longer holds would name nothing; and a part may be
-    // declared once only, whatever the spellings of its name.
+    // Table parts are numbered afresh at every save, so no old declaration of one this save writes
+    // can be right (a part of the same folder that it copies keeps its own); a declaration of a
+    // part the package no longer holds would name nothing; and a part may be declared once only,
+    // whatever the spellings of its name.
+    PartNameSet tables;
+    for (const uint64_t k : parts.table_parts) tables.add(table_part(k));
     std::unordered_map<std::string_view, const SourceOverride*, zip::PartNameHash, zip::PartNameEqual> declared;
     std::vector<Splice> splices;
     for (const auto& o : overrides) {
         if (!o.part_name) continue;
-        const std::string norm = PartNameSet::normalize(*o.part_name);
-        if (norm.starts_with("xl/tables/") || !package.contains(*o.part_name) ||
+        if (tables.contains(*o.part_name) || !package.contains(*o.part_name) ||
             !declared.try_emplace(*o.part_name, &o).second) {
             splices.push_back({o.begin, o.end, {}});
         }
@@ -164,7 +166,7 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     declare(std::string(kStylesPart), content_type::kStyles);
     for (size_t n = 1; n <= parts.sheet_count; ++n) declare(sheet_part(n), content_type::kWorksheet);
     for (size_t n : parts.comment_sheets) declare(comments_part(n), content_type::kComments);
-    for (size_t k = 1; k <= parts.table_count; ++k) append_override(added, table_part(k), content_type::kTable);
+    for (const uint64_t k : parts.table_parts) append_override(added, table_part(k), content_type::kTable);
     if (parts.has_strings) declare(std::string(kSharedStringsPart), content_type::kSharedStrings);
 
     std::string out;

@@ -4,6 +4,7 @@
 // not model keeps its declarations byte for byte.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -41,7 +42,7 @@ struct WrittenParts {
     bool has_strings = false;           // "/xl/sharedStrings.xml"
     std::vector<size_t> comment_sheets;  // 1-based, ascending: "/xl/comments{n}.xml" and a VML drawing
     bool vml_drawings = false;           // some sheet's legacy drawing is written (with or without comments)
-    size_t table_count = 0;             // "/xl/tables/table{1..T}.xml"
+    std::vector<uint64_t> table_parts;  // ascending: "/xl/tables/table{k}.xml"
 };
 
 using zip::PartNameSet;
@@ -53,9 +54,9 @@ std::string generated_content_types_xml(const WrittenParts& parts);
 std::string generated_package_rels_xml();
 
 // The source's content types, patched for this save:
-//  - every Override of a part under "/xl/tables/" is removed, whatever its number or written
-//    form, and so is every Override naming a part that `package` (every entry of the new
-//    package) does not hold, or one that an earlier Override already declares;
+//  - every Override of a table part in `parts` is removed, whatever its written form, and so is
+//    every Override naming a part that `package` (every entry of the new package) does not hold,
+//    or one that an earlier Override already declares;
 //  - an Override of a part in `parts` that spells its name otherwise is rewritten with the name
 //    as written, keeping its content type;
 //  - each part in `parts` without a declaration gets an Override (a "vml" and a "rels" Default

@@ -272,8 +272,10 @@ bool regenerated(std::string_view entry_name, size_t sheet_count, const PartName
     if (written.contains(name)) return true;
     for (std::string_view fixed : {kWorkbookEntry, kWorkbookRelsEntry, kStylesEntry, kSharedStringsEntry})
         if (name == PartNameSet::normalize(fixed)) return true;
-    if (name.starts_with("xl/tables/")) return true;
     if (replaced.contains(name)) return true;
+    // A part this save writes relates to what it says itself (a table to its own relationships,
+    // under its new name), never to what the source's part of that name did.
+    if (const auto owner = reader::rels_owner(name); owner && !owner->empty() && written.contains(*owner)) return true;
     // "xl/worksheets/sheet{k}.xml" and its relationships part for k in 1..N, in the plain
     // decimal form this save writes.
     auto numbered_in_range = [&](std::string_view prefix, std::string_view suffix) {
@@ -362,13 +364,13 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
     if (!strings) return fail(std::move(strings.error()));
     auto styles = collect_styles(wb, source.has_value(), *orders);
     if (!styles) return fail(std::move(styles.error()));
-    const TableNumbering tables = assign_table_ids(wb.sheets);
+    const TableNumbering tables = assign_table_ids(wb.sheets, source ? table_numbers_taken(wb) : std::unordered_set<uint64_t>{});
     const WorkbookPlan workbook_plan = plan_workbook_part(wb, source.has_value());
 
     WrittenParts parts;
     parts.sheet_count = sheet_count;
     parts.has_strings = !strings->empty();
-    parts.table_count = tables.table_count;
+    parts.table_parts = tables.all_part_numbers();
 
     std::vector<SheetPlan> plans(sheet_count);
     const std::vector<uint64_t> vml_numbers = comment_vml_numbers(wb);
@@ -424,7 +426,11 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (plans[i].has_comments) written.insert(comments_part_name(i));
         if (plans[i].writes_drawing) written.insert(plans[i].vml_part);
         if (!plans[i].vml_rels.empty()) written.insert(reader::sheet_rels_path(plans[i].vml_part));
-        for (uint64_t k : plans[i].table_parts) written.insert(table_part_name(k));
+        for (size_t t = 0; t < plans[i].table_parts.size(); ++t) {
+            written.insert(table_part_name(plans[i].table_parts[t]));
+            if (const auto& raw = wb.sheets[i].tables[t].raw; raw && !raw->relationships.empty())
+                written.insert(table_rels_part_name(plans[i].table_parts[t]));
+        }
         if (!plans[i].rels.entries.empty()) written.insert(sheet_rels_entry(i + 1));
     }
 
@@ -473,6 +479,9 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         for (size_t i = 0; i < sheet_count; ++i) {
             if (!plans[i].rels.entries.empty()) written_rels.emplace(sheet_rels_entry(i + 1), &plans[i].rels.entries);
             if (!plans[i].vml_rels.empty()) written_rels.emplace(reader::sheet_rels_path(plans[i].vml_part), &plans[i].vml_rels);
+            for (size_t t = 0; t < plans[i].table_parts.size(); ++t)
+                if (const auto& raw = wb.sheets[i].tables[t].raw; raw && !raw->relationships.empty())
+                    written_rels.emplace(table_rels_part_name(plans[i].table_parts[t]), &raw->relationships);
         }
         for (const auto& [part, ws] : copied_drawings)
             written_rels.emplace(reader::sheet_rels_path(part), &ws->legacy_drawing->relationships);
@@ -496,7 +505,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         // First whenever the package holds parts the source may not declare (text, notes,
         // tables), as readers that recognise a package by its first entry expect; carried over
         // raw, in its place among the copied entries, only when nothing needs declaring or removing.
-        const bool patched_mode = parts.has_strings || !parts.comment_sheets.empty() || parts.table_count > 0;
+        const bool patched_mode = parts.has_strings || !parts.comment_sheets.empty() || !parts.table_parts.empty();
         if (patched_mode || *patched != *text) {
             if (auto r = zw.add(kContentTypesEntry, *patched); !r) return r;
             std::erase_if(copy, [](const CopiedEntry& c) { return c.content_types; });
@@ -538,6 +547,10 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         for (size_t t = 0; t < ws.tables.size(); ++t) {
             const TablePlan& tp = tables.sheets[i][t];
             if (auto r = add_part(zw, table_part_name(tp.part_number), table_part_bytes(ws.tables[t], tp)); !r) return r;
+            if (const auto& raw = ws.tables[t].raw; raw && !raw->relationships.empty()) {
+                if (auto r = add_part(zw, table_rels_part_name(tp.part_number), write_sheet_rels(raw->relationships, ws.name)); !r)
+                    return r;
+            }
         }
         if (!plan.rels.entries.empty()) {
             if (auto r = add_part(zw, sheet_rels_entry(i + 1), write_sheet_rels(plan.rels.entries, ws.name)); !r) return r;

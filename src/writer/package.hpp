@@ -20,10 +20,12 @@ namespace velmo::writer {
 // one, the source's content types are written here, patched, when any cell holds text, a sheet
 // has notes or tables, or the patch changes them, and are otherwise copied in place), the workbook
 // part and its relationships, the styles, the shared strings (when any cell holds text), then per
-// sheet its part, comments and legacy drawing, table parts and relationships part (when its
-// settled list is not empty), and last, with a source, every source entry this save does not
-// regenerate, raw and in source order. The source's table parts, shared strings, worksheet parts
-// and worksheet relationships parts are never copied.
+// sheet its part, comments and legacy drawing, table parts (each followed by its own relationships
+// as loaded, when it has any) and relationships part (when its settled list is not empty), and
+// last, with a source, every source entry this save does not regenerate, raw and in source order.
+// The source's shared strings, worksheet parts and worksheet relationships parts are never copied,
+// nor the relationships part of any part this save writes; a part only relationships this save
+// replaces reached (an old table part, a comments part) is left out.
 //
 // `source` is the package the workbook was loaded from; it is opened again here (Io when it is
 // gone, Zip when it is no longer a readable archive; Io naming it when an entry to copy differs

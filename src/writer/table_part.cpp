@@ -5,6 +5,7 @@
 
 #include "model/coords.hpp"
 #include "model/quoted.hpp"
+#include "reader/sheet_rels.hpp"
 #include "reader/table_reader.hpp"
 #include "writer/cell_order.hpp"
 #include "writer/namespaces.hpp"
@@ -14,6 +15,7 @@
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
 #include "xml/xml_writer.hpp"
+#include "zip/part_names.hpp"
 
 namespace velmo::writer {
 
@@ -202,7 +204,15 @@ std::vector<uint64_t> TableNumbering::part_numbers(size_t sheet_index) const {
 
 bool is_verbatim(const SheetTable& t) { return t.raw && !t.raw->modified; }
 
-TableNumbering assign_table_ids(const std::vector<Worksheet>& sheets) {
+std::vector<uint64_t> TableNumbering::all_part_numbers() const {
+    std::vector<uint64_t> out;
+    out.reserve(table_count);
+    for (const std::vector<TablePlan>& plans : sheets)
+        for (const TablePlan& p : plans) out.push_back(p.part_number);
+    return out;
+}
+
+TableNumbering assign_table_ids(const std::vector<Worksheet>& sheets, const std::unordered_set<uint64_t>& taken) {
     std::unordered_set<uint64_t> used;
     for (const Worksheet& ws : sheets)
         for (const SheetTable& t : ws.tables)
@@ -211,12 +221,16 @@ TableNumbering assign_table_ids(const std::vector<Worksheet>& sheets) {
     TableNumbering out;
     out.sheets.reserve(sheets.size());
     uint64_t counter = 1;
+    uint64_t part = 0;
     for (const Worksheet& ws : sheets) {
         std::vector<TablePlan>& plans = out.sheets.emplace_back();
         plans.reserve(ws.tables.size());
         for (const SheetTable& t : ws.tables) {
             TablePlan plan;
-            plan.part_number = ++out.table_count;
+            do ++part;
+            while (taken.contains(part));
+            plan.part_number = part;
+            ++out.table_count;
             plan.verbatim = is_verbatim(t);
             if (plan.verbatim) {
                 plan.id = t.table.id;
@@ -232,8 +246,33 @@ TableNumbering assign_table_ids(const std::vector<Worksheet>& sheets) {
     return out;
 }
 
+std::unordered_set<uint64_t> table_numbers_taken(const Workbook& wb) {
+    std::unordered_set<uint64_t> out;
+    if (std::all_of(wb.sheets.begin(), wb.sheets.end(), [](const Worksheet& ws) { return ws.tables.empty(); })) return out;
+    // The loaded relationships are rebased to the folder the save writes sheets in.
+    zip::PartNameSet tables;
+    for (const std::vector<SheetRelEntry>& rels : wb.sheet_relationships)
+        for (const SheetRelEntry& e : rels)
+            if (e.rel_type == reader::kTableRelType && e.target_mode != "External")
+                tables.add(reader::resolve_sheet_target("xl/worksheets/sheet.xml", e.target));
+    constexpr std::string_view kPrefix = "xl/tables/table", kSuffix = ".xml";
+    for (const SourceEntry& e : wb.source_entries) {
+        const std::string name = zip::PartNameSet::normalize(e.name);
+        if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix) || tables.contains(name)) continue;
+        const std::string_view digits = std::string_view(name).substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+        // Only the plain decimal spelling a save writes can meet one of its names.
+        if (digits.empty() || digits.front() < '1' || digits.front() > '9') continue;
+        if (const auto k = xml::parse_u64(digits)) out.insert(*k);
+    }
+    return out;
+}
+
 std::string table_part_name(uint64_t part_number) {
     return xml::numbered("xl/tables/table", part_number, ".xml");
+}
+
+std::string table_rels_part_name(uint64_t part_number) {
+    return xml::numbered("xl/tables/_rels/table", part_number, ".xml.rels");
 }
 
 Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
+#include <vector>
 
 #include "reader/table_reader.hpp"
 
@@ -114,4 +116,39 @@ TEST(TableReader, OpenReadsTablesInRelationshipOrderWithTheirBytes) {
     auto broken = test::open_package(p);
     ASSERT_FALSE(broken);
     EXPECT_EQ(broken.error().kind, ErrorKind::Xml);
+}
+
+// A table's own relationships stay with it, their targets made to work from "xl/tables/", where a
+// save writes every table part; a part that does not parse fails the load, naming it.
+TEST(TableReader, OpenKeepsEachTablesOwnRelationships) {
+    const std::string query = test::rel_type("queryTable"), link = test::rel_type("hyperlink");
+    // Where the source keeps the table part and its relationships, the target written, the target kept.
+    for (const auto& [part, rels, target, kept] : std::vector<std::array<std::string, 4>>{
+             {"xl/tables/table1.xml", "xl/tables/_rels/table1.xml.rels", "../queryTables/q.xml", "../queryTables/q.xml"},
+             {"xl/tables/table1.xml", "xl/tables/_rels/table1.xml.rels", "/xl/q.xml", "/xl/q.xml"},
+             {"xl/other/t.xml", "xl/other/_rels/t.xml.rels", "../queryTables/q.xml", "/xl/queryTables/q.xml"},
+             {"t.xml", "_rels/t.xml.rels", "q.xml", "/q.xml"}}) {
+        test::Package p;
+        p.sheet("S", "<sheetData/>");
+        p.set("xl/worksheets/_rels/sheet1.xml.rels",
+              test::relationships(test::relationship("rId1", test::rel_type("table"), "/" + part) +
+                                  test::relationship("rId2", test::rel_type("table"), "../tables/plain.xml")));
+        p.set(part, "<table id=\"1\" displayName=\"Q\" ref=\"A1:A2\"/>");
+        p.set(rels, test::relationships(test::relationship("rId1", query, target) + test::relationship("rId2", link, "x", "External")));
+        p.set("xl/tables/plain.xml", "<table id=\"2\" displayName=\"P\" ref=\"C1:C2\"/>");
+        auto wb = test::open_package(p);
+        ASSERT_TRUE(wb) << wb.error().display();
+        const auto& tables = wb->sheets[0].tables;
+        ASSERT_EQ(tables.size(), 2u);
+        EXPECT_EQ(tables[0].raw->relationships,
+                  (std::vector<SheetRelEntry>{{"rId1", query, kept, std::nullopt}, {"rId2", link, "x", "External"}}))
+            << part;
+        EXPECT_TRUE(tables[1].raw->relationships.empty());
+
+        p.set(rels, "<Relationships><Relationship Id=\"rId1\"></Relationships>");
+        auto broken = test::open_package(p);
+        ASSERT_FALSE(broken) << part;
+        EXPECT_EQ(broken.error().kind, ErrorKind::Xml);
+        EXPECT_TRUE(broken.error().message.starts_with(rels + ": ")) << broken.error().message;
+    }
 }

@@ -196,7 +196,7 @@ WrittenParts parts(size_t sheets, bool strings = false, std::vector<size_t> comm
     p.sheet_count = sheets;
     p.has_strings = strings;
     p.comment_sheets = std::move(comments);
-    p.table_count = tables;
+    for (size_t k = 1; k <= tables; ++k) p.table_parts.push_back(k);
     return p;
 }
 
@@ -589,9 +589,11 @@ TEST_F(TempDir, SourceEntriesSpellingARegeneratedPartDifferentlyAreNotCopied) {
                                                         "<Override PartName=\"/XL/Styles.xml\" ContentType=\"s\"/></Types>");
     p.remove("xl/styles.xml").set("XL/Styles.xml", test::default_styles());
     p.remove("xl/worksheets/sheet1.xml").set("xl/worksheets/Sheet1.xml", test::worksheet("<sheetData/>"));
-    for (const char* name : {"xl/%73haredStrings.xml", "xl/Comments1.xml", "xl/drawings/VmlDrawing1.vml",
-                             "Xl/Tables/table1.xml", "xl/worksheets/_rels/sheet%31.xml.rels"})
+    for (const char* name : {"xl/%73haredStrings.xml", "xl/Comments1.xml", "xl/drawings/VmlDrawing1.vml"})
         p.set(name, "<old/>");
+    // The sheet's table, named by its relationship, is the part the save writes as table 1.
+    p.set("xl/worksheets/_rels/sheet%31.xml.rels", relationships(relationship("rId1", rel_type("table"), "../tables/table1.xml")));
+    p.set("Xl/Tables/table1.xml", "<table id=\"1\" displayName=\"T\" ref=\"A1:A2\"/>");
     p.set("docProps/app.xml", "<app/>");
     Workbook wb = load("src.xlsx", p.build());
     wb.sheets[0].set_cell("A1", std::string("t"));
@@ -599,7 +601,7 @@ TEST_F(TempDir, SourceEntriesSpellingARegeneratedPartDifferentlyAreNotCopied) {
     Saved s = save(wb);
     EXPECT_EQ(s.names(), (std::vector<std::string>{"[Content_Types].xml", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
                                                    "xl/styles.xml", "xl/sharedStrings.xml", "xl/worksheets/sheet1.xml",
-                                                   "xl/comments1.xml", "xl/drawings/vmlDrawing1.vml",
+                                                   "xl/comments1.xml", "xl/drawings/vmlDrawing1.vml", "xl/tables/table1.xml",
                                                    "xl/worksheets/_rels/sheet1.xml.rels", "docProps/app.xml"}));
     // The source's declaration of the styles still stands for the regenerated part.
     const std::string ct = s.part("[Content_Types].xml");

@@ -2,9 +2,11 @@
 
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "model/workbook.hpp"
+#include "reader/sheet_rels.hpp"
 #include "reader/table_reader.hpp"
 #include "support/xml_well_formed.hpp"
 #include "writer/namespaces.hpp"
@@ -31,8 +33,8 @@ SheetTable read_table(const char* name, uint32_t id, bool modified = false) {
 SheetTable new_table(const char* name) { return {make_table(name), std::nullopt}; }
 
 // "part:id[v]" per table, sheets separated by "|".
-std::string plan_of(const std::vector<Worksheet>& sheets) {
-    const TableNumbering n = assign_table_ids(sheets);
+std::string plan_of(const std::vector<Worksheet>& sheets, const std::unordered_set<uint64_t>& taken = {}) {
+    const TableNumbering n = assign_table_ids(sheets, taken);
     std::string out;
     for (size_t s = 0; s < n.sheets.size(); ++s) {
         if (s) out += "|";
@@ -78,6 +80,31 @@ TEST(TableNumbering, PartNumbersRunOverTheWorkbookAndIdsAvoidKeptOnes) {
     EXPECT_EQ(plan_of(sheets), plan_of(sheets));
     EXPECT_EQ(sheets[2].tables[1].table.id, 0u);
     EXPECT_EQ(table_part_name(12), "xl/tables/table12.xml");
+    EXPECT_EQ(table_rels_part_name(12), "xl/tables/_rels/table12.xml.rels");
+
+    // Names the source uses for other parts are passed over; ids are not affected.
+    EXPECT_EQ(plan_of(sheets_of({{new_table("a")}, {read_table("b", 1), new_table("c")}}), {1, 3}), "2:2|4:1v 5:3");
+    EXPECT_EQ(n.all_part_numbers(), (std::vector<uint64_t>{1, 2, 3}));
+    EXPECT_EQ(assign_table_ids(sheets, {2}).all_part_numbers(), (std::vector<uint64_t>{1, 3, 4}));
+}
+
+// Which "xl/tables/table{k}.xml" of the source are something else than a table the sheets name.
+TEST(TableNumbering, NamesTheSourceHoldsForOtherParts) {
+    Workbook wb;
+    wb.sheets.emplace_back("S1").tables.push_back(read_table("a", 1));
+    wb.sheet_relationships = {{{"rId1", std::string(reader::kTableRelType), "../tables/table1.xml", std::nullopt},
+                               {"rId2", std::string(reader::kTableRelType), "/xl/tables/Table%32.xml", std::nullopt},
+                               {"rId3", "urn:other", "../tables/table8.xml", std::nullopt},
+                               {"rId4", std::string(reader::kTableRelType), "../tables/table9.xml", "External"}}};
+    for (const char* name : {"xl/tables/table1.xml", "xl/tables/table2.xml", "XL/Tables/Table3.xml", "xl/tables/table04.xml",
+                             "xl/tables/table+5.xml", "xl/tables/table.xml", "xl/tables/tableSingleCells6.xml",
+                             "xl/tables/table7.xml.rels", "xl/other/table10.xml", "xl/tables/table8.xml",
+                             "xl/tables/table9.xml", "xl/tables/table99999999999999999999.xml"})
+        wb.source_entries.push_back({name, 0, 0, false});
+    EXPECT_EQ(table_numbers_taken(wb), (std::unordered_set<uint64_t>{3, 8, 9}));
+    // Without tables to number there is nothing to avoid.
+    wb.sheets[0].tables.clear();
+    EXPECT_TRUE(table_numbers_taken(wb).empty());
 }
 
 TEST(TablePart, RegeneratedTableExactText) {

@@ -268,13 +268,48 @@ def cell_formats(path):
             name = parts.get(_part_key(_resolve("xl/workbook.xml", rels[sheet.get(R_ID)])))
             if name is None or "worksheets/" not in name:
                 continue
-            for _, el in ElementTree.iterparse(z.open(name)):
-                if _local(el.tag) == "c":
+            at_cell = CellPositions()
+            for event, el in ElementTree.iterparse(z.open(name), events=("start", "end")):
+                tag = el.tag.rpartition("}")[2]
+                if tag == "row":
+                    if event == "start":
+                        at_cell.row(el)
+                    else:
+                        el.clear()
+                elif tag == "c" and event == "start":
                     s = int(el.get("s", "0"))
-                    out[(sheet.get("name"), el.get("r"))] = formats[s] if s < len(formats) else None
-                elif _local(el.tag) == "row":
-                    el.clear()
+                    out[(sheet.get("name"), at_cell.cell(el))] = formats[s] if s < len(formats) else None
     return out, formats[0] if formats else None
+
+
+class CellPositions:
+    """The reference of each cell element of a sheet, in document order: its `r` as written, or
+    for one without, the column after the previous cell of its row (a row without `r` follows the
+    previous row), as a reader places it."""
+
+    def __init__(self):
+        self._row, self._col, self._last = 0, 0, None
+
+    def row(self, el):
+        r = el.get("r")
+        self._row = int(r) if r and r.isdigit() else self._row + 1
+        self._col, self._last = 0, None
+
+    def cell(self, el):
+        r = el.get("r")
+        if r:
+            self._last = r  # its column is worked out only when a cell without one follows
+            return r
+        if self._last is not None:
+            letters = self._last.rstrip("0123456789").upper()
+            self._col = sum((ord(ch) - 64) * 26 ** i for i, ch in enumerate(reversed(letters)) if "A" <= ch <= "Z")
+            self._last = None
+        self._col += 1
+        letters, n = "", self._col
+        while n:
+            n, rem = divmod(n - 1, 26)
+            letters = chr(65 + rem) + letters
+        return f"{letters}{self._row}"
 
 
 CellFormat = collections.namedtuple("CellFormat", "layout font fill")

@@ -1,12 +1,16 @@
 """Tables: detached and attached Table objects, the TableList view, add_table, and tables through a save."""
 
+import posixpath
+import re
 import zipfile
 from xml.etree import ElementTree
 
 import pytest
 
 import velmo
-from package_check import check_package, rewrite_entries
+from package_check import _resolve as resolve
+from package_check import check_package, raw_entries, rewrite_entries, unreached_parts
+from test_save import CT_HEAD, RELTYPE, WS_CT, hand_made, rel, rels, rels_of, saved
 
 MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 
@@ -312,3 +316,124 @@ def test_deleted_loaded_table_is_not_saved(make_xlsx, tmp_path):
     with zipfile.ZipFile(out) as z:
         assert not [n for n in z.namelist() if n.startswith("xl/tables/")]
     assert len(velmo.load_workbook(out)["Data"].tables) == 0
+
+
+# ---- parts beside the tables ----
+# A save names table parts afresh (1..T over the sheets); what the source held next to them is
+# told apart by relationship type, never by folder, and what belongs to a table goes with it.
+
+CT = "application/vnd.openxmlformats-officedocument.spreadsheetml."
+TABLE_CT, QUERY_CT, CELLS_CT = CT + "table+xml", CT + "queryTable+xml", CT + "tableSingleCells+xml"
+NS = MAIN[1:-1]
+ROW = '<row r="1"><c r="A1" t="inlineStr"><is><t>k</t></is></c><c r="B1" t="inlineStr"><is><t>v</t></is></c></row>'
+
+
+def rels_name(part):
+    folder, base = part.rsplit("/", 1)
+    return f"{folder}/_rels/{base}.rels"
+
+
+def declared(path, content_type):
+    root = ElementTree.fromstring(read_part(path, "[Content_Types].xml"))
+    return sorted(o.get("PartName") for o in root if o.get("ContentType") == content_type)
+
+
+@pytest.mark.parametrize("part, add_table, tables", [
+    ("xl/tables/tableSingleCells1.xml", False, []),
+    ("xl/tables/tableSingleCells1.xml", True, ["/xl/tables/table1.xml"]),
+    ("xl/tables/table1.xml", False, []),
+    # The name a new table would take is the map's: the table takes the next one.
+    ("xl/tables/table1.xml", True, ["/xl/tables/table2.xml"]),
+], ids=["single cells", "single cells, table added", "at a table's name", "at a table's name, table added"])
+def test_an_xml_map_part_beside_the_tables_is_copied(tmp_path, part, add_table, tables):
+    cells = (f'<singleXmlCells xmlns="{NS}"><singleXmlCell id="1" r="C1" connectionId="0"><xmlCellPr id="1">'
+             '<xmlPr mapId="1" xpath="/r/@v" xmlDataType="string"/></xmlCellPr></singleXmlCell></singleXmlCells>')
+    target = "../" + part.removeprefix("xl/")
+    src = hand_made(tmp_path / "src.xlsx", [("Data", "xl/worksheets/sheet1.xml", ROW, rels(rel("rId1", "tableSingleCells", target)))],
+                    extra=[(part, cells), (rels_name(part), rels(rel("rId1", "customXml", "../maps/m.xml"))),
+                           ("xl/maps/m.xml", "<m/>")],
+                    content_types=CT_HEAD + f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{WS_CT}"/>'
+                                            f'<Override PartName="/{part}" ContentType="{CELLS_CT}"/></Types>')
+    wb = velmo.load_workbook(src)
+    if add_table:
+        wb["Data"].add_table(velmo.Table("Added", "A1:B2"))
+    # Saved twice, from the copy too: nothing in it is taken for a changed source.
+    out = saved(velmo.load_workbook(saved(wb, tmp_path / "out.xlsx")), tmp_path / "again.xlsx")
+    before, after = raw_entries(src), raw_entries(out)
+    assert all(after[name] == before[name] for name in (part, rels_name(part), "xl/maps/m.xml"))
+    assert declared(out, CELLS_CT) == ["/" + part] and declared(out, TABLE_CT) == tables
+    assert ("rId1", "tableSingleCells", target, None) in rels_of(out, "xl/worksheets/_rels/sheet1.xml.rels")
+    assert velmo.load_workbook(out)["Data"].tables.keys() == (["Added"] if add_table else [])
+
+
+def queried_source(path, swapped=False, elsewhere=False):
+    """Sheets "First" and "Second" holding the query tables "One" and "Two", each table part related
+    to its own query table part queryTable1.xml and queryTable2.xml. `swapped`: One lies in
+    table2.xml and Two in table1.xml; `elsewhere`: One lies outside the tables folder."""
+    parts = ["xl/tables/table1.xml", "xl/tables/table2.xml"][:: -1 if swapped else 1]
+    if elsewhere:
+        parts[0] = "xl/other/one.xml"
+    extra, types = [], ""
+    for n, (display, part) in enumerate(zip(["One", "Two"], parts), 1):
+        query = f"xl/queryTables/queryTable{n}.xml"
+        extra += [(part, f'<table xmlns="{NS}" id="{n}" name="{display}" displayName="{display}" ref="A1:B2" '
+                         'tableType="queryTable"><tableColumns count="2"><tableColumn id="1" name="k" queryTableFieldId="1"/>'
+                         '<tableColumn id="2" name="v" queryTableFieldId="2"/></tableColumns></table>'),
+                  (query, f'<queryTable xmlns="{NS}" name="Query {n}" connectionId="{n}"/>'),
+                  (rels_name(part), rels(rel("rId1", "queryTable", posixpath.relpath(query, posixpath.dirname(part)))))]
+        types += f'<Override PartName="/{part}" ContentType="{TABLE_CT}"/><Override PartName="/{query}" ContentType="{QUERY_CT}"/>'
+    sheets = [(title, f"xl/worksheets/sheet{n}.xml", ROW, rels(rel("rId1", "table", "/" + part)))
+              for n, (title, part) in enumerate(zip(["First", "Second"], parts), 1)]
+    return hand_made(path, sheets, extra=extra, content_types=CT_HEAD + "".join(
+        f'<Override PartName="/{p}" ContentType="{WS_CT}"/>' for _, p, *_ in sheets) + types + "</Types>")
+
+
+def query_tables_of(path):
+    """Display name of each table part -> the query table parts its own relationships name."""
+    with zipfile.ZipFile(path) as z:
+        names = set(z.namelist())
+        tables = [n for n in names if re.fullmatch(r"xl/tables/[^/]+\.xml", n)]
+        own = {t: ElementTree.fromstring(z.read(rels_name(t))) if rels_name(t) in names else [] for t in tables}
+        stale = [n for n in names if n.startswith("xl/tables/_rels/") and n.removesuffix(".rels").replace("_rels/", "") not in names]
+        return stale + sorted((ElementTree.fromstring(z.read(t)).get("displayName"), [resolve(t, r.get("Target")) for r in own[t]])
+                              for t in tables)
+
+
+def restyle(wb):
+    wb["Second"].tables["Two"].tableStyleInfo = velmo.TableStyleInfo("TableStyleDark3")
+
+
+def add_before(wb):
+    wb["First"]["D1"] = "h"
+    wb["First"].add_table(velmo.Table("Added", "D1:D2"))
+
+
+def delete_two(wb):
+    del wb["Second"].tables["Two"]
+
+
+@pytest.mark.parametrize("source, edit, queries", [
+    ({}, None, {"One": 1, "Two": 2}),
+    ({}, restyle, {"One": 1, "Two": 2}),
+    # Two moves from table2.xml to table3.xml; Added takes table2.xml and nothing of Two's.
+    ({}, add_before, {"Added": None, "One": 1, "Two": 2}),
+    # Each table's part takes the other's name.
+    ({"swapped": True}, None, {"One": 1, "Two": 2}),
+    ({"elsewhere": True}, None, {"One": 1, "Two": 2}),
+    # What only the deleted table reached goes with it.
+    ({}, delete_two, {"One": 1}),
+], ids=["unchanged", "restyled", "renumbered", "swapped names", "stored elsewhere", "deleted"])
+def test_a_tables_own_relationships_go_with_it(tmp_path, source, edit, queries):
+    src = queried_source(tmp_path / "src.xlsx", **source)
+    wb = velmo.load_workbook(src)
+    if edit:
+        edit(wb)
+    out = saved(wb, tmp_path / "out.xlsx")
+    want = [(t, [f"xl/queryTables/queryTable{n}.xml"] if n else []) for t, n in queries.items()]
+    assert query_tables_of(out) == want
+    assert query_tables_of(saved(velmo.load_workbook(out), tmp_path / "again.xlsx")) == want
+    assert not unreached_parts(out)
+    kept = [f"xl/queryTables/queryTable{n}.xml" for n in queries.values() if n]
+    assert declared(out, QUERY_CT) == ["/" + q for q in kept]
+    before, after = raw_entries(src), raw_entries(out)
+    assert all(after[q] == before[q] for q in kept)
