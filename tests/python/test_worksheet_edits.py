@@ -196,6 +196,94 @@ def test_move_range_near_a_table(table_sheet):
     assert ws["F1"].value == "top"
 
 
+# ---- pivot tables ----
+
+PIVOT_CT = "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml"
+PIVOT_PART = "xl/pivotTables/pivotTable1.xml"
+PIVOT_XML = ('<pivotTableDefinition xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+             'name="Sales pivot" cacheId="1"><location ref="C5:E9" firstHeaderRow="1" firstDataRow="1" '
+             'firstDataCol="1"/></pivotTableDefinition>')
+
+
+def pivot_book(tmp_path, *targets):
+    """A sheet "Data" with a grid of values, whose relationships name each (target, mode) as a pivot
+    table; the pivot table part at C5:E9 is in the package."""
+    from test_save import CT_HEAD, WS_CT, rel, rels
+    cells = "".join(f'<row r="{r}">' + "".join(f'<c r="{c}{r}"><v>{r * 10 + i}</v></c>' for i, c in enumerate("ABCDEFG"))
+                    + "</row>" for r in range(1, 13))
+    sheet_rels = rels(*(rel(f"rId{i + 1}", "pivotTable", t, mode) for i, (t, mode) in enumerate(targets)))
+    types = (CT_HEAD + f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{WS_CT}"/>'
+             f'<Override PartName="/{PIVOT_PART}" ContentType="{PIVOT_CT}"/></Types>')
+    return hand_made(tmp_path / "pivot.xlsx", [("Data", "xl/worksheets/sheet1.xml", cells, sheet_rels)],
+                     extra=[(PIVOT_PART, PIVOT_XML)], content_types=types)
+
+
+def grid(ws):
+    return ws.iter_rows(min_row=1, max_row=20, min_col=1, max_col=10, values_only=True)
+
+
+PIVOT_REFUSED = 'operation intersects pivot table "Sales pivot" at C5:E9'
+
+
+# What meets the pivot table at C5:E9 (rows 5-9, columns C-E) is refused; what lies after it goes.
+@pytest.mark.parametrize("edit, refused", [
+    ("insert_rows(1)", True),
+    ("insert_rows(9)", True),
+    ("delete_rows(2, 2)", True),
+    ("delete_rows(9, 0)", True),
+    ("insert_rows(10, 3)", False),
+    ("delete_rows(10, 2)", False),
+    ("insert_cols(1)", True),
+    ("delete_cols(5)", True),
+    ("insert_cols(6)", False),
+    ("delete_cols(6, 2)", False),
+    ("move_range('D7')", True),  # from inside it
+    ("move_range('A1:B2', rows=3, cols=1)", True),  # onto its corner C5
+    ("move_range('F1:G4', rows=5, cols=-1)", True),  # onto its right edge
+    ("move_range('A1:B2', rows=3)", False),  # beside it
+    ("move_range('F1:G12', cols=2)", False),
+])
+def test_edits_meeting_a_pivot_table_are_refused(tmp_path, edit, refused):
+    wb = velmo.load_workbook(pivot_book(tmp_path, ("../pivotTables/pivotTable1.xml", None)))
+    ws = wb["Data"]
+    before = grid(ws)
+    if refused:
+        with pytest.raises(ValueError) as e:
+            eval("ws." + edit)
+        assert e.value.args == (PIVOT_REFUSED,)
+        assert grid(ws) == before
+    else:
+        eval("ws." + edit)
+        assert grid(ws) != before
+    # Whatever happened, the pivot table's cells are where its part says.
+    assert [ws[f"{c}{r}"].value for r in range(5, 10) for c in "CDE"] == [r * 10 + i for r in range(5, 10) for i in (2, 3, 4)]
+    path = str(tmp_path / "saved.xlsx")
+    wb.save(path)
+    check_package(path)
+    with zipfile.ZipFile(path) as z:
+        assert z.read(PIVOT_PART).decode() == PIVOT_XML
+
+
+# The relationships that place a pivot table on the sheet; the others leave the sheet free.
+@pytest.mark.parametrize("targets, refused", [
+    ([("/xl/pivotTables/pivotTable1.xml", None)], True),
+    ([("../pivotTables/pivotTable1.xml", None), ("pivotTable1.xml/../../pivotTables/pivotTable1.xml", None)], True),
+    ([("../pivotTables/missing.xml", None)], False),
+    ([("../pivotTables/pivotTable1.xml", "External")], False),
+    ([("../tables/../styles.xml", None)], False),  # a part, but no pivot table
+    ([], False),
+])
+def test_which_relationships_place_a_pivot_table(tmp_path, targets, refused):
+    ws = velmo.load_workbook(pivot_book(tmp_path, *targets))["Data"]
+    if refused:
+        with pytest.raises(ValueError, match="pivot table"):
+            ws.insert_rows(1)
+        assert ws["C5"].value == 52
+    else:
+        ws.insert_rows(1)
+        assert ws["C6"].value == 52
+
+
 # ---- merged ranges and sizes ----
 
 def test_merged_ranges_are_kept_as_written(tmp_path):
