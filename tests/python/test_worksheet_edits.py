@@ -434,6 +434,63 @@ def test_cell_setters_reach_the_cell_a_key_names_in_any_spelling(tmp_path, what)
         assert record(back[stored.upper()]) is not None and back[stored.upper()].value == ws[stored].value, key
 
 
+def spelled_book(tmp_path, spell):
+    """A loaded sheet of numbers in A1:F12 whose file wrote each reference as spell(reference)."""
+    cells = "".join(f'<row r="{r}">' + "".join(f'<c r="{spell(f"{c}{r}")}"><v>{r * 10 + i}</v></c>'
+                                               for i, c in enumerate("ABCDEF")) + "</row>" for r in range(1, 13))
+    return velmo.load_workbook(hand_made(tmp_path / f"{spell('x')}.xlsx", [("Data", "xl/worksheets/sheet1.xml", cells, None)]))
+
+
+def records(wb, tmp_path):
+    """What a save of the workbook and a load give every cell of A1:J20: value, fill, note, link."""
+    path = str(tmp_path / "records.xlsx")
+    wb.save(path)
+    ws = velmo.load_workbook(path)["Data"]
+    return [(c.value, c.fill and c.fill.fg_color and c.fill.fg_color.rgb, c.comment and c.comment.text,
+             c.hyperlink and c.hyperlink.target)
+            for row in ws.iter_rows(min_row=1, max_row=20, min_col=1, max_col=10) for c in row]
+
+
+def random_step(rng):
+    """One call, as (name, args), that a sheet takes whatever its keys' spelling."""
+    kind = rng.randrange(40)  # a row or column edit puts every key in canonical form: they come last and seldom
+    if kind < 24:
+        key = rng.choice("ABCDEFGH") + str(rng.randint(1, 14))
+        key = rng.choice([key, key.lower(), "$" + key, key[0] + "0" + key[1:]])
+        return rng.choice(["set_cell_fill", "set_cell_comment", "set_cell_hyperlink"]), key
+    if kind < 38:
+        top, left = rng.randint(1, 12), rng.randint(1, 6)
+        cell_range = f"{velmo.get_column_letter(left)}{top}:{velmo.get_column_letter(left + rng.randint(0, 2))}{top + rng.randint(0, 3)}"
+        return "move_range", (cell_range, rng.randint(1 - top, 4), rng.randint(1 - left, 3))
+    return rng.choice(["insert_rows", "delete_rows", "insert_cols", "delete_cols"]), (rng.randint(1, 12), rng.randint(0, 2))
+
+
+def apply_step(ws, name, args):
+    try:
+        if name.startswith("set_cell"):
+            value = {"set_cell_fill": (velmo.PatternFill("solid", start_color="FF00FF00"),),
+                     "set_cell_comment": ("note", "Ann"), "set_cell_hyperlink": ("https://example.org/",)}[name]
+            getattr(ws, name)(args, *value)
+        else:
+            getattr(ws, name)(*args)
+    except ValueError as e:
+        return str(e)
+    return None
+
+
+# The cell setters on a sheet whose file wrote lower-case references reach the same cells as on a
+# canonical one, whatever row and column edits and moves came between.
+@pytest.mark.parametrize("seed", range(4))
+def test_setters_on_a_lower_case_sheet_match_a_canonical_one(tmp_path, seed):
+    rng = random.Random(seed)
+    canonical, lower = spelled_book(tmp_path, str.upper), spelled_book(tmp_path, str.lower)
+    for step in range(60):
+        name, args = random_step(rng)
+        assert apply_step(lower["Data"], name, args) == apply_step(canonical["Data"], name, args), (step, name, args)
+        if step % 20 == 19:
+            assert records(lower, tmp_path) == records(canonical, tmp_path), step
+
+
 @pytest.fixture
 def ranged_link(make_xlsx):
     """Sheet "S": a link to S!A9 over B2:C3 (stored on B2) and one to S!A8 on E5 alone."""
