@@ -19,9 +19,9 @@ std::optional<PivotTableLocation> parse_pivot_location(std::string_view doc, std
         if (!in_root) {
             if (ev.local_name != "pivotTableDefinition" || ev.kind != xml::EventKind::Start) return std::nullopt;
             in_root = true;
+            // A name that cannot be read is replaced by the part's: the location still counts.
             auto v = xml::attr_value(ev, "name", scratch);
-            if (!v) return std::nullopt;
-            if (*v) {
+            if (v && *v) {
                 name.emplace(**v);
                 xml::decode_hex_escapes(*name);
             }

@@ -160,7 +160,7 @@ void note_pivot_tables(const LoadContext& ctx, std::string_view sheet_path, cons
                        Worksheet& ws) {
     PartsRead seen;
     for (const SheetRelEntry& rel : rels) {
-        if (rel.rel_type != kPivotTableRelType || rel.target_mode) continue;
+        if (rel.rel_type != kPivotTableRelType || rel.target_mode == "External") continue;
         std::string name = resolve_sheet_target(sheet_path, rel.target);
         if (!seen.insert(name).second) continue;
         auto [at, fresh] = ctx.pivots_read->try_emplace(std::move(name));

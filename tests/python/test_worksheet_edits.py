@@ -269,6 +269,7 @@ def test_edits_meeting_a_pivot_table_are_refused(tmp_path, edit, refused):
     ([("/xl/pivotTables/pivotTable1.xml", None)], True),
     ([("../pivotTables/pivotTable1.xml", None), ("pivotTable1.xml/../../pivotTables/pivotTable1.xml", None)], True),
     ([("../pivotTables/missing.xml", None)], False),
+    ([("../pivotTables/pivotTable1.xml", "Internal")], True),
     ([("../pivotTables/pivotTable1.xml", "External")], False),
     ([("../tables/../styles.xml", None)], False),  # a part, but no pivot table
     ([], False),
