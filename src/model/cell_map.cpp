@@ -287,6 +287,7 @@ Cell* CellMap::find_any_key(uint32_t row, uint32_t col) {
     if (row == 0 || col == 0 || texts_.size() == free_texts_.size()) return nullptr;
     if (!aliases_kept_) {
         try {
+            aliases_.clear();  // whatever a dropped index left
             aliases_.reserve(texts_.size() - free_texts_.size());
             // A released text is empty, which names no position.
             for (uint32_t at = 0; at < texts_.size(); ++at)
