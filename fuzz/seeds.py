@@ -142,7 +142,11 @@ VML = ('<xml xmlns:v="urn:schemas-microsoft-com:vml" xmlns:o="urn:schemas-micros
 SHEET_RELS = rels([("rId1", "hyperlink", "https://example.com/a?b&amp;c", ' TargetMode="External"'),
                    ("rId2", "table", "../tables/table1.xml", ""),
                    ("rId3", "vmlDrawing", "../drawings/vmlDrawing1.vml", ""),
-                   ("rId4", "comments", "/xl/comments1.xml", "")])
+                   ("rId4", "comments", "/xl/comments1.xml", ""),
+                   ("rId5", "pivotTable", "../pivotTables/pivotTable1.xml", "")])
+
+PIVOT = (f'<pivotTableDefinition xmlns="{MAIN}" name="Pivot_x0031_" cacheId="1"><location ref="H1:I4" firstHeaderRow="1" '
+         'firstDataRow="1" firstDataCol="1"/><pivotFields count="1"><pivotField showAll="0"/></pivotFields></pivotTableDefinition>')
 
 
 def full_parts():
@@ -161,6 +165,7 @@ def full_parts():
         "xl/worksheets/_rels/sheet1.xml.rels": SHEET_RELS,
         "xl/tables/table1.xml": TABLE,
         "xl/comments1.xml": COMMENTS,
+        "xl/pivotTables/pivotTable1.xml": PIVOT,
         "xl/drawings/vmlDrawing1.vml": VML,
         "docProps/app.xml": "<Properties/>",
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <new>
 #include <stdexcept>
 #include <utility>
 
@@ -112,6 +113,7 @@ CellMap& CellMap::operator=(const CellMap& o) {
     slots_ = std::move(slots);
     capacity_ = o.capacity_;
     indexed_ = o.indexed_;
+    drop_aliases();  // built again when needed
     return *this;
 }
 
@@ -124,6 +126,9 @@ CellMap& CellMap::operator=(CellMap&& o) noexcept {
     slots_ = std::move(o.slots_);
     capacity_ = std::exchange(o.capacity_, 0);
     indexed_ = std::exchange(o.indexed_, 0);
+    aliases_ = std::move(o.aliases_);
+    aliases_kept_ = std::exchange(o.aliases_kept_, false);
+    o.aliases_.clear();
     o.entries_.clear();
     o.texts_.clear();
     o.free_texts_.clear();
@@ -140,6 +145,7 @@ void CellMap::clear() {
     indexed_ = 0;
     texts_.clear();
     free_texts_.clear();
+    drop_aliases();
     if (capacity_) std::memset(ctrl_.get(), kEmpty, capacity_);
 }
 
@@ -278,11 +284,33 @@ Cell* CellMap::find(std::string_view key) {
 
 Cell* CellMap::find_any_key(uint32_t row, uint32_t col) {
     if (Cell* cell = find(row, col)) return cell;
-    if (texts_.size() == free_texts_.size()) return nullptr;
-    // A released text is empty, which names no cell.
-    for (const std::string& text : texts_)
-        if (coords::parse_a1(text) == coords::CellPos{col, row}) return find_text(text);
-    return nullptr;
+    if (row == 0 || col == 0 || texts_.size() == free_texts_.size()) return nullptr;
+    if (!aliases_kept_) {
+        try {
+            aliases_.clear();  // whatever a dropped index left
+            aliases_.reserve(texts_.size() - free_texts_.size());
+            // A released text is empty, which names no position.
+            for (uint32_t at = 0; at < texts_.size(); ++at)
+                if (const auto pos = coords::parse_a1(texts_[at])) aliases_.emplace(pack(pos->row, pos->col), at);
+        } catch (...) {
+            drop_aliases();
+            throw;
+        }
+        aliases_kept_ = true;
+    }
+    // Of several keys for the position, the one at the lowest place in texts_; a text whose insertion
+    // failed half way (memory ran out) names no entry and is passed over.
+    const auto [first, last] = aliases_.equal_range(pack(row, col));
+    Cell* found = nullptr;
+    uint32_t found_at = std::numeric_limits<uint32_t>::max();
+    for (auto it = first; it != last; ++it) {
+        if (it->second >= found_at) continue;
+        if (Cell* cell = find_text(texts_[it->second])) {
+            found = cell;
+            found_at = it->second;
+        }
+    }
+    return found;
 }
 
 // ---- insertion ----
@@ -317,7 +345,10 @@ CellMap::Emplaced CellMap::emplace_text(std::string_view text) {
     bool found = false;
     const size_t slot = probe_text(text, h, found);
     if (found) return {&entries_[slots_[slot]].cell, false};
-    return {append_entry(store_text(text), h, slot), true};
+    const uint64_t key = store_text(text);
+    Cell* cell = append_entry(key, h, slot);
+    note_alias(static_cast<uint32_t>(key));
+    return {cell, true};
 }
 
 uint64_t CellMap::store_text(std::string_view text) {
@@ -338,7 +369,34 @@ void CellMap::release_key(uint64_t packed) {
     if (packed >> 32) return;
     const auto at = static_cast<uint32_t>(packed);
     free_texts_.push_back(at);  // first: should it fail, the key is untouched
+    if (aliases_kept_) {
+        if (const auto pos = coords::parse_a1(texts_[at])) {
+            const auto [first, last] = aliases_.equal_range(pack(pos->row, pos->col));
+            for (auto it = first; it != last; ++it) {
+                if (it->second == at) {
+                    aliases_.erase(it);
+                    break;
+                }
+            }
+        }
+    }
     std::string().swap(texts_[at]);
+}
+
+void CellMap::note_alias(uint32_t at) {
+    if (!aliases_kept_) return;
+    const auto pos = coords::parse_a1(texts_[at]);
+    if (!pos) return;
+    try {
+        aliases_.emplace(pack(pos->row, pos->col), at);
+    } catch (const std::bad_alloc&) {
+        drop_aliases();  // the key itself is stored; the index is built again when next needed
+    }
+}
+
+void CellMap::drop_aliases() noexcept {
+    aliases_.clear();
+    aliases_kept_ = false;
 }
 
 CellMap::Emplaced CellMap::try_emplace(std::string_view key) {

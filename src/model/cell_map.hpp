@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -126,8 +127,8 @@ public:
     const Cell* find(uint32_t row, uint32_t col) const { return const_cast<CellMap*>(this)->find(row, col); }
     bool contains(std::string_view key) const { return find(key) != nullptr; }
     // The cell at (row, col), both >= 1, under its canonical key or else under any other key that
-    // names it ("b7", "B07"); the second look walks the keys not in canonical form, which a sheet
-    // rarely holds.
+    // names it ("b7", "B07"; of several, the same one every time). The second look goes through an index
+    // of the keys not in canonical form by position, built on first use and kept from then on.
     Cell* find_any_key(uint32_t row, uint32_t col);
 
     // The cell under `key`, default-constructed when absent; `inserted` tells which.
@@ -219,6 +220,9 @@ private:
     Cell* append_entry(uint64_t packed, uint64_t h, size_t slot);
     uint64_t store_text(std::string_view text);
     void release_key(uint64_t packed);
+    // Enters the text key at `at` into the index by position, when that index is kept.
+    void note_alias(uint32_t at);
+    void drop_aliases() noexcept;
     void erase_slot(size_t slot);
     size_t capacity_for(size_t n) const;
     // Fresh slots, all empty (reuses the current ones when the capacity stays).
@@ -238,6 +242,11 @@ private:
     // Entries [0, indexed_) are in the index; the rest, when any, were appended in ascending canonical
     // order to a map that had no indexed entry.
     mutable size_t indexed_ = 0;
+    // The live text keys that parse as a position, by packed position -> index into texts_: what
+    // find_any_key looks for beside the canonical key. Built by the first call that needs it (most
+    // sheets never do) and kept up to date from then on; dropped when it cannot be (memory ran out).
+    std::unordered_multimap<uint64_t, uint32_t> aliases_;
+    bool aliases_kept_ = false;
 };
 
 }  // namespace velmo

@@ -47,7 +47,8 @@ Result<Rectangle> resolve_rectangle(const char* op, const UsedRange& used, std::
         return fail(VelmoError::invalid_format(std::string(op) + " rectangle of " + std::to_string(r.rows()) +
                                                " rows by " + std::to_string(r.cols()) +
                                                " columns exceeds the limit of " +
-                                               std::to_string(kMaxRectangleCells) + " cells"));
+                                               std::to_string(kMaxRectangleCells) +
+                                               " cells: pass min_row, max_row, min_col and max_col to read part of it"));
     }
     return r;
 }

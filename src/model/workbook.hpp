@@ -19,6 +19,7 @@
 #include "model/error.hpp"
 #include "model/hyperlink.hpp"
 #include "model/note_boxes.hpp"
+#include "model/pivot_table.hpp"
 #include "model/sheet_rel.hpp"
 #include "model/sheet_settings.hpp"
 #include "model/styles.hpp"
@@ -57,6 +58,9 @@ public:
     std::vector<std::string> merged_ranges;
     DefinedNames defined_names;  // sheet scope
     std::vector<SheetTable> tables;
+    // The pivot tables the source's relationships placed on the sheet; their parts are carried as
+    // they were, so edits that would move their cells refuse instead.
+    std::vector<PivotTableLocation> pivot_tables;
     std::vector<ConditionalFormatting> conditional_formatting;
     std::optional<std::string> freeze_panes;
     std::optional<std::string> print_area_text;  // stored form: absolute, no sheet prefix, joined by ","

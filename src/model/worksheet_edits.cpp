@@ -171,6 +171,19 @@ const Table* first_table_where(const std::vector<SheetTable>& tables, Pred hit) 
     return nullptr;
 }
 
+// First pivot table, in order, that `hit` says is in the way. A pivot table's part is carried as it
+// was, so its location cannot follow its cells: what would move them is refused.
+template <class Pred>
+const PivotTableLocation* first_pivot_where(const std::vector<PivotTableLocation>& pivots, Pred hit) {
+    for (const PivotTableLocation& p : pivots)
+        if (hit(p.range)) return &p;
+    return nullptr;
+}
+
+VelmoError pivot_intersection(const PivotTableLocation& p) {
+    return VelmoError::invalid_format("operation intersects pivot table " + quoted(p.name) + " at " + p.ref);
+}
+
 }  // namespace
 
 Result<void> Worksheet::validate_bulk_op(Axis axis, bool is_insert, uint32_t idx, uint32_t amount) const {
@@ -194,11 +207,10 @@ namespace {
 
 Result<void> bulk_edit(Worksheet& ws, Axis axis, bool insert, uint32_t idx, uint32_t amount) {
     if (auto ok = ws.validate_bulk_op(axis, insert, idx, amount); !ok) return ok;
-    // Table ranges are never shifted, so any table reaching idx or lying after it blocks the edit.
-    const Table* t = first_table_where(ws.tables, [&](const coords::RangePos& r) {
-        return (axis == Axis::Rows ? r.row2 : r.col2) >= idx;
-    });
-    if (t) return fail(VelmoError::table_intersection(t->ref_range));
+    // Table and pivot table ranges are never shifted, so any reaching idx or lying after it blocks the edit.
+    const auto reaches = [&](const coords::RangePos& r) { return (axis == Axis::Rows ? r.row2 : r.col2) >= idx; };
+    if (const Table* t = first_table_where(ws.tables, reaches)) return fail(VelmoError::table_intersection(t->ref_range));
+    if (const PivotTableLocation* p = first_pivot_where(ws.pivot_tables, reaches)) return fail(pivot_intersection(*p));
     if (amount == 0) return {};
     return ws.shift_axis(axis, idx, insert ? int64_t{amount} : -int64_t{amount});
 }
@@ -338,6 +350,8 @@ Result<void> Worksheet::move_range(std::string_view range, int64_t rows, int64_t
     };
     if (const Table* t = first_table_where(tables, meets(src))) return fail(VelmoError::table_intersection(t->ref_range));
     if (const Table* t = first_table_where(tables, meets(dst))) return fail(VelmoError::table_intersection(t->ref_range));
+    if (const PivotTableLocation* p = first_pivot_where(pivot_tables, meets(src))) return fail(pivot_intersection(*p));
+    if (const PivotTableLocation* p = first_pivot_where(pivot_tables, meets(dst))) return fail(pivot_intersection(*p));
 
     auto inside = [](const coords::RangePos& rect, coords::CellPos p) {
         return rect.col1 <= p.col && p.col <= rect.col2 && rect.row1 <= p.row && p.row <= rect.row2;

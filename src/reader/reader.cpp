@@ -16,6 +16,7 @@
 #include "reader/comments_reader.hpp"
 #include "reader/defined_names_reader.hpp"
 #include "reader/package_reach.hpp"
+#include "reader/pivot_table_reader.hpp"
 #include "reader/shared_strings.hpp"
 #include "reader/sheet.hpp"
 #include "reader/sheet_rels.hpp"
@@ -75,6 +76,9 @@ Result<std::optional<std::string>> read_optional(const zip::ArchiveReader& archi
 
 // Names of the parts already read, by part: two spellings of one name are one part.
 using PartsRead = std::unordered_set<std::string, zip::PartNameHash, zip::PartNameEqual>;
+// Pivot table parts already looked at, with the location each gave.
+using PivotsRead =
+    std::unordered_map<std::string, std::optional<PivotTableLocation>, zip::PartNameHash, zip::PartNameEqual>;
 
 // What every worksheet of one package shares while it loads.
 struct LoadContext {
@@ -87,6 +91,7 @@ struct LoadContext {
     // that several relationships name would otherwise be parsed and held once per name, so a
     // small file could make the load take any amount of memory.
     PartsRead* parts_read;
+    PivotsRead* pivots_read;
 };
 
 // The cell under exactly `key`, created empty with the workbook's style sheet when absent.
@@ -146,6 +151,25 @@ void note_legacy_drawing(const LoadContext& ctx, std::string_view sheet_path, co
     }
     ws.legacy_drawing = SourceDrawing{e.name, e.method, e.crc32, e.uncompressed_size, std::move(*stored),
                                       std::move(relationships), notes, {}};
+}
+
+// The locations of the pivot tables the sheet's relationships reach, each part read once per
+// package. A part that is missing, unreadable or names no location is passed over: the load does
+// not depend on parts it only carries.
+void note_pivot_tables(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
+                       Worksheet& ws) {
+    PartsRead seen;
+    for (const SheetRelEntry& rel : rels) {
+        if (rel.rel_type != kPivotTableRelType || rel.target_mode == "External") continue;
+        std::string name = resolve_sheet_target(sheet_path, rel.target);
+        if (!seen.insert(name).second) continue;
+        auto [at, fresh] = ctx.pivots_read->try_emplace(std::move(name));
+        if (fresh) {
+            auto part = read_optional(ctx.archive, at->first);
+            if (part && *part) at->second = parse_pivot_location(**part, at->first);
+        }
+        if (at->second) ws.pivot_tables.push_back(*at->second);
+    }
 }
 
 Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& wb) {
@@ -228,6 +252,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false, std::move(own)}});
     }
 
+    note_pivot_tables(ctx, ref.path, rels, ws);
     attach_hyperlinks(ws, parsed.hyperlinks, rels, ctx.styles);
 
     // A save writes the sheet as "xl/worksheets/sheetN.xml": from there, targets relative to a
@@ -285,7 +310,8 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
 
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
     PartsRead parts_read;
-    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read};
+    PivotsRead pivots_read;
+    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read, &pivots_read};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {

@@ -17,6 +17,8 @@ inline constexpr std::string_view kCommentsRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/comments";
 inline constexpr std::string_view kTableRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/table";
+inline constexpr std::string_view kPivotTableRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotTable";
 inline constexpr std::string_view kVmlDrawingRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
 

@@ -352,11 +352,13 @@ TEST(RectangleReads, OversizedRectangleFailsBeforeBuilding) {
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().kind, ErrorKind::InvalidFormat);
     EXPECT_EQ(r.error().message,
-              "iter_rows rectangle of 4294967295 rows by 1 columns exceeds the limit of 100000000 cells");
+              "iter_rows rectangle of 4294967295 rows by 1 columns exceeds the limit of 100000000 cells: pass min_row, "
+              "max_row, min_col and max_col to read part of it");
     auto c = ws.iter_cols(1, 4294967295u, 1, 4294967295u);  // 2^64 - 2^33 + 1 cells: no overflow in the test
     ASSERT_FALSE(c);
     EXPECT_EQ(c.error().message,
-              "iter_cols rectangle of 4294967295 rows by 4294967295 columns exceeds the limit of 100000000 cells");
+              "iter_cols rectangle of 4294967295 rows by 4294967295 columns exceeds the limit of 100000000 cells: pass "
+              "min_row, max_row, min_col and max_col to read part of it");
     // Just over the limit.
     EXPECT_FALSE(ws.iter_rows(1, 10001, 1, 10000));
 }

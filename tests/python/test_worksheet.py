@@ -141,6 +141,23 @@ def test_iteration_refuses_row_zero_and_stays_usable(ws):
     assert ws.values == [(1,)]
 
 
+# A note in the grid's last cell makes the used range 17 billion positions: every read without
+# bounds refuses, saying how to read part of it, and bounds read it.
+@pytest.mark.parametrize("read", [
+    lambda ws: ws.rows, lambda ws: ws.columns, lambda ws: ws.values,
+    lambda ws: ws.iter_rows(), lambda ws: ws.iter_cols(values_only=True), lambda ws: ws.iter_rows(min_row=2),
+])
+def test_reads_past_the_rectangle_limit_say_to_pass_bounds(ws, read):
+    ws["A1"] = 1
+    ws.set_cell_comment("XFD1048576", "the end", "Ann")
+    with pytest.raises(ValueError) as e:
+        read(ws)
+    assert e.value.args[0].endswith(
+        "exceeds the limit of 100000000 cells: pass min_row, max_row, min_col and max_col to read part of it")
+    assert ws.iter_rows(max_row=2, max_col=2, values_only=True) == [(1, None), (None, None)]
+    assert ws.iter_cols(min_row=1048576, min_col=16384, values_only=True) == [(None,)]
+
+
 def test_iteration_argument_rules(ws):
     with pytest.raises(TypeError, match="argument 'values_only'"):
         ws.iter_rows(values_only=None)

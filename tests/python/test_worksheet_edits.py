@@ -196,6 +196,95 @@ def test_move_range_near_a_table(table_sheet):
     assert ws["F1"].value == "top"
 
 
+# ---- pivot tables ----
+
+PIVOT_CT = "application/vnd.openxmlformats-officedocument.spreadsheetml.pivotTable+xml"
+PIVOT_PART = "xl/pivotTables/pivotTable1.xml"
+PIVOT_XML = ('<pivotTableDefinition xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" '
+             'name="Sales pivot" cacheId="1"><location ref="C5:E9" firstHeaderRow="1" firstDataRow="1" '
+             'firstDataCol="1"/></pivotTableDefinition>')
+
+
+def pivot_book(tmp_path, *targets):
+    """A sheet "Data" with a grid of values, whose relationships name each (target, mode) as a pivot
+    table; the pivot table part at C5:E9 is in the package."""
+    from test_save import CT_HEAD, WS_CT, rel, rels
+    cells = "".join(f'<row r="{r}">' + "".join(f'<c r="{c}{r}"><v>{r * 10 + i}</v></c>' for i, c in enumerate("ABCDEFG"))
+                    + "</row>" for r in range(1, 13))
+    sheet_rels = rels(*(rel(f"rId{i + 1}", "pivotTable", t, mode) for i, (t, mode) in enumerate(targets)))
+    types = (CT_HEAD + f'<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{WS_CT}"/>'
+             f'<Override PartName="/{PIVOT_PART}" ContentType="{PIVOT_CT}"/></Types>')
+    return hand_made(tmp_path / "pivot.xlsx", [("Data", "xl/worksheets/sheet1.xml", cells, sheet_rels)],
+                     extra=[(PIVOT_PART, PIVOT_XML)], content_types=types)
+
+
+def grid(ws):
+    return ws.iter_rows(min_row=1, max_row=20, min_col=1, max_col=10, values_only=True)
+
+
+PIVOT_REFUSED = 'operation intersects pivot table "Sales pivot" at C5:E9'
+
+
+# What meets the pivot table at C5:E9 (rows 5-9, columns C-E) is refused; what lies after it goes.
+@pytest.mark.parametrize("edit, refused", [
+    ("insert_rows(1)", True),
+    ("insert_rows(9)", True),
+    ("delete_rows(2, 2)", True),
+    ("delete_rows(9, 0)", True),
+    ("insert_rows(10, 3)", False),
+    ("delete_rows(10, 2)", False),
+    ("insert_cols(1)", True),
+    ("delete_cols(5)", True),
+    ("insert_cols(6)", False),
+    ("delete_cols(6, 2)", False),
+    ("move_range('D7')", True),  # from inside it
+    ("move_range('A1:B2', rows=3, cols=1)", True),  # onto its corner C5
+    ("move_range('F1:G4', rows=5, cols=-1)", True),  # onto its right edge
+    ("move_range('A1:B2', rows=3)", False),  # beside it
+    ("move_range('F1:G12', cols=2)", False),
+])
+def test_edits_meeting_a_pivot_table_are_refused(tmp_path, edit, refused):
+    wb = velmo.load_workbook(pivot_book(tmp_path, ("../pivotTables/pivotTable1.xml", None)))
+    ws = wb["Data"]
+    before = grid(ws)
+    if refused:
+        with pytest.raises(ValueError) as e:
+            eval("ws." + edit)
+        assert e.value.args == (PIVOT_REFUSED,)
+        assert grid(ws) == before
+    else:
+        eval("ws." + edit)
+        assert grid(ws) != before
+    # Whatever happened, the pivot table's cells are where its part says.
+    assert [ws[f"{c}{r}"].value for r in range(5, 10) for c in "CDE"] == [r * 10 + i for r in range(5, 10) for i in (2, 3, 4)]
+    path = str(tmp_path / "saved.xlsx")
+    wb.save(path)
+    check_package(path)
+    with zipfile.ZipFile(path) as z:
+        assert z.read(PIVOT_PART).decode() == PIVOT_XML
+
+
+# The relationships that place a pivot table on the sheet; the others leave the sheet free.
+@pytest.mark.parametrize("targets, refused", [
+    ([("/xl/pivotTables/pivotTable1.xml", None)], True),
+    ([("../pivotTables/pivotTable1.xml", None), ("pivotTable1.xml/../../pivotTables/pivotTable1.xml", None)], True),
+    ([("../pivotTables/missing.xml", None)], False),
+    ([("../pivotTables/pivotTable1.xml", "Internal")], True),
+    ([("../pivotTables/pivotTable1.xml", "External")], False),
+    ([("../tables/../styles.xml", None)], False),  # a part, but no pivot table
+    ([], False),
+])
+def test_which_relationships_place_a_pivot_table(tmp_path, targets, refused):
+    ws = velmo.load_workbook(pivot_book(tmp_path, *targets))["Data"]
+    if refused:
+        with pytest.raises(ValueError, match="pivot table"):
+            ws.insert_rows(1)
+        assert ws["C5"].value == 52
+    else:
+        ws.insert_rows(1)
+        assert ws["C6"].value == 52
+
+
 # ---- merged ranges and sizes ----
 
 def test_merged_ranges_are_kept_as_written(tmp_path):
@@ -344,6 +433,63 @@ def test_cell_setters_reach_the_cell_a_key_names_in_any_spelling(tmp_path, what)
         wb.save(path)  # one key a cell: with a second one the save would refuse
         back = velmo.load_workbook(path).active
         assert record(back[stored.upper()]) is not None and back[stored.upper()].value == ws[stored].value, key
+
+
+def spelled_book(tmp_path, spell):
+    """A loaded sheet of numbers in A1:F12 whose file wrote each reference as spell(reference)."""
+    cells = "".join(f'<row r="{r}">' + "".join(f'<c r="{spell(f"{c}{r}")}"><v>{r * 10 + i}</v></c>'
+                                               for i, c in enumerate("ABCDEF")) + "</row>" for r in range(1, 13))
+    return velmo.load_workbook(hand_made(tmp_path / f"{spell('x')}.xlsx", [("Data", "xl/worksheets/sheet1.xml", cells, None)]))
+
+
+def records(wb, tmp_path):
+    """What a save of the workbook and a load give every cell of A1:J20: value, fill, note, link."""
+    path = str(tmp_path / "records.xlsx")
+    wb.save(path)
+    ws = velmo.load_workbook(path)["Data"]
+    return [(c.value, c.fill and c.fill.fg_color and c.fill.fg_color.rgb, c.comment and c.comment.text,
+             c.hyperlink and c.hyperlink.target)
+            for row in ws.iter_rows(min_row=1, max_row=20, min_col=1, max_col=10) for c in row]
+
+
+def random_step(rng):
+    """One call, as (name, args), that a sheet takes whatever its keys' spelling."""
+    kind = rng.randrange(40)  # a row or column edit puts every key in canonical form: they come last and seldom
+    if kind < 24:
+        key = rng.choice("ABCDEFGH") + str(rng.randint(1, 14))
+        key = rng.choice([key, key.lower(), "$" + key, key[0] + "0" + key[1:]])
+        return rng.choice(["set_cell_fill", "set_cell_comment", "set_cell_hyperlink"]), key
+    if kind < 38:
+        top, left = rng.randint(1, 12), rng.randint(1, 6)
+        cell_range = f"{velmo.get_column_letter(left)}{top}:{velmo.get_column_letter(left + rng.randint(0, 2))}{top + rng.randint(0, 3)}"
+        return "move_range", (cell_range, rng.randint(1 - top, 4), rng.randint(1 - left, 3))
+    return rng.choice(["insert_rows", "delete_rows", "insert_cols", "delete_cols"]), (rng.randint(1, 12), rng.randint(0, 2))
+
+
+def apply_step(ws, name, args):
+    try:
+        if name.startswith("set_cell"):
+            value = {"set_cell_fill": (velmo.PatternFill("solid", start_color="FF00FF00"),),
+                     "set_cell_comment": ("note", "Ann"), "set_cell_hyperlink": ("https://example.org/",)}[name]
+            getattr(ws, name)(args, *value)
+        else:
+            getattr(ws, name)(*args)
+    except ValueError as e:
+        return str(e)
+    return None
+
+
+# The cell setters on a sheet whose file wrote lower-case references reach the same cells as on a
+# canonical one, whatever row and column edits and moves came between.
+@pytest.mark.parametrize("seed", range(4))
+def test_setters_on_a_lower_case_sheet_match_a_canonical_one(tmp_path, seed):
+    rng = random.Random(seed)
+    canonical, lower = spelled_book(tmp_path, str.upper), spelled_book(tmp_path, str.lower)
+    for step in range(60):
+        name, args = random_step(rng)
+        assert apply_step(lower["Data"], name, args) == apply_step(canonical["Data"], name, args), (step, name, args)
+        if step % 20 == 19:
+            assert records(lower, tmp_path) == records(canonical, tmp_path), step
 
 
 @pytest.fixture
