@@ -94,6 +94,13 @@ Result<void> Alternatives::skip(xml::Tokenizer& tok) {
     return {};
 }
 
+bool Alternatives::pass_over_tag(xml::Tokenizer& tok, const xml::Event& ev) {
+    const bool empty = ev.kind == xml::EventKind::Empty;
+    const Tag t = tag(ev, tok.depth() + (empty ? 1 : 0));
+    if (t == Tag::Dropped && !empty) (void)skip(tok);
+    return t != Tag::Content;
+}
+
 bool element_holds(const xml::Tokenizer& tok, std::span<const std::string_view> local_names) {
     xml::Tokenizer probe = tok;
     const std::size_t depth = probe.depth();

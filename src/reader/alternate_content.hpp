@@ -59,6 +59,14 @@ public:
     // Reads past the end of the element just dropped.
     Result<void> skip(xml::Tokenizer& tok);
 
+    // For a reader that walks the tokenizer itself and acts on content alone: true when `ev` is
+    // markup compatibility to pass over, a branch not taken read past (a failure there is the
+    // tokenizer's, whose next() then returns false).
+    bool pass_over(xml::Tokenizer& tok, const xml::Event& ev) {
+        if (ev.kind == xml::EventKind::End) return !frames_.empty() && end(tok.depth() + 1);
+        return ev.is_tag() && may_wrap(ev) && pass_over_tag(tok, ev);
+    }
+
     // Wrappers open around the reader's position: an element's depth less this is the depth it
     // counts at, as if its alternatives had never been written.
     std::size_t open() const { return frames_.size(); }
@@ -80,6 +88,7 @@ private:
         if (bound) scope_.pop();
     }
     bool requires_understood(const xml::Event& ev) const;
+    bool pass_over_tag(xml::Tokenizer& tok, const xml::Event& ev);
 
     NamespaceScope scope_;
     bool own_bindings_;
