@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "reader/alternate_content.hpp"
+#include "reader/ignorable.hpp"
 #include "reader/kept_xml.hpp"
 #include "reader/namespaces.hpp"
 #include "xml/number_parse.hpp"
@@ -118,6 +119,7 @@ public:
             switch (ev.kind) {
             case EventKind::Start:
                 enter_scope(ev);
+                if (tok_.depth() == 1) out_.blocks.ignorable = ignorable_namespaces(ev, scope_);
                 if (passed_over(ev)) {
                     keep_going(ev, false);
                     break;

@@ -304,3 +304,10 @@ TEST(StylesReader, AlternativesCountOnce) {
     EXPECT_TRUE(s.dxfs[0].font && s.dxfs[0].font->italic && !s.dxfs[0].font->bold);
     EXPECT_EQ(s.dxfs[0].xml, "<dxf xmlns:y=\"urn:y\">" + alt("y", "<font><b/></font>", "<font><i/></font>") + "</dxf>");
 }
+
+TEST(StylesReader, RootIgnorableList) {
+    auto s = parse_styles("<styleSheet xmlns=\"" + std::string(test::kMainNs) + "\" xmlns:mc=\"" + std::string(kMcNs) +
+                          "\" xmlns:xr=\"urn:xr\" xmlns:a=\"urn:a\" mc:Ignorable=\"a xr b\"><fonts/></styleSheet>");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->blocks.ignorable, (std::vector<std::pair<std::string, std::string>>{{"a", "urn:a"}, {"xr", "urn:xr"}}));
+}
