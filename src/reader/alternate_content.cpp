@@ -101,12 +101,15 @@ bool Alternatives::pass_over_tag(xml::Tokenizer& tok, const xml::Event& ev) {
     return t != Tag::Content;
 }
 
-bool element_holds(const xml::Tokenizer& tok, std::span<const std::string_view> local_names) {
+bool branches_hold(const xml::Tokenizer& tok, std::span<const std::string_view> local_names) {
     xml::Tokenizer probe = tok;
     const std::size_t depth = probe.depth();
     xml::Event ev;
-    while (probe.depth() >= depth && probe.next(ev))
-        if (ev.is_tag() && std::ranges::find(local_names, ev.local_name) != local_names.end()) return true;
+    while (probe.depth() >= depth && probe.next(ev)) {
+        const std::size_t at = probe.depth() + (ev.kind == xml::EventKind::Empty ? 1 : 0);
+        if (ev.is_tag() && at == depth + 2 && std::ranges::find(local_names, ev.local_name) != local_names.end())
+            return true;
+    }
     return false;
 }
 

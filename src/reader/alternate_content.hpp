@@ -96,8 +96,8 @@ private:
     std::size_t drop_depth_ = 0;
 };
 
-// Whether the element whose start tag the tokenizer has just returned holds, at any depth, an
-// element of one of `local_names`; the tokenizer is left where it was.
-bool element_holds(const xml::Tokenizer& tok, std::span<const std::string_view> local_names);
+// Whether the AlternateContent whose start tag the tokenizer has just returned holds, as a child
+// of one of its branches, an element of one of `local_names`; the tokenizer is left where it was.
+bool branches_hold(const xml::Tokenizer& tok, std::span<const std::string_view> local_names);
 
 }  // namespace velmo::reader

@@ -83,10 +83,9 @@ inline bool holds_at(std::string_view doc, size_t at, std::string_view word) {
     return at <= doc.size() && doc.size() - at >= word.size() && std::memcmp(doc.data() + at, word.data(), word.size()) == 0;
 }
 
-// What the model reads of the root's children, wherever it stands outside a child carried whole.
-constexpr std::string_view kReadInSheet[] = {"dimension", "cols",     "col",       "sheetData", "row",
-                                             "c",         "autoFilter", "mergeCells", "mergeCell", "conditionalFormatting",
-                                             "hyperlinks", "hyperlink", "tableParts"};
+// The root's children the model reads or the writer writes itself.
+constexpr std::string_view kReadInSheet[] = {"dimension",  "cols",      "sheetData",  "autoFilter",
+                                             "mergeCells", "conditionalFormatting", "hyperlinks", "tableParts"};
 
 // How a cell's `t` attribute asks its `v` text to be read.
 enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr, Error };
@@ -417,7 +416,7 @@ Result<void> SheetReader::on_start(bool empty) {
     if (mc_.may_wrap(ev_)) {
         // Alternatives among the root's children are carried as they stand, unless they hold what
         // the model reads: carried, that would be written twice, and read from no branch.
-        if (level - mc_.open() == 2 && mc_.is_alternate_content(ev_) && (empty || !element_holds(tok_, kReadInSheet)))
+        if (level - mc_.open() == 2 && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, kReadInSheet)))
             return carry_child(SheetChild::Other, level);
         switch (mc_.tag(ev_, level)) {
         case Alternatives::Tag::Content: break;

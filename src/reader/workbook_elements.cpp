@@ -16,8 +16,9 @@ namespace {
 
 // What the model reads wherever it stands, and would read twice from a child kept whole.
 constexpr std::array<std::string_view, 2> kReadAnywhere{"sheet", "definedName"};
-// What the model reads or the writer writes itself: alternatives holding any of it are not kept whole.
-constexpr std::array<std::string_view, 4> kModelled{"sheets", "sheet", "definedNames", "definedName"};
+// The root's children the model reads and the writer writes itself: alternatives holding one are
+// not kept whole.
+constexpr std::array<std::string_view, 2> kModelled{"sheets", "definedNames"};
 
 }  // namespace
 
@@ -46,7 +47,7 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
             // Alternatives among the root's children are kept as they stand, unless they hold what
             // the model reads: then the children of the branch it reads are kept one by one.
             const bool kept_whole = depth == 2 && mc.is_alternate_content(ev) &&
-                                    (ev.kind == xml::EventKind::Empty || !element_holds(tok, kModelled));
+                                    (ev.kind == xml::EventKind::Empty || !branches_hold(tok, kModelled));
             if (!kept_whole && mc.pass_over(tok, ev)) {
                 scopes.sync(tok.depth());
                 continue;
