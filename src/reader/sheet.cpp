@@ -415,8 +415,10 @@ Result<void> SheetReader::on_start(bool empty) {
     const size_t level = empty ? tok_.depth() + 1 : tok_.depth();
     if (mc_.may_wrap(ev_)) {
         // Alternatives among the root's children are carried as they stand, unless they hold what
-        // the model reads: carried, that would be written twice, and read from no branch.
-        if (level - mc_.open() == 2 && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, kReadInSheet)))
+        // the model reads: carried, that would be written twice, and read from no branch. Those
+        // inside a branch read are read too, so that no byte is looked ahead at twice.
+        if (level - mc_.open() == 2 && !mc_.open() && mc_.is_alternate_content(ev_) &&
+            (empty || !branches_hold(tok_, kReadInSheet)))
             return carry_child(SheetChild::Other, level);
         switch (mc_.tag(ev_, level)) {
         case Alternatives::Tag::Content: break;

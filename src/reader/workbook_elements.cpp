@@ -45,8 +45,9 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
             // The depth the element counts at, as if the alternatives around it had never been written.
             const std::size_t depth = tok.depth() + (ev.kind == xml::EventKind::Empty ? 1 : 0) - mc.open();
             // Alternatives among the root's children are kept as they stand, unless they hold what
-            // the model reads: then the children of the branch it reads are kept one by one.
-            const bool kept_whole = depth == 2 && mc.is_alternate_content(ev) &&
+            // the model reads: then the children of the branch it reads are kept one by one (and
+            // alternatives there read alike, so that no byte is looked ahead at twice).
+            const bool kept_whole = depth == 2 && !mc.open() && mc.is_alternate_content(ev) &&
                                     (ev.kind == xml::EventKind::Empty || !branches_hold(tok, kModelled));
             if (!kept_whole && mc.pass_over(tok, ev)) {
                 scopes.sync(tok.depth());
