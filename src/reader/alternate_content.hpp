@@ -82,7 +82,7 @@ private:
     };
 
     // Whether `ev`'s prefix names the markup-compatibility namespace; its declarations enter
-    // scope_ first (bound() tells), to be left by unbind().
+    // scope_ first (`bound` tells), to be left by unbind().
     bool in_mc(const xml::Event& ev, bool& bound);
     void unbind(bool bound) {
         if (bound) scope_.pop();

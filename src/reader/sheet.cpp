@@ -417,8 +417,7 @@ Result<void> SheetReader::on_start(bool empty) {
         // Alternatives among the root's children are carried as they stand, unless they hold what
         // the model reads: carried, that would be written twice, and read from no branch. Those
         // inside a branch read are read too, so that no byte is looked ahead at twice.
-        if (level - mc_.open() == 2 && !mc_.open() && mc_.is_alternate_content(ev_) &&
-            (empty || !branches_hold(tok_, kReadInSheet)))
+        if (level == 2 && !mc_.open() && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, kReadInSheet)))
             return carry_child(SheetChild::Other, level);
         switch (mc_.tag(ev_, level)) {
         case Alternatives::Tag::Content: break;
