@@ -270,8 +270,9 @@ TEST(StylesReader, AlternativesCountOnce) {
         {"<fonts>" + alt("q", b20, i8.c_str()) + alt("", b20, i8.c_str()) + alt("x y", b20, i8.c_str()) + "</fonts>",
          "F i8 i8 i8 X B D"},
         {"<fonts>" + alt("y", b20, nullptr) + i8 + "</fonts>", "F i8 X B D"},
-        // The first choice taken wins over a later one and over the fallback.
-        {"<fonts><mc:AlternateContent xmlns:mc=\"" + std::string(kMcNs) + "\"><mc:Choice Requires=\"y\">" + b20 +
+        // The first choice taken wins over a later one and over the fallback; one that requires
+        // nothing is not taken.
+        {"<fonts><mc:AlternateContent xmlns:mc=\"" + std::string(kMcNs) + "\"><mc:Choice>" + b20 + "</mc:Choice><mc:Choice Requires=\"y\">" + b20 +
              "</mc:Choice><mc:Choice Requires=\"x\">" + i8 + "</mc:Choice><mc:Choice Requires=\"x\">" + b20 +
              "</mc:Choice><mc:Fallback>" + b20 + "</mc:Fallback><font/></mc:AlternateContent></fonts>",
          "F i8 X B D"},
