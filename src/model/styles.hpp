@@ -105,6 +105,9 @@ struct StyleBlocks {
     std::string table_styles;    // `tableStyles`
     std::string colors;          // `colors`
     std::string ext_lst;         // `extLst`
+    // The (prefix, namespace) pairs the source's root marked ignorable, in its order: what is
+    // carried and uses one of them stays ignorable in a copy.
+    std::vector<std::pair<std::string, std::string>> ignorable;
     bool operator==(const StyleBlocks&) const = default;
 };
 

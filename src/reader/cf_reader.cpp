@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/utf8.hpp"
+#include "reader/alternate_content.hpp"
 #include "reader/kept_xml.hpp"
 #include "reader/shared_strings.hpp"
 #include "xml/attribute_value.hpp"
@@ -123,7 +124,12 @@ Result<ConditionalFormatting> parse_conditional_formatting(xml::Tokenizer& tok, 
         return {};
     };
 
+    // Declarations inside the block are tracked for alternatives by the alternatives alone.
+    Alternatives mc(scope, false);
     while (tok.next(ev)) {
+        // Of alternatives between rules or inside one, one branch is read; inside a child kept
+        // whole, they stay as written.
+        if (kept.depth() == 0 && mc.pass_over(tok, ev)) continue;
         switch (ev.kind) {
         case xml::EventKind::Start:
             if (kept.depth() > 0) {

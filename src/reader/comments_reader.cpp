@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "reader/alternate_content.hpp"
 #include "reader/raw_element.hpp"
 #include "reader/shared_strings.hpp"
 #include "xml/hex_escapes.hpp"
@@ -31,12 +32,17 @@ Result<CommentMap> parse_comments_xml(std::string_view doc, std::shared_ptr<cons
     std::size_t text_end_size = 0;  // the plain text's length where it ended
     // The bindings of the open elements, for a text element kept whole.
     DeclaredScopes scopes;
+    Alternatives mc(scopes.ns());
     PlainElements plain;
     std::string scratch;
     xml::Event ev;
     while (tok.next(ev)) {
         if (ev.kind == xml::EventKind::End) scopes.leave(tok.depth() + 1);
         else if (ev.kind == xml::EventKind::Start) (void)scopes.enter(ev, tok.depth());
+        if (mc.pass_over(tok, ev)) {
+            scopes.leave(tok.depth() + 1);  // a branch not taken has been read past
+            continue;
+        }
         if (ev.local_name == "author") {
             if (ev.kind == xml::EventKind::Start || ev.kind == xml::EventKind::Empty) authors.emplace_back();
             if (ev.kind == xml::EventKind::End && in_author) xml::decode_hex_escapes(authors.back());

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "model/coords.hpp"
+#include "reader/alternate_content.hpp"
 #include "reader/raw_element.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/utf8.hpp"
@@ -194,12 +195,11 @@ Result<WorkbookDefinedNames> parse_workbook_defined_names(std::string_view doc, 
         return {};
     };
 
+    Alternatives mc(scopes.ns);
     while (tok.next(ev)) {
-        if (ev.is_tag()) {
-            scopes.enter(ev);
-            if (ev.local_name == kDefinedName) {
-                if (auto r = handle(ev); !r) return fail(r.error());
-            }
+        if (ev.is_tag()) scopes.enter(ev);
+        if (!mc.pass_over(tok, ev) && ev.is_tag() && ev.local_name == kDefinedName) {
+            if (auto r = handle(ev); !r) return fail(r.error());
         }
         scopes.sync(tok.depth());
     }

@@ -74,6 +74,13 @@ KeptNamespaces::Need KeptNamespaces::need(std::string_view prefix, bool element,
     return Need::Met;
 }
 
+void KeptNamespaces::need_required(const xml::Event& ev, const HostAttributes* host) {
+    if (ev.local_name != "Choice" || uri_of(xml::prefix_of(ev.name)) != kMarkupCompatibilityNs) return;
+    auto required = xml::attr_value(ev, "Requires", scratch_);
+    if (!required || !*required) return;
+    for (const std::string_view prefix : listed_prefixes(**required)) (void)need(prefix, false, host);
+}
+
 void KeptNamespaces::write_carried(std::string& xml, std::size_t at) {
     if (carried_.empty()) return;
     std::string decls;

@@ -59,6 +59,10 @@ public:
     // carry; Drop, to write the element's name unprefixed as it is in the main namespace; or
     // Unbound, bound nowhere.
     Need need(std::string_view prefix, bool element, const HostAttributes* host = nullptr);
+    // A markup-compatibility choice names in a value the prefixes it requires ("x14"): unbound
+    // where the element lands, they would make an application skip the choice. Notes what the
+    // tag `ev` (opened last) requires.
+    void need_required(const xml::Event& ev, const HostAttributes* host = nullptr);
 
     // Inserts the declarations to carry into `xml` at `at`, just after the outermost kept
     // element's name, and forgets them.

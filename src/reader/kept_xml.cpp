@@ -29,6 +29,7 @@ Result<void> KeptXml::open(const xml::Event& ev, bool empty, const HostAttribute
     }
     for (const auto p : ns_.attribute_prefixes())  // attribute prefixes are never dropped
         if (ns_.need(p, false, &host) == KeptNamespaces::Need::Unbound) return fail(unbound_prefix(p, ev.name, what_));
+    ns_.need_required(ev, &host);
 
     xml_ += '<';
     xml_ += name;

@@ -134,17 +134,7 @@ private:
         for (const auto p : ns_.attribute_prefixes()) (void)ns_.need(p, false);
         const auto p = xml::prefix_of(ev.name);
         drops_.push_back(!p.empty() && ns_.need(p, true) == KeptNamespaces::Need::Drop);
-        need_required(ev);
-    }
-
-    // A markup-compatibility choice names in a value the prefixes it requires ("x14"): unbound
-    // where the element lands, they would make an application skip the choice.
-    void need_required(const xml::Event& ev) {
-        if (ev.local_name != "Choice" || ns_.uri_of(xml::prefix_of(ev.name)) != kMarkupCompatibilityNs) return;
-        std::string scratch;
-        auto required = xml::attr_value(ev, "Requires", scratch);
-        if (!required || !*required) return;
-        for (const std::string_view prefix : listed_prefixes(**required)) (void)ns_.need(prefix, false);
+        ns_.need_required(ev);
     }
 
     void note(VelmoError e) {

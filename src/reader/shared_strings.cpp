@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "reader/alternate_content.hpp"
 #include "reader/carried_elements.hpp"
 #include "reader/raw_element.hpp"
 #include "xml/number_parse.hpp"
@@ -136,8 +137,10 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
     NamespaceScope root_scope;
     PlainElements plain;
     std::string scratch;
+    Alternatives mc(root_scope, false);
     xml::Event ev;
     while (tok.next(ev)) {
+        if (mc.pass_over(tok, ev)) continue;
         if (ev.kind == xml::EventKind::Start && ev.local_name == "sst") {
             if (tok.depth() == 1)
                 if (auto r = root_scope.push(ev); !r) return fail(r.error());

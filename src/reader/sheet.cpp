@@ -13,6 +13,7 @@
 #include "model/coords.hpp"
 #include "model/formula_refs.hpp"
 #include "model/temporal.hpp"
+#include "reader/alternate_content.hpp"
 #include "reader/carried_elements.hpp"
 #include "reader/cell_key.hpp"
 #include "reader/cf_reader.hpp"
@@ -81,6 +82,10 @@ private:
 inline bool holds_at(std::string_view doc, size_t at, std::string_view word) {
     return at <= doc.size() && doc.size() - at >= word.size() && std::memcmp(doc.data() + at, word.data(), word.size()) == 0;
 }
+
+// The root's children the model reads or the writer writes itself.
+constexpr std::string_view kReadInSheet[] = {"dimension",  "cols",      "sheetData",  "autoFilter",
+                                             "mergeCells", "conditionalFormatting", "hyperlinks", "tableParts"};
 
 // How a cell's `t` attribute asks its `v` text to be read.
 enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr, Error };
@@ -293,6 +298,7 @@ private:
 
     ParsedSheet out_;
     DeclaredScopes scopes_;
+    Alternatives mc_{scopes_.ns()};
     IgnorableLookup ignorable_;  // the root's ignorable namespaces
     bool root_read_ = false;
     PlainElements plain_items_;  // for inline strings kept whole
@@ -407,13 +413,33 @@ Result<void> SheetReader::on_start(bool empty) {
     if (auto r = push_scope(); !r) return r;
     // The element's depth counting the root as 1; 2 for the root's children.
     const size_t level = empty ? tok_.depth() + 1 : tok_.depth();
-    if (level == 1 && !root_read_) {
+    if (mc_.may_wrap(ev_)) {
+        // Alternatives among the root's children are carried as they stand, unless they hold what
+        // the model reads: carried, that would be written twice, and read from no branch. Those
+        // inside a branch read are read too, so that no byte is looked ahead at twice.
+        if (level == 2 && !mc_.open() && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, kReadInSheet)))
+            return carry_child(SheetChild::Other, level);
+        switch (mc_.tag(ev_, level)) {
+        case Alternatives::Tag::Content: break;
+        case Alternatives::Tag::Wrapper:
+            if (empty) pop_scope(level);
+            return {};
+        case Alternatives::Tag::Dropped: {
+            Result<void> r = empty ? Result<void>{} : mc_.skip(tok_);
+            pop_scope(level);
+            return r;
+        }
+        }
+    }
+    // The depth the element counts at, as if the alternatives around it had never been written.
+    const size_t at = level - mc_.open();
+    if (at == 1 && !root_read_) {
         // The first root only: carried elements name the list's entries by position.
         root_read_ = true;
         out_.worksheet.ignorable = ignorable_namespaces(ev_, scopes_.ns());
         ignorable_ = IgnorableLookup(out_.worksheet.ignorable);
     }
-    if (level == 2) {
+    if (at == 2) {
         const SheetChild kind = sheet_child_of(name);
         // An element out of its place that this reader acts on wherever it stands is read, not kept.
         const bool read_anywhere = kind == SheetChild::Other && (name == "is" || name == "t" || name == "col" ||
@@ -442,7 +468,7 @@ Result<void> SheetReader::on_start(bool empty) {
         if (in_sheet_view_) r = read_pane(ev_);
     } else if (name == "autoFilter") {
         // Only the worksheet's own filter: a custom view keeps a filter of its own.
-        if (level == 2) r = read_auto_filter(level);
+        if (at == 2) r = read_auto_filter(level);
     } else if (name == "hyperlink") {
         r = read_hyperlink();
     } else if (name == "dimension") {
@@ -451,7 +477,7 @@ Result<void> SheetReader::on_start(bool empty) {
         // A block inside an extension list has another shape (its range is a child element):
         // only the worksheet's own blocks are read.
         if (!empty) {
-            r = level == 2 ? read_conditional_formatting() : skip_subtree();
+            r = at == 2 ? read_conditional_formatting() : skip_subtree();
             empty = true;  // its end tag has been consumed
         }
     }
@@ -487,6 +513,7 @@ Result<void> SheetReader::on_end() {
     }
     if (name == "row") return {};
     if (name == "sheetView") in_sheet_view_ = false;
+    if (mc_.open()) mc_.end(tok_.depth() + 1);
     pop_scope(tok_.depth() + 1);
     return {};
 }

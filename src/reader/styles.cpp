@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "reader/alternate_content.hpp"
+#include "reader/ignorable.hpp"
 #include "reader/kept_xml.hpp"
 #include "reader/namespaces.hpp"
 #include "xml/number_parse.hpp"
@@ -16,6 +18,7 @@ namespace {
 
 using xml::Event;
 using xml::EventKind;
+using Tag = Alternatives::Tag;
 
 // The smallest numFmt element takes well over 16 bytes; no count from the file reserves more.
 constexpr std::size_t kMinNumFmtBytes = 16;
@@ -116,18 +119,27 @@ public:
             switch (ev.kind) {
             case EventKind::Start:
                 enter_scope(ev);
+                if (tok_.depth() == 1) out_.blocks.ignorable = ignorable_namespaces(ev, scope_);
+                if (passed_over(ev)) {
+                    keep_going(ev, false);
+                    break;
+                }
                 keep_open(ev, false);
                 r = on_start(ev);
                 break;
             case EventKind::Empty:
                 enter_scope(ev);
-                keep_open(ev, true);
-                r = on_empty(ev);
+                if (passed_over(ev)) {
+                    keep_going(ev, true);
+                } else {
+                    keep_open(ev, true);
+                    r = on_empty(ev);
+                }
                 scope_.pop();
                 break;
             case EventKind::End:
                 keep_close();
-                on_end(ev.local_name);
+                if (!mc_.end(tok_.depth() + 1) && !mc_.dropping()) on_end(ev.local_name);
                 scope_.pop();
                 break;
             case EventKind::Text:
@@ -151,8 +163,19 @@ private:
         else (void)scope_.push(ev);
     }
 
+    // Markup-compatibility alternatives: records are read from the branch taken alone, while an
+    // element kept whole keeps every branch as it stands. A wrapper passed over, and all a branch
+    // not taken holds, start nothing and are read for nothing.
+    bool passed_over(const Event& ev) {
+        if (mc_.dropping()) return true;
+        return mc_.may_wrap(ev) && mc_.tag(ev, tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0)) != Tag::Content;
+    }
+
+    // The depth of the open elements, the wrappers of alternatives left out.
+    size_t depth() const { return tok_.depth() - mc_.open(); }
+
     // The depth of the element whose tag `ev` is.
-    size_t element_depth(const Event& ev) const { return tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
+    size_t element_depth(const Event& ev) const { return depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
 
     // The part-level element a tag starts keeping, if any: a border of the list, an alignment or
     // protection of a cell format, a font child the model does not interpret, a fill's gradient.
@@ -170,6 +193,7 @@ private:
     // kind starts an element of that kind.
     void feed(Capture& c, const Event& ev, bool empty, auto target) {
         if (!c.active()) {
+            if (!starts_) return;
             const std::optional<Target> t = target();
             if (!t) return;
             c.start(*t);
@@ -184,6 +208,13 @@ private:
             return in_dxfs_ && !in_dxf_ && ev.local_name == "dxf" ? std::optional(Target::Dxf) : std::nullopt;
         });
         feed(part_, ev, empty, [&] { return part_target(ev); });
+    }
+
+    // A tag passed over goes into the elements being kept, and starts none.
+    void keep_going(const Event& ev, bool empty) {
+        starts_ = false;
+        keep_open(ev, empty);
+        starts_ = true;
     }
 
     void keep_close() {
@@ -378,7 +409,7 @@ private:
                 dxf_font_ = kReadFont;
                 in_dxf_font_ = true;
             }
-            font_depth_ = tok_.depth();
+            font_depth_ = depth();
             return {};
         }
         if (is_font_field(n)) return on_font_child(ev);
@@ -390,7 +421,7 @@ private:
                 dxf_fill_ = Fill{};
                 in_dxf_fill_ = true;
             }
-            fill_depth_ = tok_.depth();
+            fill_depth_ = depth();
             return {};
         }
         if (n == "patternFill") {
@@ -410,7 +441,7 @@ private:
             return {};
         }
         if (n == "xf") {
-            if (in_cell_xfs_ && !xf_depth_) xf_depth_ = tok_.depth();
+            if (in_cell_xfs_ && !xf_depth_) xf_depth_ = depth();
             return on_xf(ev);
         }
         if (n == "dxf") {
@@ -475,7 +506,7 @@ private:
         else if (n == "dxfs") in_dxfs_ = false;
         else if (n == "borders") in_borders_ = false;
         else if (n == "xf") {
-            if (xf_depth_ && tok_.depth() + 1 == xf_depth_) {
+            if (xf_depth_ && depth() + 1 == xf_depth_) {
                 if (!out_.cell_xfs.empty()) out_.cell_xfs.back().children = intern_xf_children();
                 xf_depth_ = 0;
             }
@@ -520,6 +551,8 @@ private:
     std::size_t doc_size_;
     StyleSheet out_;
     NamespaceScope scope_;
+    Alternatives mc_{scope_};
+    bool starts_ = true;     // a tag may start an element to keep
     Capture block_{scope_};  // a top-level element carried whole
     Capture dxf_{scope_};    // a differential format of the list, carried whole
     Capture part_{scope_};   // a border, a child of a cell format or of a font, a gradient

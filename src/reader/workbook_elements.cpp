@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "reader/alternate_content.hpp"
 #include "reader/carried_elements.hpp"
 #include "reader/ignorable.hpp"
 #include "reader/namespaces.hpp"
@@ -15,6 +16,9 @@ namespace {
 
 // What the model reads wherever it stands, and would read twice from a child kept whole.
 constexpr std::array<std::string_view, 2> kReadAnywhere{"sheet", "definedName"};
+// The root's children the model reads and the writer writes itself: alternatives holding one are
+// not kept whole.
+constexpr std::array<std::string_view, 2> kModelled{"sheets", "definedNames"};
 
 }  // namespace
 
@@ -33,11 +37,22 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
     std::vector<bool> used;  // by a kept child
     std::array<bool, kWorkbookChildOrder.size()> seen{};
     std::string_view follows;  // the last child the schema names, so far
+    Alternatives mc(scopes.ns);
     xml::Event ev;
     while (tok.next(ev)) {
         if (ev.is_tag()) {
             scopes.enter(ev);
-            const std::size_t depth = tok.depth() + (ev.kind == xml::EventKind::Empty ? 1 : 0);
+            // The depth the element counts at, as if the alternatives around it had never been written.
+            const std::size_t depth = tok.depth() + (ev.kind == xml::EventKind::Empty ? 1 : 0) - mc.open();
+            // Alternatives among the root's children are kept as they stand, unless they hold what
+            // the model reads: then the children of the branch it reads are kept one by one (and
+            // alternatives there read alike, so that no byte is looked ahead at twice).
+            const bool kept_whole = depth == 2 && !mc.open() && mc.is_alternate_content(ev) &&
+                                    (ev.kind == xml::EventKind::Empty || !branches_hold(tok, kModelled));
+            if (!kept_whole && mc.pass_over(tok, ev)) {
+                scopes.sync(tok.depth());
+                continue;
+            }
             if (depth == 1) {
                 listed = ignorable_namespaces(ev, scopes.ns);
                 lookup = IgnorableLookup(listed);
@@ -71,6 +86,8 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
                     }
                 }
             }
+        } else {
+            mc.pass_over(tok, ev);
         }
         scopes.sync(tok.depth());
     }

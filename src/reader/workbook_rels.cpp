@@ -3,6 +3,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "reader/alternate_content.hpp"
 #include "reader/namespaces.hpp"
 #include "xml/number_parse.hpp"
 #include "xml/tokenizer.hpp"
@@ -33,15 +34,25 @@ constexpr xml::TokenizerOptions kOptions{.allow_unclosed_at_eof = true};
 Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>& sheets, SheetList& out) {
     xml::Tokenizer tok(doc, kOptions);
     NamespaceScope ns;
+    Alternatives mc(ns);
     std::string scratch;
     Event ev;
     while (tok.next(ev)) {
         if (ev.kind == EventKind::End) {
+            mc.pass_over(tok, ev);
             ns.pop();
             continue;
         }
         if (!ev.is_tag()) continue;
         if (auto r = ns.push(ev); !r) return r;
+        if (mc.may_wrap(ev)) {
+            const bool empty = ev.kind == EventKind::Empty;
+            const auto tag = mc.tag(ev, tok.depth() + (empty ? 1 : 0));
+            if (tag == Alternatives::Tag::Dropped && !empty)
+                if (auto r = mc.skip(tok); !r) return r;
+            if (tag == Alternatives::Tag::Dropped || empty) ns.pop();
+            if (tag != Alternatives::Tag::Content) continue;
+        }
 
         if (ev.local_name == "workbookView") {
             auto tab = xml::attr_value(ev, "activeTab", scratch);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <iterator>
 
+#include "reader/carried_elements.hpp"
+#include "reader/ignorable.hpp"
 #include "writer/namespaces.hpp"
 #include "writer/text_check.hpp"
 
@@ -99,6 +101,37 @@ Result<void> check_texts(const CollectedStyles& st) {
     return {};
 }
 
+// The namespaces of the source root's ignorable list that what the part carries uses, in the
+// list's order: the root marks them ignorable again, else an application that does not know them
+// would have to refuse the part.
+reader::NamespaceBindings used_ignorable(const CollectedStyles& st) {
+    const reader::NamespaceBindings& listed = st.blocks.ignorable;
+    if (listed.empty()) return {};
+    // Each carried piece declares what it uses: looked through together they name the same.
+    std::string carried;
+    const auto add_font = [&](const Font& f) { carried += f.children_xml; };
+    const auto add_fill = [&](const Fill& f) { carried += f.gradient_xml; };
+    for (const Font& f : st.fonts) add_font(f);
+    for (const Fill& f : st.fills) add_fill(f);
+    for (const std::string& b : st.borders) carried += b;
+    for (const std::string& x : st.xf_children) carried += x;
+    for (const Dxf& d : st.dxfs) {
+        if (!d.xml.empty()) {
+            carried += d.xml;
+            continue;
+        }
+        if (d.font) add_font(*d.font);
+        if (d.fill) add_fill(*d.fill);
+    }
+    const StyleBlocks& b = st.blocks;
+    for (const std::string* block : {&b.cell_style_xfs, &b.cell_styles, &b.table_styles, &b.colors, &b.ext_lst})
+        carried += *block;
+    const reader::IgnorableLookup lookup(listed);
+    reader::NamespaceBindings used;
+    for (const size_t i : reader::references(carried, reader::NamespaceScope{}, &lookup).ignorable) used.push_back(listed[i]);
+    return used;
+}
+
 }  // namespace
 
 void write_color(xml::XmlWriter& w, std::string_view element, const Color& color) {
@@ -156,7 +189,9 @@ Result<std::string> write_styles_xml(const CollectedStyles& st) {
     if (auto ok = check_texts(st); !ok) return fail(std::move(ok.error()));
 
     auto w = xml::XmlWriter::with_declaration(1024 + 64 * (st.fonts.size() + st.fills.size() + st.cell_xfs.size()));
-    w.start("styleSheet", {{"xmlns", kMainNs}});
+    w.open("styleSheet").attr("xmlns", kMainNs);
+    declare_ignorable(w, used_ignorable(st));
+    w.close_start();
 
     if (!st.num_fmts.empty()) {
         w.open("numFmts").attr("count", st.num_fmts.size()).close_start();

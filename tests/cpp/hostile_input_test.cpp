@@ -21,6 +21,7 @@
 #include "reader/sheet.hpp"
 #include "reader/styles.hpp"
 #include "reader/table_reader.hpp"
+#include "reader/workbook_elements.hpp"
 #include "xml/tokenizer.hpp"
 #include "support/child_process.hpp"
 #include "support/deflate_stream.hpp"
@@ -464,6 +465,25 @@ TEST_F(HostileInput, ThousandsOfAutoFiltersAmongKeptChildrenCostLittle) {
     EXPECT_EQ(std::count_if(carried.begin(), carried.end(), [](const auto& e) { return e.kind == SheetChild::AutoFilter; }), 1);
     EXPECT_EQ(sheet->worksheet.auto_filter, "A50000");
     EXPECT_LT(took, test::time_budget(std::chrono::seconds(5)));
+}
+
+// Alternatives among a root's children are looked through once before they are read: nested,
+// each level looked through again would cost the square of their number.
+TEST_F(HostileInput, NestedAlternativesAreLookedThroughOnce) {
+    constexpr std::size_t kDepth = 200'000;
+    const auto wrap = [&](std::string_view inside) {
+        return nested("<mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">"
+                      "<mc:Fallback>" + std::string(inside),
+                      "</mc:Fallback></mc:AlternateContent>", kDepth);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    auto sheet = parse_plain_sheet(test::worksheet(wrap("<sheetData/>")));
+    ASSERT_TRUE(sheet.has_value()) << sheet.error().display();
+    EXPECT_TRUE(sheet->worksheet.carried.empty());
+    auto wb = reader::parse_workbook_elements("<workbook>" + wrap("<sheets/>") + "</workbook>");
+    ASSERT_TRUE(wb.has_value()) << wb.error().display();
+    EXPECT_TRUE(wb->elements.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, test::time_budget(std::chrono::seconds(3)));
 }
 
 TEST_F(HostileInput, RepeatedWholeGridColumnSpansCostLittle) {

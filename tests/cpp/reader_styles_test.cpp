@@ -224,3 +224,91 @@ TEST(StylesReader, XmlErrors) {
         EXPECT_EQ(r.error().kind, ErrorKind::Xml);
     }
 }
+
+namespace {
+
+constexpr std::string_view kMcNs = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+
+// An mc:AlternateContent of one choice requiring `required` and a fallback (none when null).
+std::string alt(std::string_view required, std::string_view choice, const char* fallback) {
+    std::string s = "<mc:AlternateContent xmlns:mc=\"" + std::string(kMcNs) + "\"><mc:Choice Requires=\"" +
+                    std::string(required) + "\">" + std::string(choice) + "</mc:Choice>";
+    if (fallback) s += "<mc:Fallback>" + std::string(fallback) + "</mc:Fallback>";
+    return s + "</mc:AlternateContent>";
+}
+
+// The records as a short text: fonts (b, i, size), cell formats (font id), borders, dxfs (font
+// bold or not) and number format 164.
+std::string summary(const StyleSheet& s) {
+    std::string out = "F";
+    for (const Font& f : s.fonts)
+        out += std::string(" ") + (f.bold ? "b" : "") + (f.italic ? "i" : "") + std::to_string(int(f.size)) + f.children_xml;
+    out += " X";
+    for (const CellXf& x : s.cell_xfs) out += " " + std::to_string(x.font_id);
+    out += " B";
+    for (const std::string& b : s.borders) out += " " + b;
+    out += " D";
+    for (const Dxf& d : s.dxfs) out += d.font && d.font->bold ? " b" : " -";
+    if (const auto it = s.num_fmts.find(164); it != s.num_fmts.end()) out += " N " + it->second;
+    return out;
+}
+
+}  // namespace
+
+// Of alternatives, a record counts once: the first choice whose required namespaces the reader
+// models (the main one, "x" here), else the fallback; "y" is an extension it does not read.
+TEST(StylesReader, AlternativesCountOnce) {
+    const std::string b20 = R"(<font><b/><sz val="20"/></font>)", i8 = R"(<font><i/><sz val="8"/></font>)";
+    const struct {
+        std::string body;
+        const char* want;
+    } cases[] = {
+        {"<fonts><font><sz val=\"11\"/></font>" + alt("y", R"(<font><b/><sz val="20"/><y:e/></font>)", b20.c_str()) + i8 +
+             "</fonts>",
+         "F 11 b20 i8 X B D"},
+        {"<fonts>" + alt("x", b20, i8.c_str()) + "</fonts>", "F b20 X B D"},
+        {"<fonts>" + alt("q", b20, i8.c_str()) + alt("", b20, i8.c_str()) + alt("x y", b20, i8.c_str()) + "</fonts>",
+         "F i8 i8 i8 X B D"},
+        {"<fonts>" + alt("y", b20, nullptr) + i8 + "</fonts>", "F i8 X B D"},
+        // The first choice taken wins over a later one and over the fallback; one that requires
+        // nothing is not taken.
+        {"<fonts><mc:AlternateContent xmlns:mc=\"" + std::string(kMcNs) + "\"><mc:Choice>" + b20 + "</mc:Choice><mc:Choice Requires=\"y\">" + b20 +
+             "</mc:Choice><mc:Choice Requires=\"x\">" + i8 + "</mc:Choice><mc:Choice Requires=\"x\">" + b20 +
+             "</mc:Choice><mc:Fallback>" + b20 + "</mc:Fallback><font/></mc:AlternateContent></fonts>",
+         "F i8 X B D"},
+        // Inside a record, around the whole list, around a list's items.
+        {"<fonts><font>" + alt("y", "<b/>", "<i/>") + "<sz val=\"8\"/></font></fonts>", "F i8 X B D"},
+        {alt("y", "<fonts>" + b20 + b20 + "</fonts>", ("<fonts>" + i8 + "</fonts>").c_str()), "F i8 X B D"},
+        {R"(<cellXfs><xf fontId="0"/>)" + alt("y", R"(<xf fontId="1"><alignment/></xf>)", R"(<xf fontId="2"/>)") +
+             R"(<xf fontId="3"><alignment wrapText="1"/></xf></cellXfs>)",
+         "F X 0 2 3 B D"},
+        {"<borders>" + alt("y", "<border><left/></border>", "<border><right/></border>") + "<border/></borders>",
+         "F X B <border><right/></border> <border/> D"},
+        {"<dxfs>" + alt("y", "<dxf/>", "<dxf><font><b/></font></dxf>") + "<dxf/></dxfs>", "F X B D b -"},
+        {"<numFmts>" + alt("y", R"(<numFmt numFmtId="164" formatCode="0.0"/>)", R"(<numFmt numFmtId="164" formatCode="0.00"/>)") +
+             "</numFmts>",
+         "F X B D N 0.00"},
+        // Markup of that name in another namespace is no alternative.
+        {R"(<fonts><y:AlternateContent><y:Choice Requires="y"><font/></y:Choice><y:Fallback><font/></y:Fallback></y:AlternateContent></fonts>)",
+         "F 0 0 X B D"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(summary(styles(c.body)), c.want) << c.body;
+
+    // Within what is kept whole, every branch stays as written, with what its choice requires
+    // declared; a fill counts once.
+    auto s = styles("<cellStyleXfs count=\"1\">" + alt("y", "<xf/>", "<xf/>") + "</cellStyleXfs><fills>" +
+                    alt("y", "<fill/>", "<fill/>") + "</fills><dxfs><dxf>" + alt("y", "<font><b/></font>", "<font><i/></font>") +
+                    "</dxf></dxfs>");
+    EXPECT_EQ(s.blocks.cell_style_xfs, "<cellStyleXfs xmlns:y=\"urn:y\" count=\"1\">" + alt("y", "<xf/>", "<xf/>") + "</cellStyleXfs>");
+    EXPECT_EQ(s.fills.size(), 1u);
+    ASSERT_EQ(s.dxfs.size(), 1u);
+    EXPECT_TRUE(s.dxfs[0].font && s.dxfs[0].font->italic && !s.dxfs[0].font->bold);
+    EXPECT_EQ(s.dxfs[0].xml, "<dxf xmlns:y=\"urn:y\">" + alt("y", "<font><b/></font>", "<font><i/></font>") + "</dxf>");
+}
+
+TEST(StylesReader, RootIgnorableList) {
+    auto s = parse_styles("<styleSheet xmlns=\"" + std::string(test::kMainNs) + "\" xmlns:mc=\"" + std::string(kMcNs) +
+                          "\" xmlns:xr=\"urn:xr\" xmlns:a=\"urn:a\" mc:Ignorable=\"a xr b\"><fonts/></styleSheet>");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->blocks.ignorable, (std::vector<std::pair<std::string, std::string>>{{"a", "urn:a"}, {"xr", "urn:xr"}}));
+}

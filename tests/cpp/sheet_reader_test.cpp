@@ -794,3 +794,77 @@ TEST(SheetReader, TrickySpellingsOfAPlainCell) {
     EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v></v></c>"), str(""));
     EXPECT_EQ(r.value("<c r=\"A1\" t=\"str\"><v/></c>"), kEmpty);
 }
+
+namespace {
+
+// An mc:AlternateContent of a choice requiring the extension "x14" (not one the reader models)
+// and a fallback.
+std::string alt(std::string_view choice, std::string_view fallback, std::string_view required = "x14") {
+    return "<mc:AlternateContent xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\" "
+           "xmlns:x14=\"urn:x14\"><mc:Choice Requires=\"" + std::string(required) + "\">" + std::string(choice) +
+           "</mc:Choice><mc:Fallback>" + std::string(fallback) + "</mc:Fallback></mc:AlternateContent>";
+}
+
+// What a sheet read: its cells (key=number), merged ranges, hyperlinks, rules per block, column
+// widths and the kinds of the children carried.
+std::string read_back(const ParsedSheet& p) {
+    const Worksheet& ws = p.worksheet;
+    std::string out;
+    for (const auto& k : keys(ws)) {
+        const Value& v = ws.find_cell(k)->value;
+        out += k + "=" + (std::holds_alternative<double>(v) ? std::to_string(int(std::get<double>(v))) : "?") + " ";
+    }
+    out += "M";
+    for (const auto& m : ws.merged_ranges) out += " " + m;
+    out += " H";
+    for (const auto& h : p.hyperlinks) out += " " + h.cell_ref;
+    out += " F";
+    for (const auto& b : ws.conditional_formatting) out += " " + std::to_string(b.rules.size());
+    out += " W";
+    std::map<uint32_t, double> widths(ws.column_widths.begin(), ws.column_widths.end());
+    for (const auto& [c, w] : widths) out += " " + std::to_string(c) + ":" + std::to_string(int(w));
+    out += " K";
+    for (const auto& e : ws.carried) out += " " + std::to_string(int(e.kind));
+    return out;
+}
+
+}  // namespace
+
+// Of alternatives, the reader takes one branch: cells and rows that follow the previous one keep
+// their places, and nothing is read or carried twice.
+TEST(SheetReader, AlternativesAreReadOnce) {
+    Reader r;
+    const std::string c = "<c><v>1</v></c>", cf = "<cfRule type=\"expression\"><formula>1</formula></cfRule>";
+    const struct {
+        std::string body;
+        const char* want;
+    } cases[] = {
+        {"<sheetData><row r=\"1\">" + c + alt("<c><v>2</v></c><c><v>3</v></c>", "<c><v>4</v></c>") +
+             "<c r=\"D1\"/><c><v>5</v></c></row></sheetData>",
+         "A1=1 B1=4 D1=? E1=5 M H F W K"},
+        {"<sheetData>" + alt("<row><c><v>2</v></c></row><row/>", "<row r=\"2\"><c><v>4</v></c></row>") +
+             "<row><c><v>5</v></c></row></sheetData>",
+         "A2=4 A3=5 M H F W K"},
+        {"<sheetData><row r=\"1\">" + alt("<c><v>2</v></c>", "<c><v>4</v></c>", "r") + "</row></sheetData>",
+         "A1=2 M H F W K"},
+        {"<cols>" + alt("<col min=\"1\" max=\"3\" width=\"9\"/>", "<col min=\"2\" max=\"2\" width=\"5\"/>") + "</cols>"
+             "<mergeCells>" + alt("<mergeCell ref=\"A1:B2\"/>", "<mergeCell ref=\"C1:D2\"/>") + "</mergeCells>"
+             "<hyperlinks>" + alt("<hyperlink ref=\"A1\"/>", "") + "<hyperlink ref=\"B1\"/></hyperlinks>",
+         "M C1:D2 H B1 F W 2:5 K"},
+        {"<conditionalFormatting sqref=\"A1\">" + alt(cf + cf, cf) + "</conditionalFormatting>", "M H F 1 W K"},
+        // Around the root's children: what the model reads is read from the branch taken, and the
+        // rest of that branch carried child by child.
+        {alt("<sheetData><row r=\"1\">" + c + "</row></sheetData>",
+             "<sheetData><row r=\"2\">" + c + "</row></sheetData><pageMargins left=\"1\"/>"),
+         "A2=1 M H F W K 20"},
+        {alt("<conditionalFormatting sqref=\"A1\">" + cf + "</conditionalFormatting>", ""), "M H F W K"},
+    };
+    for (const auto& t : cases) EXPECT_EQ(read_back(r.parse(t.body)), t.want) << t.body;
+
+    // Anything else is carried whole, every branch as written, whatever names it holds deeper.
+    const std::string controls = alt("<controls><control r:id=\"rId1\"><row>1</row></control></controls>", "<pageMargins/>");
+    auto p = r.parse(controls);
+    ASSERT_EQ(p.worksheet.carried.size(), 1u);
+    EXPECT_EQ(p.worksheet.carried[0].kind, SheetChild::Other);
+    EXPECT_EQ(p.worksheet.carried[0].xml, controls);
+}

@@ -305,3 +305,25 @@ TEST(StylesPart, LoadedFormatsKeepTheirLayoutThroughASave) {
     EXPECT_EQ(ss.blocks, src->stylesheet->blocks);
     EXPECT_EQ(ss.dxfs, src->stylesheet->dxfs);
 }
+
+// What the source's root marked ignorable stays so on the written root while something carried,
+// wherever it stands, uses it (under whatever prefix); the rest is left out.
+TEST(StylesPart, CarriedExtensionsStayIgnorable) {
+    const auto root = [](const CollectedStyles& st) {
+        const std::string xml = written(st);
+        const auto start = xml.find("<styleSheet");
+        return xml.substr(start, xml.find('>', start) + 1 - start);
+    };
+    CollectedStyles st = defaults();
+    st.blocks.ignorable = {{"xr", "urn:xr"}, {"x14ac", "urn:ac"}, {"ns1", "urn:n"}};
+    EXPECT_EQ(root(st), R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)");
+    st.blocks.cell_styles = R"(<cellStyles><cellStyle xmlns:xr="urn:xr" xr:uid="{1}"/></cellStyles>)";
+    st.fonts[0].children_xml = R"(<q:e xmlns:q="urn:n"/>)";
+    const std::string both = R"(<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+                             R"(xmlns:mc="http://schemas.openxmlformats.org/markup-compatibility/2006" mc:Ignorable="xr ns1" )"
+                             R"(xmlns:xr="urn:xr" xmlns:ns1="urn:n">)";
+    EXPECT_EQ(root(st), both);
+    st.fonts[0].children_xml.clear();
+    st.dxfs = {Dxf{std::nullopt, std::nullopt, R"(<dxf xmlns:n="urn:n"><n:e/></dxf>)"}};
+    EXPECT_EQ(root(st), both);
+}
