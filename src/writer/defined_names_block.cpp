@@ -58,27 +58,34 @@ std::vector<char> superseded_kept(const std::vector<Worksheet>& sheets, const De
                                   const std::vector<std::string>& kept) {
     std::vector<char> out(kept.size(), 0);
     std::unordered_set<std::string> later;  // scope, NUL, name folded
-    std::string scratch;
+    std::string scratch, key;
+    xml::Event tag;
     for (size_t i = kept.size(); i-- > 0;) {
         xml::Tokenizer tok(kept[i]);
-        xml::Event tag;
         if (!tok.next(tag) || !tag.is_tag()) continue;
-        const auto name = xml::attr_string(tag, "name");
-        if (!name || !*name || (*name)->starts_with("_xlnm.")) continue;
-        const auto sheet_attr = xml::attr_value(tag, "localSheetId", scratch);
-        if (!sheet_attr) continue;
+        std::optional<xml::Attribute> name, sheet;
+        xml::AttrIter it(tag);
+        xml::Attribute a;
+        for (auto more = it.next(a); more && *more; more = it.next(a)) {
+            if (a.name == "name" && !name) name = a;
+            else if (a.name == "localSheetId" && !sheet) sheet = a;
+        }
+        if (!name) continue;
         const DefinedNames* scope = &workbook_names;
-        std::string key = "w";
-        if (*sheet_attr) {
-            const auto index = reader::parse_sheet_index(**sheet_attr);
+        key = "w";
+        if (sheet) {
+            const auto text = xml::decode(sheet->value, scratch, sheet->offset);
+            const auto index = text ? reader::parse_sheet_index(*text) : std::nullopt;
             if (!index || *index >= sheets.size()) continue;
             scope = &sheets[*index].defined_names;
             key.clear();
             xml::append_u64(key, *index);
         }
+        const auto text = xml::decode(name->value, scratch, name->offset);
+        if (!text || text->starts_with("_xlnm.")) continue;
         key += '\0';
-        for (const char c : **name) key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        out[i] = scope->find_same(**name) != nullptr || !later.insert(std::move(key)).second;
+        for (const char c : *text) key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        out[i] = scope->find_same(*text) != nullptr || !later.insert(key).second;
     }
     return out;
 }
