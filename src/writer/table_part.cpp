@@ -101,7 +101,7 @@ std::optional<std::string> with_column_names(std::string_view part, const std::v
     std::string out;
     out.reserve(part.size() + 64);
     size_t done = 0, index = 0;
-    xml::Tokenizer tok(part, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true, .fragment = true});
+    xml::Tokenizer tok(part);
     xml::Event ev;
     while (tok.next(ev)) {
         if (!ev.is_tag() || ev.local_name != "tableColumn") continue;
