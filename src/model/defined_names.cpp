@@ -1,5 +1,8 @@
 #include "model/defined_names.hpp"
 
+#include <cstdint>
+#include <utility>
+
 #include "model/coords.hpp"
 
 namespace velmo {
@@ -8,11 +11,32 @@ namespace {
 
 constexpr std::string_view kReservedPrefix = "_xlnm.";
 
+constexpr char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
 }  // namespace
 
+bool defined_names_equal(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (fold(a[i]) != fold(b[i])) return false;
+    return true;
+}
+
+size_t DefinedNames::FoldedHash::operator()(std::string_view s) const noexcept {
+    // FNV-1a over the folded bytes.
+    uint64_t h = 14695981039346656037ull;
+    for (const char c : s) {
+        h ^= static_cast<unsigned char>(fold(c));
+        h *= 1099511628211ull;
+    }
+    return static_cast<size_t>(h);
+}
+
 void DefinedNames::insert(DefinedName name) {
-    if (DefinedName* existing = find_mut(name.name)) {
-        *existing = std::move(name);  // replaced whole, keeping its position
+    if (const auto it = index_.find(name.name); it != index_.end()) {
+        // Replaced whole, spelling included, keeping its position. (The key keeps the first
+        // spelling; the index compares folded.)
+        items_[it->second] = std::move(name);
         return;
     }
     index_.emplace(name.name, items_.size());
@@ -31,7 +55,7 @@ Result<void> DefinedNames::add(DefinedName name) {
 
 bool DefinedNames::remove(std::string_view name) {
     const auto it = index_.find(name);
-    if (it == index_.end()) return false;
+    if (it == index_.end() || items_[it->second].name != name) return false;
     const size_t pos = it->second;
     index_.erase(it);
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(pos));
@@ -40,11 +64,15 @@ bool DefinedNames::remove(std::string_view name) {
 }
 
 const DefinedName* DefinedNames::find(std::string_view name) const {
-    const auto it = index_.find(name);
-    return it == index_.end() ? nullptr : &items_[it->second];
+    const DefinedName* same = find_same(name);
+    return same && same->name == name ? same : nullptr;
 }
 
 DefinedName* DefinedNames::find_mut(std::string_view name) {
+    return const_cast<DefinedName*>(std::as_const(*this).find(name));
+}
+
+const DefinedName* DefinedNames::find_same(std::string_view name) const {
     const auto it = index_.find(name);
     return it == index_.end() ? nullptr : &items_[it->second];
 }

@@ -21,10 +21,17 @@ struct DefinedName {
     bool operator==(const DefinedName&) const = default;
 };
 
-// An insertion-ordered collection in which a name occurs at most once (compared byte for byte).
+// Whether two names are one name to a spreadsheet application: equal once the ASCII capitals are
+// folded to lower case (other bytes compared exactly).
+bool defined_names_equal(std::string_view a, std::string_view b);
+
+// An insertion-ordered collection in which a name occurs at most once. Applications take "Total"
+// and "TOTAL" for one name, so a name entered replaces any entry equal to it without regard to
+// ASCII case; look-ups by a caller's key stay exact.
 class DefinedNames {
 public:
-    // Reader insertion: replaces the entry with a byte-equal name in place, or appends. No reserved-name check.
+    // Reader insertion: replaces the entry of the same name (spelling included) in place, or
+    // appends. No reserved-name check.
     void insert(DefinedName name);
     // API insertion: refuses names beginning with "_xlnm.", otherwise as insert.
     Result<void> add(DefinedName name);
@@ -32,6 +39,8 @@ public:
     bool remove(std::string_view name);
     const DefinedName* find(std::string_view name) const;
     DefinedName* find_mut(std::string_view name);
+    // The entry that is the same name, without regard to ASCII case.
+    const DefinedName* find_same(std::string_view name) const;
     std::vector<std::string> names() const;
 
     const std::vector<DefinedName>& items() const { return items_; }
@@ -39,13 +48,18 @@ public:
     bool empty() const { return items_.empty(); }
 
 private:
-    struct NameHash {
+    // Hash and equality that fold ASCII capitals, so the index finds a name in any case.
+    struct FoldedHash {
         using is_transparent = void;
-        size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+        size_t operator()(std::string_view s) const noexcept;
+    };
+    struct FoldedEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const noexcept { return defined_names_equal(a, b); }
     };
     std::vector<DefinedName> items_;
     // Position of each name in items_, so that a file with many names does not cost their square.
-    std::unordered_map<std::string, size_t, NameHash, std::equal_to<>> index_;
+    std::unordered_map<std::string, size_t, FoldedHash, FoldedEqual> index_;
 };
 
 namespace defined_names {

@@ -1,9 +1,11 @@
 // Adding, removing and finding the tables of a worksheet, and naming a new table's columns from its header row.
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -115,6 +117,59 @@ void append_duration(std::string& out, const Duration& d) {
     out.push_back('S');
 }
 
+// The names of one table's columns, compared without regard to ASCII case.
+class ColumnNames {
+public:
+    explicit ColumnNames(size_t n) { taken_.reserve(n); }
+
+    // Marks a name as used.
+    void hold(std::string_view name) { taken_.emplace(ascii_lower(name), 0); }
+
+    // `base`, or, while that is used, `base` followed by the clash counter of the name it hit
+    // (bumped first, and appended to `base`, not to the candidate); the result is then used.
+    std::string claim(std::string base) {
+        std::string candidate = base;
+        std::string lowered = ascii_lower(candidate);
+        for (auto it = taken_.find(lowered); it != taken_.end(); it = taken_.find(lowered)) {
+            ++it->second;
+            candidate = base;
+            append_dec(candidate, it->second);
+            lowered = ascii_lower(candidate);
+        }
+        taken_.emplace(std::move(lowered), 0);
+        return candidate;
+    }
+
+private:
+    std::unordered_map<std::string, uint32_t> taken_;  // lower-cased name -> clash counter
+};
+
+// The column name a table's header cell shows, as far as it can be known here: a text; TRUE or
+// FALSE; a number in the General format, while that format would show it in full (at most 11
+// characters). None for an empty cell or text, and for what a number format or a calculation would
+// decide (dates, times, formulas, formatted numbers): the column keeps its name.
+std::optional<std::string> header_text(const Cell& cell) {
+    switch (kind_of(cell.value)) {
+    case ValueKind::String: {
+        const std::string& text = std::get<std::string>(cell.value);
+        if (text.empty()) return std::nullopt;
+        return text;
+    }
+    case ValueKind::Bool: return std::string(std::get<bool>(cell.value) ? "TRUE" : "FALSE");
+    case ValueKind::Number: {
+        const auto& xfs = cell.stylesheet->cell_xfs;
+        if (cell.style_index < xfs.size() && xfs[cell.style_index].num_fmt_id != 0) return std::nullopt;
+        const double v = std::get<double>(cell.value);
+        if (!std::isfinite(v)) return std::nullopt;
+        std::string text;
+        append_number_text(text, v);
+        if (text.size() > 11) return std::nullopt;
+        return text;
+    }
+    default: return std::nullopt;
+    }
+}
+
 }  // namespace
 
 namespace table {
@@ -151,8 +206,7 @@ std::vector<TableColumn> derive_columns_from_header(const Worksheet& ws, std::st
     if (width > kMaxTableColumns) return columns;
     columns.reserve(width);
 
-    std::unordered_map<std::string, uint32_t> taken;  // lower-cased name -> clash counter
-    taken.reserve(width);
+    ColumnNames taken(width);
     std::string ref;
     for (uint64_t i = 1; i <= width; ++i) {
         const uint32_t c = static_cast<uint32_t>(c1 + (i - 1));
@@ -164,18 +218,38 @@ std::vector<TableColumn> derive_columns_from_header(const Worksheet& ws, std::st
             base = "Column";
             append_dec(base, i);
         }
-        // Each clash bumps the counter of the name it hit and appends it to the base name, not the candidate.
-        std::string candidate = base;
-        std::string lowered = ascii_lower(candidate);
-        for (auto it = taken.find(lowered); it != taken.end(); it = taken.find(lowered)) {
-            ++it->second;
-            candidate = base;
-            append_dec(candidate, it->second);
-            lowered = ascii_lower(candidate);
-        }
-        taken.emplace(std::move(lowered), 0);
-        columns.push_back(TableColumn{std::move(candidate), static_cast<uint32_t>(i)});
+        columns.push_back(TableColumn{taken.claim(std::move(base)), static_cast<uint32_t>(i)});
     }
+    return columns;
+}
+
+std::optional<std::vector<TableColumn>> columns_named_by_header(const Worksheet& ws, const Table& table) {
+    if (table.header_row_count == 0 || table.columns.empty()) return std::nullopt;
+    const auto r = coords::parse_range(table.ref_range);
+    if (!r || r->col1 > r->col2) return std::nullopt;
+    // The header row as derivation reads it; columns past the range's width have no header cell.
+    const size_t n = std::min<uint64_t>(table.columns.size(), uint64_t{r->col2} - r->col1 + 1);
+    std::vector<std::optional<std::string>> headers(n);
+    bool differs = false;
+    for (size_t i = 0; i < n; ++i) {
+        const Cell* cell = ws.find_cell(r->row1, static_cast<uint32_t>(r->col1 + i));
+        auto text = cell ? header_text(*cell) : std::nullopt;
+        if (text && *text != table.columns[i].name) {
+            headers[i] = std::move(text);
+            differs = true;
+        }
+    }
+    if (!differs) return std::nullopt;
+
+    // The columns that keep their names hold them; a renamed one that would repeat a name of the
+    // table (ASCII case ignored) is numbered as derivation numbers a repeated header.
+    std::vector<TableColumn> columns = table.columns;
+    ColumnNames taken(columns.size());
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (i >= n || !headers[i]) taken.hold(columns[i].name);
+    for (size_t i = 0; i < n; ++i)
+        if (headers[i]) columns[i].name = taken.claim(std::move(*headers[i]));
+    if (columns == table.columns) return std::nullopt;
     return columns;
 }
 

@@ -184,6 +184,12 @@ namespace table {
 std::vector<TableColumn> derive_columns_from_header(const Worksheet& ws, std::string_view range);
 // The text a header cell's value gives a derived column name.
 std::string value_to_header(const Value& value);
+// The table's columns with each named as its header cell shows where the two differ, so that the
+// table agrees with its own header row; none when they agree already, or when the table has no
+// header row. A header cell that is empty, or whose shown text depends on a number format or a
+// calculation, leaves its column's name; a new name that another column of the table holds
+// (ASCII case ignored) is numbered as a repeated header is in derivation.
+std::optional<std::vector<TableColumn>> columns_named_by_header(const Worksheet& ws, const Table& table);
 }
 
 // A child of the workbook part's root that the model does not hold, as the source wrote it.

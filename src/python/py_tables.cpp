@@ -1,11 +1,13 @@
 #include "python/py_tables.hpp"
 
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "model/table.hpp"
+#include "model/workbook.hpp"
 #include "python/args.hpp"
 #include "python/guard.hpp"
 #include "python/objects.hpp"
@@ -138,16 +140,22 @@ PyObject* table_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 // Reads one field of the table: the object's own record, or, for an attached table, the first table of
-// its worksheet whose display name equals the stored one byte for byte, copied under the lock.
+// its worksheet whose display name equals the stored one byte for byte, copied under the lock
+// (`copy` is given the worksheet too when it takes it).
 template <class Copy, class Build>
 PyObject* table_read(PyObject* self, Copy copy, Build build) {
     const TableBacking& backing = unbox<TableBacking>(self);
-    if (const Table* own = std::get_if<Table>(&backing)) return build(copy(*own));
+    constexpr bool kInSheet = std::is_invocable_v<Copy, const Table&, const Worksheet*>;
+    const auto copy_of = [&](const Table& t, const Worksheet* ws) {
+        if constexpr (kInSheet) return copy(t, ws);
+        else return copy(t);
+    };
+    if (const Table* own = std::get_if<Table>(&backing)) return build(copy_of(*own, nullptr));
     const AttachedTable& att = std::get<AttachedTable>(backing);
-    using T = decltype(copy(std::declval<const Table&>()));
+    using T = decltype(copy_of(std::declval<const Table&>(), nullptr));
     auto found = with_sheet(att.view, [&](Worksheet& ws) -> std::optional<T> {
         for (const SheetTable& st : ws.tables) {
-            if (st.table.display_name == att.display_name) return copy(st.table);
+            if (st.table.display_name == att.display_name) return copy_of(st.table, &ws);
         }
         return std::nullopt;
     });
@@ -170,8 +178,13 @@ PyObject* table_display_name(PyObject* self) {
                       [](const std::string& s) { return new_str(s); });
 }
 
+// A table in a worksheet shows its columns as a save writes them: named as its header row shows.
 PyObject* table_columns(PyObject* self) {
-    return table_read(self, [](const Table& t) { return t.columns; },
+    return table_read(self,
+                      [](const Table& t, const Worksheet* ws) {
+                          auto named = ws ? table::columns_named_by_header(*ws, t) : std::nullopt;
+                          return named ? std::move(*named) : t.columns;
+                      },
                       [](std::vector<TableColumn> columns) -> PyObject* {
                           PyRef list(PyList_New(static_cast<Py_ssize_t>(columns.size())));
                           if (!list) return nullptr;

@@ -30,6 +30,13 @@ bool all_of(std::string_view s, bool (*pred)(char)) {
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+// The flags of a name whose default is off. Some producers write every one of them on every name
+// (function="false" vbProcedure="false"); stated off, they say nothing the model lacks.
+bool is_default_off_flag(std::string_view name) {
+    return name == "function" || name == "vbProcedure" || name == "xlm" || name == "publishToServer" ||
+           name == "workbookParameter";
+}
+
 std::optional<PrintTitles> parse_print_titles(std::uint64_t sheet, std::string_view text) {
     PrintTitles titles{sheet, std::nullopt, std::nullopt};
     for (const std::string& whole : defined_names::split_top_level_csv(coords::trim_ws(text))) {
@@ -128,6 +135,10 @@ Result<DefinedNameScope> classify_defined_name_scope(const xml::Event& tag, std:
             if (!value) return fail(value.error());
             has_sheet = true;
             sheet = parse_sheet_index(*value);
+        } else if (is_default_off_flag(a.name)) {
+            auto value = xml::decode(a.value, scratch, a.offset);
+            if (!value) return fail(value.error());
+            if (*value != "false" && *value != "0") return DefinedNameScope::raw();
         } else if (a.name != "comment" && a.name != "hidden") {
             return DefinedNameScope::raw();
         }

@@ -64,8 +64,9 @@ struct DefinedNameScope {
 Result<WorkbookDefinedNames> parse_workbook_defined_names(std::string_view xml, std::uint64_t sheet_count);
 
 // How a definedName tag (Start or Empty) that is not a print setting is kept: a plain name with
-// only name, localSheetId, comment and hidden is a workbook- or sheet-scope name; anything else
-// (a reserved name, another attribute, no name, an unusable or out-of-range sheet index) is raw.
+// only name, localSheetId, comment, hidden and flags stated off ("false" or "0") is a workbook- or
+// sheet-scope name; anything else (a reserved name, another attribute, a flag set, no name, an
+// unusable or out-of-range sheet index) is raw.
 Result<DefinedNameScope> classify_defined_name_scope(const xml::Event& tag, std::uint64_t sheet_count);
 
 // The text of the element whose start tag `tok` has just returned, untrimmed, up to its end tag:

@@ -101,17 +101,23 @@ std::string merge_sheet_views(std::string_view views, bool selected, bool pane_c
 
     std::string extra = selected ? " tabSelected=\"1\"" : "";
     const std::string inserted = pane_changed ? std::string(pane) : std::string();
+    // A pane set from Python counts from the first row and column: the view's scroll position goes,
+    // or applications would freeze the rows and columns after it.
+    const auto start_tag = [&](bool empty) {
+        return pane_changed ? retag(view, {"tabSelected", "topLeftCell"}, extra, empty)
+                            : retag(view, {"tabSelected"}, extra, empty);
+    };
     std::string out;
     out.reserve(views.size() + extra.size() + inserted.size() + 32);
     out.append(views.substr(0, view.offset));
     if (view_empty && !inserted.empty()) {
-        out += retag(view, {"tabSelected"}, extra, false);
+        out += start_tag(false);
         out += inserted;
         out += "</";
         out += view.name;
         out += '>';
     } else {
-        out += retag(view, {"tabSelected"}, extra, view_empty);
+        out += start_tag(view_empty);
         out += inserted;
     }
     size_t at = view_end;

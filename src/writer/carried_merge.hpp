@@ -51,8 +51,9 @@ std::string frozen_pane_xml(std::string_view pane);
 
 // The source's sheetViews element `views` as a save writes it: its first sheetView selected
 // (tabSelected) exactly when `selected`; with `pane_changed`, that view's pane and the selections
-// that depend on it give way to those of `pane` (frozen_pane_xml; empty removes them). Zoom, grid
-// lines, right-to-left, other selections and views stay as they are.
+// that depend on it give way to those of `pane` (frozen_pane_xml; empty removes them), and the
+// view loses its scroll position (topLeftCell), so that the pane counts from A1. Zoom, grid lines,
+// right-to-left, other selections and views stay as they are.
 std::string merge_sheet_views(std::string_view views, bool selected, bool pane_changed, std::string_view pane);
 
 // The source's sheetFormatPr element `format` with the outline levels of the rows and columns the

@@ -1,10 +1,14 @@
 #include "writer/defined_names_block.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "model/quoted.hpp"
+#include "reader/defined_names_reader.hpp"
 #include "writer/filter_database.hpp"
 #include "writer/text_check.hpp"
+#include "xml/number_format.hpp"
+#include "xml/tokenizer.hpp"
 
 namespace velmo::writer {
 
@@ -46,6 +50,46 @@ Result<void> check_texts(const std::vector<Worksheet>& sheets, const DefinedName
     return {};
 }
 
+// Per kept element, whether another definition of its name in its scope is written instead: a
+// name of the model (one added from Python replaces the kept one, as a later name replaces an
+// earlier), or a later kept element. Applications refuse or rename a second definition. Reserved
+// names and elements whose scope cannot be told are left alone.
+std::vector<char> superseded_kept(const std::vector<Worksheet>& sheets, const DefinedNames& workbook_names,
+                                  const std::vector<std::string>& kept) {
+    std::vector<char> out(kept.size(), 0);
+    std::unordered_set<std::string> later;  // scope, NUL, name folded
+    std::string scratch, key;
+    xml::Event tag;
+    for (size_t i = kept.size(); i-- > 0;) {
+        xml::Tokenizer tok(kept[i]);
+        if (!tok.next(tag) || !tag.is_tag()) continue;
+        std::optional<xml::Attribute> name, sheet;
+        xml::AttrIter it(tag);
+        xml::Attribute a;
+        for (auto more = it.next(a); more && *more; more = it.next(a)) {
+            if (a.name == "name" && !name) name = a;
+            else if (a.name == "localSheetId" && !sheet) sheet = a;
+        }
+        if (!name) continue;
+        const DefinedNames* scope = &workbook_names;
+        key = "w";
+        if (sheet) {
+            const auto text = xml::decode(sheet->value, scratch, sheet->offset);
+            const auto index = text ? reader::parse_sheet_index(*text) : std::nullopt;
+            if (!index || *index >= sheets.size()) continue;
+            scope = &sheets[*index].defined_names;
+            key.clear();
+            xml::append_u64(key, *index);
+        }
+        const auto text = xml::decode(name->value, scratch, name->offset);
+        if (!text || text->starts_with("_xlnm.")) continue;
+        key += '\0';
+        for (const char c : *text) key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        out[i] = scope->find_same(*text) != nullptr || !later.insert(key).second;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::optional<std::string> print_titles_value(const Worksheet& ws) {
@@ -85,6 +129,7 @@ Result<void> write_defined_names_block(xml::XmlWriter& w, const std::vector<Work
                                        const DefinedNames& workbook_names,
                                        const std::vector<std::string>& raw_defined_names) {
     const FilterNames filters = plan_filter_names(sheets, raw_defined_names);
+    const std::vector<char> superseded = superseded_kept(sheets, workbook_names, raw_defined_names);
     bool any = !workbook_names.empty() ||
                std::any_of(filters.kept.begin(), filters.kept.end(), [](const auto& k) { return !k || !k->empty(); });
     for (size_t p = 0; p < sheets.size(); ++p)
@@ -103,7 +148,8 @@ Result<void> write_defined_names_block(xml::XmlWriter& w, const std::vector<Work
         for (const DefinedName& dn : sheets[p].defined_names.items()) write_modeled_defined_name(w, dn, p);
     // Elements kept from the source are already XML; they go out exactly as read, but for the
     // filter names brought in line with their filters.
-    for (size_t i = 0; i < raw_defined_names.size(); ++i) w.raw(filters.kept[i] ? *filters.kept[i] : raw_defined_names[i]);
+    for (size_t i = 0; i < raw_defined_names.size(); ++i)
+        if (!superseded[i]) w.raw(filters.kept[i] ? *filters.kept[i] : raw_defined_names[i]);
     w.end("definedNames");
     return {};
 }

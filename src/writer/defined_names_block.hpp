@@ -24,7 +24,9 @@ std::optional<std::string> print_titles_value(const Worksheet& ws);
 // all when there is no print setting, no auto filter, no name and no verbatim element. Order: per
 // sheet its print area, its print titles and a filter name it lacks (filter_database.hpp);
 // workbook-scope names; per sheet its sheet-scope names; the verbatim texts, appended byte for
-// byte but for the filter names brought in line with their filters. InvalidFormat naming the sheet and the name or print
+// byte but for the filter names brought in line with their filters, and but for a text whose name
+// (ASCII case ignored) a model name of its scope or a later text defines again, which is left
+// out. InvalidFormat naming the sheet and the name or print
 // setting when a text holds a character XML cannot carry; nothing is written then.
 Result<void> write_defined_names_block(xml::XmlWriter& w, const std::vector<Worksheet>& sheets,
                                        const DefinedNames& workbook_names,

@@ -546,7 +546,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         }
         for (size_t t = 0; t < ws.tables.size(); ++t) {
             const TablePlan& tp = tables.sheets[i][t];
-            if (auto r = add_part(zw, table_part_name(tp.part_number), table_part_bytes(ws.tables[t], tp)); !r) return r;
+            if (auto r = add_part(zw, table_part_name(tp.part_number), table_part_bytes(ws, ws.tables[t], tp)); !r) return r;
             if (const auto& raw = ws.tables[t].raw; raw && !raw->relationships.empty()) {
                 if (auto r = add_part(zw, table_rels_part_name(tp.part_number), write_sheet_rels(raw->relationships, ws.name)); !r)
                     return r;

@@ -21,14 +21,20 @@ namespace velmo::writer {
 
 namespace {
 
+// Column names hold their header cells' texts, and are escaped as those are.
+Result<void> check_column_names(const Table& t) {
+    const auto where = [&] { return "table " + quoted(t.display_name); };
+    for (const TableColumn& c : t.columns)
+        if (auto ok = check_utf8_text(c.name, where); !ok) return ok;
+    return {};
+}
+
 Result<void> check_table_texts(const Table& t, std::string_view name) {
     const auto where = [&] { return "table " + quoted(t.display_name); };
     const auto check = [&](std::string_view text) { return check_xml_text(text, where); };
     for (std::string_view text : {name, std::string_view(t.display_name), std::string_view(t.ref_range)})
         if (auto ok = check(text); !ok) return ok;
-    // Column names hold their header cells' texts, and are escaped as those are.
-    for (const TableColumn& c : t.columns)
-        if (auto ok = check_utf8_text(c.name, where); !ok) return ok;
+    if (auto ok = check_column_names(t); !ok) return ok;
     if (t.style_info)
         if (auto ok = check(t.style_info->name); !ok) return ok;
     return {};
@@ -87,6 +93,43 @@ void write_style_info(xml::XmlWriter& w, const std::optional<TableStyleInfo>& st
     if (style->show_row_stripes) w.attr("showRowStripes", "1");
     if (style->show_column_stripes) w.attr("showColumnStripes", "1");
     w.close_empty();
+}
+
+// `part` with each tableColumn named as in `now` where `was` (what the part says, column by column)
+// differs, everything else as it stands. None when the part does not hold one tableColumn per
+// column of `was`.
+std::optional<std::string> with_column_names(std::string_view part, const std::vector<TableColumn>& was,
+                                             const std::vector<TableColumn>& now) {
+    std::string out;
+    out.reserve(part.size() + 64);
+    size_t done = 0, index = 0;
+    xml::Tokenizer tok(part);
+    xml::Event ev;
+    while (tok.next(ev)) {
+        if (!ev.is_tag() || ev.local_name != "tableColumn") continue;
+        const size_t i = index++;
+        if (i >= was.size() || i >= now.size() || now[i].name == was[i].name) continue;
+        xml::AttrIter it(ev);
+        xml::Attribute a;
+        bool found = false;
+        for (auto more = it.next(a); more && *more; more = it.next(a))
+            if ((found = a.name == "name")) break;
+        // The value in place of the old one, or the attribute after the element's name.
+        const size_t at = found ? a.offset : ev.offset + 1 + ev.name.size();
+        out.append(part.substr(done, at - done));
+        if (!found) out += " name=\"";
+        xml::append_hex_escaped_attr(out, now[i].name);
+        if (!found) out += '"';
+        done = found ? a.offset + a.value.size() : at;
+    }
+    if (!tok.ok() || index != was.size()) return std::nullopt;
+    out.append(part.substr(done));
+    return out;
+}
+
+bool same_ids(const std::vector<TableColumn>& a, const std::vector<TableColumn>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const TableColumn& x, const TableColumn& y) { return x.id == y.id; });
 }
 
 std::string escaped_attr(std::string_view value) {
@@ -173,7 +216,12 @@ std::optional<std::string> rewrite_loaded_table(const Table& table, uint64_t id,
             const auto ref = xml::attr_value(c.tag, "ref", scratch);
             w.raw(ref && *ref == range ? std::string(element) : with_attribute(element, "autoFilter", "ref", escaped_attr(range)));
         } else if (name == "tableColumns" && table.columns != was->columns) {
-            write_columns(w, table, prefix);
+            // Renamed columns keep their formulas, totals and formats.
+            const auto renamed = same_ids(table.columns, was->columns)
+                                     ? with_column_names(element, was->columns, table.columns)
+                                     : std::nullopt;
+            if (renamed) w.raw(*renamed);
+            else write_columns(w, table, prefix);
         } else if (name == "tableStyleInfo") {
             // Kept while it is the model's style; else the model's goes where the schema puts it,
             // before the extensions or at the end.
@@ -295,6 +343,24 @@ Result<std::string> serialize_table_xml(const Table& table, uint64_t id) {
     write_style_info(w, table.style_info, "");
     w.end("table");
     return std::move(w).finish();
+}
+
+Result<std::string> table_part_bytes(const Worksheet& sheet, const SheetTable& table, const TablePlan& plan) {
+    auto named = table::columns_named_by_header(sheet, table.table);
+    if (!named) return table_part_bytes(table, plan);
+    SheetTable renamed{table.table, table.raw};
+    renamed.table.columns = std::move(*named);
+    if (plan.verbatim && table.raw) {
+        // Unchanged but for the names: the part as read, with only those rewritten.
+        if (auto ok = check_column_names(renamed.table); !ok) return fail(std::move(ok.error()));
+        if (auto part = with_column_names(table.raw->bytes, table.table.columns, renamed.table.columns))
+            return std::move(*part);
+        // A part the names cannot be matched in is rewritten whole, keeping its id.
+        TablePlan rewritten = plan;
+        rewritten.verbatim = false;
+        return table_part_bytes(renamed, rewritten);
+    }
+    return table_part_bytes(renamed, plan);
 }
 
 Result<std::string> table_part_bytes(const SheetTable& table, const TablePlan& plan) {

@@ -61,5 +61,9 @@ Result<std::string> serialize_table_xml(const Table& table, uint64_t id);
 // The bytes of a table's part under `plan`: the retained bytes when verbatim, else
 // serialize_table_xml.
 Result<std::string> table_part_bytes(const SheetTable& table, const TablePlan& plan);
+// The same with the columns named as the header row of `sheet` (the table's worksheet) shows them
+// (table::columns_named_by_header): a verbatim part gets only those names rewritten, and keeps
+// its bytes when they agree.
+Result<std::string> table_part_bytes(const Worksheet& sheet, const SheetTable& table, const TablePlan& plan);
 
 }  // namespace velmo::writer

@@ -206,6 +206,11 @@ TEST(CarriedMerge, SheetViewsTakeTheModelsPaneAndActiveSheet) {
              "</sheetViews>"},
         {"a pane removed", "<sheetViews><sheetView workbookViewId=\"0\"><pane/><selection pane=\"topRight\"/></sheetView></sheetViews>",
          false, true, "", "<sheetViews><sheetView workbookViewId=\"0\"></sheetView></sheetViews>"},
+        // A pane set, replaced or cleared counts from A1: the view's scroll position goes with the old pane.
+        {"a pane in a scrolled view", "<sheetViews><sheetView topLeftCell=\"A16\" workbookViewId=\"0\"/></sheetViews>",
+         false, true, b2, "<sheetViews><sheetView workbookViewId=\"0\">" + b2 + "</sheetView></sheetViews>"},
+        {"a scrolled view selected, its pane left alone", "<sheetViews><sheetView topLeftCell=\"A16\"/></sheetViews>",
+         true, false, "", "<sheetViews><sheetView topLeftCell=\"A16\" tabSelected=\"1\"/></sheetViews>"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(writer::merge_sheet_views(c.views, c.selected, c.pane_changed, c.pane), c.want) << c.name;

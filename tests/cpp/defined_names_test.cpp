@@ -28,16 +28,28 @@ TEST(DefinedNames, InsertReplacesInPlaceByExactName) {
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(*found, DefinedName::make("Total", "Sheet1!$B$2"));  // comment and hidden flag replaced too
 
-    // No case folding and no trimming.
+    // One name in any ASCII case: the later spelling replaces the earlier in place. No trimming, and
+    // look-ups by key stay exact.
     names.insert(DefinedName::make("total", "4"));
     names.insert(DefinedName::make("Total ", "5"));
-    EXPECT_EQ(names.names(), (Pieces{"Alpha", "Total", "Zeta", "total", "Total "}));
+    EXPECT_EQ(names.names(), (Pieces{"Alpha", "total", "Zeta", "Total "}));
+    EXPECT_EQ(names.find("Total"), nullptr);
     EXPECT_EQ(names.find("TOTAL"), nullptr);
+    ASSERT_NE(names.find_same("TOTAL"), nullptr);
+    EXPECT_EQ(names.find_same("TOTAL")->value, "4");
+    EXPECT_FALSE(names.remove("TOTAL"));
+    // Only ASCII letters fold.
+    names.insert(DefinedName::make("\xc3\x84", "6"));
+    names.insert(DefinedName::make("\xc3\xa4", "7"));
+    EXPECT_EQ(names.size(), 6u);
 
     // The reader path stores reserved and empty names unchecked.
     names.insert(DefinedName::make("_xlnm.Print_Area", "x"));
     names.insert(DefinedName::make("", ""));
-    EXPECT_EQ(names.size(), 7u);
+    EXPECT_EQ(names.size(), 8u);
+    EXPECT_TRUE(names.remove("total"));
+    EXPECT_EQ(names.find_same("TOTAL"), nullptr);
+    EXPECT_EQ(names.find("Zeta")->value, "3");
 }
 
 TEST(DefinedNames, AddRefusesTheReservedPrefixOnly) {

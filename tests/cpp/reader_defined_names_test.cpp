@@ -131,6 +131,14 @@ TEST(DefinedNamesReader, ClassifiesPlainNames) {
     EXPECT_EQ(tag("comment=\"no name\""), DefinedNameScope::raw());
     EXPECT_EQ(tag("name=\"_xlnm.Other\""), DefinedNameScope::raw());
     EXPECT_EQ(tag("name=\"a\" localSheetId=\"2\""), DefinedNameScope::raw());
+    // Flags stated off say nothing the model lacks; set, or spelt otherwise, they keep the name raw.
+    EXPECT_EQ(tag("function=\"false\" hidden=\"false\" localSheetId=\"0\" name=\"a\" vbProcedure=\"false\""),
+              DefinedNameScope::in_sheet(0));
+    EXPECT_EQ(tag("name=\"a\" xlm=\"0\" publishToServer=\"fal&#115;e\" workbookParameter=\"0\""),
+              DefinedNameScope::workbook());
+    for (const char* raw : {"function=\"true\"", "vbProcedure=\"1\"", "xlm=\" 0\"", "function=\"FALSE\"",
+                            "functionGroupId=\"0\"", "shortcutKey=\"\"", "description=\"\""})
+        EXPECT_EQ(tag("name=\"a\" " + std::string(raw)), DefinedNameScope::raw()) << raw;
 
     const std::string doc = "<definedName name=\"&bogus;\"/>";
     xml::Tokenizer tok(doc);
@@ -148,12 +156,12 @@ TEST(DefinedNamesReader, ModelledNamesKeepTheirTextUntrimmed) {
                    "<definedName name=\"Rate\"> second </definedName>"
                    "<definedName name=\"Blank\">   </definedName>");
     const auto& items = r.workbook_names.items();
-    ASSERT_EQ(items.size(), 4u);
-    // The second "Rate" replaces the first in place, comment and hidden flag included.
+    ASSERT_EQ(items.size(), 3u);
+    // "rate" and the second "Rate" each replace the one before in place (one name in any ASCII
+    // case), comment and hidden flag included.
     EXPECT_EQ(items[0], DefinedName::make("Rate", " second "));
     EXPECT_EQ(items[1], DefinedName::make("Other", "x<&amp;>in"));
-    EXPECT_EQ(items[2], DefinedName::make("rate", ""));
-    EXPECT_EQ(items[3], DefinedName::make("Blank", "   "));
+    EXPECT_EQ(items[2], DefinedName::make("Blank", "   "));
 
     r = parse("<definedName name=\"Rate\" comment=\" c \" hidden=\"true\">  a &amp; b  </definedName>");
     EXPECT_EQ(r.workbook_names.items()[0], (DefinedName{"Rate", "  a & b  ", " c ", true}));

@@ -133,6 +133,62 @@ TEST(DeriveColumns, Deduplication) {
               (std::vector<std::string>{"\xc3\x84", "\xc3\xa4"}));
 }
 
+// A table [Name, Qty, Price] over A1:C3 after its header cells are rewritten: each column takes
+// its header cell's shown text, and a renamed column never repeats another's name.
+TEST(HeaderNames, ColumnsFollowTheirHeaderCells) {
+    const Date d{std::chrono::year{2024}, std::chrono::January, std::chrono::day{31}};
+    using Names = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, Value>> cells;  // written after the table is added
+        Names want;                                          // empty: the columns agree already
+        uint32_t header_rows = 1;
+    };
+    const std::vector<Case> cases = {
+        {"only case differs", {{"B1", text("QTY")}}, {"Name", "QTY", "Price"}},
+        {"repeats a later kept name", {{"A1", text("Qty")}}, {"Qty1", "Qty", "Price"}},
+        {"two renamed alike", {{"A1", text("X")}, {"B1", text("x")}}, {"X", "x1", "Price"}},
+        {"empty text and empty cell keep", {{"A1", text("")}, {"B1", Value{}}}, {}},
+        {"General number and boolean", {{"B1", Value(2024.0)}, {"C1", Value(true)}}, {"Name", "2024", "TRUE"}},
+        {"number too long to show whole", {{"B1", Value(0.1 + 0.2)}, {"C1", Value(1e21)}}, {}},
+        {"date, formula keep", {{"B1", Value(d)}, {"C1", Value(Formula{"\"x\""})}}, {}},
+        {"no header row", {{"B1", text("Amount")}}, {}, 0},
+    };
+    for (const Case& c : cases) {
+        Worksheet ws("S");
+        for (const char* k : {"A1", "B1", "C1"}) ws.set_cell(k, text(k[0] == 'A' ? "Name" : k[0] == 'B' ? "Qty" : "Price"));
+        Table t = Table::make("T", "A1:C3");
+        t.header_row_count = c.header_rows;
+        ASSERT_TRUE(ws.add_table(t));
+        for (const auto& [k, v] : c.cells) ws.set_cell(k, v);
+        const auto got = table::columns_named_by_header(ws, ws.tables[0].table);
+        if (c.want.empty()) {
+            EXPECT_FALSE(got) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(got) << c.what;
+        EXPECT_EQ(names(*got), c.want) << c.what;
+        for (size_t i = 0; i < got->size(); ++i) EXPECT_EQ((*got)[i].id, i + 1) << c.what;
+    }
+
+    // A number in a format other than General shows as that format decides: the name stays.
+    Worksheet ws("S");
+    auto styles = std::make_shared<StyleSheet>();
+    styles->cell_xfs.resize(2);
+    styles->cell_xfs[1].num_fmt_id = 10;  // 0.00%
+    Cell percent(styles);
+    percent.value = 0.5;
+    percent.style_index = 1;
+    ws.put_cell("A1", percent);
+    percent.style_index = 0;
+    ws.put_cell("B1", percent);
+    Table t = Table::make("T", "A1:C1");
+    t.columns = {{"Rate", 1}, {"Share", 2}, {"Extra", 3}, {"Past the range", 4}};
+    EXPECT_EQ(names(*table::columns_named_by_header(ws, t)), (Names{"Rate", "0.5", "Extra", "Past the range"}));
+    t.ref_range = "nope";
+    EXPECT_FALSE(table::columns_named_by_header(ws, t));
+}
+
 TEST(ValueToHeader, EveryKind) {
     using table::value_to_header;
     const double inf = std::numeric_limits<double>::infinity();

@@ -51,6 +51,51 @@ TEST(DefinedNamesBlock, VerbatimElementsGoOutByteForByte) {
     EXPECT_EQ(b.write(), wrap(b.raw[0] + b.raw[1]));
 }
 
+// A kept element is left out where a model name of its scope, or a later kept element, defines
+// the same name (ASCII case ignored); reserved names and unknown scopes are never left out.
+TEST(DefinedNamesBlock, KeptElementsNeverDefineANameTwice) {
+    struct Case {
+        const char* what;
+        std::vector<const char*> book, sheet0;  // model names
+        std::vector<const char*> kept;
+        std::vector<bool> written;
+    };
+    const std::vector<Case> cases = {
+        {"book name replaces", {"Total"}, {}, {"<definedName name=\"TOTAL\" function=\"1\">1</definedName>"}, {false}},
+        {"sheet name replaces", {}, {"Total"},
+         {"<definedName name=\"total\" localSheetId=\"0\" xlm=\"1\">1</definedName>"}, {false}},
+        {"other scope stays", {"Total"}, {},
+         {"<definedName name=\"Total\" localSheetId=\"0\" xlm=\"1\">1</definedName>",
+          "<definedName name=\"Total\" localSheetId=\"1\" xlm=\"1\">1</definedName>"},
+         {true, true}},
+        {"later kept replaces", {}, {},
+         {"<definedName name=\"f\" function=\"1\">1</definedName>", "<definedName function='1' name='F'/>",
+          "<definedName name=\"f\" localSheetId=\"0\" function=\"1\"/>"},
+         {false, true, true}},
+        {"unknown scope stays", {"f"}, {},
+         {"<definedName name=\"f\" localSheetId=\"2\" function=\"1\">1</definedName>",
+          "<definedName name=\"f\" localSheetId=\"2\" function=\"1\">2</definedName>",
+          "<definedName name=\"f\" localSheetId=\"x\" function=\"1\"/>"},
+         {true, true, true}},
+        {"reserved stays", {}, {},
+         {"<definedName name=\"_xlnm.Criteria\" localSheetId=\"0\">1</definedName>",
+          "<definedName name=\"_xlnm.Criteria\" localSheetId=\"0\">2</definedName>"},
+         {true, true}},
+        {"different name stays", {"Tota"}, {"Total2"}, {"<definedName name=\"Total\" function=\"1\"/>"}, {true}},
+    };
+    for (const Case& c : cases) {
+        Block b;
+        b.sheet("S");
+        b.sheet("T");
+        for (const char* n : c.book) ASSERT_TRUE(b.names.add(DefinedName::make(n, "1")));
+        for (const char* n : c.sheet0) ASSERT_TRUE(b.sheets[0].defined_names.add(DefinedName::make(n, "1")));
+        b.raw.assign(c.kept.begin(), c.kept.end());
+        const std::string out = b.write();
+        for (size_t i = 0; i < c.kept.size(); ++i)
+            EXPECT_EQ(out.find(c.kept[i]) != std::string::npos, c.written[i]) << c.what << " " << i;
+    }
+}
+
 TEST(DefinedNamesBlock, PrintAreasAndTitlesAreQualifiedWithTheQuotedTitle) {
     Block b;
     b.sheet("Q1 Data").print_area_text = "$A$1:$D$20";

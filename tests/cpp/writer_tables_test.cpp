@@ -245,3 +245,49 @@ TEST(TablePart, ChangedTableIsWrittenFromItsLoadedPart) {
     cut.table.columns.clear();
     EXPECT_FALSE(table_part_bytes(SheetTable{cut.table, RawTable{totals, true}}, TablePlan{1, 1, false}));
 }
+
+// A table whose header cells were rewritten goes out named after them: a kept part changes in
+// those names alone (formulas, totals and ids stay); a part whose header cells agree keeps its bytes.
+TEST(TablePart, ColumnsTakeTheirHeaderCellsNames) {
+    const std::string loaded = "<table xmlns=\"" + std::string(kMainNs) + "\" id=\"7\" name=\"S\" displayName=\"S\" "
+                               "ref=\"A1:C4\" totalsRowCount=\"1\"><autoFilter ref=\"A1:C3\"/><tableColumns count=\"3\">"
+                               "<tableColumn id=\"1\" name=\"a\" totalsRowLabel=\"Total\"/><tableColumn id=\"2\" "
+                               "totalsRowFunction=\"sum\"><calculatedColumnFormula>1</calculatedColumnFormula></tableColumn>"
+                               "<tableColumn name='c' id=\"3\"/></tableColumns><extLst/></table>";
+    const auto with = [](std::string text, std::string_view from, std::string_view to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, const char*>> headers;
+        bool modified;
+        std::string want;
+    };
+    const std::string restyled = with(with(loaded, "id=\"7\"", "id=\"1\""), "<extLst/>", "<tableStyleInfo name=\"L\"/><extLst/>");
+    const std::vector<Case> cases = {
+        {"headers agree", {{"A1", "a"}, {"C1", "c"}}, false, loaded},
+        {"a header rewritten", {{"A1", "a<\n"}, {"C1", "c"}}, false, with(loaded, "name=\"a\"", "name=\"a&lt;&#10;\"")},
+        {"a column without a name", {{"B1", "b"}}, false, with(loaded, "<tableColumn id=\"2\"", "<tableColumn name=\"b\" id=\"2\"")},
+        {"single-quoted name", {{"C1", "C'"}}, false, with(loaded, "name='c'", "name='C&apos;'")},
+        {"restyled and renamed", {{"C1", "d"}}, true, with(restyled, "name='c'", "name='d'")},
+    };
+    for (const Case& c : cases) {
+        Worksheet ws("S");
+        SheetTable st{*reader::parse_table_xml(loaded), RawTable{loaded, c.modified}};
+        if (c.modified) st.table.style_info = TableStyleInfo{"L", false, false, false, false};
+        for (const auto& [k, v] : c.headers) ws.set_cell(k, Value(std::string(v)));
+        auto bytes = table_part_bytes(ws, st, TablePlan{1, c.modified ? 1u : 7u, !c.modified});
+        ASSERT_TRUE(bytes) << c.what;
+        EXPECT_EQ(*bytes, c.want) << c.what;
+        EXPECT_TRUE(test::parses_as_xml(*bytes)) << c.what;
+    }
+
+    // A new table is generated with the header's names; a name XML cannot carry is refused.
+    Worksheet ws("S");
+    ws.set_cell("B1", Value(std::string("Qty")));
+    const SheetTable added{make_table("N", {"A", "B"}), std::nullopt};
+    EXPECT_NE(table_part_bytes(ws, added, TablePlan{1, 1, false})->find("name=\"Qty\""), std::string::npos);
+    ws.set_cell("A1", Value(std::string("\xff")));
+    SheetTable kept{*reader::parse_table_xml(loaded), RawTable{loaded, false}};
+    EXPECT_FALSE(table_part_bytes(ws, kept, TablePlan{1, 7, true}));
+}

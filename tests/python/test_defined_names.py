@@ -6,7 +6,8 @@ from xml.etree import ElementTree
 import pytest
 
 import velmo
-from package_check import check_package
+from package_check import check_package, rewrite_entries
+from test_save import saved
 
 MAIN = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
 RESERVED = ("'_xlnm.*' names are reserved for print settings; "
@@ -78,14 +79,18 @@ def test_add_replaces_in_place(names):
     assert names["Total"] is not got  # every lookup is a fresh copy
 
 
-def test_names_compare_exactly(names):
-    names.add(dn("Total"))
-    names.add(dn("total"))
-    assert names.keys() == ["Total", "total"]
-    assert "Total" in names and "total" in names and "TOTAL" not in names
+def test_one_name_in_any_case_but_keys_compare_exactly(names):
+    names.add(dn("Alpha"))
+    names.add(dn("Total", "1"))
+    names.add(dn("total", "2"))  # the same name to an application: replaces it, in its place
+    assert names.keys() == ["Alpha", "total"]
+    assert "total" in names and "Total" not in names and "TOTAL" not in names
+    assert names["total"].value == "2"
     with pytest.raises(KeyError) as exc:
         names["TOTAL"]
     assert exc.value.args == ("TOTAL",)
+    names.add(dn("Total "))  # no trimming
+    assert names.keys() == ["Alpha", "total", "Total "]
 
 
 def test_reserved_names_are_refused(names):
@@ -231,3 +236,65 @@ def test_name_with_text_xml_cannot_carry_is_refused_on_save(tmp_path):
     with pytest.raises(ValueError):
         wb.save(str(path))
     assert not path.exists()
+
+
+# ---- kept names and names added from Python: one definition per name and scope ----
+
+
+def _with_attributes(data, extra):
+    """The workbook part with attributes added to named definedName elements: extra maps name -> text."""
+    text = data.decode()
+    for name, attrs in extra.items():
+        text = text.replace(f'<definedName name="{name}"', f'<definedName {attrs} name="{name}"')
+    return text.encode()
+
+
+def _definitions(path):
+    """(name folded, localSheetId) -> texts of every definedName written for it."""
+    with zipfile.ZipFile(path) as z:
+        root = ElementTree.fromstring(z.read("xl/workbook.xml"))
+    out = {}
+    for e in root.iter(MAIN + "definedName"):
+        out.setdefault((e.get("name").lower(), e.get("localSheetId")), []).append(e.text)
+    return out
+
+
+@pytest.mark.parametrize("scope", ["workbook", "sheet"])
+@pytest.mark.parametrize("stored, listed, add, written", [
+    # Flags stated off, as some applications write every name: listed, and replaced like any other.
+    ('function="false" hidden="false" vbProcedure="false"', True, "Total", "Data!$B$1"),
+    ('function="false" hidden="false" vbProcedure="false"', True, None, "Data!$A$1"),
+    # A flag that says something: kept as stored, unlisted, until a name of its own is added.
+    ('function="1" vbProcedure="1"', False, "TOTAL", "Data!$B$1"),
+    ('function="1" vbProcedure="1"', False, None, "Data!$A$1"),
+    ('xlm="1"', False, "total", "Data!$B$1"),
+])
+def test_a_kept_name_added_again_is_defined_once(make_xlsx, tmp_path, scope, stored, listed, add, written):
+    prefix = "Data!" if scope == "sheet" else ""
+
+    def build(book):
+        book.add_worksheet("Data")
+        book.define_name(prefix + "Total", "=Data!$A$1")
+        book.define_name(prefix + "Other", "=Data!$C$1")
+
+    path = make_xlsx(build)
+    rewrite_entries(path, {"xl/workbook.xml": lambda d: _with_attributes(d, {"Total": stored})})
+    wb = velmo.load_workbook(path)
+    names = wb.defined_names if scope == "workbook" else wb["Data"].defined_names
+    assert ("Total" in names) is listed
+    if add:
+        names.add(dn(add, "Data!$B$1"))
+    out = saved(wb, tmp_path / "out.xlsx")
+
+    defs = _definitions(out)
+    sheet_id = "0" if scope == "sheet" else None
+    assert defs[("total", sheet_id)] == [written]
+    assert defs[("other", sheet_id)] == ["Data!$C$1"]
+    assert all(len(texts) == 1 for texts in defs.values())
+    back = velmo.load_workbook(out)
+    back_names = back.defined_names if scope == "workbook" else back["Data"].defined_names
+    assert back_names.keys() == (["Other", add or "Total"] if (listed or add) else ["Other"])
+    if not add and not listed:
+        # Not replaced: the element comes across as it stood.
+        with zipfile.ZipFile(out) as z:
+            assert f'{stored} name="Total"'.encode() in z.read("xl/workbook.xml")

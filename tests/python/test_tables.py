@@ -437,3 +437,49 @@ def test_a_tables_own_relationships_go_with_it(tmp_path, source, edit, queries):
     assert declared(out, QUERY_CT) == ["/" + q for q in kept]
     before, after = raw_entries(src), raw_entries(out)
     assert all(after[q] == before[q] for q in kept)
+
+# ---- column names follow their header cells ----
+
+
+@pytest.mark.parametrize("loaded", [False, True])
+@pytest.mark.parametrize("writes, names, kept", [
+    ({}, ["Name", "Qty", "Price"], True),
+    ({"A3": "body", "B2": 7}, ["Name", "Qty", "Price"], True),  # a body cell: the part stays as it was
+    ({"B1": "Amount"}, ["Name", "Amount", "Price"], False),
+    ({"B1": "name"}, ["Name", "name1", "Price"], False),  # never two columns of one name
+    ({"A1": "Price", "C1": "Name"}, ["Price", "Qty", "Name"], False),
+    ({"C1": 2024, "A1": None}, ["Name", "Qty", "2024"], False),  # an empty header keeps its name
+])
+def test_columns_are_named_as_their_header_cells(make_xlsx, tmp_path, loaded, writes, names, kept):
+    if loaded:
+        def build(book):
+            sheet = book.add_worksheet("Sheet")
+            sheet.add_table("A1:C3", {"name": "T", "total_row": True, "columns": [
+                {"header": "Name", "total_string": "Total"}, {"header": "Qty", "total_function": "sum"},
+                {"header": "Price", "formula": "=[@Qty]*2"}]})
+
+        src = make_xlsx(build)
+        wb = velmo.load_workbook(src)
+        ws = wb.active
+        source_part = read_part(src, "xl/tables/table1.xml")
+    else:
+        wb, ws = sheet_with_headers("Name", "Qty", "Price")
+        ws.add_table(velmo.Table("T", "A1:C3"))
+    for key, value in writes.items():
+        ws[key] = value
+
+    assert [c.name for c in ws.tables["T"].tableColumns] == names
+    out = str(tmp_path / "out.xlsx")
+    wb.save(out)
+    check_package(out)
+    part = read_part(out, "xl/tables/table1.xml")
+    root = ElementTree.fromstring(part)
+    assert [c.get("name") for c in root.iter(MAIN + "tableColumn")] == names
+    if loaded:
+        # Only the names change: the id, the totals and the column formula stay.
+        assert (part == source_part) is kept
+        if not kept:
+            new = dict(zip([b"Name", b"Qty", b"Price"], names))
+            assert part == re.sub(rb'(<tableColumn id="\d" name=")(\w+)"',
+                                  lambda m: m[1] + new[m[2]].encode() + b'"', source_part)
+    assert [c.name for c in velmo.load_workbook(out).active.tables["T"].tableColumns] == names

@@ -621,6 +621,39 @@ def test_settings_survive_a_save(tmp_path):
     assert back.auto_filter.ref == "A1:D20"
 
 
+@pytest.mark.parametrize("frozen, set_to, view_top_left, pane", [
+    # Set, replaced or cleared from Python, a pane counts from A1 whatever the source scrolled to.
+    (False, "C3", None, ("C3", "2", "2")),
+    (True, "C3", None, ("C3", "2", "2")),
+    (True, None, None, None),
+    # Left alone, or set to what it was, the view stays as loaded.
+    (False, "keep", "A16", None),
+    (True, "keep", "A16", ("A2", None, "1")),
+    (True, "A2", "A16", ("A2", None, "1")),
+])
+def test_a_pane_set_on_a_scrolled_view_counts_from_a1(make_xlsx, tmp_path, frozen, set_to, view_top_left, pane):
+    def build(book):
+        sheet = book.add_worksheet("S")
+        sheet.set_top_left_cell(15, 0)  # the view scrolled to A16
+        if frozen:
+            sheet.freeze_panes(1, 0)
+
+    wb = velmo.load_workbook(make_xlsx(build))
+    ws = wb["S"]
+    if set_to != "keep":
+        ws.freeze_panes = set_to
+    out = str(tmp_path / "out.xlsx")
+    wb.save(out)
+    check_package(out)
+    with zipfile.ZipFile(out) as z:
+        views = ElementTree.fromstring(z.read("xl/worksheets/sheet1.xml")).findall(f"{M}sheetViews/{M}sheetView")
+    assert len(views) == 1
+    assert views[0].get("topLeftCell") == view_top_left
+    written = views[0].find(M + "pane")
+    assert (None if written is None else (written.get("topLeftCell"), written.get("xSplit"), written.get("ySplit"))) == pane
+    assert velmo.load_workbook(out)["S"].freeze_panes == (pane and pane[0])
+
+
 # ---- auto filter and the other views ----
 
 def test_auto_filter_is_a_live_view(ws):
