@@ -149,8 +149,8 @@ struct CopiedEntry {
     bool content_types = false;  // the content types as loaded, in the place of the file's
 };
 
-VelmoError source_changed(const std::string& path) {
-    return VelmoError::io(path + " has changed since the workbook was loaded");
+VelmoError source_changed(const std::string& path, std::string_view how = {}) {
+    return VelmoError::io(path + " has changed since the workbook was loaded" + std::string(how));
 }
 
 // What the save copies, in source order, then what it restores of its copied drawings.
@@ -178,6 +178,11 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
         return it == drawings.end() ? nullptr : it->second;
     };
 
+    // The package's own relationships say where its workbook is: a copy with other ones, or none,
+    // is another package or none at all.
+    if (loaded.contains(kPackageRelsEntry) && !package.contains(kPackageRelsEntry))
+        return fail(source_changed(path, ": " + std::string(kPackageRelsEntry) + " is missing"));
+
     std::vector<CopiedEntry> out;
     out.reserve(to_copy.size());
     for (const zip::Entry* e : to_copy) {
@@ -185,6 +190,8 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
             out.push_back({.content_types = true});
             continue;
         }
+        if (zip::same_part_name(e->name, kPackageRelsEntry) && !same_as_loaded(*e))
+            return fail(source_changed(path, ": " + e->name + " differs"));
         const auto owner = reader::rels_owner(e->name);
         const Worksheet* drawing = drawing_of(e->name);
         const Worksheet* rels_of_drawing = owner && !owner->empty() ? drawing_of(*owner) : nullptr;

@@ -81,6 +81,24 @@ def test_a_save_copies_only_what_the_source_still_holds_as_loaded(source, tmp_pa
     velmo.load_workbook(str(dest)).save(str(tmp_path / "again.xlsx"))  # the copy is a source like any other
 
 
+@pytest.mark.parametrize("change, how", [
+    (lambda b: None, "is missing"),
+    (lambda b: b.replace(b"docProps/app.xml", b"docProps/gone.xml"), "differs"),
+], ids=["removed", "changed"])
+@pytest.mark.parametrize("in_place", [False, True], ids=["elsewhere", "in place"])
+def test_the_package_relationships_are_checked_like_every_copied_entry(source, tmp_path, change, how, in_place):
+    wb = velmo.load_workbook(source)
+    rewrite_entries(source, {"_rels/.rels": change})
+    dest = source if in_place else tmp_path / "dest.xlsx"
+    if not in_place:
+        dest.write_bytes(b"precious bytes")
+    before = read_bytes(dest)
+    with pytest.raises(OSError) as exc:
+        wb.save(str(dest))
+    assert exc.value.args == (f"io: {source} has changed since the workbook was loaded: _rels/.rels {how}",)
+    assert read_bytes(dest) == before and leftovers(tmp_path) == []
+
+
 def damage(path, name):
     """Flips bytes in the middle of an entry's stored data; the directory is left as it was."""
     with zipfile.ZipFile(path) as z:
