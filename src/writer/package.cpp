@@ -258,7 +258,7 @@ Result<void> copy_intact(zip::ArchiveWriter& zw, zip::StoredCheck& check, const 
         else ok = zw.add_raw_bytes(piece);
         sink_failed = !ok;
         return ok;
-    });
+    }, check.piece_size());
     if (!copied) return sink_failed ? copied : fail(damaged_entry(source, copied.error()));
     if (auto ok = check.end(); !ok) return fail(damaged_entry(source, ok.error()));
     return zw.end_raw();

@@ -492,14 +492,14 @@ Result<std::string> ArchiveReader::read_raw(const Entry& entry) const {
     return out;
 }
 
-Result<void> ArchiveReader::read_raw_chunks(const Entry& entry, const ChunkSink& sink) const {
+Result<void> ArchiveReader::read_raw_chunks(const Entry& entry, const ChunkSink& sink, size_t piece) const {
     auto index = index_of(entry);
     if (!index) return fail(std::move(index.error()));
     const Entry& e = entries_[*index];
     auto data = data_offset(*index);
     if (!data) return fail(std::move(data.error()));
     if (in_memory_) return sink(std::string_view(memory_.data() + *data, static_cast<size_t>(e.compressed_size)));
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(e.compressed_size, kRawChunkSize));
+    piece = static_cast<size_t>(std::min<uint64_t>(e.compressed_size, std::max<size_t>(piece, 1)));
     const auto buffer = std::make_unique_for_overwrite<char[]>(piece);
     for (uint64_t done = 0; done < e.compressed_size;) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(e.compressed_size - done, piece));

@@ -54,11 +54,11 @@ public:
     // The entry's stored bytes as they lie in the archive (compressed for deflated entries),
     // for copying into another archive without recompressing. Refuses encrypted entries.
     Result<std::string> read_raw(const Entry& entry) const;
-    // The same bytes handed to `sink` in order, in pieces of at most kRawChunkSize read as they
+    // The same bytes handed to `sink` in order, in pieces of at most `piece` bytes read as they
     // are needed, so that copying an entry takes the same memory whatever its size. Stops at the
     // first failure, the sink's included, and returns it.
     using ChunkSink = std::function<Result<void>(std::string_view)>;
-    Result<void> read_raw_chunks(const Entry& entry, const ChunkSink& sink) const;
+    Result<void> read_raw_chunks(const Entry& entry, const ChunkSink& sink, size_t piece = kRawChunkSize) const;
     static constexpr size_t kRawChunkSize = size_t{1} << 18;
 
     struct DecompressorDeleter {

@@ -3,7 +3,11 @@
 #include <libdeflate.h>
 #include <isa-l/igzip_lib.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <charconv>
 #include <string>
 
@@ -59,6 +63,12 @@ StoredCheck::~StoredCheck() = default;
 
 void StoredCheck::InflaterDeleter::operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 
+void StoredCheck::FreeDeleter::operator()(char* p) const { std::free(p); }
+
+size_t StoredCheck::piece_size() const {
+    return whole_ ? static_cast<size_t>(std::max<uint64_t>(entry_.compressed_size, 1)) : kBufferSize;
+}
+
 VelmoError StoredCheck::error(std::string_view detail) const { return entry_error(entry_, detail); }
 
 Result<void> StoredCheck::begin(const Entry& entry) {
@@ -76,7 +86,7 @@ Result<void> StoredCheck::begin(const Entry& entry) {
             if (!whole_inflater_) return fail(VelmoError::zip("out of memory"));
         }
         gathered_.clear();
-        gathered_.reserve(static_cast<size_t>(entry_.compressed_size));
+        whole_checked_ = false;
     } else if (entry_.method == kMethodDeflate) {
         if (!stream_) {
             stream_ = std::make_unique<inflate_state>();
@@ -102,10 +112,15 @@ Result<void> StoredCheck::feed(std::string_view stored) {
     if (!started_) return fail(error("no check begun"));
     if (stored.size() > entry_.compressed_size - fed_)
         return fail(error("stored bytes do not match the compressed size"));
+    const bool all_at_once = fed_ == 0 && stored.size() == entry_.compressed_size;
     fed_ += stored.size();
     if (whole_) {
-        gathered_.append(stored);
-        return {};
+        if (!all_at_once) {
+            gathered_.append(stored);
+            return {};
+        }
+        whole_checked_ = true;
+        return inflate_whole(stored);
     }
     if (entry_.method != kMethodDeflate) return count_out(stored.data(), stored.size());
     while (!stored.empty()) {
@@ -140,7 +155,7 @@ Result<void> StoredCheck::inflate_piece(std::string_view stored) {
 Result<void> StoredCheck::end() {
     if (!started_) return fail(error("no check begun"));
     if (fed_ != entry_.compressed_size) return fail(error("stored bytes do not match the compressed size"));
-    if (whole_) return inflate_whole(gathered_);
+    if (whole_) return whole_checked_ ? Result<void>{} : inflate_whole(gathered_);
     if (entry_.method == kMethodDeflate) {
         if (!stream_ended_) return fail(error("invalid compressed data"));
         if (produced_ != entry_.uncompressed_size) return fail(error("entry inflates to fewer bytes than its declared size"));
@@ -162,8 +177,19 @@ Result<void> StoredCheck::inflate_whole(std::string_view stored) {
     const size_t size = static_cast<size_t>(entry_.uncompressed_size);
     if (whole_capacity_ < size) {
         whole_buffer_.reset();  // the old buffer goes before the new one is made
-        whole_buffer_ = std::make_unique_for_overwrite<char[]>(size);
-        whole_capacity_ = size;
+        whole_capacity_ = 0;
+        // Written once and dropped, so the buffer costs mostly its page faults: in huge pages
+        // where the system has them, a picture of megabytes takes a few faults, not thousands.
+        constexpr size_t kHugePage = size_t{2} << 20;
+        const size_t rounded = size < kHugePage ? size : (size + kHugePage - 1) & ~(kHugePage - 1);
+        void* p = nullptr;
+        if (::posix_memalign(&p, size < kHugePage ? alignof(std::max_align_t) : kHugePage, rounded) != 0)
+            return fail(VelmoError::zip("out of memory"));
+#ifdef MADV_HUGEPAGE
+        if (rounded >= kHugePage) ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+        whole_buffer_.reset(static_cast<char*>(p));
+        whole_capacity_ = rounded;
     }
     size_t produced = 0;
     const libdeflate_result status = libdeflate_deflate_decompress(whole_inflater_.get(), stored.data(), stored.size(),

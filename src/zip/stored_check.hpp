@@ -36,6 +36,9 @@ public:
     Result<void> feed(std::string_view stored);
     // After the last piece: whether they came to the compressed size and inflated to the entry.
     Result<void> end();
+    // The pieces it takes best once begun: all the stored bytes of an entry small enough to
+    // inflate in one call, so that they need not be gathered, else a buffer's worth.
+    size_t piece_size() const;
     // The three over stored bytes held whole.
     Result<void> operator()(const Entry& entry, std::string_view stored);
 
@@ -58,10 +61,14 @@ private:
     struct InflaterDeleter {
         void operator()(libdeflate_decompressor* d) const;
     };
+    struct FreeDeleter {
+        void operator()(char* p) const;
+    };
     bool whole_ = false;
+    bool whole_checked_ = false;  // the bytes came in one piece and were inflated then
     std::string gathered_;
     std::unique_ptr<libdeflate_decompressor, InflaterDeleter> whole_inflater_;
-    std::unique_ptr<char[]> whole_buffer_;
+    std::unique_ptr<char[], FreeDeleter> whole_buffer_;
     size_t whole_capacity_ = 0;
 };
 
