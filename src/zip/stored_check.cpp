@@ -141,14 +141,17 @@ Result<void> StoredCheck::inflate_piece(std::string_view stored) {
         s.next_out = reinterpret_cast<uint8_t*>(buffer_.get());
         s.avail_out = static_cast<uint32_t>(kBufferSize);
         const int status = ::isal_inflate(&s);
-        if (auto ok = count_out(buffer_.get(), kBufferSize - s.avail_out); !ok) return ok;
+        const size_t out = kBufferSize - s.avail_out;
+        if (auto ok = count_out(buffer_.get(), out); !ok) return ok;
         if (status < 0) return fail(error("invalid compressed data"));
         if (s.block_state == ISAL_BLOCK_FINISH) {
             stream_ended_ = true;
             return {};
         }
-        // It stops short of filling the buffer only when the input runs out.
-        if (s.avail_out != 0) return {};
+        // It stops short of filling the buffer when the input runs out; input it left unread
+        // with nothing to show for it could never be read.
+        if (s.avail_out != 0 && s.avail_in == 0) return {};
+        if (s.avail_out != 0 && out == 0) return fail(error("invalid compressed data"));
     }
 }
 
