@@ -191,4 +191,11 @@ TEST(DefinedNamesBlock, FilterNameWithoutAFilterStaysUntilTheFilterIsSet) {
         b.raw = {kept};
         EXPECT_EQ(b.write(), c.inner.empty() ? "" : wrap(c.inner)) << c.inner;
     }
+    // Each sheet's name follows its own filter.
+    Block b;
+    b.sheet("D");
+    b.sheet("E").set_auto_filter("A1:A2");
+    b.raw = {kept, "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"1\" hidden=\"1\">E!$C$1:$C$9</definedName>"};
+    EXPECT_EQ(b.write(), wrap(kept + "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"1\" hidden=\"1\">"
+                                     "&apos;E&apos;!$A$1:$A$2</definedName>"));
 }
