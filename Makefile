@@ -5,7 +5,7 @@ PYTHON ?= python3
 VENV := .venv
 VPY := $(VENV)/bin/python
 JOBS ?= $(shell nproc)
-APT_PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libutf8proc-dev libdeflate-dev
+APT_PACKAGES := g++ cmake ninja-build pkg-config libgtest-dev libutf8proc-dev libdeflate-dev libisal-dev
 # The fuzz targets build with clang 16 and libFuzzer (clang 14 cannot compile std::expected).
 FUZZ_APT_PACKAGES := clang-16 libclang-rt-16-dev
 PY_PACKAGES := pytest xlsxwriter python-calamine scikit-build-core ninja cmake

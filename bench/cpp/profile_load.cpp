@@ -3,7 +3,7 @@
 //
 // Build against a build tree (see bench/README.md):
 //   g++ -O2 -g -std=c++23 -I src bench/cpp/profile_load.cpp -o build-perf/profile_load \
-//     -Lbuild-perf -lvelmo_writer -lvelmo_reader -lvelmo_xml -lvelmo_zip -lvelmo_model -ldeflate -lutf8proc
+//     -Lbuild-perf -lvelmo_writer -lvelmo_reader -lvelmo_xml -lvelmo_zip -lvelmo_model -ldeflate -lisal -lutf8proc
 // Usage: profile_load FILE.xlsx [repeat] [rows|none|save OUT.xlsx]
 
 #include <chrono>

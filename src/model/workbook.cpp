@@ -349,6 +349,7 @@ Result<void> Worksheet::set_row_height(uint32_t row, double height) {
 
 void Worksheet::set_auto_filter(const std::optional<std::string>& text) {
     loaded_auto_filter.reset();
+    auto_filter_changed = true;
     if (!text) {
         auto_filter.reset();
         return;

@@ -71,6 +71,9 @@ public:
     // element (carried, with its criteria and sort state) is written as it was; set_auto_filter
     // drops it, starting a filter without criteria.
     std::optional<std::string> loaded_auto_filter;
+    // Set by set_auto_filter. Until then the sheet's hidden filter name stays as loaded, whether or
+    // not the sheet has a filter: a desktop advanced filter leaves the name without one.
+    bool auto_filter_changed = false;
     std::unordered_map<uint32_t, double> column_widths;
     std::unordered_map<uint32_t, double> row_heights;
     // Hidden, outline, style...: only rows and columns that have any are listed.

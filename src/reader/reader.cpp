@@ -14,6 +14,7 @@
 
 #include "reader/cell_key.hpp"
 #include "reader/comments_reader.hpp"
+#include "reader/content_types.hpp"
 #include "reader/defined_names_reader.hpp"
 #include "reader/package_reach.hpp"
 #include "reader/pivot_table_reader.hpp"
@@ -32,7 +33,6 @@ namespace {
 
 constexpr std::string_view kStylesPart = "xl/styles.xml";
 constexpr std::string_view kSharedStringsPart = "xl/sharedStrings.xml";
-constexpr std::string_view kContentTypesPart = "[Content_Types].xml";
 
 // The path made absolute against the current directory, textually: symbolic links are not
 // resolved and nothing is normalised, so a later save re-opens the very file that was loaded
@@ -326,19 +326,25 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
 }
 
 // What a save needs to know of the source file besides the model: its directory as it is now,
-// which entries no relationship reaches, and its content types as stored. A content types part
-// that cannot be read is not kept; a save then refuses.
-void note_source(const zip::ArchiveReader& archive, Workbook& wb) {
+// which entries no relationship reaches, and its content types as stored. Content types a save
+// could not patch (no UTF-8 document with a Types root) fail the load, which names them; ones that
+// cannot be read at all are not kept, and a save then refuses, as it does for any damaged entry.
+Result<void> note_source(const zip::ArchiveReader& archive, Workbook& wb) {
     PackageRels rels(archive);
     const zip::PartNameSet reached = reachable_parts([&](std::string_view name) { return rels.get(name); });
     wb.source_entries.reserve(archive.entries().size());
     for (const zip::Entry& e : archive.entries())
         wb.source_entries.push_back({e.name, e.crc32, e.uncompressed_size, !entry_reached(reached, e.name)});
     const auto types = archive.find_part(kContentTypesPart);
-    if (!types || !*types) return;
+    if (!types || !*types) return {};
     auto stored = archive.read_raw(**types);
-    if (stored) wb.source_content_types = StoredPart{(*types)->name, (*types)->method, (*types)->crc32,
-                                                     (*types)->uncompressed_size, std::move(*stored)};
+    if (!stored) return {};
+    StoredPart kept{(*types)->name, (*types)->method, (*types)->crc32, (*types)->uncompressed_size, std::move(*stored)};
+    if (auto text = zip::inflate_stored(**types, kept.stored)) {
+        if (auto read = read_content_types(*text); !read) return fail(std::move(read.error()));
+    }
+    wb.source_content_types = std::move(kept);
+    return {};
 }
 
 }  // namespace
@@ -348,7 +354,7 @@ Result<Workbook> open_workbook(std::string_view path) {
     wb.source_path = absolute_path(path);
     auto archive = zip::ArchiveReader::open(*wb.source_path);
     if (!archive) return fail(archive.error());
-    note_source(*archive, wb);
+    if (auto noted = note_source(*archive, wb); !noted) return fail(std::move(noted.error()));
     return load_package(*archive, std::move(wb));
 }
 

@@ -5,8 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "xml/tokenizer.hpp"
-#include "xml/utf8.hpp"
+#include "reader/content_types.hpp"
 #include "xml/xml_writer.hpp"
 
 namespace velmo::writer {
@@ -35,14 +34,6 @@ void append_default(std::string& out, std::string_view ext, std::string_view typ
     out += type;
     out += "\"/>";
 }
-
-// An Override element of the source: where it lies, what it names and declares it to be.
-struct SourceOverride {
-    size_t begin = 0;
-    size_t end = 0;
-    std::optional<std::string> part_name;
-    std::optional<std::string> content_type;
-};
 
 // Source text from `begin` to `end` replaced by `text`.
 struct Splice {
@@ -83,52 +74,11 @@ std::string generated_package_rels_xml() {
 }
 
 Result<std::string> patch_content_types(std::string_view source, const WrittenParts& parts, const PartNameSet& package) {
-    if (auto bad = xml::check_utf8(source))
-        return fail(VelmoError::io(std::string(kContentTypesEntry) + ": " + xml::utf8_error_message(*bad)));
-
-    // Walk the root's children, noting each Default's extension and each Override's extent.
-    std::unordered_set<std::string> default_exts;
-    std::vector<SourceOverride> overrides;
-    std::optional<size_t> root_end;
-    {
-        // A root left open is reported below as having no end tag, not as malformed XML.
-        xml::Tokenizer tok(source, {.trim_text = false, .allow_unclosed_at_eof = true});
-        xml::Event ev;
-        bool seen_root = false;
-        std::optional<SourceOverride> open_override;
-        while (tok.next(ev)) {
-            const size_t depth = tok.depth();
-            if (ev.is_tag() && !seen_root) {
-                seen_root = true;
-                if (ev.local_name != "Types")
-                    return fail(VelmoError::zip(std::string(kContentTypesEntry) + " has no Types root"));
-                if (ev.kind == xml::EventKind::Empty) break;
-                continue;
-            }
-            const bool child_tag = ev.is_tag() && depth == (ev.kind == xml::EventKind::Start ? 2u : 1u);
-            if (child_tag && ev.local_name == "Default") {
-                auto ext = xml::attr_string(ev, "Extension");
-                if (!ext) return fail(std::move(ext.error()));
-                if (*ext) default_exts.insert(PartNameSet::normalize(**ext));
-            } else if (child_tag && ev.local_name == "Override") {
-                auto name = xml::attr_string(ev, "PartName");
-                if (!name) return fail(std::move(name.error()));
-                auto type = xml::attr_string(ev, "ContentType");
-                if (!type) return fail(std::move(type.error()));
-                SourceOverride o{ev.offset, ev.offset + ev.raw.size(), std::move(*name), std::move(*type)};
-                if (ev.kind == xml::EventKind::Empty) overrides.push_back(std::move(o));
-                else open_override = std::move(o);
-            } else if (ev.kind == xml::EventKind::End && depth == 1 && open_override) {
-                open_override->end = ev.offset + ev.raw.size();
-                overrides.push_back(std::move(*open_override));
-                open_override.reset();
-            } else if (ev.kind == xml::EventKind::End && depth == 0) {
-                root_end = ev.offset;
-            }
-        }
-        if (!tok.ok()) return fail(tok.error());
-    }
-    if (!root_end) return fail(VelmoError::zip(std::string(kContentTypesEntry) + " has no </Types> to insert before"));
+    auto read = reader::read_content_types(source);
+    if (!read) return fail(std::move(read.error()));
+    const std::unordered_set<std::string>& default_exts = read->default_extensions;
+    const std::vector<reader::ContentTypeOverride>& overrides = read->overrides;
+    const size_t root_end = read->root_end;
 
     // Table parts are numbered afresh at every save, so no old declaration of one this save writes
     // can be right (a part of the same folder that it copies keeps its own); a declaration of a
@@ -136,7 +86,7 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     // whatever the spellings of its name.
     PartNameSet tables;
     for (const uint64_t k : parts.table_parts) tables.add(table_part(k));
-    std::unordered_map<std::string_view, const SourceOverride*, zip::PartNameHash, zip::PartNameEqual> declared;
+    std::unordered_map<std::string_view, const reader::ContentTypeOverride*, zip::PartNameHash, zip::PartNameEqual> declared;
     std::vector<Splice> splices;
     for (const auto& o : overrides) {
         if (!o.part_name) continue;
@@ -156,7 +106,7 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
         // Declared under another spelling of the name: the declaration names the part as this
         // save writes it, for readers that match names exactly, and keeps the source's content
         // type (a macro-enabled workbook stays one).
-        const SourceOverride& o = *found->second;
+        const reader::ContentTypeOverride& o = *found->second;
         if (*o.part_name == part) return;
         Splice respelled{o.begin, o.end, {}};
         append_override(respelled.text, part, o.content_type ? std::string_view(*o.content_type) : type);
@@ -178,9 +128,9 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
         out += text;
         at = end;
     }
-    out.append(source.substr(at, *root_end - at));
+    out.append(source.substr(at, root_end - at));
     out += added;
-    out.append(source.substr(*root_end));
+    out.append(source.substr(root_end));
     return out;
 }
 

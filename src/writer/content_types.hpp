@@ -62,8 +62,8 @@ std::string generated_package_rels_xml();
 //  - each part in `parts` without a declaration gets an Override (a "vml" and a "rels" Default
 //    when missing), inserted before the end tag of the root, the tables in one run after
 //    everything else but the shared strings.
-// Everything else stays byte for byte. Io when the text is not UTF-8, Xml when it is not
-// well-formed, Zip when the root has no end tag to insert before.
+// Everything else stays byte for byte. Fails as reader::read_content_types does on text that is
+// no such document.
 Result<std::string> patch_content_types(std::string_view source, const WrittenParts& parts, const PartNameSet& package);
 
 }  // namespace velmo::writer

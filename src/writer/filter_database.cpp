@@ -5,7 +5,6 @@
 #include "model/coords.hpp"
 #include "model/defined_names.hpp"
 #include "reader/defined_names_reader.hpp"
-#include "writer/carried_merge.hpp"
 #include "xml/tokenizer.hpp"
 #include "xml/xml_writer.hpp"
 
@@ -86,7 +85,7 @@ FilterNames plan_filter_names(const std::vector<Worksheet>& sheets, const std::v
         const Worksheet& ws = sheets[found->sheet];
         const std::optional<std::string>& value = plan.added[found->sheet];
         named[found->sheet] = true;
-        if (keeps_loaded_filter(ws)) continue;
+        if (!ws.auto_filter_changed) continue;
         if (!value) {
             plan.kept[i] = std::string();
         } else if (range_of(found->value) != range_of(*ws.auto_filter)) {

@@ -1,8 +1,9 @@
 #pragma once
 // The hidden sheet-scope name "_xlnm._FilterDatabase" that desktop applications write beside a
 // sheet's auto filter, and that some read the filter from. A save keeps it in step with the
-// filter: a filter left as loaded keeps its name as it was, a name whose range is no longer the
-// filter's is brought in line, a cleared filter loses its name, and a filter without one gets one.
+// filter: a name stays as loaded until the filter is set or cleared from the API; then a name
+// whose range is no longer the filter's is brought in line and a cleared filter loses its name.
+// A filter without a name gets one.
 
 #include <optional>
 #include <string>

@@ -149,8 +149,8 @@ struct CopiedEntry {
     bool content_types = false;  // the content types as loaded, in the place of the file's
 };
 
-VelmoError source_changed(const std::string& path) {
-    return VelmoError::io(path + " has changed since the workbook was loaded");
+VelmoError source_changed(const std::string& path, std::string_view how = {}) {
+    return VelmoError::io(path + " has changed since the workbook was loaded" + std::string(how));
 }
 
 // What the save copies, in source order, then what it restores of its copied drawings.
@@ -178,6 +178,11 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
         return it == drawings.end() ? nullptr : it->second;
     };
 
+    // The package's own relationships say where its workbook is: a copy with other ones, or none,
+    // is another package or none at all.
+    if (loaded.contains(kPackageRelsEntry) && !package.contains(kPackageRelsEntry))
+        return fail(source_changed(path, ": " + std::string(kPackageRelsEntry) + " is missing"));
+
     std::vector<CopiedEntry> out;
     out.reserve(to_copy.size());
     for (const zip::Entry* e : to_copy) {
@@ -185,6 +190,8 @@ Result<std::vector<CopiedEntry>> plan_copy(const Workbook& wb, const std::string
             out.push_back({.content_types = true});
             continue;
         }
+        if (zip::same_part_name(e->name, kPackageRelsEntry) && !same_as_loaded(*e))
+            return fail(source_changed(path, ": " + e->name + " differs"));
         const auto owner = reader::rels_owner(e->name);
         const Worksheet* drawing = drawing_of(e->name);
         const Worksheet* rels_of_drawing = owner && !owner->empty() ? drawing_of(*owner) : nullptr;
@@ -237,6 +244,26 @@ Result<void> add_intact(zip::ArchiveWriter& zw, zip::StoredCheck& check, const z
     return zw.add_raw(entry, stored);
 }
 
+// Copies a source entry raw, a piece at a time, proving on the way that its bytes inflate to what
+// the entry records, so that neither the copy nor its check holds the entry whole. The pieces are
+// written before the verdict: a damaged entry fails the save, which then drops its file.
+Result<void> copy_intact(zip::ArchiveWriter& zw, zip::StoredCheck& check, const zip::ArchiveReader& src,
+                         const zip::Entry& entry, const std::string& source) {
+    if (auto ok = check.begin(entry); !ok) return fail(damaged_entry(source, ok.error()));
+    if (auto r = zw.begin_raw(entry); !r) return r;
+    bool sink_failed = false;
+    auto copied = src.read_raw_chunks(entry, [&](std::string_view piece) -> Result<void> {
+        auto ok = check.feed(piece);
+        if (!ok) ok = fail(damaged_entry(source, ok.error()));
+        else ok = zw.add_raw_bytes(piece);
+        sink_failed = !ok;
+        return ok;
+    }, check.piece_size());
+    if (!copied) return sink_failed ? copied : fail(damaged_entry(source, copied.error()));
+    if (auto ok = check.end(); !ok) return fail(damaged_entry(source, ok.error()));
+    return zw.end_raw();
+}
+
 zip::Entry content_types_entry(const StoredPart& types) {
     return zip::kept_entry(types.name, types.method, types.crc32, types.size, types.stored.size());
 }
@@ -249,11 +276,7 @@ Result<void> write_copied(zip::ArchiveWriter& zw, zip::StoredCheck& check, const
         const StoredPart& types = *wb.source_content_types;
         return zw.add_raw(content_types_entry(types), types.stored);
     }
-    if (!c.drawing_of) {
-        auto raw = src.read_raw(*c.source);
-        if (!raw) return fail(damaged_entry(source, raw.error()));
-        return add_intact(zw, check, *c.source, *raw, source);
-    }
+    if (!c.drawing_of) return copy_intact(zw, check, src, *c.source, source);
     const SourceDrawing& d = *c.drawing_of->legacy_drawing;
     if (!c.rels) return add_intact(zw, check, stored_drawing_entry(d, d.part), d.stored, source);
     // A drawing loaded without relationships has none in the copy either.

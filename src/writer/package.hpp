@@ -30,9 +30,10 @@ namespace velmo::writer {
 // `source` is the package the workbook was loaded from; it is opened again here (Io when it is
 // gone, Zip when it is no longer a readable archive; Io naming it when an entry to copy differs
 // from the one `wb.source_entries` recorded at load, or an entry no relationship reached then, or
-// a part the new package reaches and the source held then, is missing). Every entry copied raw is
-// checked first: one that does not inflate to what its archive records fails with Zip naming the
-// source and the entry. The content types are those loaded (`wb.source_content_types`), patched;
+// a part the new package reaches and the source held then, or the package relationships, is
+// missing; the message names `_rels/.rels` when it is that). Every entry copied raw is checked as
+// it is copied, a piece at a time, so in the same memory whatever its size: one that does not
+// inflate to what its archive records fails with Zip naming the source and the entry. The content types are those loaded (`wb.source_content_types`), patched;
 // without them the save fails with Zip.
 Result<void> write_package(const Workbook& wb, zip::Output& out, const std::optional<std::string>& source);
 

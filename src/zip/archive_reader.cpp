@@ -2,13 +2,11 @@
 
 #include <fcntl.h>
 #include <libdeflate.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -17,18 +15,13 @@
 #include <utility>
 
 #include "zip/format.hpp"
+#include "zip/stored_check.hpp"
 
 namespace velmo::zip {
 
 namespace {
 
 using namespace format;
-
-std::string decimal(uint64_t v) {
-    char buf[24];
-    auto res = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, res.ptr);
-}
 
 VelmoError invalid(std::string_view detail) {
     return VelmoError::invalid_format("invalid Zip archive: " + std::string(detail));
@@ -417,28 +410,6 @@ Result<uint64_t> ArchiveReader::data_offset(size_t index) const {
 
 namespace {
 
-// What read and inflate_stored refuse before allocating anything for an entry.
-Result<void> check_readable(const Entry& e) {
-    if (e.encrypted()) return fail(entry_error(e, "entry is encrypted"));
-    if (e.method != kMethodStored && e.method != kMethodDeflate) {
-        return fail(entry_error(e, "unsupported compression method " + decimal(e.method)));
-    }
-    // Sizes are checked before anything is allocated for them.
-    if (e.uncompressed_size > kMaxEntrySize) {
-        return fail(entry_error(e, "declared size " + decimal(e.uncompressed_size) + " exceeds the limit of " +
-                                       decimal(kMaxEntrySize) + " bytes"));
-    }
-    if (e.method == kMethodStored && e.compressed_size != e.uncompressed_size) {
-        return fail(entry_error(e, "stored entry sizes disagree"));
-    }
-    if (e.method == kMethodDeflate && e.compressed_size < e.uncompressed_size / kMaxDeflateRatio +
-                                                              (e.uncompressed_size % kMaxDeflateRatio != 0)) {
-        return fail(entry_error(e, "declared size " + decimal(e.uncompressed_size) + " is more than " +
-                                       decimal(e.compressed_size) + " compressed bytes can hold"));
-    }
-    return {};
-}
-
 // The entry's content `data` checked against its CRC-32.
 Result<void> check_crc(const Entry& e, std::string_view data) {
     if (libdeflate_crc32(0, data.data(), data.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
@@ -474,7 +445,7 @@ Result<std::string> ArchiveReader::read(const Entry& entry) const {
     auto index = index_of(entry);
     if (!index) return fail(std::move(index.error()));
     const Entry& e = entries_[*index];
-    if (auto ok = check_readable(e); !ok) return fail(std::move(ok.error()));
+    if (auto ok = check_inflatable(e); !ok) return fail(std::move(ok.error()));
     auto data = data_offset(*index);
     if (!data) return fail(std::move(data.error()));
 
@@ -495,7 +466,7 @@ Result<std::string> ArchiveReader::read(const Entry& entry) const {
 }
 
 Result<std::string> inflate_stored(const Entry& entry, std::string_view stored) {
-    if (auto ok = check_readable(entry); !ok) return fail(std::move(ok.error()));
+    if (auto ok = check_inflatable(entry); !ok) return fail(std::move(ok.error()));
     if (stored.size() != entry.compressed_size) return fail(entry_error(entry, "stored bytes do not match the compressed size"));
     if (entry.method == kMethodDeflate) {
         std::unique_ptr<libdeflate_decompressor, ArchiveReader::DecompressorDeleter> inflater(libdeflate_alloc_decompressor());
@@ -504,37 +475,6 @@ Result<std::string> inflate_stored(const Entry& entry, std::string_view stored) 
     }
     if (auto ok = check_crc(entry, stored); !ok) return fail(std::move(ok.error()));
     return std::string(stored);
-}
-
-void StoredCheck::FreeDeleter::operator()(char* p) const { std::free(p); }
-
-Result<void> StoredCheck::operator()(const Entry& entry, std::string_view stored) {
-    if (auto ok = check_readable(entry); !ok) return fail(std::move(ok.error()));
-    if (stored.size() != entry.compressed_size) return fail(entry_error(entry, "stored bytes do not match the compressed size"));
-    if (entry.method != kMethodDeflate) return check_crc(entry, stored);
-    if (!inflater_) {
-        inflater_.reset(libdeflate_alloc_decompressor());
-        if (!inflater_) return fail(VelmoError::zip("out of memory"));
-    }
-    const size_t size = static_cast<size_t>(entry.uncompressed_size);
-    if (capacity_ < size) {
-        buffer_.reset();  // the old buffer goes before the new one is made
-        capacity_ = 0;
-        // The content is written once and dropped, so a large buffer costs mostly its page faults:
-        // in huge pages where the system has them, a picture of tens of megabytes takes a few
-        // dozen faults rather than thousands.
-        constexpr size_t kHugePage = size_t{2} << 20;
-        const size_t rounded = size < kHugePage ? size : (size + kHugePage - 1) & ~(kHugePage - 1);
-        void* p = nullptr;
-        if (::posix_memalign(&p, size < kHugePage ? alignof(std::max_align_t) : kHugePage, rounded) != 0)
-            return fail(VelmoError::zip("out of memory"));
-#ifdef MADV_HUGEPAGE
-        if (rounded >= kHugePage) ::madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-        buffer_.reset(static_cast<char*>(p));
-        capacity_ = rounded;
-    }
-    return inflate_into(inflater_.get(), entry, stored, buffer_.get());
 }
 
 Result<std::string> ArchiveReader::read_raw(const Entry& entry) const {
@@ -550,6 +490,24 @@ Result<std::string> ArchiveReader::read_raw(const Entry& entry) const {
     });
     if (error) return fail(entry_error(e, error->message));
     return out;
+}
+
+Result<void> ArchiveReader::read_raw_chunks(const Entry& entry, const ChunkSink& sink, size_t piece) const {
+    auto index = index_of(entry);
+    if (!index) return fail(std::move(index.error()));
+    const Entry& e = entries_[*index];
+    auto data = data_offset(*index);
+    if (!data) return fail(std::move(data.error()));
+    if (in_memory_) return sink(std::string_view(memory_.data() + *data, static_cast<size_t>(e.compressed_size)));
+    piece = static_cast<size_t>(std::min<uint64_t>(e.compressed_size, std::max<size_t>(piece, 1)));
+    const auto buffer = std::make_unique_for_overwrite<char[]>(piece);
+    for (uint64_t done = 0; done < e.compressed_size;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(e.compressed_size - done, piece));
+        if (auto r = read_at(*data + done, buffer.get(), n); !r) return fail(entry_error(e, r.error().message));
+        if (auto r = sink(std::string_view(buffer.get(), n)); !r) return r;
+        done += n;
+    }
+    return {};
 }
 
 }  // namespace velmo::zip

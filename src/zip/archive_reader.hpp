@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "model/error.hpp"
 #include "zip/entry.hpp"
 #include "zip/part_names.hpp"
+#include "zip/stored_check.hpp"
 
 struct libdeflate_decompressor;
 
@@ -52,6 +54,12 @@ public:
     // The entry's stored bytes as they lie in the archive (compressed for deflated entries),
     // for copying into another archive without recompressing. Refuses encrypted entries.
     Result<std::string> read_raw(const Entry& entry) const;
+    // The same bytes handed to `sink` in order, in pieces of at most `piece` bytes read as they
+    // are needed, so that copying an entry takes the same memory whatever its size. Stops at the
+    // first failure, the sink's included, and returns it.
+    using ChunkSink = std::function<Result<void>(std::string_view)>;
+    Result<void> read_raw_chunks(const Entry& entry, const ChunkSink& sink, size_t piece = kRawChunkSize) const;
+    static constexpr size_t kRawChunkSize = size_t{1} << 18;
 
     struct DecompressorDeleter {
         void operator()(libdeflate_decompressor* d) const;
@@ -89,21 +97,5 @@ private:
 // The content of an entry from the bytes read_raw gave for it, kept apart from its archive:
 // inflated, with its size and CRC-32 verified. The same Zip errors as ArchiveReader::read.
 Result<std::string> inflate_stored(const Entry& entry, std::string_view stored);
-
-// The same checks without keeping the content: what a raw copy, which would otherwise take an
-// entry's bytes on trust, runs before it writes them. The content goes to one buffer, kept for the
-// next check, so that a run of checks allocates once for its largest entry.
-class StoredCheck {
-public:
-    Result<void> operator()(const Entry& entry, std::string_view stored);
-
-private:
-    std::unique_ptr<libdeflate_decompressor, ArchiveReader::DecompressorDeleter> inflater_;
-    struct FreeDeleter {
-        void operator()(char* p) const;
-    };
-    std::unique_ptr<char[], FreeDeleter> buffer_;
-    size_t capacity_ = 0;
-};
 
 }  // namespace velmo::zip

@@ -81,6 +81,7 @@ Result<void> ArchiveWriter::emit(std::string_view bytes) {
 Result<void> ArchiveWriter::check_can_add(std::string_view name) const {
     if (error_) return fail(*error_);
     if (finished_) return fail(VelmoError::zip("archive already finished"));
+    if (open_raw_) return fail(VelmoError::zip("entry " + open_raw_->name + " is still open"));
     if (name.size() > kMax16) return fail(VelmoError::zip("entry name longer than 65535 bytes"));
     if (names_.contains(name)) return fail(VelmoError::zip("duplicate entry name " + std::string(name)));
     return {};
@@ -125,6 +126,13 @@ Result<void> ArchiveWriter::add_raw(const Entry& source, std::string_view compre
     if (compressed.size() != source.compressed_size) {
         return fail(VelmoError::zip("raw bytes do not match the compressed size of entry " + source.name));
     }
+    if (auto r = begin_raw(source); !r) return r;
+    if (auto r = add_raw_bytes(compressed); !r) return r;
+    return end_raw();
+}
+
+Result<void> ArchiveWriter::begin_raw(const Entry& source) {
+    if (auto r = check_can_add(source.name); !r) return r;
     Record record{
         .name = source.name,
         .version_made_by = source.version_made_by,
@@ -141,7 +149,30 @@ Result<void> ArchiveWriter::add_raw(const Entry& source, std::string_view compre
         .internal_attributes = source.internal_attributes,
         .external_attributes = source.external_attributes,
     };
-    return write_entry(std::move(record), compressed);
+    if (auto r = write_header(record); !r) return r;
+    open_raw_ = std::move(record);
+    open_raw_written_ = 0;
+    return {};
+}
+
+Result<void> ArchiveWriter::add_raw_bytes(std::string_view piece) {
+    if (error_) return fail(*error_);
+    if (!open_raw_) return failed(VelmoError::zip("no raw entry is open"));
+    if (piece.size() > open_raw_->compressed_size - open_raw_written_)
+        return failed(VelmoError::zip("raw bytes do not match the compressed size of entry " + open_raw_->name));
+    open_raw_written_ += piece.size();
+    return emit(piece);
+}
+
+Result<void> ArchiveWriter::end_raw() {
+    if (error_) return fail(*error_);
+    if (!open_raw_) return failed(VelmoError::zip("no raw entry is open"));
+    if (open_raw_written_ != open_raw_->compressed_size)
+        return failed(VelmoError::zip("raw bytes do not match the compressed size of entry " + open_raw_->name));
+    records_.push_back(std::move(*open_raw_));
+    names_.insert(records_.back().name);
+    open_raw_.reset();
+    return {};
 }
 
 void ArchiveWriter::put_shared_fields(std::string& header, const Record& record, uint16_t version_needed,
@@ -156,7 +187,7 @@ void ArchiveWriter::put_shared_fields(std::string& header, const Record& record,
     put32(header, both_sizes_in_zip64 ? kMax32 : field32(record.uncompressed_size));
 }
 
-Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload) {
+Result<void> ArchiveWriter::write_header(Record& record) {
     record.local_header_offset = offset_;
     bool zip64 = needs_zip64(record.compressed_size) || needs_zip64(record.uncompressed_size);
     if (zip64) record.version_needed = std::max(record.version_needed, kVersionZip64);
@@ -176,7 +207,11 @@ Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload)
         put64(header, record.uncompressed_size);
         put64(header, record.compressed_size);
     }
-    if (auto r = emit(header); !r) return r;
+    return emit(header);
+}
+
+Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload) {
+    if (auto r = write_header(record); !r) return r;
     if (auto r = emit(payload); !r) return r;
     records_.push_back(std::move(record));
     names_.insert(records_.back().name);
@@ -186,6 +221,7 @@ Result<void> ArchiveWriter::write_entry(Record record, std::string_view payload)
 Result<void> ArchiveWriter::finish() {
     if (error_) return fail(*error_);
     if (finished_) return fail(VelmoError::zip("archive already finished"));
+    if (open_raw_) return failed(VelmoError::zip("entry " + open_raw_->name + " is still open"));
 
     const uint64_t directory_offset = offset_;
     std::string header;

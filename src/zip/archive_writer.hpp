@@ -46,6 +46,12 @@ public:
     // timestamp, flags and attributes (bytes as returned by ArchiveReader::read_raw). Whether
     // they are intact is the caller's to check (StoredCheck).
     Result<void> add_raw(const Entry& source, std::string_view compressed);
+    // The same for stored bytes that come in pieces: begin_raw writes the entry's header,
+    // add_raw_bytes each piece in order, end_raw checks that they came to the compressed size.
+    // Nothing else may be added in between; a failure leaves the archive unusable.
+    Result<void> begin_raw(const Entry& source);
+    Result<void> add_raw_bytes(std::string_view piece);
+    Result<void> end_raw();
     // Writes the central directory and end records and flushes. Nothing may be added after.
     Result<void> finish();
 
@@ -75,6 +81,7 @@ private:
                                   bool both_sizes_in_zip64);
     Result<void> check_can_add(std::string_view name) const;
     Result<void> write_entry(Record record, std::string_view payload);
+    Result<void> write_header(Record& record);
     Result<void> emit(std::string_view bytes);
     Result<void> flush();
     Result<void> failed(VelmoError error);
@@ -91,6 +98,9 @@ private:
     std::unique_ptr<char[]> compressed_;
     size_t compressed_capacity_ = 0;
     bool finished_ = false;
+    // The raw entry whose bytes are being added, and how many have come so far.
+    std::optional<Record> open_raw_;
+    uint64_t open_raw_written_ = 0;
     // Once a write has failed the archive is unusable; every later call reports that failure.
     std::optional<VelmoError> error_;
 };

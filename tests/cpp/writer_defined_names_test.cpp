@@ -215,3 +215,32 @@ TEST(DefinedNamesBlock, FilterNameFollowsTheFilter) {
         EXPECT_EQ(b.write(), c.inner.empty() ? "" : wrap(c.inner)) << c.inner;
     }
 }
+
+// A sheet loaded with the name but no filter (what a desktop advanced filter leaves) keeps the name
+// as it was until the filter is set or cleared.
+TEST(DefinedNamesBlock, FilterNameWithoutAFilterStaysUntilTheFilterIsSet) {
+    const std::string kept = "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">D!$A$1:$C$9</definedName>";
+    const struct {
+        std::optional<std::string> filter;  // set anew; none leaves the sheet as loaded
+        std::string inner;
+    } cases[] = {
+        {std::nullopt, kept},
+        {"B2:C5", "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">&apos;D&apos;!$B$2:$C$5</definedName>"},
+        {"A1:C9", kept},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        Block b;
+        Worksheet& ws = b.sheet("D");
+        if (c.filter) ws.set_auto_filter(*c.filter);
+        b.raw = {kept};
+        EXPECT_EQ(b.write(), c.inner.empty() ? "" : wrap(c.inner)) << c.inner;
+    }
+    // Each sheet's name follows its own filter.
+    Block b;
+    b.sheet("D");
+    b.sheet("E").set_auto_filter("A1:A2");
+    b.raw = {kept, "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"1\" hidden=\"1\">E!$C$1:$C$9</definedName>"};
+    EXPECT_EQ(b.write(), wrap(kept + "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"1\" hidden=\"1\">"
+                                     "&apos;E&apos;!$A$1:$A$2</definedName>"));
+}

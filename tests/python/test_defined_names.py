@@ -1,5 +1,6 @@
 """Defined names: the DefinedName value class, the DefinedNames views of both scopes, and names through a save."""
 
+import re
 import zipfile
 from xml.etree import ElementTree
 
@@ -298,3 +299,37 @@ def test_a_kept_name_added_again_is_defined_once(make_xlsx, tmp_path, scope, sto
         # Not replaced: the element comes across as it stood.
         with zipfile.ZipFile(out) as z:
             assert f'{stored} name="Total"'.encode() in z.read("xl/workbook.xml")
+
+
+def filter_names(path):
+    """The workbook part's `_xlnm._FilterDatabase` elements, as written."""
+    with zipfile.ZipFile(path) as z:
+        text = z.read("xl/workbook.xml").decode()
+    return re.findall(r"<definedName name=\"_xlnm\._FilterDatabase\".*?</definedName>", text)
+
+
+@pytest.mark.parametrize("element", [True, False], ids=["with autoFilter", "advanced filter, no autoFilter"])
+@pytest.mark.parametrize("edit, expected", [
+    (lambda ws: None, None),
+    (lambda ws: ws.__setitem__("E9", 1), None),
+    (lambda ws: setattr(ws.auto_filter, "ref", "B2:C8"),
+     "<definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">&apos;Data&apos;!$B$2:$C$8</definedName>"),
+    (lambda ws: setattr(ws.auto_filter, "ref", None), ""),
+], ids=["unchanged", "edited elsewhere", "filter set", "filter cleared"])
+def test_the_hidden_filter_name_stays_as_loaded_until_the_filter_changes(make_xlsx, tmp_path, element, edit, expected):
+    def build(book):
+        sheet = book.add_worksheet("Data")
+        sheet.write_row("A1", ["a", "b", "c"])
+        sheet.autofilter("A1:C5")
+
+    src = make_xlsx(build)
+    if not element:
+        rewrite_entries(src, {"xl/worksheets/sheet1.xml": lambda b: re.sub(rb"<autoFilter[^>]*/>", b"", b)})
+    loaded = filter_names(src)
+    assert len(loaded) == 1
+    wb = velmo.load_workbook(src)
+    edit(wb.active)
+    dest = tmp_path / "dest.xlsx"
+    wb.save(str(dest))
+    check_package(dest)
+    assert filter_names(dest) == (loaded if expected is None else [expected] if expected else [])

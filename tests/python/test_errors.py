@@ -64,8 +64,15 @@ def _utf16(text):
     ("xl/worksheets/sheet1.xml", lambda b: b"a worksheet without any element"),
     ("xl/worksheets/sheet1.xml", lambda b: b'<?xml version="1.0"?><!-- nothing -->'),
     ("xl/worksheets/sheet1.xml", lambda b: b + b"<worksheet/>"),
+    # Read at load too, so that no workbook loads that no save could write.
+    ("[Content_Types].xml", _utf16),
+    ("[Content_Types].xml", lambda b: b.decode().encode("utf-16-le")),
+    ("[Content_Types].xml", lambda b: b + b"\0"),
+    ("[Content_Types].xml", lambda b: b + b"junk"),
+    ("[Content_Types].xml", lambda b: b'<?xml version="1.0"?><!-- nothing -->'),
 ], ids=["utf-16 sheet", "utf-16 sheet without mark", "utf-16 strings", "utf-16 styles", "junk", "words", "no root",
-        "two roots"])
+        "two roots", "utf-16 content types", "utf-16 content types without mark", "content types and a NUL",
+        "content types and junk", "content types without root"])
 def test_parts_that_are_no_utf8_document_fail_the_load_naming_the_part(make_xlsx, part, change):
     path = make_xlsx(lambda book: book.add_worksheet().write_row("A1", ["text", 2]))
     rewrite_entries(path, {part: change})

@@ -1,14 +1,19 @@
 """What a save takes from the file its workbook was loaded from (only entries that still hold what
 was loaded, and only intact ones), and what it will replace (only a regular file)."""
 
+import io
 import os
 import stat
+import struct
+import subprocess
+import sys
 import zipfile
+import zlib
 
 import pytest
 
 import velmo
-from package_check import check_package, rewrite_entries
+from package_check import check_package, raw_entries, rewrite_entries
 
 ORPHAN = "extra/orphan.xml"  # reached by no relationship, so copied whatever the edits
 DRAWING_TYPE = 'PartName="/xl/drawings/drawing1.xml"'
@@ -81,6 +86,24 @@ def test_a_save_copies_only_what_the_source_still_holds_as_loaded(source, tmp_pa
     velmo.load_workbook(str(dest)).save(str(tmp_path / "again.xlsx"))  # the copy is a source like any other
 
 
+@pytest.mark.parametrize("change, how", [
+    (lambda b: None, "is missing"),
+    (lambda b: b.replace(b"docProps/app.xml", b"docProps/gone.xml"), "differs"),
+], ids=["removed", "changed"])
+@pytest.mark.parametrize("in_place", [False, True], ids=["elsewhere", "in place"])
+def test_the_package_relationships_are_checked_like_every_copied_entry(source, tmp_path, change, how, in_place):
+    wb = velmo.load_workbook(source)
+    rewrite_entries(source, {"_rels/.rels": change})
+    dest = source if in_place else tmp_path / "dest.xlsx"
+    if not in_place:
+        dest.write_bytes(b"precious bytes")
+    before = read_bytes(dest)
+    with pytest.raises(OSError) as exc:
+        wb.save(str(dest))
+    assert exc.value.args == (f"io: {source} has changed since the workbook was loaded: _rels/.rels {how}",)
+    assert read_bytes(dest) == before and leftovers(tmp_path) == []
+
+
 def damage(path, name):
     """Flips bytes in the middle of an entry's stored data; the directory is left as it was."""
     with zipfile.ZipFile(path) as z:
@@ -114,6 +137,48 @@ def test_a_damaged_entry_refuses_the_save(source, tmp_path, when, entry):
         wb.save(str(dest))
     assert exc.value.args[0].startswith(f"zip: {source}: {entry}: "), exc.value.args[0]
     assert dest.read_bytes() == b"precious bytes" and leftovers(tmp_path) == []
+
+
+# Saves in a child whose address space has only this much room left after the load: far less than
+# the picture below inflates to, far more than a save needs when it checks copies a piece at a time.
+SAVE_IN_LITTLE_MEMORY = """
+import resource, sys, velmo
+wb = velmo.load_workbook(sys.argv[1])
+wb.active["A1"] = 5
+in_use = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+resource.setrlimit(resource.RLIMIT_AS, (in_use + (48 << 20), resource.RLIM_INFINITY))
+try:
+    wb.save(sys.argv[2])
+except OSError as e:
+    sys.exit(e.args[0])
+"""
+BIG_PICTURE = "xl/media/image1.png"
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+PNG = (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", struct.pack(">IIBBBBB", 1, 1, 8, 2, 0, 0, 0)) +
+       png_chunk(b"IDAT", zlib.compress(b"\0\0\0\0")) + png_chunk(b"IEND", b""))
+
+
+@pytest.mark.parametrize("damaged", [False, True], ids=["intact", "damaged"])
+def test_a_large_copied_entry_is_checked_in_bounded_memory(make_xlsx, tmp_path, damaged):
+    src = make_xlsx(lambda book: book.add_worksheet().insert_image("B2", "big.png", {"image_data": io.BytesIO(PNG)}))
+    rewrite_entries(src, {BIG_PICTURE: lambda b: b + bytes(96 << 20)})
+    if damaged:
+        damage(src, BIG_PICTURE)
+    dest = tmp_path / "dest.xlsx"
+    run = subprocess.run([sys.executable, "-c", SAVE_IN_LITTLE_MEMORY, src, str(dest)], capture_output=True, text=True)
+    if damaged:
+        assert run.returncode == 1 and run.stderr.startswith(f"zip: {src}: {BIG_PICTURE}: "), run.stderr
+        assert not dest.exists() and leftovers(tmp_path) == []
+        return
+    assert run.returncode == 0, run.stderr
+    check_package(dest)
+    assert raw_entries(dest)[BIG_PICTURE] == raw_entries(src)[BIG_PICTURE]
+    assert velmo.load_workbook(str(dest)).active["A1"].value == 5
 
 
 def fifo(path):
