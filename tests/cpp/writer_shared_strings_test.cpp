@@ -128,3 +128,40 @@ TEST(SharedStringsPart, KeptItemsBesidePlainTexts) {
                         R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships")"
                         R"( count="2" uniqueCount="2"><si><r><rPr><b/></rPr><t>ab</t></r></si><si><t>ab</t></si></sst>)");
 }
+
+// Cells that share one text (as every cell reading one shared string does) share its index, and so
+// do cells whose equal texts are held apart; each text is checked once, at its first cell.
+TEST(SharedStringTable, CellsSharingATextShareItsIndex) {
+    const Text held(std::string(100, 'h'));
+    const Text bad(std::string(40, 'b') + "\xFF");
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, Text>> cells;  // in cell order
+        std::vector<uint32_t> indexes;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {"one held text", {{"A1", held}, {"A2", held}, {"B3", held}}, {0, 0, 0}, ""},
+        {"equal texts held apart", {{"A1", held}, {"A2", Text(held.view())}, {"A3", Text("s")}, {"A4", held}}, {0, 0, 1, 0}, ""},
+        {"short texts", {{"A1", Text("s")}, {"A2", Text("t")}, {"A3", Text("s")}}, {0, 1, 0}, ""},
+        {"a shared text that is not UTF-8", {{"A1", Text("ok")}, {"C2", bad}, {"C3", bad}}, {},
+         "sheet \"Sheet\" cell C2: text is not valid UTF-8 (byte 0xFF at offset 40)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Workbook wb = Workbook::make_new();
+        Worksheet& ws = wb.sheets[0];
+        for (const auto& [key, text] : c.cells) ws.set_cell(key, Value{text});
+        auto t = table_of(wb);
+        if (!c.error.empty()) {
+            ASSERT_FALSE(t);
+            EXPECT_EQ(t.error().message, c.error);
+            continue;
+        }
+        ASSERT_TRUE(t) << t.error().message;
+        for (size_t i = 0; i < c.cells.size(); ++i) {
+            EXPECT_EQ(t->find_cell(*ws.find_cell(c.cells[i].first)), c.indexes[i]) << c.cells[i].first;
+            EXPECT_EQ(texts_of(*t).at(c.indexes[i]), c.cells[i].second.view());
+        }
+    }
+}
