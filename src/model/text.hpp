@@ -16,6 +16,9 @@ class Text {
 public:
     // Texts up to this many bytes are held inside the object.
     static constexpr size_t kInline = 30;
+    // Past this many bytes a text costs more to copy or hash than to track by identity(): a values
+    // read holds it rather than copying it, a save finds its index by where it is held.
+    static constexpr size_t kLong = 256;
 
     Text() noexcept { bytes_[kTag] = 0; }
     Text(std::string_view s) { assign(s); }
@@ -46,6 +49,18 @@ public:
     ~Text() {
         if (shared()) release();
     }
+    // A copy, for a reader filling a workbook that no other thread can reach yet: the count is raised
+    // without the locked instruction a copy otherwise takes, which would stall the reader at every
+    // cell that reads a long shared string.
+    Text copy_unpublished() const {
+        Text t;
+        std::memcpy(t.bytes_, bytes_, sizeof bytes_);
+        if (shared()) {
+            std::atomic<uint64_t>& refs = block()->refs;
+            refs.store(refs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        }
+        return t;
+    }
 
     const char* data() const { return shared() ? block()->chars() : reinterpret_cast<const char*>(bytes_); }
     size_t size() const { return shared() ? shared_size() : bytes_[kTag]; }
@@ -60,6 +75,7 @@ public:
     // The characters' place while this text, or a copy of it, lives: an identity of texts held outside
     // the object (null for a short text, which every copy holds itself).
     const void* identity() const { return shared() ? static_cast<const void*>(block()) : nullptr; }
+    bool is_long() const { return shared() && shared_size() > kLong; }
 
     void swap(Text& o) noexcept {
         unsigned char tmp[sizeof bytes_];

@@ -1,7 +1,7 @@
 #pragma once
 // The values of a rectangle, copied out of a worksheet so that they can be turned into something else
 // after the worksheet's lock is released. Compact: 16 bytes a value, and the texts of a band of lines
-// in one buffer, but for long texts, which the band shares with their cells (a text used by many
+// in one buffer, but for long texts, which the band shares with their cells (a text read by many
 // cells is not copied many times). Held in bands of whole lines, so that a reader can drop each band once it has used it
 // and the copy never sits beside a whole second form of the same values.
 
@@ -26,9 +26,9 @@ public:
     enum class Kind : uint8_t { Empty, Text, Number, Bool, Date, DateTime, Time, Duration };
 
     PackedValue() = default;
-    // `v` packed; its text (a formula's with "=" before it) is appended to `texts`, but a text held
-    // outside its value is not copied: `held` keeps it alive and the packed value points at it. Inline:
-    // it runs for every value of a read.
+    // `v` packed; its text (a formula's with "=" before it) is appended to `texts`, but a long text is
+    // not copied: `held` keeps it alive and the packed value points at it. Inline: it runs for every
+    // value of a read.
     [[gnu::always_inline]] static PackedValue pack(const Value& v, std::string& texts, std::vector<Text>& held) {
         // Numbers, most of a sheet, before the others.
         if (const double* d = std::get_if<double>(&v)) [[likely]] return {Kind::Number, 0, std::bit_cast<uint64_t>(*d)};
@@ -37,7 +37,7 @@ public:
             case ValueKind::Number: return {};
             case ValueKind::String: {
                 const Text& s = std::get<Text>(v);
-                if (s.identity()) return hold(held, s);
+                if (s.is_long()) return hold(held, s);
                 return {Kind::Text, s.size() << 1, append_text(texts, false, s)};
             }
             case ValueKind::Formula: {
@@ -93,7 +93,7 @@ private:
     static uint64_t bits_of(const TimeOfDay& t) { return uint64_t{t.secs} << 32 | t.nanos; }
     // Appends the text (after "=" for a formula) and gives where it starts.
     [[gnu::noinline]] static uint64_t append_text(std::string& texts, bool formula, std::string_view text);
-    // A text held outside its value: kept alive by `held` (once for a run of the same text).
+    // A long text: kept alive by `held` (once for a run of the same text).
     [[gnu::noinline]] static PackedValue hold(std::vector<Text>& held, const Text& text);
     PackedValue(Kind kind, uint64_t payload, uint64_t body)
         : head_(static_cast<uint64_t>(kind) | payload << 8), body_(body) {}

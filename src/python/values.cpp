@@ -1,6 +1,7 @@
 #include "python/values.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -603,30 +604,38 @@ private:
 };
 
 // A long text that many cells share (one shared string read into each) is held once by the band: one
-// str serves every cell of it in the band, as the cells share one text. Cleared with each band, whose
-// texts keep the addresses it is keyed by from being reused.
+// str serves its cells in the band, as they share one text. A small table of the last strs made,
+// placed by the text's address (no allocation, so texts each met once cost next to nothing), emptied
+// with each band, whose texts keep the addresses it is keyed by from being reused.
 class HeldTexts {
 public:
     ~HeldTexts() { clear(); }
     PyObject* get(const PackedValue& v, const std::string& texts) {
-        const auto [it, fresh] = cache_.try_emplace(v.held_chars(), nullptr);
-        if (!fresh) return Py_NewRef(it->second);
+        const char* chars = v.held_chars();
+        Slot& slot = slots_[(reinterpret_cast<uintptr_t>(chars) >> 4) % kSlots];
+        if (slot.chars == chars) return Py_NewRef(slot.str);
         const std::string_view text = v.text(texts);
         PyObject* obj = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-        if (!obj) {
-            cache_.erase(it);
-            return nullptr;
-        }
-        it->second = Py_NewRef(obj);
+        if (!obj) return nullptr;
+        PyObject* old = std::exchange(slot.str, Py_NewRef(obj));
+        Py_XDECREF(old);
+        slot.chars = chars;
         return obj;
     }
     void clear() {
-        for (auto& [chars, obj] : cache_) Py_DECREF(obj);
-        cache_.clear();
+        for (Slot& slot : slots_) {
+            Py_CLEAR(slot.str);
+            slot.chars = nullptr;
+        }
     }
 
 private:
-    std::unordered_map<const char*, PyObject*> cache_;
+    static constexpr size_t kSlots = 1024;
+    struct Slot {
+        const char* chars = nullptr;
+        PyObject* str = nullptr;
+    };
+    std::array<Slot, kSlots> slots_{};
 };
 
 // Holds the cyclic collector off while a large result is built: every tuple made would otherwise count

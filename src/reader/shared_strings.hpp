@@ -83,6 +83,13 @@ public:
         reset();
         return out;
     }
+    // The item's text as a cell value; the next item reuses the buffer it was gathered in.
+    Text take_text() {
+        end_t();
+        Text out(text_);
+        reset();
+        return out;
+    }
 
 private:
     void end_t() {

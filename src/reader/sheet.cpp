@@ -465,7 +465,7 @@ Result<void> SheetReader::on_end() {
         if (name == "is") {
             in_inline_ = false;
             if (cell_open_ && inline_.marked_up()) keep_inline_item();
-            if (cell_open_) value_ = Text(inline_.take());
+            if (cell_open_) value_ = inline_.take_text();
             pop_scope(tok_.depth() + 1);
             return {};
         }
@@ -794,7 +794,7 @@ void SheetReader::end_value(std::string_view text) {
     case CellType::Shared: {
         const auto index = xml::parse_u64(text);
         const Text* text = index ? shared_.find(*index) : nullptr;
-        if (text) value_ = *text;
+        if (text) value_ = text->copy_unpublished();
         else value_ = std::monostate{};
         if (text && !shared_.rich.empty()) keep_rich_item(*index);
         return;

@@ -31,9 +31,11 @@ std::optional<uint32_t> SharedStringTable::find_item(std::string_view si) const 
 }
 
 namespace {
-// Where a text cell's string is held when cells may share it: its kept item's, or its long text's.
+// Where a text cell's string is held when cells may share it and it is worth not reading again: its
+// kept item's, or its long text's.
 const void* identity_of(const Text& text, const KeptValue* kept) {
-    return kept && kept->rich_text ? static_cast<const void*>(kept->rich_text.get()) : text.identity();
+    if (kept && kept->rich_text) return kept->rich_text.get();
+    return text.is_long() ? text.identity() : nullptr;
 }
 }  // namespace
 

@@ -51,7 +51,7 @@ private:
     Index items_;
     std::vector<Entry> entries_;
     // The index of each long text and kept item met, by where its characters are: the cells that share
-    // one (every cell that read one shared string) are found without reading it again.
+    // one (every cell that read one shared string) find it without hashing it again.
     std::unordered_map<const void*, uint32_t> known_;
 };
 

@@ -11,7 +11,8 @@ using namespace velmo;
 // Around the size up to which a text is held inside the object, and well past it: copies, moves and
 // assignments keep the characters, and only a long text is shared by its copies.
 TEST(Text, CopiesMovesAndSharing) {
-    for (const size_t n : {size_t{0}, size_t{1}, Text::kInline, Text::kInline + 1, size_t{1} << 16}) {
+    for (const size_t n : {size_t{0}, size_t{1}, Text::kInline, Text::kInline + 1, Text::kLong, Text::kLong + 1,
+                           size_t{1} << 16}) {
         SCOPED_TRACE(n);
         std::string chars;
         for (size_t i = 0; i < n; ++i) chars += static_cast<char>('a' + i % 26);
@@ -22,6 +23,7 @@ TEST(Text, CopiesMovesAndSharing) {
         EXPECT_EQ(t.size(), n);
         EXPECT_EQ(t.empty(), n == 0);
         EXPECT_EQ(t.identity() != nullptr, long_text);
+        EXPECT_EQ(t.is_long(), n > Text::kLong);
 
         Text copy = t;
         EXPECT_EQ(copy, t);
@@ -30,6 +32,10 @@ TEST(Text, CopiesMovesAndSharing) {
         const Text equal(chars);  // made on its own: equal, never the same characters
         EXPECT_EQ(equal, t);
         EXPECT_FALSE(equal.same_characters(t));
+
+        const Text unpublished = t.copy_unpublished();
+        EXPECT_EQ(unpublished, chars);
+        EXPECT_EQ(unpublished.same_characters(t), long_text);
 
         Text moved = std::move(copy);
         EXPECT_EQ(moved, chars);
@@ -59,7 +65,7 @@ TEST(Text, RandomSharingAgainstStrings) {
         std::vector<std::string> expected(16);
         for (int step = 0; step < 2000; ++step) {
             const size_t i = pick(15), j = pick(15);
-            switch (pick(4)) {
+            switch (pick(5)) {
             case 0: {
                 expected[i] = std::string(pick(3) == 0 ? pick(Text::kInline) : pick(200), static_cast<char>('a' + pick(25)));
                 texts[i] = Text(expected[i]);
@@ -79,6 +85,10 @@ TEST(Text, RandomSharingAgainstStrings) {
             case 3:
                 texts[i].swap(texts[j]);
                 expected[i].swap(expected[j]);
+                break;
+            case 4:
+                texts[i] = texts[j].copy_unpublished();
+                expected[i] = expected[j];
                 break;
             default:
                 texts.push_back(texts[j]);

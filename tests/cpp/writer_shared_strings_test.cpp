@@ -132,8 +132,8 @@ TEST(SharedStringsPart, KeptItemsBesidePlainTexts) {
 // Cells that share one text (as every cell reading one shared string does) share its index, and so
 // do cells whose equal texts are held apart; each text is checked once, at its first cell.
 TEST(SharedStringTable, CellsSharingATextShareItsIndex) {
-    const Text held(std::string(100, 'h'));
-    const Text bad(std::string(40, 'b') + "\xFF");
+    const Text held(std::string(Text::kLong + 1, 'h'));
+    const Text bad(std::string(Text::kLong, 'b') + "\xFF");
     struct Case {
         const char* what;
         std::vector<std::pair<const char*, Text>> cells;  // in cell order
@@ -145,7 +145,7 @@ TEST(SharedStringTable, CellsSharingATextShareItsIndex) {
         {"equal texts held apart", {{"A1", held}, {"A2", Text(held.view())}, {"A3", Text("s")}, {"A4", held}}, {0, 0, 1, 0}, ""},
         {"short texts", {{"A1", Text("s")}, {"A2", Text("t")}, {"A3", Text("s")}}, {0, 1, 0}, ""},
         {"a shared text that is not UTF-8", {{"A1", Text("ok")}, {"C2", bad}, {"C3", bad}}, {},
-         "sheet \"Sheet\" cell C2: text is not valid UTF-8 (byte 0xFF at offset 40)"},
+         "sheet \"Sheet\" cell C2: text is not valid UTF-8 (byte 0xFF at offset 256)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -87,9 +87,9 @@ def test_a_text_read_by_many_cells_is_held_once(tmp_path, length, cells, runs):
 @pytest.mark.parametrize("seed", range(3))
 def test_values_read_in_bulk_are_the_cells_values(tmp_path, seed):
     # Long and short texts, each read by several cells in random places: the bulk read, which holds
-    # each long text once, gives every cell its own text.
+    # each long text once and makes one str of it, gives every cell its own text.
     rng = random.Random(seed)
-    texts = [long_text(rng.randint(31, 200)) + str(i) for i in range(6)] + ["short", "s2", ""]
+    texts = [long_text(rng.randint(31, 600)) + str(i) for i in range(8)] + ["short", "s2", ""]
     refs = [rng.randrange(len(texts)) for _ in range(rng.randint(50, 400))]
     path = shared_text_package(tmp_path / "book.xlsx", [f"<si><t>{t}</t></si>" for t in texts], refs)
     ws = velmo.load_workbook(path).active
@@ -100,8 +100,8 @@ def test_values_read_in_bulk_are_the_cells_values(tmp_path, seed):
     assert [list(col) for col in ws.iter_cols(values_only=True)] == [list(c) for c in zip(*expected)]
 
 
-SHARED = long_text(80)
-OTHER = long_text(60) + "!"
+SHARED = long_text(300)
+OTHER = long_text(280) + "!"
 
 
 @pytest.mark.parametrize("edit, expected", [
