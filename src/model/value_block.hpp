@@ -2,8 +2,8 @@
 // The values of a rectangle, copied out of a worksheet so that they can be turned into something else
 // after the worksheet's lock is released. Compact: 16 bytes a value, and the texts of a band of lines
 // in one buffer, but for long texts, which the band shares with their cells (a text read by many
-// cells is not copied many times). Held in bands of whole lines, so that a reader can drop each band once it has used it
-// and the copy never sits beside a whole second form of the same values.
+// cells is not copied many times). Held in bands of whole lines, so that a reader can drop each band
+// once it has used it and the copy never sits beside a whole second form of the same values.
 
 #include <bit>
 #include <cstdint>
