@@ -65,7 +65,10 @@ public:
     const char* data() const { return shared() ? block()->chars() : reinterpret_cast<const char*>(bytes_); }
     size_t size() const { return shared() ? shared_size() : bytes_[kTag]; }
     bool empty() const { return size() == 0; }
-    std::string_view view() const { return {data(), size()}; }
+    std::string_view view() const {
+        if (shared()) return {block()->chars(), shared_size()};
+        return {reinterpret_cast<const char*>(bytes_), bytes_[kTag]};
+    }
     operator std::string_view() const { return view(); }
     std::string str() const { return std::string(view()); }
 
@@ -75,7 +78,7 @@ public:
     // The characters' place while this text, or a copy of it, lives: an identity of texts held outside
     // the object (null for a short text, which every copy holds itself).
     const void* identity() const { return shared() ? static_cast<const void*>(block()) : nullptr; }
-    bool is_long() const { return shared() && shared_size() > kLong; }
+    bool is_long() const { return size() > kLong; }
 
     void swap(Text& o) noexcept {
         unsigned char tmp[sizeof bytes_];

@@ -37,8 +37,9 @@ public:
             case ValueKind::Number: return {};
             case ValueKind::String: {
                 const Text& s = std::get<Text>(v);
-                if (s.is_long()) return hold(held, s);
-                return {Kind::Text, s.size() << 1, append_text(texts, false, s)};
+                const std::string_view t = s.view();
+                if (t.size() > Text::kLong) [[unlikely]] return hold(held, s);
+                return {Kind::Text, t.size() << 1, append_text(texts, false, t)};
             }
             case ValueKind::Formula: {
                 const auto& f = std::get<Formula>(v).text;
