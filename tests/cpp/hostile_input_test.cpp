@@ -27,7 +27,6 @@
 #include "support/package_builder.hpp"
 #include "support/time_budget.hpp"
 #include "support/zip_builder.hpp"
-#include "writer/writer.hpp"
 #include "zip/archive_reader.hpp"
 
 using namespace velmo;
@@ -346,80 +345,6 @@ TEST_F(HostileInput, ElementsNestedAMillionDeepNeitherRecurseNorOverflow) {
     });
     EXPECT_TRUE(child.exited_with(0)) << child.describe();
     EXPECT_LT(child.peak_rss_bytes, kMemoryBound);
-}
-
-// ---- one text used by many cells ----
-
-// A package whose one shared string, plain or in two runs, is read by `cells` cells, ten a row.
-std::string shared_text_package(const std::string& text, bool runs, int cells) {
-    std::string rows;
-    for (int i = 0; i < cells; ++i) {
-        const std::string key = std::string(1, static_cast<char>('A' + i % 10)) + std::to_string(i / 10 + 1);
-        if (i % 10 == 0) rows += "<row r=\"" + std::to_string(i / 10 + 1) + "\">";
-        rows += "<c r=\"" + key + "\" t=\"s\"><v>0</v></c>";
-        if (i % 10 == 9 || i + 1 == cells) rows += "</row>";
-    }
-    const size_t half = text.size() / 2;
-    const std::string item = runs ? "<si><r><rPr><b/></rPr><t>" + text.substr(0, half) + "</t></r><r><t>" +
-                                        text.substr(half) + "</t></r></si>"
-                                  : "<si><t>" + text + "</t></si>";
-    test::Package p;
-    p.sheet("S", "<sheetData>" + rows + "</sheetData>");
-    p.set("xl/sharedStrings.xml", "<sst xmlns=\"" + std::string(test::kMainNs) + "\">" + item + "</sst>");
-    p.set("[Content_Types].xml", "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                                 "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>");
-    p.set("xl/_rels/workbook.xml.rels",
-          test::relationships(test::relationship("rId1", test::rel_type("worksheet"), "worksheets/sheet1.xml") +
-                              test::relationship("rId9", test::rel_type("sharedStrings"), "sharedStrings.xml")));
-    return p.build();
-}
-
-// Every cell reading the text shares it: the load and the save take memory in proportion to the
-// package, not to the text times its cells (before, gigabytes), and the copy holds the text once.
-TEST_F(HostileInput, OneSharedTextReadByManyCellsIsHeldOnce) {
-    struct Case {
-        const char* what;
-        size_t length;
-        int cells;
-        bool runs;
-    };
-    const Case cases[] = {
-        {"the longest text a cell holds, in 50,000 cells", 32767, 50000, false},
-        {"a text of 1 MiB in 4,000 cells", size_t{1} << 20, 4000, false},
-        {"a text of 1 MiB in runs, in 4,000 cells", size_t{1} << 20, 4000, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::string text;
-        for (size_t i = 0; text.size() < c.length; ++i) text += "word" + std::to_string(i % 97) + ' ';
-        text.resize(c.length);
-        text.back() = '.';  // a trailing space would be trimmed
-        const std::string path = write(shared_text_package(text, c.runs, c.cells));
-        const std::string saved = dir_ + "/saved.xlsx";
-        const auto child = test::run_in_child([&] {
-            auto wb = reader::open_workbook(path);
-            if (!wb) return 10;
-            const Worksheet& ws = wb->sheets.at(0);
-            const Text& first = std::get<Text>(ws.find_cell("A1")->value);
-            if (ws.cells().size() != static_cast<size_t>(c.cells) || first != text) return 11;
-            for (const auto& [key, cell] : ws.cells()) {
-                const Text* t = std::get_if<Text>(&cell.value);
-                if (!t || !t->same_characters(first)) return 12;
-                if (c.runs != (cell.kept() && cell.kept()->rich_text)) return 13;
-            }
-            if (!writer::write_xlsx(*wb, saved)) return 14;
-            auto archive = zip::ArchiveReader::open(saved);
-            auto sst = archive ? archive->read(*archive->find("xl/sharedStrings.xml")) : std::string();
-            if (!sst || sst->find("uniqueCount=\"1\"") == std::string::npos) return 15;
-            auto again = reader::open_workbook(saved);
-            if (!again || again->sheets.at(0).cells().size() != static_cast<size_t>(c.cells)) return 16;
-            const Cell* last = again->sheets[0].find_cell(std::string(1, static_cast<char>('A' + (c.cells - 1) % 10)) +
-                                                          std::to_string((c.cells - 1) / 10 + 1));
-            return last && std::get<Text>(last->value) == text ? 0 : 17;
-        });
-        EXPECT_TRUE(child.exited_with(0)) << child.describe();
-        EXPECT_LT(child.peak_rss_bytes, kMemoryBound);
-    }
 }
 
 // ---- indexes and counts out of range ----
