@@ -178,7 +178,7 @@ std::string value_to_header(const Value& value) {
     std::string out;
     switch (kind_of(value)) {
     case ValueKind::Empty: break;
-    case ValueKind::String: out = std::get<std::string>(value); break;
+    case ValueKind::String: out = std::get<Text>(value).view(); break;
     case ValueKind::Number: append_number_text(out, std::get<double>(value)); break;
     case ValueKind::Bool: out = std::get<bool>(value) ? "TRUE" : "FALSE"; break;
     case ValueKind::Date: append_date(out, std::get<Date>(value)); break;

@@ -6,6 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "model/text.hpp"
+
 namespace velmo {
 
 // A proleptic Gregorian date; the year may lie outside 1..9999 (but within chrono's +-32767).
@@ -37,7 +39,7 @@ struct Formula {
 };
 
 // Variants in this order: Empty, String, Number, Bool, Date, DateTime, Time, Duration, Formula.
-using Value = std::variant<std::monostate, std::string, double, bool, Date, DateTime, TimeOfDay, Duration, Formula>;
+using Value = std::variant<std::monostate, Text, double, bool, Date, DateTime, TimeOfDay, Duration, Formula>;
 
 enum class ValueKind { Empty, String, Number, Bool, Date, DateTime, Time, Duration, Formula };
 inline ValueKind kind_of(const Value& v) { return static_cast<ValueKind>(v.index()); }

@@ -25,6 +25,11 @@ uint64_t PackedValue::append_text(std::string& texts, bool formula, std::string_
     return at;
 }
 
+PackedValue PackedValue::hold(std::vector<Text>& held, const Text& text) {
+    if (held.empty() || !held.back().same_characters(text)) held.push_back(text);
+    return {Kind::Text, text.size() << 1 | 1, reinterpret_cast<uint64_t>(held.back().data())};
+}
+
 BandValues band_values(size_t count) {
     if (count == 0) return {};
     // Both read as zeros, which is Empty: nothing to fill, and a mapped page no value lands on is never

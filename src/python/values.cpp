@@ -1,6 +1,7 @@
 #include "python/values.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -424,7 +425,7 @@ std::optional<Value> text_to_value(PyObject* o) {
     const char* text = PyUnicode_AsUTF8AndSize(o, &len);
     if (!text) return std::nullopt;
     if (len > 0 && text[0] == '=') return Value(Formula{std::string(text + 1, static_cast<size_t>(len - 1))});
-    return Value(std::string(text, static_cast<size_t>(len)));
+    return Value(Text(std::string_view(text, static_cast<size_t>(len))));
 }
 
 PyObject* number_to_py(double x) {
@@ -536,7 +537,7 @@ PyObject* value_to_py(const Value& v) {
     switch (kind_of(v)) {
         case ValueKind::Empty: Py_RETURN_NONE;
         case ValueKind::String: {
-            const auto& s = std::get<std::string>(v);
+            const Text& s = std::get<Text>(v);
             return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
         }
         case ValueKind::Number: return number_to_py(std::get<double>(v));
@@ -602,6 +603,41 @@ private:
     std::unordered_map<uint32_t, PyObject*> cache_;
 };
 
+// A long text that many cells share (one shared string read into each) is held once by the band: one
+// str serves its cells in the band, as they share one text. A small table of the last strs made,
+// placed by the text's address (no allocation, so texts each met once cost next to nothing), emptied
+// with each band, whose texts keep the addresses it is keyed by from being reused.
+class HeldTexts {
+public:
+    ~HeldTexts() { clear(); }
+    PyObject* get(const PackedValue& v, const std::string& texts) {
+        const char* chars = v.held_chars();
+        Slot& slot = slots_[(reinterpret_cast<uintptr_t>(chars) >> 4) % kSlots];
+        if (slot.chars == chars) return Py_NewRef(slot.str);
+        const std::string_view text = v.text(texts);
+        PyObject* obj = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+        if (!obj) return nullptr;
+        PyObject* old = std::exchange(slot.str, Py_NewRef(obj));
+        Py_XDECREF(old);
+        slot.chars = chars;
+        return obj;
+    }
+    void clear() {
+        for (Slot& slot : slots_) {
+            Py_CLEAR(slot.str);
+            slot.chars = nullptr;
+        }
+    }
+
+private:
+    static constexpr size_t kSlots = 1024;
+    struct Slot {
+        const char* chars = nullptr;
+        PyObject* str = nullptr;
+    };
+    std::array<Slot, kSlots> slots_{};
+};
+
 // Holds the cyclic collector off while a large result is built: every tuple made would otherwise count
 // towards the next collection, which walks the ever longer list again and again.
 class CollectorPause {
@@ -618,11 +654,12 @@ private:
 };
 
 // A new Python object for one value of a band.
-PyObject* packed_to_py(const PackedValue& v, const std::string& texts, DateCache& dates) {
+PyObject* packed_to_py(const PackedValue& v, const std::string& texts, DateCache& dates, HeldTexts& held) {
     switch (v.kind()) {
         case PackedValue::Kind::Empty: return Py_NewRef(Py_None);
         case PackedValue::Kind::Number: return number_to_py(v.number());
         case PackedValue::Kind::Text: {
+            if (v.held_text()) return held.get(v, texts);
             const std::string_view text = v.text(texts);
             return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
         }
@@ -642,6 +679,7 @@ PyObject* value_block_to_py_tuples(ValueBlock&& block) {
     PyRef list(PyList_New(static_cast<Py_ssize_t>(block.lines())));
     if (!list) return nullptr;
     DateCache dates;
+    HeldTexts held;
     const uint64_t width = block.width();
     Py_ssize_t at = 0;
     for (ValueBand& band : block.bands()) {
@@ -651,7 +689,7 @@ PyObject* value_block_to_py_tuples(ValueBlock&& block) {
             if (!tuple) return nullptr;
             bool holds_container = false;  // an item the cyclic collector tracks
             for (uint64_t i = 0; i < width; ++i, ++next) {
-                PyObject* item = packed_to_py(*next, band.texts, dates);
+                PyObject* item = packed_to_py(*next, band.texts, dates, held);
                 if (!item) return nullptr;
                 // Only a value made by Python code (a class standing in for a datetime class) can be one.
                 if (next->kind() >= PackedValue::Kind::Date && PyObject_GC_IsTracked(item)) holds_container = true;
@@ -663,6 +701,7 @@ PyObject* value_block_to_py_tuples(ValueBlock&& block) {
             if (!holds_container) PyObject_GC_UnTrack(tuple.get());
             PyList_SetItem(list.get(), at++, tuple.release());  // steals the tuple
         }
+        held.clear();
         band.release();  // its memory goes back before the next band's objects are made
     }
     return list.release();

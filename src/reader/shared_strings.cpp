@@ -170,7 +170,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
                     if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope, plain))
                         out.rich.emplace(out.items.size(), std::move(kept));
                 }
-                out.items.push_back(item.take());
+                out.items.push_back(item.take_text());
                 in_si = false;
                 continue;
             }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/error.hpp"
+#include "model/text.hpp"
 #include "reader/namespaces.hpp"
 #include "reader/raw_element.hpp"
 #include "xml/hex_escapes.hpp"
@@ -19,15 +20,15 @@
 namespace velmo::reader {
 
 // The shared strings as read: one plain text per `si`, in index order. Lent to every worksheet
-// reader during a load, then dropped.
+// reader during a load, then dropped; the cells that use a text share it.
 struct SharedStrings {
-    std::vector<std::string> items;
+    std::vector<Text> items;
     // The items with runs or phonetic readings, by index, each kept whole (keep_string_item).
     std::unordered_map<std::uint64_t, std::shared_ptr<const std::string>> rich;
 
     std::size_t size() const { return items.size(); }
     // The text at `index`, or nullptr when out of range.
-    const std::string* find(std::uint64_t index) const { return index < items.size() ? &items[index] : nullptr; }
+    const Text* find(std::uint64_t index) const { return index < items.size() ? &items[index] : nullptr; }
     // The kept item at `index`, or null when it is plain text.
     std::shared_ptr<const std::string> rich_item(std::uint64_t index) const {
         if (rich.empty()) return nullptr;
@@ -79,6 +80,13 @@ public:
     std::string take() {
         end_t();
         std::string out = std::move(text_);
+        reset();
+        return out;
+    }
+    // The item's text as a cell value; the next item reuses the buffer it was gathered in.
+    Text take_text() {
+        end_t();
+        Text out(text_);
         reset();
         return out;
     }

@@ -491,7 +491,7 @@ Result<void> SheetReader::on_end() {
         if (name == "is") {
             in_inline_ = false;
             if (cell_open_ && inline_.marked_up()) keep_inline_item();
-            if (cell_open_) value_ = inline_.take();
+            if (cell_open_) value_ = inline_.take_text();
             pop_scope(tok_.depth() + 1);
             return {};
         }
@@ -726,7 +726,7 @@ void SheetReader::attach_extras(Cell& cell) {
     KeptValue kept = std::exchange(kept_, {});
     // Each part belongs to the value it came with: runs to a text, an error text to a cell left
     // without a value (a formula's cached error is not kept).
-    if (!std::holds_alternative<std::string>(value_)) kept.rich_text.reset();
+    if (!std::holds_alternative<Text>(value_)) kept.rich_text.reset();
     if (!is_empty(value_)) kept.error.clear();
     if (!kept.rich_text && kept.error.empty() && !kept.value_meta && !kept.cell_meta) return;
     cell.extras_mut().kept = std::move(kept);
@@ -820,15 +820,20 @@ void SheetReader::end_value(std::string_view text) {
         return;
     case CellType::Shared: {
         const auto index = xml::parse_u64(text);
-        const std::string* text = index ? shared_.find(*index) : nullptr;
-        if (text) value_ = *text;
+        const Text* text = index ? shared_.find(*index) : nullptr;
+        if (text) value_ = text->copy_unpublished();
         else value_ = std::monostate{};
         if (text && !shared_.rich.empty()) keep_rich_item(*index);
         return;
     }
     case CellType::Str:
-        value_ = std::string(text);
-        xml::decode_hex_escapes(std::get<std::string>(value_));
+        if (text.find('_') == std::string_view::npos) {
+            value_ = Text(text);
+        } else {
+            std::string decoded(text);
+            xml::decode_hex_escapes(decoded);
+            value_ = Text(decoded);
+        }
         return;
     case CellType::IsoDate:
         if (auto v = parse_iso_temporal(text)) value_ = std::move(*v);

@@ -30,10 +30,37 @@ std::optional<uint32_t> SharedStringTable::find_item(std::string_view si) const 
     return std::nullopt;
 }
 
+namespace {
+// Where a text cell's string is held when cells may share it and it is worth not reading again: its
+// kept item's, or its long text's.
+const void* identity_of(const Text& text, const KeptValue* kept) {
+    if (kept && kept->rich_text) return kept->rich_text.get();
+    return text.is_long() ? text.identity() : nullptr;
+}
+}  // namespace
+
+uint32_t SharedStringTable::insert_cell(const Text& text, const KeptValue* kept, bool& inserted) {
+    const void* id = identity_of(text, kept);
+    if (id)
+        if (auto it = known_.find(id); it != known_.end()) {
+            inserted = false;
+            return it->second;
+        }
+    const size_t before = entries_.size();
+    // A kept item was read from a well-formed part and is written back as it stood.
+    const uint32_t at = kept && kept->rich_text ? insert_item(*kept->rich_text) : insert(text);
+    inserted = entries_.size() != before;
+    if (id) known_.emplace(id, at);
+    return at;
+}
+
 std::optional<uint32_t> SharedStringTable::find_cell(const Cell& cell) const {
-    const auto* text = std::get_if<std::string>(&cell.value);
+    const auto* text = std::get_if<Text>(&cell.value);
     if (!text) return std::nullopt;
-    if (const KeptValue* kept = cell.kept(); kept && kept->rich_text) return find_item(*kept->rich_text);
+    const KeptValue* kept = cell.kept();
+    if (const void* id = identity_of(*text, kept))
+        if (auto it = known_.find(id); it != known_.end()) return it->second;
+    if (kept && kept->rich_text) return find_item(*kept->rich_text);
     return find(*text);
 }
 
@@ -42,16 +69,13 @@ Result<SharedStringTable> build_shared_strings(const Workbook& wb, const std::ve
     for (size_t s = 0; s < orders.size() && s < wb.sheets.size(); ++s) {
         if (!orders[s].has_text) continue;
         for (const OrderedCell& oc : orders[s]) {
-            const auto* text = std::get_if<std::string>(&oc.cell->value);
+            const auto* text = std::get_if<Text>(&oc.cell->value);
             if (!text) continue;
-            // A kept item was read from a well-formed part and is written back as it stood.
-            if (const KeptValue* kept = oc.cell->kept(); kept && kept->rich_text) {
-                table.insert_item(*kept->rich_text);
-                continue;
-            }
-            const size_t before = table.size();
-            table.insert(*text);
-            if (table.size() == before) continue;  // checked at its first occurrence
+            const KeptValue* kept = oc.cell->kept();
+            bool inserted = false;
+            table.insert_cell(*text, kept, inserted);
+            // A text is checked at its first occurrence; a kept item needs no check.
+            if (!inserted || (kept && kept->rich_text)) continue;
             auto ok = check_utf8_text(*text, [&] {
                 std::string where = sheet_label(wb.sheets[s].name) + " cell ";
                 coords::append_a1(where, oc.row(), oc.col());

@@ -31,7 +31,10 @@ public:
     // The same for a kept item, given as its `si` element.
     uint32_t insert_item(std::string_view si);
     std::optional<uint32_t> find_item(std::string_view si) const;
-    // The index of a text cell's string: its kept item while it has one, else its text.
+    // The index of a text cell's string: its kept item while it has one, else its text; inserted at
+    // the end when absent. `inserted` tells which.
+    uint32_t insert_cell(const Text& text, const KeptValue* kept, bool& inserted);
+    // The index of a text cell's string, as insert_cell gave it.
     std::optional<uint32_t> find_cell(const Cell& cell) const;
 
     size_t size() const { return entries_.size(); }
@@ -47,6 +50,9 @@ private:
     Index texts_;
     Index items_;
     std::vector<Entry> entries_;
+    // The index of each long text and kept item met, by where its characters are: the cells that share
+    // one (every cell that read one shared string) find it without hashing it again.
+    std::unordered_map<const void*, uint32_t> known_;
 };
 
 // The table of every String value of the workbook, sheets in workbook order and each sheet's

@@ -414,8 +414,7 @@ private:
             head.append_to(out);
             return {};
         case ValueKind::String: {
-            const auto index = kept && kept->rich_text ? strings_.find_item(*kept->rich_text)
-                                                       : strings_.find(std::get<std::string>(cell.value));
+            const auto index = strings_.find_cell(cell);
             if (!index) return fail(VelmoError::xml(cell_label(ws_.name, oc.row(), oc.col()) + ": text missing from the shared strings"));
             head.type(" t=\"s\"");
             head.add("><v>");

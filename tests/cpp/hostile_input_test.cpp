@@ -369,7 +369,7 @@ TEST_F(HostileInput, OutOfRangeIndexesAreDroppedNotFollowed) {
     ASSERT_TRUE(wb.has_value()) << wb.error().display();
     const Worksheet& ws = wb->sheets.at(0);
     auto value = [&](std::string_view key) -> const Value& { return ws.find_cell(key)->value; };
-    EXPECT_EQ(std::get<std::string>(value("A1")), "only");
+    EXPECT_EQ(std::get<Text>(value("A1")), "only");
     EXPECT_TRUE(is_empty(value("B1")));
     EXPECT_TRUE(is_empty(value("C1")));
     EXPECT_TRUE(is_empty(value("D1")));

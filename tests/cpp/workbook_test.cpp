@@ -290,8 +290,10 @@ TEST(RectangleReads, ValueCopiesMatchTheFullReadOnRandomSheets) {
         const bool wide = seed % 5 == 0;  // past 64K values a band: one line each
         const uint32_t rows = wide ? 3 : pick(1, 600), cols = wide ? 40000 : pick(1, 40);
         Worksheet ws;
+        const Text shared_long(std::string(Text::kLong + 1, 's'));  // one text read by many cells
         for (uint32_t n = pick(0, 2000); n > 0; --n) {
             const Value values[] = {Value{}, std::string(pick(0, 40), 'x'), std::string("=text"), Formula{"A1+B2"},
+                                    std::string(pick(Text::kLong - 8, Text::kLong + 40), 'y'), shared_long,
                                     std::uniform_real_distribution<double>(-1e300, 1e300)(rng), pick(0, 1) == 1,
                                     date(-32767, 65534), DateTime{date(1, 9998), TimeOfDay{pick(0, 86399), pick(0, 1'999'999'999)}},
                                     TimeOfDay{pick(0, 86399), pick(0, 999'999'999)},

@@ -20,8 +20,8 @@ constexpr int64_t kI64Max = std::numeric_limits<int64_t>::max();
 std::map<std::string, std::string> snapshot(const Worksheet& ws) {
     std::map<std::string, std::string> out;
     for (const auto& [k, c] : ws.cells()) {
-        const auto* s = std::get_if<std::string>(&c.value);
-        out[k] = s ? *s : "";
+        const auto* s = std::get_if<Text>(&c.value);
+        out[k] = s ? s->str() : "";
     }
     return out;
 }
