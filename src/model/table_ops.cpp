@@ -151,9 +151,9 @@ private:
 std::optional<std::string> header_text(const Cell& cell) {
     switch (kind_of(cell.value)) {
     case ValueKind::String: {
-        const std::string& text = std::get<std::string>(cell.value);
+        const Text& text = std::get<Text>(cell.value);
         if (text.empty()) return std::nullopt;
-        return text;
+        return text.str();
     }
     case ValueKind::Bool: return std::string(std::get<bool>(cell.value) ? "TRUE" : "FALSE");
     case ValueKind::Number: {

@@ -41,7 +41,7 @@ T ok(Result<T> r) {
 
 std::string strings(std::string_view body) {
     std::string out;
-    for (const auto& s : ok(reader::parse_shared_strings(root("sst", body))).items) out += s + " ";
+    for (const auto& s : ok(reader::parse_shared_strings(root("sst", body))).items) out += s.str() + " ";
     return out;
 }
 
