@@ -206,7 +206,15 @@ Result<void> ArchiveReader::load_directory() {
         }
         if (record_end < tail.size() && end_pos == std::string::npos) end_pos = i;
     }
-    if (end_pos == std::string::npos) return fail(invalid("end of central directory record not found"));
+    if (end_pos == std::string::npos) {
+        // An encrypted workbook (or a legacy .xls) is a compound file: say so rather than leave the
+        // caller to guess why a file named .xlsx is no archive.
+        static constexpr char kCompound[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+        char head[sizeof kCompound - 1];
+        if (size_ >= sizeof head && read_at(0, head, sizeof head) && std::memcmp(head, kCompound, sizeof head) == 0)
+            return fail(invalid("a compound file, not a Zip archive (an encrypted workbook or a legacy .xls)"));
+        return fail(invalid("end of central directory record not found"));
+    }
     const char* end = tail.data() + end_pos;
     uint64_t end_offset = tail_offset + end_pos;
 

@@ -157,6 +157,10 @@ TEST(ZipReader, NotAnArchiveIsInvalid) {
     expect_invalid(ArchiveReader::open_memory("PK"));
     expect_invalid(ArchiveReader::open_memory(std::string(100000, 'z')), "end of central directory");
     expect_invalid(ArchiveReader::open_memory("<?xml version=\"1.0\"?><workbook/>"));
+    // An encrypted workbook is a compound file; its signature alone is not enough to be called one.
+    const std::string compound("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
+    expect_invalid(ArchiveReader::open_memory(compound + std::string(600, '\0')), "a compound file, not a Zip archive");
+    expect_invalid(ArchiveReader::open_memory(compound.substr(0, 7) + std::string(600, '\0')), "end of central directory");
 
     ZipBuilder b;
     b.deflated("a", "content");

@@ -35,7 +35,7 @@ REGENERATED = re.compile(
 # The files of other/ that a load refuses: name -> (exception, what its message says, why).
 CHART_SHEET = (ValueError, r"^workbook relationship rId\d+$", "a chart sheet")
 DAMAGED = (ValueError, r"^invalid Zip archive: ", "a damaged archive")
-ENCRYPTED = (ValueError, r"^invalid Zip archive: end of central directory record not found$",
+ENCRYPTED = (ValueError, r"^invalid Zip archive: a compound file, not a Zip archive \(an encrypted workbook",
              "an encrypted package (a compound file, no ZIP archive)")
 ENTITY_BOMB = (OSError, r"^xml: xl/sharedStrings\.xml: unknown entity reference ", "an entity bomb")
 REFUSED = {
