@@ -197,7 +197,8 @@ public:
           shared_(shared),
           styles_(styles ? styles : empty_stylesheet()),
           kinds_(kinds),
-          date1904_(date1904) {}
+          date1904_(date1904),
+          shared_formula_budget_(shared_formula_limit(part.size())) {}
 
     Result<ParsedSheet> run();
 
@@ -244,9 +245,10 @@ private:
     // Reads the type, range and group of an `f` start tag of the open cell.
     Result<void> read_formula_attrs();
     // At the end of an `f`: its text, or a shared group's master moved here, becomes the value.
-    void end_formula();
+    Result<void> end_formula();
     // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
-    [[gnu::noinline]] void take_shared_formula(uint64_t group, coords::CellPos pos);
+    // Fails once the dependents' texts pass the part's budget.
+    [[gnu::noinline]] Result<void> take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
     // A number read as a cell's value: a date or time under a temporal style.
     void end_number(double number);
@@ -336,6 +338,7 @@ private:
         coords::CellPos pos;
     };
     std::unordered_map<uint64_t, SharedMaster> shared_masters_;
+    uint64_t shared_formula_budget_;  // bytes of master text the dependents may still copy
 
     std::string value_text_;
     bool in_value_ = false;
@@ -404,8 +407,8 @@ Result<void> SheetReader::on_start(bool empty) {
         if (!cell_open_) return {};
         if (auto r = read_formula_attrs(); !r) return r;
         formula_text_.clear();
-        if (empty) end_formula();  // a shared group's dependent: <f t="shared" si="0"/>
-        else in_formula_ = true;
+        if (!empty) in_formula_ = true;
+        else return end_formula();  // a shared group's dependent: <f t="shared" si="0"/>
         return {};
     }
     if (name == "row") return read_row();
@@ -508,7 +511,7 @@ Result<void> SheetReader::on_end() {
     }
     if (name == "f") {
         in_formula_ = false;
-        if (cell_open_) end_formula();
+        if (cell_open_) return end_formula();
         return {};
     }
     if (name == "row") return {};
@@ -643,7 +646,8 @@ Result<bool> SheetReader::read_plain_cell() {
     begin_cell(*packed, *style, seen_t ? cell_type_of(t) : CellType::Number);
     row_ = static_cast<uint32_t>(*packed >> 32);
     col_ = static_cast<uint32_t>(*packed);
-    if (shared_group) take_shared_formula(*shared_group, {col_, row_});  // then the cached value is dropped
+    if (shared_group)  // then the cached value is dropped
+        if (auto r = take_shared_formula(*shared_group, {col_, row_}); !r) return fail(std::move(r.error()));
     if (has_value)
         if (auto r = end_plain_value(text, i); !r) return fail(std::move(r.error()));
     close_cell();
@@ -784,12 +788,12 @@ Result<void> SheetReader::read_formula_attrs() {
     return {};
 }
 
-void SheetReader::end_formula() {
+Result<void> SheetReader::end_formula() {
     const FormulaType type = std::exchange(f_type_, FormulaType::Normal);
     const auto pos = type == FormulaType::Normal ? std::nullopt : cell_pos();
     if (formula_text_.empty()) {
-        if (type == FormulaType::Shared && f_group_ && pos) take_shared_formula(*f_group_, *pos);
-        return;
+        if (type == FormulaType::Shared && f_group_ && pos) return take_shared_formula(*f_group_, *pos);
+        return {};
     }
     if (type == FormulaType::Shared && f_group_ && pos) shared_masters_[*f_group_] = {formula_text_, *pos};
     if (type == FormulaType::Array && pos) {
@@ -802,14 +806,22 @@ void SheetReader::end_formula() {
     }
     value_ = Formula{std::move(formula_text_)};
     formula_text_.clear();
+    return {};
 }
 
-void SheetReader::take_shared_formula(uint64_t group, coords::CellPos pos) {
+Result<void> SheetReader::take_shared_formula(uint64_t group, coords::CellPos pos) {
     // Without a master met before it, a dependent keeps the value cached in it.
     const auto master = shared_masters_.find(group);
-    if (master == shared_masters_.end()) return;
+    if (master == shared_masters_.end()) return {};
     const SharedMaster& m = master->second;
+    // Each dependent holds its own copy of the master's text: a few bytes of markup can stand for
+    // kilobytes of formula, so the copies are charged against a budget in proportion to the part.
+    if (m.text.size() > shared_formula_budget_)
+        return fail(VelmoError::xml("shared formulas expand to more than " +
+                                    std::to_string(shared_formula_limit(part_.size())) + " bytes of formula text"));
+    shared_formula_budget_ -= m.text.size();
     value_ = Formula{formula::move_references(m.text, int64_t{pos.row} - m.pos.row, int64_t{pos.col} - m.pos.col)};
+    return {};
 }
 
 void SheetReader::end_value(std::string_view text) {

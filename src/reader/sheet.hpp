@@ -40,10 +40,16 @@ struct ParsedSheet {
 // so the sheet reader does not classify number formats per cell.
 std::vector<std::optional<TemporalKind>> temporal_kinds_by_style(const StyleSheet& styles);
 
+// The bytes of formula text that the dependents of a part's shared formulas may copy from their
+// masters in all. Real sheets copy less than one byte per byte of their part; a few bytes of
+// markup per dependent of a long master would otherwise expand a small file to gigabytes.
+constexpr uint64_t shared_formula_limit(uint64_t part_size) { return (uint64_t{256} << 20) + 16 * part_size; }
+
 // Parses the worksheet part `part` (the whole inflated entry; it must outlive the call only).
 // Every cell shares `stylesheet` (null means the empty style sheet); `temporal_kinds` is
 // temporal_kinds_by_style(*stylesheet); `date1904` selects the 1904 date system for date and
-// date-time serials. Fails only with an XML error.
+// date-time serials. Fails only with an XML error, one of them shared formulas that expand past
+// shared_formula_limit.
 Result<ParsedSheet> parse_sheet(std::string_view part, const SharedStrings& shared_strings,
                                 const std::shared_ptr<const StyleSheet>& stylesheet,
                                 const std::vector<std::optional<TemporalKind>>& temporal_kinds, bool date1904);

@@ -282,6 +282,31 @@ TEST(SheetReader, SharedFormulasExpandAndArrayFormulasKeepTheirBlock) {
     EXPECT_EQ(ws.find_cell("B2")->array(), nullptr);
 }
 
+// A long master copied into its dependents: the copies stop at the budget of the part, in either
+// spelling of a dependent, and the error names the limit.
+TEST(SheetReader, SharedFormulaCopiesStopAtThePartsBudget) {
+    const std::string master(size_t{4} << 20, '1');
+    for (const char* dependent : {"<f t=\"shared\" si=\"0\"/><v>1</v>", "<f t=\"shared\" si=\"0\"></f>"}) {
+        for (int n : {80, 81}) {
+            std::string body = "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" si=\"0\">" + master + "</f></c></row>";
+            for (int row = 2; row < n + 2; ++row)
+                body += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\">" + dependent + "</c></row>";
+            body += "</sheetData>";
+            Reader r;
+            auto p = r.try_parse(body);
+            const bool fits = uint64_t(n) * master.size() <= reader::shared_formula_limit(r.doc.size());
+            ASSERT_EQ(p.has_value(), fits) << dependent << " " << n;
+            if (fits) {
+                EXPECT_EQ(p->worksheet.find_cell("A" + std::to_string(n + 1))->value, formula(master));
+            } else {
+                EXPECT_EQ(p.error().display(), "xml: shared formulas expand to more than " +
+                                                   std::to_string(reader::shared_formula_limit(r.doc.size())) +
+                                                   " bytes of formula text");
+            }
+        }
+    }
+}
+
 TEST(SheetReader, NumbersBecomeTemporalByNumberFormat) {
     Reader r;
     EXPECT_EQ(r.value("<c r=\"A1\" s=\"1\"><v>45000</v></c>"), date(2023, 3, 15));

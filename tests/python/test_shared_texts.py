@@ -108,3 +108,16 @@ def test_an_edit_of_a_cell_sharing_a_text_leaves_the_others(tmp_path, edit, expe
         assert (grid[row][col] if row < len(grid) and col < len(grid[row]) else "") == ("" if value is None else value)
     # The bulk read, which holds each long text once and makes one str of it, gives each cell its own.
     assert list(again.iter_rows(values_only=True)) == [tuple(c.value for c in row) for row in again.iter_rows()]
+
+
+def test_a_long_shared_formula_copied_into_many_cells_is_refused_in_bounded_memory(tmp_path):
+    # A package of a few KiB whose 1 MiB master formula 1,000 dependents copy: a GiB of formula text.
+    master = "+".join(["1"] * (1 << 19))
+    rows = (f'<row r="1"><c r="A1"><f t="shared" ref="A1:A1001" si="0">{master}</f></c></row>'
+            + "".join(f'<row r="{r}"><c r="A{r}"><f t="shared" si="0"/><v>1</v></c></row>' for r in range(2, 1002)))
+    source = hand_made(tmp_path / "source.xlsx", [("Sheet", "xl/worksheets/sheet1.xml", rows, None)])
+    load = "import sys, velmo\ntry: velmo.load_workbook(sys.argv[1])\nexcept OSError as e: print(e)"
+    out = subprocess.run([sys.executable, "-c", load, source], text=True, capture_output=True, timeout=120,
+                         preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (LIMIT, LIMIT)))
+    assert out.returncode == 0, out.stderr[-2000:]
+    assert out.stdout.startswith("xml: xl/worksheets/sheet1.xml: shared formulas expand to more than ")
