@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "model/boxed.hpp"
 #include "model/comments.hpp"
 #include "model/hyperlink.hpp"
 #include "model/styles.hpp"
@@ -43,10 +44,11 @@ struct CellExtras {
     // Out of line, so that the destructor of every Cell stays small enough to inline.
     ~CellExtras();
 
-    std::optional<Font> font;  // own font override
-    std::optional<Fill> fill;  // own fill override
-    std::optional<Comment> comment;
-    std::optional<Hyperlink> hyperlink;
+    // Boxed: a cell with rich text or an error value pays for none of these.
+    Boxed<Font> font;  // own font override
+    Boxed<Fill> fill;  // own fill override
+    Boxed<Comment> comment;
+    Boxed<Hyperlink> hyperlink;
     std::optional<ArraySpan> array;  // only on a Formula value; a new value drops it
     std::optional<KeptValue> kept;   // a new value drops it
     bool empty() const { return !font && !fill && !comment && !hyperlink && !array && !kept; }

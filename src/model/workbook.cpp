@@ -303,7 +303,7 @@ Result<void> Worksheet::set_cell_fill(std::string_view key, Fill fill) {
 Result<void> Worksheet::set_cell_comment(std::string_view key, Comment comment) {
     auto cell = settable_cell(key);
     if (!cell) return fail(std::move(cell.error()));
-    std::optional<Comment>& slot = (*cell)->extras_mut().comment;
+    auto& slot = (*cell)->extras_mut().comment;
     if (slot && !comment.loaded_at) comment.loaded_at = slot->loaded_at;
     // The same words by the same author keep the formatting they were loaded with.
     if (slot && !comment.rich_text && comment.text == slot->text && comment.author == slot->author)

@@ -219,7 +219,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
                     const auto key = attached_cell_key(ref);
                     if (!key || (*key == ref) != exact) continue;
                     comment.loaded_at = coords::parse_a1(*key);
-                    std::optional<Comment>& slot = find_or_create_cell(ws, *key, ctx.styles).extras_mut().comment;
+                    auto& slot = find_or_create_cell(ws, *key, ctx.styles).extras_mut().comment;
                     if (!slot) ++notes;
                     slot = std::move(comment);
                 }
