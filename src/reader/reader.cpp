@@ -327,8 +327,9 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
 
 // What a save needs to know of the source file besides the model: its directory as it is now,
 // which entries no relationship reaches, and its content types as stored. Content types a save
-// could not patch (no UTF-8 document with a Types root) fail the load, which names them; ones that
-// cannot be read at all are not kept, and a save then refuses, as it does for any damaged entry.
+// could not patch (none at all, or no UTF-8 document with a Types root) fail the load, which names
+// them; ones that cannot be read are not kept, and a save then refuses, as it does for any damaged
+// entry.
 Result<void> note_source(const zip::ArchiveReader& archive, Workbook& wb) {
     PackageRels rels(archive);
     const zip::PartNameSet reached = reachable_parts([&](std::string_view name) { return rels.get(name); });
@@ -336,7 +337,8 @@ Result<void> note_source(const zip::ArchiveReader& archive, Workbook& wb) {
     for (const zip::Entry& e : archive.entries())
         wb.source_entries.push_back({e.name, e.crc32, e.uncompressed_size, !entry_reached(reached, e.name)});
     const auto types = archive.find_part(kContentTypesPart);
-    if (!types || !*types) return {};
+    if (!types) return fail(std::move(types.error()));
+    if (!*types) return fail(VelmoError::zip(std::string(kContentTypesPart) + " is missing"));
     auto stored = archive.read_raw(**types);
     if (!stored) return {};
     StoredPart kept{(*types)->name, (*types)->method, (*types)->crc32, (*types)->uncompressed_size, std::move(*stored)};

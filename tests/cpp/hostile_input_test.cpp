@@ -61,6 +61,7 @@ protected:
 void add_minimal_parts(test::ZipBuilder& b, std::string_view sheet_body = "<sheetData/>") {
     test::Package p;
     p.sheet("S", sheet_body);
+    b.deflated("[Content_Types].xml", test::content_types_xml());
     b.deflated("xl/workbook.xml", p.workbook_xml());
     b.deflated("xl/_rels/workbook.xml.rels", p.workbook_rels_xml());
     b.deflated("xl/styles.xml", test::default_styles());
@@ -126,6 +127,7 @@ TEST_F(HostileInput, RequiredPartThatIsABombIsReportedMissing) {
     test::ZipBuilder b;
     test::Package p;
     p.sheet("S", "<sheetData/>");
+    b.deflated("[Content_Types].xml", test::content_types_xml());
     b.deflated("xl/workbook.xml", p.workbook_xml());
     b.deflated("xl/_rels/workbook.xml.rels", p.workbook_rels_xml());
     b.deflated("xl/styles.xml", test::default_styles());

@@ -129,6 +129,11 @@ TEST_F(OpenWorkbook, ArchiveAndMissingPartFailures) {
     no_rels.remove("xl/_rels/workbook.xml.rels");
     expect_error(open(no_rels), ErrorKind::MissingPart, "xl/_rels/workbook.xml.rels");
 
+    // A save could not declare the parts it writes.
+    Package no_types;
+    no_types.remove("[Content_Types].xml");
+    expect_error(open(no_types), ErrorKind::Zip, "[Content_Types].xml is missing");
+
     Package no_sheet;
     no_sheet.sheet("S", "").remove("xl/worksheets/sheet1.xml");
     expect_error(open(no_sheet), ErrorKind::MissingPart, "xl/worksheets/sheet1.xml");
@@ -151,6 +156,7 @@ TEST_F(OpenWorkbook, UnreadableEntries) {
         p.set("xl/sharedStrings.xml", "<sst/>");
         p.set("xl/worksheets/_rels/sheet1.xml.rels", relationships(""));
         test::ZipBuilder b;
+        b.deflated("[Content_Types].xml", test::content_types_xml());
         for (const char* name : {"xl/styles.xml", "xl/sharedStrings.xml", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
                                  "xl/worksheets/sheet1.xml", "xl/worksheets/_rels/sheet1.xml.rels"}) {
             std::string content;

@@ -353,11 +353,22 @@ def test_sheet_relationships_are_settled_from_the_sheets_own_list(tmp_path):
     assert back["First"]["C1"].comment.text == "new"
 
 
-def test_content_types_without_an_end_tag_fail_the_load(tmp_path):
+@pytest.mark.parametrize("content_types, message", [
+    (CT_HEAD, "[Content_Types].xml: the Types element has no end tag"),
+    (None, "[Content_Types].xml is missing"),
+])
+def test_content_types_a_save_could_not_patch_fail_the_load(tmp_path, content_types, message):
     # No save could declare a part in them, so the workbook is refused before it can be edited.
-    src = hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", "", None)], content_types=CT_HEAD)
-    with pytest.raises(OSError, match=r"^zip: \[Content_Types\]\.xml: the Types element has no end tag$"):
+    src = hand_made(tmp_path / "src.xlsx", [("S", "xl/worksheets/sheet1.xml", "", None)], content_types=content_types or "")
+    if content_types is None:
+        with zipfile.ZipFile(src) as z:
+            entries = [(i, z.read(i)) for i in z.infolist() if i.filename != "[Content_Types].xml"]
+        with zipfile.ZipFile(src, "w") as z:
+            for info, data in entries:
+                z.writestr(info, data)
+    with pytest.raises(OSError) as exc:
         velmo.load_workbook(src)
+    assert exc.value.args == (f"zip: {message}",)
 
 
 # ---- part names spelled as other producers spell them ----

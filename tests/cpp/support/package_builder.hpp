@@ -50,6 +50,12 @@ inline std::string default_styles() {
            "</styleSheet>";
 }
 
+// Content types declaring every .xml part plain XML: enough for a load, which needs the part.
+inline std::string content_types_xml() {
+    return "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+           "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>";
+}
+
 class Package {
 public:
     Package() { parts_["xl/styles.xml"] = default_styles(); }
@@ -98,6 +104,7 @@ public:
         std::map<std::string, std::string> all = parts_;
         all.try_emplace("xl/workbook.xml", workbook_xml());
         all.try_emplace("xl/_rels/workbook.xml.rels", workbook_rels_xml());
+        all.try_emplace("[Content_Types].xml", content_types_xml());
         for (const auto& s : skip_) all.erase(s);
         ZipBuilder b;
         for (const auto& [name, content] : all) b.deflated(name, content);
