@@ -327,9 +327,8 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
 
 // What a save needs to know of the source file besides the model: its directory as it is now,
 // which entries no relationship reaches, and its content types as stored. Content types a save
-// could not patch (none at all, or no UTF-8 document with a Types root) fail the load, which names
-// them; ones that cannot be read are not kept, and a save then refuses, as it does for any damaged
-// entry.
+// could not patch (none at all, damaged, or no UTF-8 document with a Types root) fail the load,
+// which names them.
 Result<void> note_source(const zip::ArchiveReader& archive, Workbook& wb) {
     PackageRels rels(archive);
     const zip::PartNameSet reached = reachable_parts([&](std::string_view name) { return rels.get(name); });
@@ -340,11 +339,11 @@ Result<void> note_source(const zip::ArchiveReader& archive, Workbook& wb) {
     if (!types) return fail(std::move(types.error()));
     if (!*types) return fail(VelmoError::zip(std::string(kContentTypesPart) + " is missing"));
     auto stored = archive.read_raw(**types);
-    if (!stored) return {};
+    if (!stored) return fail(std::move(stored.error()));
     StoredPart kept{(*types)->name, (*types)->method, (*types)->crc32, (*types)->uncompressed_size, std::move(*stored)};
-    if (auto text = zip::inflate_stored(**types, kept.stored)) {
-        if (auto read = read_content_types(*text); !read) return fail(std::move(read.error()));
-    }
+    auto text = zip::inflate_stored(**types, kept.stored);
+    if (!text) return fail(std::move(text.error()));
+    if (auto read = read_content_types(*text); !read) return fail(std::move(read.error()));
     wb.source_content_types = std::move(kept);
     return {};
 }
