@@ -46,60 +46,51 @@ std::string checked(StoredCheck& check, const velmo::zip::Entry& e, std::string_
     return verdict(check.end());
 }
 
-struct Damage {
-    const char* name;
-    std::function<void(ZipBuilder::Entry&)> apply;
-    const char* expected;  // after "<entry>: "; "ok" for none
-};
+ZipBuilder::Entry deflated(std::string data) {
+    ZipBuilder b;
+    return b.deflated("e", std::move(data));
+}
 
 TEST(StoredCheck, PiecesComeToTheVerdictOfReadingTheEntry) {
-    const Damage damages[] = {
-        {"intact", [](ZipBuilder::Entry&) {}, "ok"},
-        {"declared a byte short", [](ZipBuilder::Entry& e) { --e.uncompressed_size; }, "entry inflates past its declared size"},
-        {"declared a byte long", [](ZipBuilder::Entry& e) { ++e.uncompressed_size; },
-         "entry inflates to fewer bytes than its declared size"},
-        {"CRC off", [](ZipBuilder::Entry& e) { e.crc32 ^= 1; }, "CRC-32 mismatch"},
-        {"cut in half", [](ZipBuilder::Entry& e) { e.payload.resize(e.payload.size() / 2); e.compressed_size = e.payload.size(); },
+    using Damage = std::function<void(ZipBuilder::Entry&)>;
+    const std::pair<Damage, const char*> damages[] = {  // the message after "e: ", or "ok"
+        {[](ZipBuilder::Entry&) {}, "ok"},
+        {[](ZipBuilder::Entry& e) { --e.uncompressed_size; }, "entry inflates past its declared size"},
+        {[](ZipBuilder::Entry& e) { ++e.uncompressed_size; }, "entry inflates to fewer bytes than its declared size"},
+        {[](ZipBuilder::Entry& e) { e.crc32 ^= 1; }, "CRC-32 mismatch"},
+        {[](ZipBuilder::Entry& e) { e.payload.resize(e.payload.size() / 2); e.compressed_size = e.payload.size(); },
          "invalid compressed data"},
-        {"reserved block type", [](ZipBuilder::Entry& e) { e.payload[0] = 0x07; }, "invalid compressed data"},
-        {"bytes after the stream", [](ZipBuilder::Entry& e) { e.payload += "junk"; e.compressed_size = e.payload.size(); }, "ok"},
+        {[](ZipBuilder::Entry& e) { e.payload[0] = 0x07; }, "invalid compressed data"},  // a reserved block type
+        {[](ZipBuilder::Entry& e) { e.payload += "junk"; e.compressed_size = e.payload.size(); }, "ok"},
     };
     const size_t zeros = (9u << 20) / 258;  // 9 MiB of zeros in about 60 KB
-    const struct {
-        const char* name;
-        std::function<ZipBuilder::Entry&(ZipBuilder&)> make;
-        std::vector<size_t> pieces;
-    } contents[] = {
-        {"small words", [](ZipBuilder& b) -> ZipBuilder::Entry& { return b.deflated("e", words(1 << 20, 1)); }, {0, 4099, 1 << 20}},
-        {"large words", [](ZipBuilder& b) -> ZipBuilder::Entry& { return b.deflated("e", words(9 << 20, 2)); }, {0, 4099, 1 << 20}},
-        {"large zeros",
-         [&](ZipBuilder& b) -> ZipBuilder::Entry& {
-             auto& e = b.raw("e", velmo::test::deflate_zeros(zeros), 8);
-             e.uncompressed_size = velmo::test::deflate_zeros_size(zeros);
-             e.crc32 = velmo::test::crc32_of_zeros(e.uncompressed_size);
-             return e;
-         },
-         {0, 1, 65536}},
+    ZipBuilder::Entry large_zeros = deflated("");
+    large_zeros.payload = velmo::test::deflate_zeros(zeros);
+    large_zeros.compressed_size = large_zeros.payload.size();
+    large_zeros.uncompressed_size = velmo::test::deflate_zeros_size(zeros);
+    large_zeros.crc32 = velmo::test::crc32_of_zeros(large_zeros.uncompressed_size);
+    const std::pair<ZipBuilder::Entry, std::vector<size_t>> contents[] = {
+        {deflated(words(1 << 20, 1)), {0, 4099, 1 << 20}},
+        {deflated(words(9 << 20, 2)), {0, 4099, 1 << 20}},
+        {large_zeros, {0, 1, 65536}},
     };
     StoredCheck check;  // one for every entry, as a save uses it
-    for (const auto& content : contents) {
-        ZipBuilder made;
-        const ZipBuilder::Entry intact = content.make(made);
-        for (const Damage& damage : damages) {
+    for (const auto& [intact, pieces] : contents) {
+        for (const auto& [damage, message] : damages) {
             ZipBuilder b;
             ZipBuilder::Entry& entry = b.raw("e", "", 8);
             entry = intact;
-            damage.apply(entry);
+            damage(entry);
             auto archive = ArchiveReader::open_memory(b.build());
             ASSERT_TRUE(archive) << archive.error().message;
             const velmo::zip::Entry& e = archive->entries()[0];
             auto read = archive->read(e);
-            const std::string expected = damage.expected == std::string("ok") ? "ok" : "e: " + std::string(damage.expected);
-            EXPECT_EQ(read ? "ok" : read.error().message, expected) << content.name << ", " << damage.name;
+            const std::string expected = message == std::string("ok") ? "ok" : "e: " + std::string(message);
+            SCOPED_TRACE(std::to_string(intact.uncompressed_size) + " bytes, " + message);
+            EXPECT_EQ(read ? "ok" : read.error().message, expected);
             auto stored = archive->read_raw(e);
             ASSERT_TRUE(stored);
-            for (size_t piece : content.pieces)
-                EXPECT_EQ(checked(check, e, *stored, piece), expected) << content.name << ", " << damage.name << ", " << piece;
+            for (size_t piece : pieces) EXPECT_EQ(checked(check, e, *stored, piece), expected) << piece;
         }
     }
 }

@@ -148,6 +148,7 @@ TEST(HeaderNames, ColumnsFollowTheirHeaderCells) {
         {"only case differs", {{"B1", text("QTY")}}, {"Name", "QTY", "Price"}},
         {"repeats a later kept name", {{"A1", text("Qty")}}, {"Qty1", "Qty", "Price"}},
         {"two renamed alike", {{"A1", text("X")}, {"B1", text("x")}}, {"X", "x1", "Price"}},
+        {"two swapped", {{"A1", text("Price")}, {"C1", text("Name")}}, {"Price", "Qty", "Name"}},
         {"empty text and empty cell keep", {{"A1", text("")}, {"B1", Value{}}}, {}},
         {"General number and boolean", {{"B1", Value(2024.0)}, {"C1", Value(true)}}, {"Name", "2024", "TRUE"}},
         {"number too long to show whole", {{"B1", Value(0.1 + 0.2)}, {"C1", Value(1e21)}}, {}},

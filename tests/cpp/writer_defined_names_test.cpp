@@ -57,30 +57,27 @@ TEST(DefinedNamesBlock, KeptElementsNeverDefineANameTwice) {
     struct Case {
         const char* what;
         std::vector<const char*> book, sheet0;  // model names
-        std::vector<const char*> kept;
+        std::vector<std::string> kept;
         std::vector<bool> written;
     };
+    const auto kept = [](std::string attrs, std::string text = "1") {
+        return "<definedName " + attrs + ">" + text + "</definedName>";
+    };
     const std::vector<Case> cases = {
-        {"book name replaces", {"Total"}, {}, {"<definedName name=\"TOTAL\" function=\"1\">1</definedName>"}, {false}},
-        {"sheet name replaces", {}, {"Total"},
-         {"<definedName name=\"total\" localSheetId=\"0\" xlm=\"1\">1</definedName>"}, {false}},
+        {"book name replaces", {"Total"}, {}, {kept(R"(name="TOTAL" function="1")")}, {false}},
+        {"sheet name replaces", {}, {"Total"}, {kept(R"(name="total" localSheetId="0" xlm="1")")}, {false}},
         {"other scope stays", {"Total"}, {},
-         {"<definedName name=\"Total\" localSheetId=\"0\" xlm=\"1\">1</definedName>",
-          "<definedName name=\"Total\" localSheetId=\"1\" xlm=\"1\">1</definedName>"},
-         {true, true}},
+         {kept(R"(name="Total" localSheetId="0" xlm="1")"), kept(R"(name="Total" localSheetId="1" xlm="1")")}, {true, true}},
         {"later kept replaces", {}, {},
-         {"<definedName name=\"f\" function=\"1\">1</definedName>", "<definedName function='1' name='F'/>",
+         {kept(R"(name="f" function="1")"), "<definedName function='1' name='F'/>",
           "<definedName name=\"f\" localSheetId=\"0\" function=\"1\"/>"},
          {false, true, true}},
         {"unknown scope stays", {"f"}, {},
-         {"<definedName name=\"f\" localSheetId=\"2\" function=\"1\">1</definedName>",
-          "<definedName name=\"f\" localSheetId=\"2\" function=\"1\">2</definedName>",
+         {kept(R"(name="f" localSheetId="2" function="1")"), kept(R"(name="f" localSheetId="2" function="1")", "2"),
           "<definedName name=\"f\" localSheetId=\"x\" function=\"1\"/>"},
          {true, true, true}},
         {"reserved stays", {}, {},
-         {"<definedName name=\"_xlnm.Criteria\" localSheetId=\"0\">1</definedName>",
-          "<definedName name=\"_xlnm.Criteria\" localSheetId=\"0\">2</definedName>"},
-         {true, true}},
+         {kept(R"(name="_xlnm.Criteria" localSheetId="0")"), kept(R"(name="_xlnm.Criteria" localSheetId="0")", "2")}, {true, true}},
         {"different name stays", {"Tota"}, {"Total2"}, {"<definedName name=\"Total\" function=\"1\"/>"}, {true}},
     };
     for (const Case& c : cases) {

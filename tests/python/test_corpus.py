@@ -39,27 +39,17 @@ ENCRYPTED = (ValueError, r"^invalid Zip archive: a compound file, not a Zip arch
              "an encrypted package (a compound file, no ZIP archive)")
 ENTITY_BOMB = (OSError, r"^xml: xl/sharedStrings\.xml: unknown entity reference ", "an entity bomb")
 REFUSED = {
-    "47813.xlsx": CHART_SHEET,
-    "56557.xlsx": CHART_SHEET,
-    "57181.xlsm": CHART_SHEET,
-    "chart_sheet.xlsx": CHART_SHEET,
-    "clusterfuzz-testcase-minimized-POIXSSFFuzzer-5265527465181184.xlsx": CHART_SHEET,
-    "stress024.xlsx": CHART_SHEET,
+    **dict.fromkeys(["47813.xlsx", "56557.xlsx", "57181.xlsm", "chart_sheet.xlsx", "stress024.xlsx",
+                     "clusterfuzz-testcase-minimized-POIXSSFFuzzer-5265527465181184.xlsx"], CHART_SHEET),
+    **dict.fromkeys([f"clusterfuzz-testcase-minimized-{n}.xlsx" for n in (
+        "POIFuzzer-5040805309710336", "POIXSSFFuzzer-5089447305609216", "POIXSSFFuzzer-6123461607817216",
+        "POIXSSFFuzzer-6448258963341312", "XLSX2CSVFuzzer-5542865479270400", "XLSX2CSVFuzzer-6504225896792064")]
+                    + ["crash-274d6342e4842d61be0fb48eaadad6208ae767ae.xlsx"], DAMAGED),
+    **dict.fromkeys(["extenxls_pwd123.xlsx", "protected_passtika.xlsx", "protected_sha512.xlsx"], ENCRYPTED),
+    **dict.fromkeys(["54764.xlsx", "poc-xmlbomb-empty.xlsx"], ENTITY_BOMB),
     "xlmmacro.xlsm": (ValueError, r"^workbook relationship rId1$", "an Excel 4.0 macro sheet"),
     "49609.xlsx": (ValueError, r"^xl/styles\.xml$", "entry names written with backslashes: no part is found"),
-    "clusterfuzz-testcase-minimized-POIFuzzer-5040805309710336.xlsx": DAMAGED,
-    "clusterfuzz-testcase-minimized-POIXSSFFuzzer-5089447305609216.xlsx": DAMAGED,
-    "clusterfuzz-testcase-minimized-POIXSSFFuzzer-6123461607817216.xlsx": DAMAGED,
-    "clusterfuzz-testcase-minimized-POIXSSFFuzzer-6448258963341312.xlsx": DAMAGED,
-    "clusterfuzz-testcase-minimized-XLSX2CSVFuzzer-5542865479270400.xlsx": DAMAGED,
-    "clusterfuzz-testcase-minimized-XLSX2CSVFuzzer-6504225896792064.xlsx": DAMAGED,
-    "crash-274d6342e4842d61be0fb48eaadad6208ae767ae.xlsx": DAMAGED,
     "duplicate-filename.xlsx": (ValueError, r"^invalid Zip archive: duplicate entry name ", "two entries of one name"),
-    "extenxls_pwd123.xlsx": ENCRYPTED,
-    "protected_passtika.xlsx": ENCRYPTED,
-    "protected_sha512.xlsx": ENCRYPTED,
-    "54764.xlsx": ENTITY_BOMB,
-    "poc-xmlbomb-empty.xlsx": ENTITY_BOMB,
 }
 # A load and save of any file of the corpus takes well under a second; this bound only catches
 # work out of proportion (or a hang, which the watchdog ends).

@@ -9,22 +9,15 @@ README = pathlib.Path(__file__).resolve().parents[2] / "README.md"
 
 def use_example():
     """The indented block under "## Use", and the lines its print comments promise, in order: the
-    comment on a line that prints, and the comment-only lines right after it."""
-    lines = README.read_text().split("## Use", 1)[1].splitlines()[1:]
-    code, expected, printing = [], [], False
-    for line in lines:
+    comment on a line that prints, and the comment-only lines after it."""
+    code, expected = [], []
+    for line in README.read_text().split("## Use", 1)[1].splitlines()[1:]:
         if line and not line.startswith("    "):
             break
-        line = line[4:]
-        code.append(line)
-        body, _, comment = line.partition("# ")
-        if "print(" in body and comment:
+        code.append(line[4:])
+        body, _, comment = line[4:].partition("# ")
+        if comment and ("print(" in body or not body.strip()):
             expected.append(comment.strip())
-            printing = True
-        elif printing and not body.strip() and comment:
-            expected.append(comment.strip())
-        else:
-            printing = False
     return "\n".join(code), expected
 
 

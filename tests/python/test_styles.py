@@ -1,11 +1,7 @@
 """Fonts and fills through a save: what the model does not read of them rides along, read back
 from the saved styles part, and a fill given from Python replaces the cell's own whole."""
 
-import datetime
 import zipfile
-
-import pytest
-from python_calamine import CalamineWorkbook
 
 import velmo
 from package_check import cell_formats, check_package
@@ -108,57 +104,3 @@ def test_gradients_survive_a_save_and_give_way_to_a_fill_from_python(make_xlsx, 
         assert gradient[0] == "gradientFill" and dict(gradient[1]).get("type") == kind
     assert after["S", "B1"].fill == ("fill", (), (("patternFill", (("patternType", "solid"),),
                                                     (("fgColor", (("rgb", "FF00B050"),), ()),)),))
-
-
-MC = "http://schemas.openxmlformats.org/markup-compatibility/2006"
-X14AC = "http://schemas.microsoft.com/office/spreadsheetml/2009/9/ac"
-
-
-def alternatives(record):
-    """`record` twice, as some producers write it: in a choice that requires an extension (and
-    uses it) and in the fallback."""
-    extended = record.replace("/>", ' x14ac:e="1"/>', 1)
-    return (f'<mc:AlternateContent><mc:Choice Requires="x14ac">{extended}</mc:Choice>'
-            f'<mc:Fallback>{record}</mc:Fallback></mc:AlternateContent>')
-
-
-BOLD_20 = '<font><b/><sz val="20"/><name val="Calibri"/></font>'
-CELL_XFS = ('<xf fontId="0"/>{}<xf numFmtId="0" fontId="2" applyFont="1"/>'
-            '<xf numFmtId="14" fontId="0" applyNumberFormat="1"/>')
-
-
-@pytest.mark.parametrize("fonts, cell_xfs", [
-    # Alternatives around a font, then around a cell format: a record read twice would give A2 the
-    # bold 20 pt font (and B2 no date format).
-    (f'<font><sz val="11"/></font>{alternatives(BOLD_20)}', CELL_XFS.format('<xf fontId="1"/>')),
-    (f'<font><sz val="11"/></font>{BOLD_20}', CELL_XFS.format(alternatives('<xf numFmtId="14" fontId="1"/>'))),
-], ids=["font", "cell format"])
-def test_alternatives_count_once(make_xlsx, tmp_path, fonts, cell_xfs):
-    styles = (f'<styleSheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" xmlns:mc="{MC}" '
-              f'xmlns:x14ac="{X14AC}" mc:Ignorable="x14ac"><fonts>{fonts}<font><i/><sz val="8"/></font></fonts>'
-              '<fills><fill><patternFill/></fill></fills><borders><border/></borders>'
-              f'<cellStyleXfs><xf/></cellStyleXfs><cellXfs>{cell_xfs}</cellXfs></styleSheet>')
-
-    def build(book):
-        sheet = book.add_worksheet("S")
-        sheet.write("A1", "a", book.add_format({"bold": True}))
-        sheet.write("A2", "x", book.add_format({"italic": True}))
-        sheet.write("B2", 45000, book.add_format({"num_format": 14}))
-
-    src = make_xlsx(build)
-    with zipfile.ZipFile(src) as z:
-        entries = [(info, z.read(info)) for info in z.infolist()]
-    with zipfile.ZipFile(src, "w") as z:
-        for info, data in entries:
-            z.writestr(info, styles if info.filename == "xl/styles.xml" else data)
-    wb = velmo.load_workbook(src)
-    ws = wb["S"]
-    assert (ws["A2"].font.italic, ws["A2"].font.bold) == (True, False)
-    assert ws["B2"].value == datetime.date(2023, 3, 15)
-    out = str(tmp_path / "out.xlsx")
-    wb.save(out)
-    check_package(out)
-    assert cell_formats(out)[0][("S", "A2")].font == (("i", (), ()), ("sz", (("val", "8.0"),), ()))
-    assert CalamineWorkbook.from_path(out).get_sheet_by_name("S").to_python()[1] == ["x", datetime.date(2023, 3, 15)]
-    # The extension stays in the branch the copy no longer holds.
-    assert "x14ac" not in zipfile.ZipFile(out).read("xl/styles.xml").decode()
