@@ -44,7 +44,8 @@ void DefinedNames::insert(DefinedName name) {
 }
 
 Result<void> DefinedNames::add(DefinedName name) {
-    if (name.name.starts_with(kReservedPrefix)) {
+    // In any case: names compare without it, so "_XLNM.Print_Area" would define the print area twice.
+    if (defined_names_equal(std::string_view(name.name).substr(0, kReservedPrefix.size()), kReservedPrefix)) {
         return fail(VelmoError::invalid_format(
             "'_xlnm.*' names are reserved for print settings; use ws.print_area / ws.print_title_rows / "
             "ws.print_title_cols instead"));

@@ -55,18 +55,18 @@ TEST(DefinedNames, InsertReplacesInPlaceByExactName) {
 TEST(DefinedNames, AddRefusesTheReservedPrefixOnly) {
     DefinedNames names;
     ASSERT_TRUE(names.add(DefinedName::make("Keep", "1")));
-    for (const char* reserved : {"_xlnm.Print_Area", "_xlnm._FilterDatabase", "_xlnm."}) {
+    for (const char* reserved : {"_xlnm.Print_Area", "_xlnm._FilterDatabase", "_xlnm.", "_XLNM.Print_Area", "_xLnM.x"}) {
         auto r = names.add(DefinedName::make(reserved, "x"));
         ASSERT_FALSE(r) << reserved;
         EXPECT_EQ(r.error().kind, ErrorKind::InvalidFormat);
         EXPECT_EQ(r.error().message, kReservedMessage);
     }
     EXPECT_EQ(names.names(), (Pieces{"Keep"}));
-    for (const char* accepted : {"_XLNM.Print_Area", "_xlnm", "xlnm.x"}) {
+    for (const char* accepted : {"_XLNM", "_xlnm", "xlnm.x", "_xlnm_x"}) {
         EXPECT_TRUE(names.add(DefinedName::make(accepted, "x"))) << accepted;
     }
     ASSERT_TRUE(names.add(DefinedName::make("Keep", "2")));
-    EXPECT_EQ(names.names(), (Pieces{"Keep", "_XLNM.Print_Area", "_xlnm", "xlnm.x"}));
+    EXPECT_EQ(names.names(), (Pieces{"Keep", "_xlnm", "xlnm.x", "_xlnm_x"}));
     EXPECT_EQ(names.find("Keep")->value, "2");
 }
 
