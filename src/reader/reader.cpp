@@ -74,6 +74,18 @@ Result<std::optional<std::string>> read_optional(const zip::ArchiveReader& archi
     return std::optional<std::string>(std::move(*bytes));
 }
 
+// The relationships of `part`, none when it has no relationships part; a relationships part that
+// cannot be read fails the load, naming it.
+Result<std::vector<SheetRelEntry>> read_part_rels(const zip::ArchiveReader& archive, std::string_view part) {
+    const std::string name = sheet_rels_path(part);
+    auto bytes = read_optional(archive, name);
+    if (!bytes) return fail(std::move(bytes.error()));
+    if (!*bytes) return std::vector<SheetRelEntry>{};
+    auto read = parse_sheet_rels(**bytes);
+    if (!read) return fail(in_part(name, read.error()));
+    return read;
+}
+
 // Names of the parts already read, by part: two spellings of one name are one part.
 using PartsRead = std::unordered_set<std::string, zip::PartNameHash, zip::PartNameEqual>;
 // Pivot table parts already looked at, with the location each gave.
@@ -187,17 +199,9 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     ws.name = ref.name;
     ws.state = ref.state;
 
-    std::vector<SheetRelEntry> rels;
-    {
-        const std::string name = sheet_rels_path(ref.path);
-        auto part = read_optional(ctx.archive, name);
-        if (!part) return fail(part.error());
-        if (*part) {
-            auto read = parse_sheet_rels(**part);
-            if (!read) return fail(in_part(name, read.error()));
-            rels = std::move(*read);
-        }
-    }
+    auto read_rels = read_part_rels(ctx.archive, ref.path);
+    if (!read_rels) return fail(std::move(read_rels.error()));
+    std::vector<SheetRelEntry> rels = std::move(*read_rels);
 
     // Comments are attached here, then tables are read, before hyperlinks, so that a cell can
     // carry both a comment and a link.
@@ -236,20 +240,11 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
         auto table = parse_table_xml(**part);
         if (!table) return fail(in_part(name, table.error()));
         // A save names the part anew, so its relationships go with the table rather than the name.
-        std::vector<SheetRelEntry> own;
-        {
-            const std::string rels_name = sheet_rels_path(name);
-            auto rels_part = read_optional(ctx.archive, rels_name);
-            if (!rels_part) return fail(rels_part.error());
-            if (*rels_part) {
-                auto read = parse_sheet_rels(**rels_part);
-                if (!read) return fail(in_part(rels_name, read.error()));
-                own = std::move(*read);
-                rebase_targets(own, name, "xl/tables/");
-            }
-        }
+        auto own = read_part_rels(ctx.archive, name);
+        if (!own) return fail(std::move(own.error()));
+        rebase_targets(*own, name, "xl/tables/");
         // The part's bytes stay with the table, for the writer to copy back while it is unchanged.
-        ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false, std::move(own)}});
+        ws.tables.push_back(SheetTable{std::move(*table), RawTable{std::move(**part), false, std::move(*own)}});
     }
 
     note_pivot_tables(ctx, ref.path, rels, ws);
