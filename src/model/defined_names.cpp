@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "model/ascii.hpp"
 #include "model/coords.hpp"
 
 namespace velmo {
@@ -11,22 +12,13 @@ namespace {
 
 constexpr std::string_view kReservedPrefix = "_xlnm.";
 
-constexpr char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 }  // namespace
-
-bool defined_names_equal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (fold(a[i]) != fold(b[i])) return false;
-    return true;
-}
 
 size_t DefinedNames::FoldedHash::operator()(std::string_view s) const noexcept {
     // FNV-1a over the folded bytes.
     uint64_t h = 14695981039346656037ull;
     for (const char c : s) {
-        h ^= static_cast<unsigned char>(fold(c));
+        h ^= static_cast<unsigned char>(ascii_fold(c));
         h *= 1099511628211ull;
     }
     return static_cast<size_t>(h);
@@ -45,7 +37,7 @@ void DefinedNames::insert(DefinedName name) {
 
 Result<void> DefinedNames::add(DefinedName name) {
     // In any case: names compare without it, so "_XLNM.Print_Area" would define the print area twice.
-    if (defined_names_equal(std::string_view(name.name).substr(0, kReservedPrefix.size()), kReservedPrefix)) {
+    if (ascii_iequal(std::string_view(name.name).substr(0, kReservedPrefix.size()), kReservedPrefix)) {
         return fail(VelmoError::invalid_format(
             "'_xlnm.*' names are reserved for print settings; use ws.print_area / ws.print_title_rows / "
             "ws.print_title_cols instead"));

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/ascii.hpp"
 #include "model/error.hpp"
 
 namespace velmo {
@@ -20,10 +21,6 @@ struct DefinedName {
     static DefinedName make(std::string name, std::string value) { return {std::move(name), std::move(value), {}, false}; }
     bool operator==(const DefinedName&) const = default;
 };
-
-// Whether two names are one name to a spreadsheet application: equal once the ASCII capitals are
-// folded to lower case (other bytes compared exactly).
-bool defined_names_equal(std::string_view a, std::string_view b);
 
 // An insertion-ordered collection in which a name occurs at most once. Applications take "Total"
 // and "TOTAL" for one name, so a name entered replaces any entry equal to it without regard to
@@ -55,7 +52,7 @@ private:
     };
     struct FoldedEqual {
         using is_transparent = void;
-        bool operator()(std::string_view a, std::string_view b) const noexcept { return defined_names_equal(a, b); }
+        bool operator()(std::string_view a, std::string_view b) const noexcept { return ascii_iequal(a, b); }
     };
     std::vector<DefinedName> items_;
     // Position of each name in items_, so that a file with many names does not cost their square.

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "model/ascii.hpp"
+
 namespace velmo {
 
 Table Table::make(std::string display_name, std::string range) {
@@ -12,13 +14,6 @@ Table Table::make(std::string display_name, std::string range) {
     return t;
 }
 
-bool table_names_equal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i])) return false;
-    }
-    return true;
-}
+bool table_names_equal(std::string_view a, std::string_view b) { return ascii_iequal(a, b); }
 
 }  // namespace velmo

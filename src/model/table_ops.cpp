@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/ascii.hpp"
 #include "model/coords.hpp"
 #include "model/number_text.hpp"
 #include "model/quoted.hpp"
@@ -23,13 +24,6 @@ namespace {
 
 // Wider than the sheet grid: such a span cannot be a real table's header row.
 constexpr uint64_t kMaxTableColumns = 16'384;
-
-std::string ascii_lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 template <class Int>
 void append_dec(std::string& out, Int v) {

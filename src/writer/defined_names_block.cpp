@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "model/ascii.hpp"
 #include "model/quoted.hpp"
 #include "reader/defined_names_reader.hpp"
 #include "writer/filter_database.hpp"
@@ -84,7 +85,7 @@ std::vector<char> superseded_kept(const std::vector<Worksheet>& sheets, const De
         const auto text = xml::decode(name->value, scratch, name->offset);
         if (!text || text->starts_with("_xlnm.")) continue;
         key += '\0';
-        for (const char c : *text) key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        append_ascii_lower(key, *text);
         out[i] = scope->find_same(*text) != nullptr || !later.insert(key).second;
     }
     return out;
