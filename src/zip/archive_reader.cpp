@@ -31,10 +31,6 @@ VelmoError unsupported(std::string_view detail) {
     return VelmoError::invalid_format("unsupported Zip archive: " + std::string(detail));
 }
 
-VelmoError entry_error(const Entry& entry, std::string_view detail) {
-    return VelmoError::zip(entry.name + ": " + std::string(detail));
-}
-
 // True when [offset, offset + size) lies within [0, limit), without overflowing.
 bool fits(uint64_t offset, uint64_t size, uint64_t limit) { return offset <= limit && size <= limit - offset; }
 
@@ -417,25 +413,6 @@ Result<uint64_t> ArchiveReader::data_offset(size_t index) const {
 }
 
 namespace {
-
-// The entry's content `data` checked against its CRC-32.
-Result<void> check_crc(const Entry& e, std::string_view data) {
-    if (libdeflate_crc32(0, data.data(), data.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
-    return {};
-}
-
-// Inflates a deflated entry's `compressed` bytes into `out`, which has room for exactly its
-// declared size, and checks that they fill it and match its CRC-32.
-Result<void> inflate_into(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed, char* out) {
-    const size_t size = static_cast<size_t>(e.uncompressed_size);
-    size_t produced = 0;
-    const libdeflate_result status =
-        libdeflate_deflate_decompress(inflater, compressed.data(), compressed.size(), out, size, &produced);
-    if (status == LIBDEFLATE_INSUFFICIENT_SPACE) return fail(entry_error(e, "entry inflates past its declared size"));
-    if (status != LIBDEFLATE_SUCCESS) return fail(entry_error(e, "invalid compressed data"));
-    if (produced != size) return fail(entry_error(e, "entry inflates to fewer bytes than its declared size"));
-    return check_crc(e, std::string_view(out, size));
-}
 
 // A deflated entry's `compressed` bytes inflated, checked against its declared size and CRC-32.
 Result<std::string> inflate_checked(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed) {

@@ -30,11 +30,27 @@ std::string decimal(uint64_t v) {
     return std::string(buf, res.ptr);
 }
 
+}  // namespace
+
 VelmoError entry_error(const Entry& entry, std::string_view detail) {
     return VelmoError::zip(entry.name + ": " + std::string(detail));
 }
 
-}  // namespace
+Result<void> check_crc(const Entry& e, std::string_view data) {
+    if (libdeflate_crc32(0, data.data(), data.size()) != e.crc32) return fail(entry_error(e, "CRC-32 mismatch"));
+    return {};
+}
+
+Result<void> inflate_into(libdeflate_decompressor* inflater, const Entry& e, std::string_view compressed, char* out) {
+    const size_t size = static_cast<size_t>(e.uncompressed_size);
+    size_t produced = 0;
+    const libdeflate_result status =
+        libdeflate_deflate_decompress(inflater, compressed.data(), compressed.size(), out, size, &produced);
+    if (status == LIBDEFLATE_INSUFFICIENT_SPACE) return fail(entry_error(e, "entry inflates past its declared size"));
+    if (status != LIBDEFLATE_SUCCESS) return fail(entry_error(e, "invalid compressed data"));
+    if (produced != size) return fail(entry_error(e, "entry inflates to fewer bytes than its declared size"));
+    return check_crc(e, std::string_view(out, size));
+}
 
 Result<void> check_inflatable(const Entry& e) {
     if (e.encrypted()) return fail(entry_error(e, "entry is encrypted"));
@@ -194,14 +210,7 @@ Result<void> StoredCheck::inflate_whole(std::string_view stored) {
         whole_buffer_.reset(static_cast<char*>(p));
         whole_capacity_ = rounded;
     }
-    size_t produced = 0;
-    const libdeflate_result status = libdeflate_deflate_decompress(whole_inflater_.get(), stored.data(), stored.size(),
-                                                                   whole_buffer_.get(), size, &produced);
-    if (status == LIBDEFLATE_INSUFFICIENT_SPACE) return fail(error("entry inflates past its declared size"));
-    if (status != LIBDEFLATE_SUCCESS) return fail(error("invalid compressed data"));
-    if (produced != size) return fail(error("entry inflates to fewer bytes than its declared size"));
-    if (libdeflate_crc32(0, whole_buffer_.get(), size) != entry_.crc32) return fail(error("CRC-32 mismatch"));
-    return {};
+    return inflate_into(whole_inflater_.get(), entry_, stored, whole_buffer_.get());
 }
 
 }  // namespace velmo::zip

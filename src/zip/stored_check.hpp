@@ -23,6 +23,14 @@ namespace velmo::zip {
 // that disagree, or a declared size more than the compressed bytes can hold. Zip naming the entry.
 Result<void> check_inflatable(const Entry& entry);
 
+// Zip "<entry name>: <detail>".
+VelmoError entry_error(const Entry& entry, std::string_view detail);
+// The entry's content `data` checked against its CRC-32.
+Result<void> check_crc(const Entry& entry, std::string_view data);
+// Inflates a deflated entry's `compressed` bytes into `out`, which has room for exactly its
+// declared size, and checks that they fill it and match its CRC-32.
+Result<void> inflate_into(libdeflate_decompressor* inflater, const Entry& entry, std::string_view compressed, char* out);
+
 class StoredCheck {
 public:
     StoredCheck();
