@@ -264,6 +264,12 @@ Result<void> copy_intact(zip::ArchiveWriter& zw, zip::StoredCheck& check, const 
     return zw.end_raw();
 }
 
+// A table's own relationships as loaded, which its part takes along under this save's name for
+// it; null when it has none.
+const std::vector<SheetRelEntry>* own_relationships(const SheetTable& table) {
+    return table.raw && !table.raw->relationships.empty() ? &table.raw->relationships : nullptr;
+}
+
 zip::Entry content_types_entry(const StoredPart& types) {
     return zip::kept_entry(types.name, types.method, types.crc32, types.size, types.stored.size());
 }
@@ -451,8 +457,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         if (!plans[i].vml_rels.empty()) written.insert(reader::sheet_rels_path(plans[i].vml_part));
         for (size_t t = 0; t < plans[i].table_parts.size(); ++t) {
             written.insert(table_part_name(plans[i].table_parts[t]));
-            if (const auto& raw = wb.sheets[i].tables[t].raw; raw && !raw->relationships.empty())
-                written.insert(table_rels_part_name(plans[i].table_parts[t]));
+            if (own_relationships(wb.sheets[i].tables[t])) written.insert(table_rels_part_name(plans[i].table_parts[t]));
         }
         if (!plans[i].rels.entries.empty()) written.insert(sheet_rels_entry(i + 1));
     }
@@ -503,8 +508,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
             if (!plans[i].rels.entries.empty()) written_rels.emplace(sheet_rels_entry(i + 1), &plans[i].rels.entries);
             if (!plans[i].vml_rels.empty()) written_rels.emplace(reader::sheet_rels_path(plans[i].vml_part), &plans[i].vml_rels);
             for (size_t t = 0; t < plans[i].table_parts.size(); ++t)
-                if (const auto& raw = wb.sheets[i].tables[t].raw; raw && !raw->relationships.empty())
-                    written_rels.emplace(table_rels_part_name(plans[i].table_parts[t]), &raw->relationships);
+                if (const auto* own = own_relationships(wb.sheets[i].tables[t]))
+                    written_rels.emplace(table_rels_part_name(plans[i].table_parts[t]), own);
         }
         for (const auto& [part, ws] : copied_drawings)
             written_rels.emplace(reader::sheet_rels_path(part), &ws->legacy_drawing->relationships);
@@ -570,8 +575,8 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         for (size_t t = 0; t < ws.tables.size(); ++t) {
             const TablePlan& tp = tables.sheets[i][t];
             if (auto r = add_part(zw, table_part_name(tp.part_number), table_part_bytes(ws, ws.tables[t], tp)); !r) return r;
-            if (const auto& raw = ws.tables[t].raw; raw && !raw->relationships.empty()) {
-                if (auto r = add_part(zw, table_rels_part_name(tp.part_number), write_sheet_rels(raw->relationships, ws.name)); !r)
+            if (const auto* own = own_relationships(ws.tables[t])) {
+                if (auto r = add_part(zw, table_rels_part_name(tp.part_number), write_sheet_rels(*own, ws.name)); !r)
                     return r;
             }
         }
