@@ -101,13 +101,13 @@ bool Alternatives::pass_over_tag(xml::Tokenizer& tok, const xml::Event& ev) {
     return t != Tag::Content;
 }
 
-bool branches_hold(const xml::Tokenizer& tok, std::span<const std::string_view> local_names) {
+bool branches_hold(const xml::Tokenizer& tok, bool (*wanted)(std::string_view local_name)) {
     xml::Tokenizer probe = tok;
     const std::size_t depth = probe.depth();
     xml::Event ev;
     while (probe.depth() >= depth && probe.next(ev)) {
         const std::size_t at = probe.depth() + (ev.kind == xml::EventKind::Empty ? 1 : 0);
-        if (ev.is_tag() && at == depth + 2 && std::ranges::find(local_names, ev.local_name) != local_names.end())
+        if (ev.is_tag() && at == depth + 2 && wanted(ev.local_name))
             return true;
     }
     return false;

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -97,7 +96,8 @@ private:
 };
 
 // Whether the AlternateContent whose start tag the tokenizer has just returned holds, as a child
-// of one of its branches, an element of one of `local_names`; the tokenizer is left where it was.
-bool branches_hold(const xml::Tokenizer& tok, std::span<const std::string_view> local_names);
+// of one of its branches, an element whose local name `wanted` accepts; the tokenizer is left where
+// it was.
+bool branches_hold(const xml::Tokenizer& tok, bool (*wanted)(std::string_view local_name));
 
 }  // namespace velmo::reader

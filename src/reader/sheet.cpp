@@ -83,9 +83,8 @@ inline bool holds_at(std::string_view doc, size_t at, std::string_view word) {
     return at <= doc.size() && doc.size() - at >= word.size() && std::memcmp(doc.data() + at, word.data(), word.size()) == 0;
 }
 
-// The root's children the model reads or the writer writes itself.
-constexpr std::string_view kReadInSheet[] = {"dimension",  "cols",      "sheetData",  "autoFilter",
-                                             "mergeCells", "conditionalFormatting", "hyperlinks", "tableParts"};
+// A child of the root that the model reads or the writer writes itself.
+bool read_in_sheet(std::string_view local_name) { return !is_carried(sheet_child_of(local_name)); }
 
 // How a cell's `t` attribute asks its `v` text to be read.
 enum class CellType : uint8_t { Number, Bool, Shared, Str, IsoDate, InlineStr, Error };
@@ -420,7 +419,7 @@ Result<void> SheetReader::on_start(bool empty) {
         // Alternatives among the root's children are carried as they stand, unless they hold what
         // the model reads: carried, that would be written twice, and read from no branch. Those
         // inside a branch read are read too, so that no byte is looked ahead at twice.
-        if (level == 2 && !mc_.open() && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, kReadInSheet)))
+        if (level == 2 && !mc_.open() && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, read_in_sheet)))
             return carry_child(SheetChild::Other, level);
         switch (mc_.tag(ev_, level)) {
         case Alternatives::Tag::Content: break;

@@ -18,7 +18,7 @@ namespace {
 constexpr std::array<std::string_view, 2> kReadAnywhere{"sheet", "definedName"};
 // The root's children the model reads and the writer writes itself: alternatives holding one are
 // not kept whole.
-constexpr std::array<std::string_view, 2> kModelled{"sheets", "definedNames"};
+bool modelled(std::string_view local_name) { return local_name == "sheets" || local_name == "definedNames"; }
 
 }  // namespace
 
@@ -48,7 +48,7 @@ Result<WorkbookElements> parse_workbook_elements(std::string_view doc) {
             // the model reads: then the children of the branch it reads are kept one by one (and
             // alternatives there read alike, so that no byte is looked ahead at twice).
             const bool kept_whole = depth == 2 && !mc.open() && mc.is_alternate_content(ev) &&
-                                    (ev.kind == xml::EventKind::Empty || !branches_hold(tok, kModelled));
+                                    (ev.kind == xml::EventKind::Empty || !branches_hold(tok, modelled));
             if (!kept_whole && mc.pass_over(tok, ev)) {
                 scopes.sync(tok.depth());
                 continue;
