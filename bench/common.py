@@ -162,3 +162,16 @@ class Measure:
         record.update(more)
         json.dump(record, sys.stdout)
         sys.stdout.write("\n")
+
+
+def run_build(script, module_dir, *args):
+    """Runs `script --child ARGS...` in a fresh process that imports the velmo build in `module_dir`
+    (None: the installed one) and gives back the JSON it printed."""
+    import subprocess
+
+    env = dict(os.environ)
+    if module_dir:
+        env["PYTHONPATH"] = module_dir + (os.pathsep + env["PYTHONPATH"] if env.get("PYTHONPATH") else "")
+    proc = subprocess.run([sys.executable, script, "--child", *map(str, args)], env=env, capture_output=True,
+                          text=True, check=True)
+    return json.loads(proc.stdout)

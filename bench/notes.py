@@ -16,9 +16,10 @@ import argparse
 import json
 import os
 import statistics
-import subprocess
 import sys
 import time
+
+from common import run_build
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT_DIR = os.path.join(HERE, "out")
@@ -62,15 +63,6 @@ def child(path, out):
               sys.stdout)
 
 
-def run_child(module_dir, path, out):
-    env = dict(os.environ)
-    if module_dir:
-        env["PYTHONPATH"] = module_dir + (os.pathsep + env["PYTHONPATH"] if env.get("PYTHONPATH") else "")
-    proc = subprocess.run([sys.executable, __file__, "--child", path, out], env=env, capture_output=True,
-                          text=True, check=True)
-    return json.loads(proc.stdout)
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--notes", type=int, default=8000)
@@ -93,7 +85,7 @@ def main():
     for rep in range(args.repeat):
         # Alternate the order, so a change in machine load hits every build alike.
         for b in builds if rep % 2 == 0 else reversed(builds):
-            r = run_child(b, path, out)
+            r = run_build(__file__, b, path, out)
             modules[b] = r["module"]
             for k in kinds:
                 times[b][k].append(r[k])

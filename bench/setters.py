@@ -18,10 +18,11 @@ import json
 import os
 import re
 import statistics
-import subprocess
 import sys
 import time
 import zipfile
+
+from common import run_build
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT_DIR = os.path.join(HERE, "out")
@@ -75,15 +76,6 @@ def child(path, cells):
     json.dump(out, sys.stdout)
 
 
-def run_child(module_dir, path, cells):
-    env = dict(os.environ)
-    if module_dir:
-        env["PYTHONPATH"] = module_dir + (os.pathsep + env["PYTHONPATH"] if env.get("PYTHONPATH") else "")
-    proc = subprocess.run([sys.executable, __file__, "--child", path, str(cells)], env=env, capture_output=True,
-                          text=True, check=True)
-    return json.loads(proc.stdout)
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--cells", type=int, default=20000)
@@ -106,7 +98,7 @@ def main():
         # Alternate the order, so a change in machine load hits every build and sheet alike.
         runs = [(b, s) for b in builds for s in sheets]
         for b, s in runs if rep % 2 == 0 else reversed(runs):
-            r = run_child(b, input_path(cells, s == "lower-case"), cells)
+            r = run_build(__file__, b, input_path(cells, s == "lower-case"), cells)
             modules[b] = r["module"]
             for k in SETTERS:
                 times[b, s][k].append(r[k])
