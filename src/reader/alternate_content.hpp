@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "model/error.hpp"
 #include "reader/namespaces.hpp"
 #include "xml/tokenizer.hpp"
 
@@ -21,83 +20,92 @@ namespace velmo::reader {
 // choice that requires one stays for the applications that read it.
 bool understood_namespace(std::string_view uri);
 
-// Tracks the alternatives open around a reader's position. Feed it the tags the reader does not
-// handle first (a cell's or a value's never wrap anything): a tag is content, a wrapper to pass
-// over, or dropped with everything it holds.
-class Alternatives {
-public:
-    // `outer` holds the bindings in force where the reader stands; it must outlive this. When
-    // `outer_tracks_all` is false (a reader that keeps only the root's bindings, say), the
-    // declarations the wrappers make are tracked here.
-    explicit Alternatives(const NamespaceScope& outer, bool outer_tracks_all = true)
-        : scope_(NamespaceScope::over(outer)), own_bindings_(!outer_tracks_all) {}
+struct PartWalkOptions {
+    // Branches not taken are read past at their start tags, or, for a reader that keeps
+    // elements whole whatever they hold, walked and handed over as PassedOver.
+    bool walk_dropped = false;
+    // Alternatives at this level (the root at 1), with none open around them, are kept whole
+    // (Role::Whole) unless a branch holds, through any nesting of alternatives, an element
+    // whose local name `reads` accepts: kept whole, that would be written twice.
+    std::size_t whole_at = 0;
+    bool (*reads)(std::string_view local_name) = nullptr;
+};
 
-    enum class Tag : std::uint8_t {
-        Content,  // not markup compatibility: the reader acts on it as on any tag
-        Wrapper,  // an AlternateContent, or the branch taken: the reader passes over the tag alone
-        Dropped,  // a branch not taken, or anything else an AlternateContent holds
+// Walks a part's events for a reader: the namespace bindings in scope at each event, and one
+// branch of each alternative. Every reader goes through it, so that the bindings a wrapper
+// declares are entered and left in one place, whatever the reader does with the events.
+//
+// State is kept by depth and brought up to date at each event, so a reader may read an element
+// past its end tag itself (a capture, a skip, a fast path over plain cells): what that element
+// opened is closed at the next event seen.
+class PartWalk {
+public:
+    enum class Role : std::uint8_t {
+        Content,     // the reader acts on it as on any event
+        Whole,       // an AlternateContent to keep as it stands: the reader reads past it
+        PassedOver,  // a wrapper, a branch not taken or what it holds: read for nothing
     };
 
-    // False when `ev` is content for certain: the test a reader makes before tag().
-    bool may_wrap(const xml::Event& ev) const { return !frames_.empty() || ev.local_name == kAlternateContent; }
+    using Options = PartWalkOptions;
 
-    // A start or self-closing tag of an element at `depth` (the root at 1). After Dropped for a
-    // start tag the reader either skip()s the element or, walking on, acts on nothing while
-    // dropping().
-    Tag tag(const xml::Event& ev, std::size_t depth);
+    // `outer`, when given, holds the bindings in force where the walk starts (a reader handed an
+    // element halfway through a part) and must outlive this.
+    explicit PartWalk(xml::Tokenizer& tok, Options options = {}, const NamespaceScope* outer = nullptr)
+        : tok_(tok), options_(options), ns_(outer ? NamespaceScope::over(*outer) : NamespaceScope{}) {}
 
-    // Whether `ev` is an AlternateContent start or self-closing tag, its prefix bound to the
-    // markup-compatibility namespace (its own declarations counted).
-    bool is_alternate_content(const xml::Event& ev);
-
-    // The end tag of an element at `depth`: true when it closes a wrapper or the element dropped.
-    bool end(std::size_t depth);
-
-    // Inside an element dropped and not skipped.
-    bool dropping() const { return drop_depth_ != 0; }
-    // Reads past the end of the element just dropped.
-    Result<void> skip(xml::Tokenizer& tok);
-
-    // For a reader that walks the tokenizer itself and acts on content alone: true when `ev` is
-    // markup compatibility to pass over, a branch not taken read past (a failure there is the
-    // tokenizer's, whose next() then returns false).
-    bool pass_over(xml::Tokenizer& tok, const xml::Event& ev) {
-        if (ev.kind == xml::EventKind::End) return !frames_.empty() && end(tok.depth() + 1);
-        return ev.is_tag() && may_wrap(ev) && pass_over_tag(tok, ev);
+    // The next event the reader acts on: Content and Whole, and PassedOver too when walking
+    // dropped branches (role() tells). False at the end of the part or on the tokenizer's error.
+    bool next(xml::Event& ev) {
+        while (tok_.next(ev)) {
+            role_ = see(ev);
+            if (role_ != Role::PassedOver || options_.walk_dropped) return true;
+        }
+        return false;
     }
+    Role role() const { return role_; }
 
-    // Wrappers open around the reader's position: an element's depth less this is the depth it
-    // counts at, as if its alternatives had never been written.
-    std::size_t open() const { return frames_.size(); }
+    // For a reader that pulls events from the tokenizer itself: the role of the event it has just
+    // returned. A branch not taken is read past here unless walking dropped branches; a failure
+    // there is the tokenizer's, whose next() then returns false.
+    Role see(const xml::Event& ev);
+
+    // Whether the reader stands where content may start: outside alternatives, or in a branch
+    // taken. A reader that reads some elements without showing them here checks this first.
+    bool at_content() const { return drop_depth_ == 0 && (frames_.empty() || frames_.back().branch); }
+
+    // The bindings in force at the last event seen (a tag's own included).
+    const NamespaceScope& ns() const { return ns_; }
+
+    // The depth of the last event's element (for a text, of the element holding it), the root at
+    // 1, counted as if the alternatives around it had never been written.
+    std::size_t level() const { return level_; }
 
 private:
     static constexpr std::string_view kAlternateContent = "AlternateContent";
 
     struct Frame {
         std::size_t depth;
-        bool branch;        // a branch taken, else an AlternateContent
+        bool branch;         // a branch taken, else an AlternateContent
         bool taken = false;  // an AlternateContent whose branch is chosen
-        bool bound = false;  // its declarations are in scope_
     };
 
-    // Whether `ev`'s prefix names the markup-compatibility namespace; its declarations enter
-    // scope_ first (`bound` tells), to be left by unbind().
-    bool in_mc(const xml::Event& ev, bool& bound);
-    void unbind(bool bound) {
-        if (bound) scope_.pop();
-    }
+    // Closes what the elements deeper than `open` left behind; for an end tag, `closing` tells
+    // whether it closes a wrapper or a dropped element.
+    bool sync(std::size_t open, bool end);
+    Role tag(const xml::Event& ev, std::size_t depth);
+    Role drop(std::size_t depth, bool empty);
+    bool in_mc(const xml::Event& ev) const;
     bool requires_understood(const xml::Event& ev) const;
-    bool pass_over_tag(xml::Tokenizer& tok, const xml::Event& ev);
+    bool branches_hold() const;
 
-    NamespaceScope scope_;
-    bool own_bindings_;
+    xml::Tokenizer& tok_;
+    Options options_;
+    NamespaceScope ns_;
+    std::vector<std::size_t> scope_levels_;  // the depth of each tag pushed on ns_
     std::vector<Frame> frames_;
-    std::size_t drop_depth_ = 0;
+    std::size_t drop_depth_ = 0;  // of the element dropped and walked through, or kept whole
+    std::size_t level_ = 0;
+    Role role_ = Role::Content;
 };
-
-// Whether the AlternateContent whose start tag the tokenizer has just returned holds, as a child
-// of one of its branches, an element whose local name `wanted` accepts; the tokenizer is left where
-// it was.
-bool branches_hold(const xml::Tokenizer& tok, bool (*wanted)(std::string_view local_name));
 
 }  // namespace velmo::reader

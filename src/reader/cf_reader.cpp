@@ -109,8 +109,11 @@ Result<ConditionalFormatting> parse_conditional_formatting(xml::Tokenizer& tok, 
     // The block ends with the end tag that closes its start tag.
     const size_t block_level = tok.depth();
 
+    // Of alternatives between rules or inside one, one branch is read; inside a child kept whole,
+    // they stay as written, so branches not taken are walked too.
+    PartWalk walk(tok, {.walk_dropped = true}, &scope);
     std::optional<ConditionalRule> rule;
-    KeptXml kept(scope, std::string(kRuleContext));
+    KeptXml kept(walk.ns(), std::string(kRuleContext));
     bool formula_open = false;
     std::string formula;
     xml::Event ev;
@@ -118,18 +121,14 @@ Result<ConditionalFormatting> parse_conditional_formatting(xml::Tokenizer& tok, 
     auto open_rule = [&](const xml::Event& tag) -> Result<void> {
         auto r = parse_cf_rule_attrs(tag, dxfs);
         if (!r) return fail(std::move(r.error()));
-        if (auto c = carry_attribute_prefixes(*r, scope); !c) return c;
+        if (auto c = carry_attribute_prefixes(*r, walk.ns()); !c) return c;
         rule = std::move(*r);
         kept.reset();
         return {};
     };
 
-    // Declarations inside the block are tracked for alternatives by the alternatives alone.
-    Alternatives mc(scope, false);
-    while (tok.next(ev)) {
-        // Of alternatives between rules or inside one, one branch is read; inside a child kept
-        // whole, they stay as written.
-        if (kept.depth() == 0 && mc.pass_over(tok, ev)) continue;
+    while (walk.next(ev)) {
+        if (kept.depth() == 0 && walk.role() != PartWalk::Role::Content) continue;
         switch (ev.kind) {
         case xml::EventKind::Start:
             if (kept.depth() > 0) {

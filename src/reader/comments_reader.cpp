@@ -31,18 +31,11 @@ Result<CommentMap> parse_comments_xml(std::string_view doc, std::shared_ptr<cons
     unsigned texts = 0;  // text elements met in the comment: only a lone one is kept whole
     std::size_t text_end_size = 0;  // the plain text's length where it ended
     // The bindings of the open elements, for a text element kept whole.
-    DeclaredScopes scopes;
-    Alternatives mc(scopes.ns());
+    PartWalk walk(tok);
     PlainElements plain;
     std::string scratch;
     xml::Event ev;
-    while (tok.next(ev)) {
-        if (ev.kind == xml::EventKind::End) scopes.leave(tok.depth() + 1);
-        else if (ev.kind == xml::EventKind::Start) (void)scopes.enter(ev, tok.depth());
-        if (mc.pass_over(tok, ev)) {
-            scopes.leave(tok.depth() + 1);  // a branch not taken has been read past
-            continue;
-        }
+    while (walk.next(ev)) {
         if (ev.local_name == "author") {
             if (ev.kind == xml::EventKind::Start || ev.kind == xml::EventKind::Empty) authors.emplace_back();
             if (ev.kind == xml::EventKind::End && in_author) xml::decode_hex_escapes(authors.back());
@@ -98,7 +91,7 @@ Result<CommentMap> parse_comments_xml(std::string_view doc, std::shared_ptr<cons
                     if (plain.plain(element)) {
                         if (!owner) owner = std::make_shared<const std::string>(doc);
                         rich = KeptBytes{owner, text_start, element.size()};
-                    } else if (auto kept = keep_note_text(element, scopes.ns())) {
+                    } else if (auto kept = keep_note_text(element, walk.ns())) {
                         rich = KeptBytes::owning(std::move(*kept));
                     }
                     text_end_size = text.text().size();

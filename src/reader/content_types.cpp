@@ -31,6 +31,7 @@ Result<ContentTypes> read_content_types(std::string_view text) {
             if (ev.is_tag() && !seen_root) {
                 seen_root = true;
                 if (ev.local_name != "Types") return fail(not_types("the root element is not Types"));
+                out.prefix = ev.name.substr(0, ev.name.size() - ev.local_name.size());
                 if (ev.kind == xml::EventKind::Empty) break;
                 continue;
             }

@@ -28,6 +28,7 @@ struct ContentTypes {
     std::unordered_set<std::string> default_extensions;  // as part names compare them
     std::vector<ContentTypeOverride> overrides;           // in document order
     size_t root_end = 0;                                  // where "</Types>" starts
+    std::string prefix;  // the root's, with its colon ("ct:"); what a save adds is written with it
 };
 
 // The content types in `text`, which must be a UTF-8 document whose root is a Types element with

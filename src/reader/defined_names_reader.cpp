@@ -151,13 +151,13 @@ Result<DefinedNameScope> classify_defined_name_scope(const xml::Event& tag, std:
 
 Result<WorkbookDefinedNames> parse_workbook_defined_names(std::string_view doc, std::uint64_t sheet_count) {
     xml::Tokenizer tok(doc, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true});
-    ElementScopes scopes;
+    PartWalk walk(tok);
     WorkbookDefinedNames out;
     std::string scratch;
     xml::Event ev;
 
     auto capture = [&](const xml::Event& tag) -> Result<void> {
-        auto raw = capture_raw_element(tok, scopes, tag);
+        auto raw = capture_raw_element(tok, walk.ns(), tag);
         if (!raw) return fail(raw.error());
         out.raw.push_back(std::move(*raw));
         return {};
@@ -206,13 +206,9 @@ Result<WorkbookDefinedNames> parse_workbook_defined_names(std::string_view doc, 
         return {};
     };
 
-    Alternatives mc(scopes.ns);
-    while (tok.next(ev)) {
-        if (ev.is_tag()) scopes.enter(ev);
-        if (!mc.pass_over(tok, ev) && ev.is_tag() && ev.local_name == kDefinedName) {
+    while (walk.next(ev)) {
+        if (ev.is_tag() && ev.local_name == kDefinedName)
             if (auto r = handle(ev); !r) return fail(r.error());
-        }
-        scopes.sync(tok.depth());
     }
     if (!tok.ok()) return fail(tok.error());
     return out;

@@ -23,7 +23,9 @@ Result<void> KeptXml::open(const xml::Event& ev, bool empty, const HostAttribute
     if (auto r = ns_.open(ev); !r) return r;
     std::string_view name = ev.name;
     if (const auto prefix = xml::prefix_of(name); !prefix.empty()) {
-        const auto need = ns_.need(prefix, true, &host);
+        // A name that is a prefix alone ("x:") keeps it, whatever it is bound to: dropped, it
+        // would leave no name at all.
+        const auto need = ns_.need(prefix, !ev.local_name.empty(), &host);
         if (need == KeptNamespaces::Need::Unbound) return fail(unbound_prefix(prefix, ev.name, what_));
         if (need == KeptNamespaces::Need::Drop) name = ev.local_name;
     }

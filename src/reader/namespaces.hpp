@@ -81,32 +81,6 @@ private:
     const NamespaceScope* outer_ = nullptr;
 };
 
-// The bindings in force for a reader on a hot path: only tags that declare a prefix are pushed,
-// so most tags cost one search of their attributes.
-class DeclaredScopes {
-public:
-    // A start or self-closing tag whose element lies at `level` (the root at 1). A tag whose
-    // attributes do not scan binds what it could, and is left by leave() all the same.
-    Result<void> enter(const xml::Event& ev, std::size_t level) {
-        if (ev.attrs.find("xmlns:") == std::string_view::npos) return {};
-        auto r = ns_.push(ev);
-        levels_.push_back(level);
-        return r;
-    }
-    // After the element at `level` has closed.
-    void leave(std::size_t level) {
-        while (!levels_.empty() && levels_.back() >= level) {
-            ns_.pop();
-            levels_.pop_back();
-        }
-    }
-    const NamespaceScope& ns() const { return ns_; }
-
-private:
-    NamespaceScope ns_;
-    std::vector<std::size_t> levels_;
-};
-
 // The relationship id of a tag: an "id" attribute in the relationships namespace under whatever
 // prefix, else a literal "r:id" (files that never declare the prefix), else `fallback_name`
 // (unqualified) when given.

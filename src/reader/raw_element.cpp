@@ -221,6 +221,11 @@ Result<std::string> capture_raw_element(xml::Tokenizer& tok, ElementScopes& scop
     return RawCapture(tok, scopes).run(root);
 }
 
+Result<std::string> capture_raw_element(xml::Tokenizer& tok, const NamespaceScope& scope, const xml::Event& root) {
+    ElementScopes scopes{NamespaceScope::over(scope), tok.depth()};
+    return capture_raw_element(tok, scopes, root);
+}
+
 namespace {
 
 // Byte classes for the look at a plain element's tags. kBadName: an ASCII byte no name holds (a

@@ -40,6 +40,8 @@ struct ElementScopes {
 // a parser refuses (a name XML does not allow, an attribute twice, a bad declaration, comment or
 // processing instruction, a DOCTYPE, "]]>" in a text).
 Result<std::string> capture_raw_element(xml::Tokenizer& tok, ElementScopes& scopes, const xml::Event& root);
+// The same for a reader whose `scope` holds the bindings in force at `root`, its own included.
+Result<std::string> capture_raw_element(xml::Tokenizer& tok, const NamespaceScope& scope, const xml::Event& root);
 
 // Whether whole elements, as a tokenizer matched them from their start tags to their end tags, can
 // be kept as their bytes stand, sparing the capture above: every name is ASCII without a prefix

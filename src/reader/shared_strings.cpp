@@ -133,17 +133,13 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
     StringItemText item;
     bool in_si = false;
     size_t si_start = 0;
-    // The root's bindings, for items kept whole; declarations deeper down are the items' own.
-    NamespaceScope root_scope;
+    // The bindings in force at each item, for those kept whole.
+    PartWalk walk(tok);
     PlainElements plain;
     std::string scratch;
-    Alternatives mc(root_scope, false);
     xml::Event ev;
-    while (tok.next(ev)) {
-        if (mc.pass_over(tok, ev)) continue;
+    while (walk.next(ev)) {
         if (ev.kind == xml::EventKind::Start && ev.local_name == "sst") {
-            if (tok.depth() == 1)
-                if (auto r = root_scope.push(ev); !r) return fail(r.error());
             auto count = xml::attr_value(ev, "uniqueCount", scratch);
             if (!count) return fail(count.error());
             std::uint64_t n = *count ? xml::parse_u64(**count).value_or(0) : 0;
@@ -167,7 +163,7 @@ Result<SharedStrings> parse_shared_strings(std::string_view doc) {
             if (ev.kind == xml::EventKind::End) {
                 if (in_si && item.marked_up()) {
                     const size_t end = ev.offset + ev.raw.size();
-                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), root_scope, plain))
+                    if (auto kept = keep_string_item(doc.substr(si_start, end - si_start), walk.ns(), plain))
                         out.rich.emplace(out.items.size(), std::move(kept));
                 }
                 out.items.push_back(item.take_text());

@@ -272,22 +272,15 @@ private:
                                   bool* custom_format, uint32_t& seen);
     Result<void> read_pane(const xml::Event& ev);
     // Keeps a child of the root that the model does not hold, reading the panes of sheet views.
-    Result<void> carry_child(SheetChild kind, size_t level);
+    Result<void> carry_child(SheetChild kind);
     Result<void> read_panes(std::string_view views);
     Result<void> read_hyperlink();
-    Result<void> read_auto_filter(size_t level);
+    Result<void> read_auto_filter();
     void drop_replaced_auto_filters();
     Result<void> read_dimension();
     Result<void> read_conditional_formatting();
     Result<void> skip_subtree();
 
-    // Namespace declarations only matter to hyperlinks and kept XML, so only tags that declare
-    // something are pushed: the scan stays off the cell path.
-    Result<void> push_scope() {
-        return scopes_.enter(ev_, ev_.kind == xml::EventKind::Start ? tok_.depth() : tok_.depth() + 1);
-    }
-    // After the element at `level` has closed.
-    void pop_scope(size_t level) { scopes_.leave(level); }
 
     std::string_view part_;
     xml::Tokenizer tok_;
@@ -298,8 +291,9 @@ private:
     bool date1904_;
 
     ParsedSheet out_;
-    DeclaredScopes scopes_;
-    Alternatives mc_{scopes_.ns()};
+    // Alternatives among the root's children are carried as they stand, unless they hold what the
+    // model reads: carried, that would be written twice, and read from no branch.
+    PartWalk walk_{tok_, {.whole_at = 2, .reads = read_in_sheet}};
     IgnorableLookup ignorable_;  // the root's ignorable namespaces
     bool root_read_ = false;
     PlainElements plain_items_;  // for inline strings kept whole
@@ -355,7 +349,7 @@ private:
 
 Result<ParsedSheet> SheetReader::run() {
     for (;;) {
-        if (!in_value_ && !in_formula_ && !in_inline_) {
+        if (!in_value_ && !in_formula_ && !in_inline_ && walk_.at_content()) {
             auto plain = read_plain_cell();
             if (!plain) return fail(std::move(plain.error()));
             if (*plain) continue;
@@ -386,7 +380,12 @@ Result<void> SheetReader::on_start(bool empty) {
         if (auto r = inline_.feed(ev_); !r) return r;
     }
     const std::string_view name = ev_.local_name;
-    // The hot elements first, without touching the namespace scope.
+    // The hot elements first, without a look at namespaces or alternatives while none is open.
+    std::optional<PartWalk::Role> role;
+    if (!walk_.at_content()) {
+        role = walk_.see(ev_);
+        if (*role == PartWalk::Role::PassedOver) return {};
+    }
     if (name == "c") {
         if (auto r = open_cell(); !r) return r;
         if (empty) {
@@ -412,33 +411,15 @@ Result<void> SheetReader::on_start(bool empty) {
     }
     if (name == "row") return read_row();
 
-    if (auto r = push_scope(); !r) return r;
-    // The element's depth counting the root as 1; 2 for the root's children.
-    const size_t level = empty ? tok_.depth() + 1 : tok_.depth();
-    if (mc_.may_wrap(ev_)) {
-        // Alternatives among the root's children are carried as they stand, unless they hold what
-        // the model reads: carried, that would be written twice, and read from no branch. Those
-        // inside a branch read are read too, so that no byte is looked ahead at twice.
-        if (level == 2 && !mc_.open() && mc_.is_alternate_content(ev_) && (empty || !branches_hold(tok_, read_in_sheet)))
-            return carry_child(SheetChild::Other, level);
-        switch (mc_.tag(ev_, level)) {
-        case Alternatives::Tag::Content: break;
-        case Alternatives::Tag::Wrapper:
-            if (empty) pop_scope(level);
-            return {};
-        case Alternatives::Tag::Dropped: {
-            Result<void> r = empty ? Result<void>{} : mc_.skip(tok_);
-            pop_scope(level);
-            return r;
-        }
-        }
-    }
+    if (!role) role = walk_.see(ev_);
+    if (*role == PartWalk::Role::PassedOver) return {};
+    if (*role == PartWalk::Role::Whole) return carry_child(SheetChild::Other);
     // The depth the element counts at, as if the alternatives around it had never been written.
-    const size_t at = level - mc_.open();
+    const size_t at = walk_.level();
     if (at == 1 && !root_read_) {
         // The first root only: carried elements name the list's entries by position.
         root_read_ = true;
-        out_.worksheet.ignorable = ignorable_namespaces(ev_, scopes_.ns());
+        out_.worksheet.ignorable = ignorable_namespaces(ev_, walk_.ns());
         ignorable_ = IgnorableLookup(out_.worksheet.ignorable);
     }
     if (at == 2) {
@@ -447,7 +428,7 @@ Result<void> SheetReader::on_start(bool empty) {
         const bool read_anywhere = kind == SheetChild::Other && (name == "is" || name == "t" || name == "col" ||
                                                                  name == "mergeCell" || name == "sheetView" ||
                                                                  name == "pane" || name == "hyperlink");
-        if (is_carried(kind) && !read_anywhere) return carry_child(kind, level);
+        if (is_carried(kind) && !read_anywhere) return carry_child(kind);
         if (kind != SheetChild::Other) place_ = kind;
     }
     Result<void> r;
@@ -470,7 +451,7 @@ Result<void> SheetReader::on_start(bool empty) {
         if (in_sheet_view_) r = read_pane(ev_);
     } else if (name == "autoFilter") {
         // Only the worksheet's own filter: a custom view keeps a filter of its own.
-        if (at == 2) r = read_auto_filter(level);
+        if (at == 2) r = read_auto_filter();
     } else if (name == "hyperlink") {
         r = read_hyperlink();
     } else if (name == "dimension") {
@@ -478,12 +459,8 @@ Result<void> SheetReader::on_start(bool empty) {
     } else if (name == "conditionalFormatting") {
         // A block inside an extension list has another shape (its range is a child element):
         // only the worksheet's own blocks are read.
-        if (!empty) {
-            r = at == 2 ? read_conditional_formatting() : skip_subtree();
-            empty = true;  // its end tag has been consumed
-        }
+        if (!empty) r = at == 2 ? read_conditional_formatting() : skip_subtree();
     }
-    if (empty) pop_scope(level);
     return r;
 }
 
@@ -494,7 +471,6 @@ Result<void> SheetReader::on_end() {
             in_inline_ = false;
             if (cell_open_ && inline_.marked_up()) keep_inline_item();
             if (cell_open_) value_ = inline_.take_text();
-            pop_scope(tok_.depth() + 1);
             return {};
         }
         if (auto r = inline_.feed(ev_); !r) return r;
@@ -515,8 +491,7 @@ Result<void> SheetReader::on_end() {
     }
     if (name == "row") return {};
     if (name == "sheetView") in_sheet_view_ = false;
-    if (mc_.open()) mc_.end(tok_.depth() + 1);
-    pop_scope(tok_.depth() + 1);
+    walk_.see(ev_);  // leaves what the element opened
     return {};
 }
 
@@ -750,7 +725,7 @@ Result<void> SheetReader::read_cell_meta(const xml::Attribute& a) {
 
 void SheetReader::keep_inline_item() {
     const size_t end = ev_.offset + ev_.raw.size();
-    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), scopes_.ns(), plain_items_);
+    kept_.rich_text = keep_string_item(part_.substr(inline_start_, end - inline_start_), walk_.ns(), plain_items_);
     if (kept_.rich_text) keeps_ = true;
 }
 
@@ -1011,13 +986,13 @@ Result<void> SheetReader::read_pane(const xml::Event& ev) {
     return {};
 }
 
-Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
+Result<void> SheetReader::carry_child(SheetChild kind) {
     if (kind == SheetChild::SheetFormatPr) {
         auto zero = xml::attr_value(ev_, "zeroHeight", scratch_);
         if (!zero) return fail(std::move(zero.error()));
         zero_height_ = *zero && xml::parse_xml_bool(**zero);
     }
-    auto captured = capture_element(tok_, ev_, scopes_.ns(), &ignorable_);
+    auto captured = capture_element(tok_, ev_, walk_.ns(), &ignorable_);
     if (!captured) return fail(std::move(captured.error()));
     if (kind == SheetChild::SheetViews)
         if (auto r = read_panes(captured->source); !r) return r;
@@ -1027,7 +1002,6 @@ Result<void> SheetReader::carry_child(SheetChild kind, size_t level) {
         out_.worksheet.carried.push_back(std::move(*captured->element));
     }
     if (kind != SheetChild::Other) place_ = kind;
-    pop_scope(level);  // the element's end tag has been read
     return {};
 }
 
@@ -1048,7 +1022,7 @@ Result<void> SheetReader::read_panes(std::string_view views) {
 
 // The range for the model, and the element whole (criteria, sort state, extensions) carried for
 // a save that keeps that range. A later filter replaces an earlier one.
-Result<void> SheetReader::read_auto_filter(size_t level) {
+Result<void> SheetReader::read_auto_filter() {
     auto ref = xml::attr_string(ev_, "ref");
     if (!ref) return fail(std::move(ref.error()));
     if (!*ref) return {};
@@ -1057,7 +1031,7 @@ Result<void> SheetReader::read_auto_filter(size_t level) {
     ws.loaded_auto_filter = std::move(*ref);
     auto_filters_replaced_ = auto_filters_replaced_ || auto_filter_at_;
     const size_t before = ws.carried.size();
-    if (auto r = carry_child(SheetChild::AutoFilter, level); !r) return r;
+    if (auto r = carry_child(SheetChild::AutoFilter); !r) return r;
     auto_filter_at_ = ws.carried.size() > before ? std::optional(before) : std::nullopt;
     return {};
 }
@@ -1087,7 +1061,7 @@ Result<void> SheetReader::read_hyperlink() {
     link.rows = attached->rows;
     link.cols = attached->cols;
     for (std::string_view ns : {kRelationshipsNs, kStrictRelationshipsNs}) {
-        auto id = scopes_.ns().attr(ev_, ns, "id");
+        auto id = walk_.ns().attr(ev_, ns, "id");
         if (!id) return fail(std::move(id.error()));
         if (*id) {
             link.rel_id = std::move(*id);
@@ -1095,7 +1069,7 @@ Result<void> SheetReader::read_hyperlink() {
         }
     }
     // A file that never declares its "r" prefix still means the relationship id by "r:id".
-    if (!link.rel_id && !scopes_.ns().uri_of("r")) {
+    if (!link.rel_id && !walk_.ns().uri_of("r")) {
         auto id = xml::attr_string(ev_, "r:id");
         if (!id) return fail(std::move(id.error()));
         link.rel_id = std::move(*id);
@@ -1128,7 +1102,7 @@ Result<void> SheetReader::read_dimension() {
 
 Result<void> SheetReader::read_conditional_formatting() {
     std::span<const Dxf> dxfs = styles_->dxfs;
-    auto block = parse_conditional_formatting(tok_, ev_, dxfs, scopes_.ns());
+    auto block = parse_conditional_formatting(tok_, ev_, dxfs, walk_.ns());
     if (!block) return fail(std::move(block.error()));
     out_.worksheet.conditional_formatting.push_back(std::move(*block));
     return {};

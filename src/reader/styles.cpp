@@ -18,7 +18,7 @@ namespace {
 
 using xml::Event;
 using xml::EventKind;
-using Tag = Alternatives::Tag;
+using Role = PartWalk::Role;
 
 // The smallest numFmt element takes well over 16 bytes; no count from the file reserves more.
 constexpr std::size_t kMinNumFmtBytes = 16;
@@ -114,33 +114,24 @@ public:
     Result<StyleSheet> run() {
         out_.xf_children.emplace_back();
         Event ev;
-        while (tok_.next(ev)) {
+        while (walk_.next(ev)) {
+            // Records are read from the branch taken alone, while an element kept whole keeps
+            // every branch as it stands: a wrapper, and all a branch not taken holds, start
+            // nothing and are read for nothing.
+            const bool content = walk_.role() == Role::Content;
             Result<void> r;
             switch (ev.kind) {
             case EventKind::Start:
-                enter_scope(ev);
-                if (tok_.depth() == 1) out_.blocks.ignorable = ignorable_namespaces(ev, scope_);
-                if (passed_over(ev)) {
-                    keep_going(ev, false);
-                    break;
-                }
-                keep_open(ev, false);
-                r = on_start(ev);
+            case EventKind::Empty: {
+                const bool empty = ev.kind == EventKind::Empty;
+                if (!empty && tok_.depth() == 1) out_.blocks.ignorable = ignorable_namespaces(ev, walk_.ns());
+                keep_open(ev, empty, content);
+                if (content) r = empty ? on_empty(ev) : on_start(ev);
                 break;
-            case EventKind::Empty:
-                enter_scope(ev);
-                if (passed_over(ev)) {
-                    keep_going(ev, true);
-                } else {
-                    keep_open(ev, true);
-                    r = on_empty(ev);
-                }
-                scope_.pop();
-                break;
+            }
             case EventKind::End:
                 keep_close();
-                if (!mc_.end(tok_.depth() + 1) && !mc_.dropping()) on_end(ev.local_name);
-                scope_.pop();
+                if (content) on_end(ev.local_name);
                 break;
             case EventKind::Text:
             case EventKind::CData:
@@ -156,32 +147,14 @@ public:
     }
 
 private:
-    // Bindings only serve the kept XML; a tag whose attributes do not parse is reported where its
-    // attributes are read. Nearly every tag declares nothing, and is not scanned for it.
-    void enter_scope(const Event& ev) {
-        if (ev.attrs.find("xmlns:") == std::string_view::npos) scope_.open();
-        else (void)scope_.push(ev);
-    }
-
-    // Markup-compatibility alternatives: records are read from the branch taken alone, while an
-    // element kept whole keeps every branch as it stands. A wrapper passed over, and all a branch
-    // not taken holds, start nothing and are read for nothing.
-    bool passed_over(const Event& ev) {
-        if (mc_.dropping()) return true;
-        return mc_.may_wrap(ev) && mc_.tag(ev, tok_.depth() + (ev.kind == EventKind::Empty ? 1 : 0)) != Tag::Content;
-    }
-
-    // The depth of the open elements, the wrappers of alternatives left out.
-    size_t depth() const { return tok_.depth() - mc_.open(); }
-
-    // The depth of the element whose tag `ev` is.
-    size_t element_depth(const Event& ev) const { return depth() + (ev.kind == EventKind::Empty ? 1 : 0); }
+    // The depth of the element of the last tag seen, the wrappers of alternatives left out.
+    size_t depth() const { return walk_.level(); }
 
     // The part-level element a tag starts keeping, if any: a border of the list, an alignment or
     // protection of a cell format, a font child the model does not interpret, a fill's gradient.
     std::optional<Target> part_target(const Event& ev) const {
         const auto n = ev.local_name;
-        const size_t depth = element_depth(ev);
+        const size_t depth = this->depth();
         if ((in_font_ || in_dxf_font_) && depth == font_depth_ + 1 && !is_font_field(n)) return Target::FontChild;
         if ((in_fill_ || in_dxf_fill_) && depth == fill_depth_ + 1 && n == "gradientFill") return Target::Gradient;
         if (n == "border" && in_borders_) return Target::Border;
@@ -189,11 +162,11 @@ private:
         return std::nullopt;
     }
 
-    // Feeds a tag to the capture `c`; while it keeps nothing, a tag for which `target` names a
-    // kind starts an element of that kind.
-    void feed(Capture& c, const Event& ev, bool empty, auto target) {
+    // Feeds a tag to the capture `c`; while it keeps nothing, a tag that `starts` and for which
+    // `target` names a kind starts an element of that kind.
+    void feed(Capture& c, const Event& ev, bool empty, bool starts, auto target) {
         if (!c.active()) {
-            if (!starts_) return;
+            if (!starts) return;
             const std::optional<Target> t = target();
             if (!t) return;
             c.start(*t);
@@ -201,20 +174,14 @@ private:
         if (c.open(ev, empty)) finish(c);
     }
 
-    void keep_open(const Event& ev, bool empty) {
-        feed(block_, ev, empty, [&] { return element_depth(ev) == 2 ? block_target(ev.local_name) : std::nullopt; });
+    // A tag goes into the elements being kept; one passed over starts none.
+    void keep_open(const Event& ev, bool empty, bool starts) {
+        feed(block_, ev, empty, starts, [&] { return depth() == 2 ? block_target(ev.local_name) : std::nullopt; });
         // Read before the tag itself: a `dxf` of the list is not open yet.
-        feed(dxf_, ev, empty, [&] {
+        feed(dxf_, ev, empty, starts, [&] {
             return in_dxfs_ && !in_dxf_ && ev.local_name == "dxf" ? std::optional(Target::Dxf) : std::nullopt;
         });
-        feed(part_, ev, empty, [&] { return part_target(ev); });
-    }
-
-    // A tag passed over goes into the elements being kept, and starts none.
-    void keep_going(const Event& ev, bool empty) {
-        starts_ = false;
-        keep_open(ev, empty);
-        starts_ = true;
+        feed(part_, ev, empty, starts, [&] { return part_target(ev); });
     }
 
     void keep_close() {
@@ -506,7 +473,7 @@ private:
         else if (n == "dxfs") in_dxfs_ = false;
         else if (n == "borders") in_borders_ = false;
         else if (n == "xf") {
-            if (xf_depth_ && depth() + 1 == xf_depth_) {
+            if (xf_depth_ && depth() == xf_depth_) {
                 if (!out_.cell_xfs.empty()) out_.cell_xfs.back().children = intern_xf_children();
                 xf_depth_ = 0;
             }
@@ -550,12 +517,10 @@ private:
     xml::Tokenizer tok_;
     std::size_t doc_size_;
     StyleSheet out_;
-    NamespaceScope scope_;
-    Alternatives mc_{scope_};
-    bool starts_ = true;     // a tag may start an element to keep
-    Capture block_{scope_};  // a top-level element carried whole
-    Capture dxf_{scope_};    // a differential format of the list, carried whole
-    Capture part_{scope_};   // a border, a child of a cell format or of a font, a gradient
+    PartWalk walk_{tok_, {.walk_dropped = true}};
+    Capture block_{walk_.ns()};  // a top-level element carried whole
+    Capture dxf_{walk_.ns()};    // a differential format of the list, carried whole
+    Capture part_{walk_.ns()};   // a border, a child of a cell format or of a font, a gradient
 
     bool in_num_fmts_ = false, in_fonts_ = false, in_fills_ = false, in_cell_xfs_ = false, in_dxfs_ = false;
     bool in_font_ = false, in_fill_ = false, in_pattern_fill_ = false;

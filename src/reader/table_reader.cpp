@@ -48,11 +48,10 @@ Result<Table> parse_table_xml(std::string_view doc) {
     Table table;
     // A part cut short keeps what was read, as the worksheet reader does.
     xml::Tokenizer tok(doc, xml::TokenizerOptions{.allow_unclosed_at_eof = true});
-    const NamespaceScope none;
-    Alternatives mc(none, false);
+    PartWalk walk(tok);
     xml::Event ev;
-    while (tok.next(ev)) {
-        if (mc.pass_over(tok, ev) || !ev.is_tag()) continue;
+    while (walk.next(ev)) {
+        if (!ev.is_tag()) continue;
         Attrs a(ev);
         if (ev.local_name == "table") {
             if (auto v = a.get("id")) table.id = xml::parse_u32(*v).value_or(0);

@@ -33,27 +33,11 @@ constexpr xml::TokenizerOptions kOptions{.allow_unclosed_at_eof = true};
 
 Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>& sheets, SheetList& out) {
     xml::Tokenizer tok(doc, kOptions);
-    NamespaceScope ns;
-    Alternatives mc(ns);
+    PartWalk walk(tok);
     std::string scratch;
     Event ev;
-    while (tok.next(ev)) {
-        if (ev.kind == EventKind::End) {
-            mc.pass_over(tok, ev);
-            ns.pop();
-            continue;
-        }
+    while (walk.next(ev)) {
         if (!ev.is_tag()) continue;
-        if (auto r = ns.push(ev); !r) return r;
-        if (mc.may_wrap(ev)) {
-            const bool empty = ev.kind == EventKind::Empty;
-            const auto tag = mc.tag(ev, tok.depth() + (empty ? 1 : 0));
-            if (tag == Alternatives::Tag::Dropped && !empty)
-                if (auto r = mc.skip(tok); !r) return r;
-            if (tag == Alternatives::Tag::Dropped || empty) ns.pop();
-            if (tag != Alternatives::Tag::Content) continue;
-        }
-
         if (ev.local_name == "workbookView") {
             auto tab = xml::attr_value(ev, "activeTab", scratch);
             if (!tab) return fail(tab.error());
@@ -65,7 +49,7 @@ Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>&
             if (!flag) return fail(flag.error());
             if (*flag) out.date1904 = xml::parse_xml_bool(**flag);
         } else if (ev.local_name == "sheet") {
-            auto id = relationship_id(ev, ns, "id");
+            auto id = relationship_id(ev, walk.ns(), "id");
             if (!id) return fail(id.error());
             auto name = xml::attr_string(ev, "name");
             if (!name) return fail(name.error());
@@ -73,8 +57,6 @@ Result<void> read_workbook_part(std::string_view doc, std::vector<PendingSheet>&
             if (!state) return fail(state.error());
             if (*id && *name) sheets.push_back({std::move(**name), std::move(**id), sheet_state_of(*state)});
         }
-
-        if (ev.kind == EventKind::Empty) ns.pop();
     }
     if (!tok.ok()) return fail(tok.error());
     return {};

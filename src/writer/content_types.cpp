@@ -19,16 +19,21 @@ constexpr std::string_view kWorkbookPart = "/xl/workbook.xml";
 constexpr std::string_view kStylesPart = "/xl/styles.xml";
 constexpr std::string_view kSharedStringsPart = "/xl/sharedStrings.xml";
 
-void append_override(std::string& out, std::string_view part, std::string_view type) {
-    out += "<Override PartName=\"";
+// `prefix` is the root's ("ct:", or empty): an element added in no namespace would declare nothing.
+void append_override(std::string& out, std::string_view prefix, std::string_view part, std::string_view type) {
+    out += '<';
+    out += prefix;
+    out += "Override PartName=\"";
     xml::append_escaped_attr(out, part);
     out += "\" ContentType=\"";
     xml::append_escaped_attr(out, type);
     out += "\"/>";
 }
 
-void append_default(std::string& out, std::string_view ext, std::string_view type) {
-    out += "<Default Extension=\"";
+void append_default(std::string& out, std::string_view prefix, std::string_view ext, std::string_view type) {
+    out += '<';
+    out += prefix;
+    out += "Default Extension=\"";
     out += ext;
     out += "\" ContentType=\"";
     out += type;
@@ -79,6 +84,7 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     const std::unordered_set<std::string>& default_exts = read->default_extensions;
     const std::vector<reader::ContentTypeOverride>& overrides = read->overrides;
     const size_t root_end = read->root_end;
+    const std::string_view prefix = read->prefix;
 
     // Table parts are numbered afresh at every save, so no old declaration of one this save writes
     // can be right (a part of the same folder that it copies keeps its own); a declaration of a
@@ -97,26 +103,26 @@ Result<std::string> patch_content_types(std::string_view source, const WrittenPa
     }
 
     std::string added;
-    if (!default_exts.contains("rels")) append_default(added, "rels", content_type::kRels);
+    if (!default_exts.contains("rels")) append_default(added, prefix, "rels", content_type::kRels);
     if ((!parts.comment_sheets.empty() || parts.vml_drawings) && !default_exts.contains("vml"))
-        append_default(added, "vml", content_type::kVml);
+        append_default(added, prefix, "vml", content_type::kVml);
     auto declare = [&](const std::string& part, std::string_view type) {
         const auto found = declared.find(part);
-        if (found == declared.end()) return append_override(added, part, type);
+        if (found == declared.end()) return append_override(added, prefix, part, type);
         // Declared under another spelling of the name: the declaration names the part as this
         // save writes it, for readers that match names exactly, and keeps the source's content
         // type (a macro-enabled workbook stays one).
         const reader::ContentTypeOverride& o = *found->second;
         if (*o.part_name == part) return;
         Splice respelled{o.begin, o.end, {}};
-        append_override(respelled.text, part, o.content_type ? std::string_view(*o.content_type) : type);
+        append_override(respelled.text, prefix, part, o.content_type ? std::string_view(*o.content_type) : type);
         splices.push_back(std::move(respelled));
     };
     declare(std::string(kWorkbookPart), content_type::kWorkbook);
     declare(std::string(kStylesPart), content_type::kStyles);
     for (size_t n = 1; n <= parts.sheet_count; ++n) declare(sheet_part(n), content_type::kWorksheet);
     for (size_t n : parts.comment_sheets) declare(comments_part(n), content_type::kComments);
-    for (const uint64_t k : parts.table_parts) append_override(added, table_part(k), content_type::kTable);
+    for (const uint64_t k : parts.table_parts) append_override(added, prefix, table_part(k), content_type::kTable);
     if (parts.has_strings) declare(std::string(kSharedStringsPart), content_type::kSharedStrings);
 
     std::string out;
