@@ -202,6 +202,31 @@ def hand_made(seeds):
                 f.write(content.encode())
     seeds.add_package(buf.getvalue())
 
+    # The same records spelled otherwise: inside nested alternatives, under other prefixes, a
+    # prefixed content types root, an element named by a prefix alone.
+    mc = "http://schemas.openxmlformats.org/markup-compatibility/2006"
+
+    def alt(inner, depth=2):
+        for level in range(depth):
+            inner = (f'<mc:AlternateContent xmlns:mc="{mc}"><mc:Choice Requires="{"e" if level else "x"}">{inner if not level else ""}'
+                     f'</mc:Choice><mc:Fallback>{inner if level else "<x:dummy/>"}</mc:Fallback></mc:AlternateContent>')
+        return inner
+
+    ns = f'xmlns="{MAIN}" xmlns:x="{MAIN}" xmlns:e="urn:e"'
+    spelled = dict(minimal)
+    spelled["[Content_Types].xml"] = ct([]).replace("<Types", '<ct:Types').replace("</Types", "</ct:Types").replace(
+        'xmlns="http', 'xmlns:ct="http').replace("<Default", "<ct:Default")
+    spelled["xl/workbook.xml"] = (f'<workbook {ns} xmlns:rel="{OREL}">' + alt('<sheets><sheet name="S" sheetId="1" rel:id="rId1"/></sheets>') + "</workbook>")
+    spelled["xl/styles.xml"] = (f'<styleSheet {ns}><fonts count="2">' + alt('<font><b/><x: odd="1"/></font><font><x:i/></font>') +
+                                '</fonts><cellXfs count="2"><xf/>' + alt('<xf fontId="1"/>', 1) + "</cellXfs></styleSheet>")
+    spelled["xl/sharedStrings.xml"] = f'<sst {ns}>' + alt("<si><t>a</t></si><x:si><x:t>b</x:t></x:si>") + "</sst>"
+    spelled["xl/_rels/workbook.xml.rels"] = parts["xl/_rels/workbook.xml.rels"]
+    spelled["xl/worksheets/sheet1.xml"] = (f'<worksheet {ns}>' + alt('<sheetData><row r="1">' + alt('<c r="A1" t="s"><v>1</v></c>', 1) +
+                                           '</row></sheetData>', 3) + "</worksheet>")
+    spelled["xl/comments1.xml"] = (f'<comments {ns}><authors>' + alt("<author>A</author>") + '</authors><commentList>' +
+                                   alt('<comment ref="A1" authorId="0"><text><t>n</t></text></comment>') + "</commentList></comments>")
+    seeds.add_package(package(spelled))
+
     for doc in [
         '<?xml version="1.0"?><!DOCTYPE a [<!ENTITY x "y"><!ENTITY z "&x;&x;">]><a>&z;</a>',
         '<a><!-- c --><?pi x?><![CDATA[<b>]]>&#x41;&#65;&amp;<b c=\'d\' e="&lt;"/></a>',
@@ -216,19 +241,20 @@ def hand_made(seeds):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--excel", help="folder of .xlsx files to split into seeds")
+    ap.add_argument("--excel", action="append", default=[], help="a folder of .xlsx files to split into seeds (repeatable)")
     ap.add_argument("--out", required=True)
     args = ap.parse_args()
     seeds = Seeds(args.out)
     hand_made(seeds)
-    if args.excel and os.path.isdir(args.excel):
-        for name in sorted(os.listdir(args.excel)):
-            path = os.path.join(args.excel, name)
+    for folder in args.excel:
+        if not os.path.isdir(folder):
+            print(f"no corpus at {folder}: skipped", file=sys.stderr)
+            continue
+        for name in sorted(os.listdir(folder)):
+            path = os.path.join(folder, name)
             if os.path.isfile(path) and os.path.getsize(path) <= MAX_SEED:
                 with open(path, "rb") as f:
                     seeds.add_package(f.read())
-    else:
-        print(f"no Excel corpus at {args.excel}: hand-made seeds only", file=sys.stderr)
     print("seeds: " + ", ".join(f"{t} {n}" for t, n in seeds.counts.items()))
 
 
