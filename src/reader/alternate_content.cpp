@@ -40,7 +40,7 @@ bool PartWalk::sync(std::size_t open, bool end) {
     return closes;
 }
 
-PartWalk::Role PartWalk::see(const xml::Event& ev) {
+PartWalk::Role PartWalk::classify(const xml::Event& ev) {
     const bool start = ev.kind == xml::EventKind::Start;
     // The elements open around the event's own.
     const std::size_t open = tok_.depth() - (start ? 1 : 0);

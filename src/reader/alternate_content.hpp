@@ -67,11 +67,15 @@ public:
     // For a reader that pulls events from the tokenizer itself: the role of the event it has just
     // returned. A branch not taken is read past here unless walking dropped branches; a failure
     // there is the tokenizer's, whose next() then returns false.
-    Role see(const xml::Event& ev);
+    Role see(const xml::Event& ev) {
+        const Role role = classify(ev);
+        at_content_ = drop_depth_ == 0 && (frames_.empty() || frames_.back().branch);
+        return role;
+    }
 
     // Whether the reader stands where content may start: outside alternatives, or in a branch
     // taken. A reader that reads some elements without showing them here checks this first.
-    bool at_content() const { return drop_depth_ == 0 && (frames_.empty() || frames_.back().branch); }
+    bool at_content() const { return at_content_; }
 
     // The bindings in force at the last event seen (a tag's own included).
     const NamespaceScope& ns() const { return ns_; }
@@ -91,6 +95,7 @@ private:
 
     // Closes what the elements deeper than `open` left behind; for an end tag, `closing` tells
     // whether it closes a wrapper or a dropped element.
+    Role classify(const xml::Event& ev);
     bool sync(std::size_t open, bool end);
     Role tag(const xml::Event& ev, std::size_t depth);
     Role drop(std::size_t depth, bool empty);
@@ -106,6 +111,7 @@ private:
     std::size_t drop_depth_ = 0;  // of the element dropped and walked through, or kept whole
     std::size_t level_ = 0;
     Role role_ = Role::Content;
+    bool at_content_ = true;  // at_content() as of the last event seen, kept for the cell path
 };
 
 }  // namespace velmo::reader

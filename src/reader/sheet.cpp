@@ -349,7 +349,7 @@ private:
 
 Result<ParsedSheet> SheetReader::run() {
     for (;;) {
-        if (!in_value_ && !in_formula_ && !in_inline_ && walk_.at_content()) {
+        if (!in_value_ && !in_formula_ && !in_inline_ && walk_.at_content()) [[likely]] {
             auto plain = read_plain_cell();
             if (!plain) return fail(std::move(plain.error()));
             if (*plain) continue;
@@ -382,7 +382,7 @@ Result<void> SheetReader::on_start(bool empty) {
     const std::string_view name = ev_.local_name;
     // The hot elements first, without a look at namespaces or alternatives while none is open.
     std::optional<PartWalk::Role> role;
-    if (!walk_.at_content()) {
+    if (!walk_.at_content()) [[unlikely]] {
         role = walk_.see(ev_);
         if (*role == PartWalk::Role::PassedOver) return {};
     }
