@@ -93,9 +93,9 @@ private:
         bool taken = false;  // an AlternateContent whose branch is chosen
     };
 
-    // Closes what the elements deeper than `open` left behind; for an end tag, `closing` tells
-    // whether it closes a wrapper or a dropped element.
     Role classify(const xml::Event& ev);
+    // Closes what the elements deeper than `open` (those open around the event's own) left
+    // behind; for an end tag, true when it closes a wrapper or a dropped element.
     bool sync(std::size_t open, bool end);
     Role tag(const xml::Event& ev, std::size_t depth);
     Role drop(std::size_t depth, bool empty);
