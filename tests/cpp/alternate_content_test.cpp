@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "reader/alternate_content.hpp"
 #include "reader/comments_reader.hpp"
 #include "reader/defined_names_reader.hpp"
 #include "reader/shared_strings.hpp"
@@ -129,4 +130,61 @@ TEST(Alternatives, EachListCountsTheBranchTaken) {
          "<calcPr xmlns:e=\"urn:e\" e:a=\"2\"/>|"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.read(), c.want) << c.what;
+}
+
+// What the walk hands a reader, event by event: the role (Content, Whole, Passed over), the kind
+// (start, empty, end, text), the local name and the level it counts at.
+std::string walked(std::string_view doc, reader::PartWalkOptions options, bool capture_whole = false) {
+    xml::Tokenizer tok(doc, {.trim_text = false});
+    reader::PartWalk walk(tok, options);
+    std::string out;
+    xml::Event ev;
+    while (walk.next(ev)) {
+        const char role = "CWP"[static_cast<int>(walk.role())];
+        const char kind = ev.kind == xml::EventKind::Start ? 's' : ev.kind == xml::EventKind::Empty ? 'e' : ev.kind == xml::EventKind::End ? 'E' : 't';
+        out += std::string{role, kind} + std::string(ev.local_name) + std::to_string(walk.level()) + " ";
+        // A reader that keeps a Whole wrapper reads past it itself.
+        if (capture_whole && walk.role() == reader::PartWalk::Role::Whole && ev.kind == xml::EventKind::Start)
+            while (tok.depth() >= walk.level() && tok.next(ev)) {
+            }
+    }
+    EXPECT_TRUE(tok.ok());
+    return out;
+}
+
+bool reads_b(std::string_view local) { return local == "b"; }
+
+TEST(PartWalk, RolesAndLevelsOfEachEvent) {
+    const std::string mc = "xmlns:mc=\"" + std::string(kMc) + "\"";
+    const std::string choice_e = "<mc:AlternateContent " + mc + " xmlns:e=\"urn:e\"><mc:Choice Requires=\"e\">";
+    const struct {
+        std::string doc;
+        reader::PartWalkOptions options;
+        bool capture_whole;
+        const char* want;
+    } cases[] = {
+        // Skipping: the branch taken reads at its wrapper's level; wrappers' ends are not handed over.
+        {"<r>" + choice_e + "<a/></mc:Choice><mc:Fallback><b/></mc:Fallback></mc:AlternateContent></r>", {}, false,
+         "Csr1 Ceb2 CEr1 "},
+        // Walking: what is dropped comes too, passed over, an element that stands straight inside a
+        // wrapper to its end tag; a branch taken reads as content.
+        {"<r>" + choice_e + "<a>t</a></mc:Choice><mc:AlternateContent/><c></c><mc:Fallback><b/></mc:Fallback>"
+         "</mc:AlternateContent></r>",
+         {.walk_dropped = true}, false,
+         "Csr1 PsAlternateContent2 PsChoice2 Psa2 Pt2 PEa2 PEChoice2 PeAlternateContent2 Psc2 PEc2 PsFallback2 Ceb2 "
+         "PEFallback2 PEAlternateContent2 CEr1 "},
+        // A choice whose namespaces are understood is taken, and the prefix a wrapper binds leaves
+        // with it: past the wrapper "mc" names nothing, so that element is no alternative.
+        {"<r xmlns:x=\"" + std::string(test::kMainNs) + "\"><mc:AlternateContent " + mc + "><mc:Choice Requires=\"x\"><a/></mc:Choice>"
+         "<mc:Fallback><b/></mc:Fallback></mc:AlternateContent><mc:AlternateContent><c/></mc:AlternateContent></r>",
+         {}, false, "Csr1 Cea2 CsAlternateContent2 Cec3 CEAlternateContent2 CEr1 "},
+        // Kept whole at level 2 unless a branch holds what the reader reads, through nested
+        // alternatives and the white space between tags; a reader that walks on reads nothing inside.
+        {"<r>" + choice_e + "<a/></mc:Choice><mc:Fallback> <mc:AlternateContent><mc:Fallback>\n<b/></mc:Fallback>"
+         "</mc:AlternateContent></mc:Fallback></mc:AlternateContent>" + choice_e + "<a/></mc:Choice></mc:AlternateContent></r>",
+         {.whole_at = 2, .reads = reads_b}, false, "Csr1 Ct1 Ct1 Ceb2 WsAlternateContent2 CEr1 "},
+        {"<r>" + choice_e + "<a/></mc:Choice></mc:AlternateContent><d/></r>", {.whole_at = 2, .reads = reads_b}, true,
+         "Csr1 WsAlternateContent2 Ced2 CEr1 "},
+    };
+    for (const auto& c : cases) EXPECT_EQ(walked(c.doc, c.options, c.capture_whole), c.want) << c.doc;
 }
