@@ -282,26 +282,49 @@ TEST(SheetReader, SharedFormulasExpandAndArrayFormulasKeepTheirBlock) {
     EXPECT_EQ(ws.find_cell("B2")->array(), nullptr);
 }
 
-// A long master copied into its dependents: the copies stop at the budget of the part, in either
-// spelling of a dependent, and the error names the limit.
-TEST(SheetReader, SharedFormulaCopiesStopAtThePartsBudget) {
-    const std::string master(size_t{4} << 20, '1');
+// Each dependent of a shared formula pays its cell and the text moved to it ("A1" grown to "A100",
+// or "#REF!" off the grid), in either spelling of a dependent, out of one budget for every sheet read
+// with it. A budget one byte short refuses the last dependent, naming the limit and charging nothing.
+TEST(SheetReader, SharedFormulaDependentsPayWhatTheyStoreOutOfOneBudget) {
+    using reader::SharedFormulaBudget;
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint32_t>> sheets;  // the rows of each sheet's dependents in column A
+        uint32_t master_row;                        // of "A1+A1+A1", shared down column A
+        std::vector<const char*> texts;             // the dependents' texts, all sheets in order
+    } cases[] = {
+        {"moved down", {{100}}, 1, {"A100+A100+A100"}},
+        {"moved as long", {{2, 9}}, 1, {"A2+A2+A2", "A9+A9+A9"}},
+        {"off the grid", {{2}}, 5, {"#REF!+#REF!+#REF!"}},
+        {"several sheets", {{3, 40}, {}, {500}}, 1, {"A3+A3+A3", "A40+A40+A40", "A500+A500+A500"}},
+    };
     for (const char* dependent : {"<f t=\"shared\" si=\"0\"/><v>1</v>", "<f t=\"shared\" si=\"0\"></f>"}) {
-        for (int n : {80, 81}) {
-            std::string body = "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" si=\"0\">" + master + "</f></c></row>";
-            for (int row = 2; row < n + 2; ++row)
-                body += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\">" + dependent + "</c></row>";
-            body += "</sheetData>";
-            Reader r;
-            auto p = r.try_parse(body);
-            const bool fits = uint64_t(n) * master.size() <= reader::shared_formula_limit(r.doc.size());
-            ASSERT_EQ(p.has_value(), fits) << dependent << " " << n;
-            if (fits) {
-                EXPECT_EQ(p->worksheet.find_cell("A" + std::to_string(n + 1))->value, formula(master));
-            } else {
-                EXPECT_EQ(p.error().display(), "xml: shared formulas expand to more than " +
-                                                   std::to_string(reader::shared_formula_limit(r.doc.size())) +
-                                                   " bytes of formula text");
+        for (const Case& c : cases) {
+            uint64_t cost = 0;
+            for (const char* text : c.texts) cost += SharedFormulaBudget::cost_of(std::string_view(text).size());
+            for (const uint64_t limit : {cost, cost - 1}) {
+                SCOPED_TRACE(std::string(c.what) + ", budget " + std::to_string(limit) + ", " + dependent);
+                SharedFormulaBudget budget(limit);
+                size_t stored = 0, failed_at = c.sheets.size();
+                for (size_t s = 0; s < c.sheets.size(); ++s) {
+                    std::string rows = "<row r=\"" + std::to_string(c.master_row) + "\"><c r=\"A" +
+                                       std::to_string(c.master_row) + "\"><f t=\"shared\" si=\"0\">A1+A1+A1</f></c></row>";
+                    for (const uint32_t row : c.sheets[s])
+                        rows += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\">" + dependent + "</c></row>";
+                    Reader r;
+                    r.doc = "<worksheet><sheetData>" + rows + "</sheetData></worksheet>";
+                    auto p = reader::parse_sheet(r.doc, r.shared, r.styles, r.kinds, false, &budget);
+                    if (!p) {
+                        EXPECT_EQ(p.error().display(), "xml: shared formulas expand to more than " + std::to_string(limit) + " bytes");
+                        failed_at = s;
+                        break;
+                    }
+                    for (const uint32_t row : c.sheets[s])
+                        EXPECT_EQ(p->worksheet.find_cell("A" + std::to_string(row))->value, formula(c.texts[stored++]));
+                }
+                // Only the last dependent goes past a budget one byte short, and it is charged nothing.
+                EXPECT_EQ(failed_at, limit == cost ? c.sheets.size() : c.sheets.size() - 1);
+                EXPECT_EQ(budget.left(), limit == cost ? 0 : SharedFormulaBudget::cost_of(std::string_view(c.texts.back()).size()) - 1);
             }
         }
     }
