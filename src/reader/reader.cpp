@@ -323,8 +323,8 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     PartsRead parts_read;
     PivotsRead pivots_read;
     SharedFormulaBudget shared_formulas = shared_formula_budget(archive, sheets);
-    const LoadContext ctx{archive,    shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read,
-                          &pivots_read, &shared_formulas};
+    const LoadContext ctx{archive,     shared_strings, styles, temporal_kinds, sheets.date1904,
+                          &parts_read, &pivots_read,   &shared_formulas};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {

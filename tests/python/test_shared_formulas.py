@@ -58,6 +58,16 @@ def build(path, master, spread):
     return 64 * MIB + 256 * stored, cost
 
 
+def overstate(path, name):
+    """The directory's entry for `name` claims 4 GiB of stored bytes; the local header still tells the truth."""
+    data = bytearray(path.read_bytes())
+    at = data.rindex(name.encode()) - 46  # the central directory's record, after every local header
+    assert data[at:at + 4] == b"PK\x01\x02"
+    data[at + 20:at + 24] = (0xFFFFFFFE).to_bytes(4, "little")
+    path.write_bytes(data)
+    return 64 * MIB + 256 * len(data)
+
+
 def at_edge(path, master, sheets, over):
     """Dependents from row LOW spread over `sheets` sheets, as many as the budget pays for, and one
     more when `over`."""
@@ -87,6 +97,7 @@ def at_edge(path, master, sheets, over):
     ("four sheets under", True),
     ("four sheets over", False),
     ("a real-sized sheet", True),
+    ("a later sheet overstating its size", False),
 ])
 def test_shared_formulas_load_within_one_budget_for_the_workbook(tmp_path, case, loads):
     path = tmp_path / "book.xlsx"
@@ -99,6 +110,11 @@ def test_shared_formulas_load_within_one_budget_for_the_workbook(tmp_path, case,
     elif case == "a real-sized sheet":
         spread = [range(2, 200_001)]
         limit, cost = build(path, master, spread)
+    elif case == "a later sheet overstating its size":
+        # What the first sheet may spend is cut at the file's size, whatever the second claims.
+        spread = [range(LOW, LOW + 8000), range(LOW, LOW + 1)]
+        cost = build(path, master, spread)[1]
+        limit = overstate(path, "xl/worksheets/sheet2.xml")
     else:
         # Each of four sheets alone is far under the budget: they share it.
         spread, limit, cost = at_edge(path, master, 4 if "four" in case else 1, "over" in case)
@@ -112,7 +128,8 @@ def test_shared_formulas_load_within_one_budget_for_the_workbook(tmp_path, case,
     if loads:
         assert result == "loaded " + repr("=" + moved(master, last))
     else:
-        # Named in the last sheet: the one whose last dependent passes the budget.
-        assert result == f"xml: xl/worksheets/sheet{len(spread)}.xml: shared formulas expand to more than {limit} bytes"
+        # Named in the sheet whose dependent passes the budget: the last read.
+        sheet = 1 if "overstating" in case else len(spread)
+        assert result == f"xml: xl/worksheets/sheet{sheet}.xml: shared formulas expand to more than {limit} bytes"
     # The peak: what the dependents stored, within the budget, besides the parts and the cells of column A.
     assert int(peak) < min(cost, limit) // MIB + 48
