@@ -288,42 +288,42 @@ TEST(SheetReader, SharedFormulasExpandAndArrayFormulasKeepTheirBlock) {
 TEST(SheetReader, SharedFormulaDependentsPayWhatTheyStoreOutOfOneBudget) {
     using reader::SharedFormulaBudget;
     struct Case {
-        const char* what;
-        std::vector<std::vector<uint32_t>> sheets;  // the rows of each sheet's dependents in column A
-        uint32_t master_row;                        // of "A1+A1+A1", shared down column A
-        std::vector<const char*> texts;             // the dependents' texts, all sheets in order
+        std::vector<std::vector<uint32_t>> sheets;  // the rows of each sheet's dependents of A{master}
+        uint32_t master;                            // "A1+A1+A1" at A{master}
+        std::vector<const char*> texts;             // the dependents', all sheets in order
     } cases[] = {
-        {"moved down", {{100}}, 1, {"A100+A100+A100"}},
-        {"moved as long", {{2, 9}}, 1, {"A2+A2+A2", "A9+A9+A9"}},
-        {"off the grid", {{2}}, 5, {"#REF!+#REF!+#REF!"}},
-        {"several sheets", {{3, 40}, {}, {500}}, 1, {"A3+A3+A3", "A40+A40+A40", "A500+A500+A500"}},
+        {{{100}}, 1, {"A100+A100+A100"}},
+        {{{2, 9}}, 1, {"A2+A2+A2", "A9+A9+A9"}},
+        {{{2}}, 5, {"#REF!+#REF!+#REF!"}},
+        {{{3, 40}, {}, {500}}, 1, {"A3+A3+A3", "A40+A40+A40", "A500+A500+A500"}},
     };
-    for (const char* dependent : {"<f t=\"shared\" si=\"0\"/><v>1</v>", "<f t=\"shared\" si=\"0\"></f>"}) {
+    for (const std::string dependent : {"<f t=\"shared\" si=\"0\"/><v>1</v>", "<f t=\"shared\" si=\"0\"></f>"}) {
         for (const Case& c : cases) {
             uint64_t cost = 0;
-            for (const char* text : c.texts) cost += SharedFormulaBudget::cost_of(std::string_view(text).size());
+            for (const std::string_view text : c.texts) cost += SharedFormulaBudget::cost_of(text.size());
             for (const uint64_t limit : {cost, cost - 1}) {
-                SCOPED_TRACE(std::string(c.what) + ", budget " + std::to_string(limit) + ", " + dependent);
+                SCOPED_TRACE(std::string(c.texts.back()) + ", budget " + std::to_string(limit) + ", " + dependent);
                 SharedFormulaBudget budget(limit);
-                size_t stored = 0, failed_at = c.sheets.size();
-                for (size_t s = 0; s < c.sheets.size(); ++s) {
-                    std::string rows = "<row r=\"" + std::to_string(c.master_row) + "\"><c r=\"A" +
-                                       std::to_string(c.master_row) + "\"><f t=\"shared\" si=\"0\">A1+A1+A1</f></c></row>";
-                    for (const uint32_t row : c.sheets[s])
-                        rows += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\">" + dependent + "</c></row>";
+                size_t read = 0, stored = 0;
+                for (const auto& rows : c.sheets) {
+                    const auto cell = [](uint32_t row, const std::string& inner) {
+                        const std::string r = std::to_string(row);
+                        return "<row r=\"" + r + "\"><c r=\"A" + r + "\">" + inner + "</c></row>";
+                    };
+                    std::string body = cell(c.master, "<f t=\"shared\" si=\"0\">A1+A1+A1</f>");
+                    for (const uint32_t row : rows) body += cell(row, dependent);
                     Reader r;
-                    r.doc = "<worksheet><sheetData>" + rows + "</sheetData></worksheet>";
+                    r.doc = "<worksheet><sheetData>" + body + "</sheetData></worksheet>";
                     auto p = reader::parse_sheet(r.doc, r.shared, r.styles, r.kinds, false, &budget);
                     if (!p) {
                         EXPECT_EQ(p.error().display(), "xml: shared formulas expand to more than " + std::to_string(limit) + " bytes");
-                        failed_at = s;
                         break;
                     }
-                    for (const uint32_t row : c.sheets[s])
+                    ++read;
+                    for (const uint32_t row : rows)
                         EXPECT_EQ(p->worksheet.find_cell("A" + std::to_string(row))->value, formula(c.texts[stored++]));
                 }
-                // Only the last dependent goes past a budget one byte short, and it is charged nothing.
-                EXPECT_EQ(failed_at, limit == cost ? c.sheets.size() : c.sheets.size() - 1);
+                EXPECT_EQ(read, limit == cost ? c.sheets.size() : c.sheets.size() - 1);
                 EXPECT_EQ(budget.left(), limit == cost ? 0 : SharedFormulaBudget::cost_of(std::string_view(c.texts.back()).size()) - 1);
             }
         }

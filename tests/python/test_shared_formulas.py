@@ -1,5 +1,5 @@
-"""Each cell of a shared formula stores its own text, the master's moved to it; what all of them store
-is charged to one budget per workbook, in proportion to the bytes its worksheets take in the file."""
+"""Each cell of a shared formula stores the master's text moved to it, charged to one budget for the
+workbook: 64 MiB plus 256 bytes for each byte its worksheets take in the file."""
 
 import resource
 import subprocess
@@ -12,112 +12,80 @@ import pytest
 from test_save import hand_made
 
 MIB = 1 << 20
-CELL = 160  # what a dependent costs besides its text
 FORMULA = "IF(A1>100,ROUND(A1*1.0825,2),IF(A1>=50,ROUND(A1*1.055,2),ROUND(A1,2)))"  # 70 characters
+LONG, LONGER = "+".join(["A1"] * 3000), "+".join(["A1"] * 10_000)
 LOW = 1_040_000  # dependents from here down store "A1" as "A1040000"
-
 CHILD = textwrap.dedent("""
     import sys, velmo
     def status(field):
         return int(next(l for l in open("/proc/self/status") if l.startswith(field)).split()[1]) // 1024
     before = status("VmRSS")
     try:
-        wb = velmo.load_workbook(sys.argv[1])
-        print("loaded", *(repr(wb[t][k].value) for t, k in zip(sys.argv[2::2], sys.argv[3::2])))
+        print("loaded", repr(velmo.load_workbook(sys.argv[1])[sys.argv[2]][sys.argv[3]].value))
     except OSError as e:
         print(e)
     print(status("VmHWM") - before)
 """)
 
 
-def long_master(terms):
-    return "+".join(["A1"] * terms)
-
-
-def moved(text, row):
-    return text.replace("A1", f"A{row}")
-
-
-def column_b(master, dependents):
-    """A sheet whose B1 holds `master`, shared down the column to the rows `dependents`."""
-    return (f'<row r="1"><c r="A1"><v>1</v></c><c r="B1"><f t="shared" ref="B1:B1048576" si="0">{master}</f>'
-            f"<v>1</v></c></row>"
-            + "".join(f'<row r="{r}"><c r="A{r}"><v>{r % 1000}</v></c><c r="B{r}"><f t="shared" si="0"/>'
-                      f"<v>{r % 1000}</v></c></row>" for r in dependents))
-
-
-def build(path, master, spread):
-    """One sheet per list of dependents' rows in `spread`; the budget the package gets and what its
-    dependents cost."""
-    hand_made(path, [(f"S{i + 1}", f"xl/worksheets/sheet{i + 1}.xml", column_b(master, rows), None)
-                     for i, rows in enumerate(spread)])
+def build(path, master, spread, overstate=None):
+    """One sheet per list of rows in `spread`, B1's `master` shared down to them: the budget of the
+    package and what its dependents store. `overstate`: a part whose directory entry claims 4 GiB."""
+    def rows(deps):
+        return (f'<row r="1"><c r="B1"><f t="shared" ref="B1:B1048576" si="0">{master}</f></c></row>'
+                + "".join(f'<row r="{r}"><c r="A{r}"><v>{r % 1000}</v></c><c r="B{r}"><f t="shared" si="0"/>'
+                          f"<v>1</v></c></row>" for r in deps))
+    hand_made(path, [(f"S{i + 1}", f"xl/worksheets/sheet{i + 1}.xml", rows(d), None) for i, d in enumerate(spread)])
     with zipfile.ZipFile(path) as z:
         stored = sum(i.compress_size for i in z.infolist() if i.filename.startswith("xl/worksheets/"))
-    refs = master.count("A1")  # each grows by the row's digits but one
-    cost = sum(CELL + len(master) + refs * (len(str(r)) - 1) for rows in spread for r in rows)
-    return 64 * MIB + 256 * stored, cost
+    if overstate:
+        data = bytearray(path.read_bytes())
+        at = data.rindex(overstate.encode()) - 46  # its record in the central directory
+        data[at + 20:at + 24] = (0xFFFFFFFE).to_bytes(4, "little")
+        path.write_bytes(data)
+        stored = len(data)
+    return 64 * MIB + 256 * stored, sum(160 + len(master) + master.count("A1") * (len(str(r)) - 1)
+                                        for deps in spread for r in deps)
 
 
-def overstate(path, name):
-    """The directory's entry for `name` claims 4 GiB of stored bytes; the local header still tells the truth."""
-    data = bytearray(path.read_bytes())
-    at = data.rindex(name.encode()) - 46  # the central directory's record, after every local header
-    assert data[at:at + 4] == b"PK\x01\x02"
-    data[at + 20:at + 24] = (0xFFFFFFFE).to_bytes(4, "little")
-    path.write_bytes(data)
-    return 64 * MIB + 256 * len(data)
-
-
-def at_edge(path, master, sheets, over):
-    """Dependents from row LOW spread over `sheets` sheets, as many as the budget pays for, and one
-    more when `over`."""
-    def spread_of(n):
-        return [list(range(LOW + s, LOW + n, sheets)) for s in range(sheets)]
+def at_edge(path, sheets, over):
+    """Dependents of LONG from row LOW, dealt round `sheets` sheets: as many as the budget pays for,
+    and one more when `over`."""
+    def spread(n):
+        return [range(LOW + s, LOW + n, sheets) for s in range(sheets)]
 
     def fits(n):
-        limit, cost = build(path, master, spread_of(n))
+        limit, cost = build(path, LONG, spread(n))
         return cost <= limit
 
     n = 1
     for _ in range(3):  # the budget grows a little with each dependent written
-        limit, cost = build(path, master, spread_of(n))
-        n = max(1, n * limit // cost)
+        limit, cost = build(path, LONG, spread(n))
+        n = n * limit // cost
     while not fits(n):
         n -= 1
     while fits(n + 1):
         n += 1
-    spread = spread_of(n + over)
-    return spread, *build(path, master, spread)
+    return spread(n + over)
 
 
-@pytest.mark.parametrize("case, loads", [
-    ("moved references", False),
-    ("one sheet under", True),
-    ("one sheet over", False),
-    ("four sheets under", True),
-    ("four sheets over", False),
-    ("a real-sized sheet", True),
-    ("a later sheet overstating its size", False),
+@pytest.mark.parametrize("case, master, spread, loads", [
+    # 46 KB whose 8,000 dependents store 90 KB each, their master 30 KB: once, a load of 730 MB.
+    ("moved references", LONGER, [range(LOW, LOW + 8000)], False),
+    ("a real-sized sheet", FORMULA, [range(2, 200_001)], True),
+    ("one sheet under", LONG, (1, 0), True),
+    ("one sheet over", LONG, (1, 1), False),
+    # Each sheet alone is far under the budget: they share it.
+    ("four sheets under", LONG, (4, 0), True),
+    ("four sheets over", LONG, (4, 1), False),
+    # The first sheet may spend what the file's size gives, not what a later entry claims.
+    ("a later sheet overstating its size", LONGER, [range(LOW, LOW + 8000), range(LOW, LOW + 1)], False),
 ])
-def test_shared_formulas_load_within_one_budget_for_the_workbook(tmp_path, case, loads):
+def test_shared_formulas_load_within_one_budget_for_the_workbook(tmp_path, case, master, spread, loads):
     path = tmp_path / "book.xlsx"
-    master = FORMULA if case == "a real-sized sheet" else long_master(3000)
-    if case == "moved references":
-        # 46 KB whose 8,000 dependents of a 30 KB master store 90 KB each: once, a load of 730 MB.
-        master = long_master(10_000)
-        spread = [range(LOW, LOW + 8000)]
-        limit, cost = build(path, master, spread)
-    elif case == "a real-sized sheet":
-        spread = [range(2, 200_001)]
-        limit, cost = build(path, master, spread)
-    elif case == "a later sheet overstating its size":
-        # What the first sheet may spend is cut at the file's size, whatever the second claims.
-        spread = [range(LOW, LOW + 8000), range(LOW, LOW + 1)]
-        cost = build(path, master, spread)[1]
-        limit = overstate(path, "xl/worksheets/sheet2.xml")
-    else:
-        # Each of four sheets alone is far under the budget: they share it.
-        spread, limit, cost = at_edge(path, master, 4 if "four" in case else 1, "over" in case)
+    if isinstance(spread, tuple):
+        spread = at_edge(path, *spread)
+    limit, cost = build(path, master, spread, "xl/worksheets/sheet2.xml" if "overstating" in case else None)
     assert (cost <= limit) == loads
     last = spread[-1][-1]
     out = subprocess.run([sys.executable, "-c", CHILD, path, f"S{len(spread)}", f"B{last}"], text=True,
@@ -126,9 +94,9 @@ def test_shared_formulas_load_within_one_budget_for_the_workbook(tmp_path, case,
     assert out.returncode == 0, out.stderr[-2000:]
     result, peak = out.stdout.splitlines()
     if loads:
-        assert result == "loaded " + repr("=" + moved(master, last))
+        assert result == "loaded " + repr("=" + master.replace("A1", f"A{last}"))
     else:
-        # Named in the sheet whose dependent passes the budget: the last read.
+        # Named in the sheet whose dependent passed the budget: the last read.
         sheet = 1 if "overstating" in case else len(spread)
         assert result == f"xml: xl/worksheets/sheet{sheet}.xml: shared formulas expand to more than {limit} bytes"
     # The peak: what the dependents stored, within the budget, besides the parts and the cells of column A.
