@@ -818,10 +818,8 @@ Result<void> SheetReader::take_shared_formula(uint64_t group, coords::CellPos po
     const SharedMaster& m = master->second;
     // Each dependent holds its own text, the master's moved to it, and pays for it before it is
     // stored; the text is built no longer than what is left could pay for.
-    const uint64_t left = budget_.left();
-    const uint64_t fixed = SharedFormulaBudget::cost_of(0);
-    const bool built = left >= fixed && formula::move_references_within(m.text, int64_t{pos.row} - m.pos.row,
-                                                                        int64_t{pos.col} - m.pos.col, left - fixed, moved_);
+    const bool built = formula::move_references_within(m.text, int64_t{pos.row} - m.pos.row,
+                                                       int64_t{pos.col} - m.pos.col, budget_.left(), moved_);
     if (!built || !budget_.take(SharedFormulaBudget::cost_of(moved_.size())))
         return fail(VelmoError::xml("shared formulas expand to more than " + std::to_string(budget_.limit()) + " bytes"));
     value_ = Formula{moved_};  // a copy of its own size: the scratch may have grown past it
