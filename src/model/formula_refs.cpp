@@ -1,7 +1,9 @@
 #include "model/formula_refs.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <limits>
 
 namespace velmo::formula {
 
@@ -68,10 +70,15 @@ bool parse_end(std::string_view w, Shape shape, End& e) {
 
 class Mover {
 public:
-    Mover(std::string_view s, int64_t rows, int64_t cols) : s_(s), rows_(rows), cols_(cols) { out_.reserve(s.size()); }
+    Mover(std::string_view s, int64_t rows, int64_t cols, size_t limit, std::string& out)
+        : s_(s), rows_(rows), cols_(cols), limit_(limit), out_(out) {
+        out_.clear();
+        if (const size_t want = std::min(s.size(), limit); out_.capacity() < want) grow(want);
+    }
 
-    std::string run() {
-        while (i_ < s_.size()) {
+    // False when the moved text would pass the limit.
+    bool run() {
+        while (i_ < s_.size() && !over_) {
             const char c = s_[i_];
             if (c == '"' || c == '\'') {
                 copy_quoted(c);
@@ -88,7 +95,7 @@ public:
             }
         }
         flush(s_.size());
-        return std::move(out_);
+        return !over_;
     }
 
 private:
@@ -104,8 +111,25 @@ private:
     // Text is kept as it is by moving past it; it is copied in one piece before the next reference.
     void copy_to(size_t end) { i_ = end; }
     void flush(size_t to) {
-        out_.append(s_.substr(kept_, to - kept_));
+        put(s_.substr(kept_, to - kept_));
         kept_ = to;
+    }
+    // Appends within the limit.
+    void put(std::string_view piece) {
+        if (over_ || piece.size() > limit_ - out_.size()) {
+            over_ = true;
+            return;
+        }
+        if (piece.size() > out_.capacity() - out_.size()) grow(out_.size() + piece.size());
+        out_.append(piece);
+    }
+    // Room for `need` bytes, doubling but never past the limit: a string's own growth (reserve
+    // included) may double past what was asked, so the text moves to a string reserved afresh.
+    void grow(size_t need) {
+        std::string bigger;
+        bigger.reserve(std::min(limit_, std::max(need, 2 * out_.capacity())));
+        bigger.append(out_);
+        out_.swap(bigger);
     }
 
     // A text ("...") or a quoted sheet name ('...'), the quote doubled inside.
@@ -223,7 +247,7 @@ private:
         const bool ok_a = move(a);
         const bool ok_b = !b || move(*b);
         if (!ok_a || !ok_b) {
-            out_ += "#REF!";
+            put("#REF!");
         } else {
             char buf[32];
             char* p = render(a, buf);
@@ -231,7 +255,7 @@ private:
                 *p++ = ':';
                 p = render(*b, p);
             }
-            out_.append(buf, p);
+            put(std::string_view(buf, static_cast<size_t>(p - buf)));
         }
         i_ = kept_ = end;
     }
@@ -240,11 +264,21 @@ private:
     size_t i_ = 0;
     size_t kept_ = 0;  // s_ up to here is in out_
     int64_t rows_, cols_;
-    std::string out_;
+    size_t limit_;
+    std::string& out_;
+    bool over_ = false;
 };
 
 }  // namespace
 
-std::string move_references(std::string_view text, int64_t rows, int64_t cols) { return Mover(text, rows, cols).run(); }
+std::string move_references(std::string_view text, int64_t rows, int64_t cols) {
+    std::string out;
+    Mover(text, rows, cols, std::numeric_limits<size_t>::max(), out).run();
+    return out;
+}
+
+bool move_references_within(std::string_view text, int64_t rows, int64_t cols, size_t limit, std::string& out) {
+    return Mover(text, rows, cols, limit, out).run();
+}
 
 }  // namespace velmo::formula

@@ -15,4 +15,10 @@ namespace velmo::formula {
 // A reference moved off the grid becomes "#REF!" (its sheet kept). One pass, no formula tree.
 std::string move_references(std::string_view text, int64_t rows, int64_t cols);
 
+// move_references into `out`, what it held replaced, built only while it stays within `limit`
+// bytes: false, with `out` cut short and its capacity within the limit, when the moved text would
+// be longer. A reference can grow fivefold ("A1" to "XFD1048576"), so a caller with a budget learns
+// the cost before it is paid.
+bool move_references_within(std::string_view text, int64_t rows, int64_t cols, size_t limit, std::string& out);
+
 }  // namespace velmo::formula

@@ -104,6 +104,7 @@ struct LoadContext {
     // small file could make the load take any amount of memory.
     PartsRead* parts_read;
     PivotsRead* pivots_read;
+    SharedFormulaBudget* shared_formulas;  // one for all the sheets
 };
 
 // The cell under exactly `key`, created empty with the workbook's style sheet when absent.
@@ -191,7 +192,8 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     {
         auto part = read_required(ctx.archive, ref.path);
         if (!part) return fail(part.error());
-        auto sheet = parse_sheet(*part, ctx.shared_strings, ctx.styles, ctx.temporal_kinds, ctx.date1904);
+        auto sheet =
+            parse_sheet(*part, ctx.shared_strings, ctx.styles, ctx.temporal_kinds, ctx.date1904, ctx.shared_formulas);
         if (!sheet) return fail(in_part(ref.path, sheet.error()));
         parsed = std::move(*sheet);
     }
@@ -258,6 +260,20 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     return {};
 }
 
+// The shared formulas' budget of the workbook: in proportion to the bytes its worksheet parts take
+// in the file. A size the directory declares is checked only when the part is read, so the sum is
+// cut at the archive's own size: a sheet read early cannot spend what a lying entry claims.
+SharedFormulaBudget shared_formula_budget(const zip::ArchiveReader& archive, const SheetList& sheets) {
+    std::unordered_set<const zip::Entry*> counted;
+    uint64_t stored = 0;
+    for (const SheetRef& ref : sheets.sheets) {
+        const auto entry = archive.find_part(ref.path);
+        if (entry && *entry && counted.insert(*entry).second)
+            stored = std::min(stored + std::min((*entry)->compressed_size, archive.size()), archive.size());
+    }
+    return SharedFormulaBudget(SharedFormulaBudget::limit_for(stored));
+}
+
 // The open sequence over an archive already opened, from a file or from memory.
 Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     std::shared_ptr<const StyleSheet> styles;
@@ -306,7 +322,9 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
     PartsRead parts_read;
     PivotsRead pivots_read;
-    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read, &pivots_read};
+    SharedFormulaBudget shared_formulas = shared_formula_budget(archive, sheets);
+    const LoadContext ctx{archive,     shared_strings, styles, temporal_kinds, sheets.date1904,
+                          &parts_read, &pivots_read,   &shared_formulas};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {

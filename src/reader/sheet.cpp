@@ -190,14 +190,15 @@ std::optional<Value> parse_iso_temporal(std::string_view s) {
 class SheetReader {
 public:
     SheetReader(std::string_view part, const SharedStrings& shared, const std::shared_ptr<const StyleSheet>& styles,
-                const std::vector<std::optional<TemporalKind>>& kinds, bool date1904)
+                const std::vector<std::optional<TemporalKind>>& kinds, bool date1904, SharedFormulaBudget* budget)
         : part_(part),
           tok_(part, xml::TokenizerOptions{.trim_text = false, .allow_unclosed_at_eof = true}),
           shared_(shared),
           styles_(styles ? styles : empty_stylesheet()),
           kinds_(kinds),
           date1904_(date1904),
-          shared_formula_budget_(shared_formula_limit(part.size())) {}
+          own_budget_(SharedFormulaBudget::limit_for(part.size())),
+          budget_(budget ? *budget : own_budget_) {}
 
     Result<ParsedSheet> run();
 
@@ -246,7 +247,7 @@ private:
     // At the end of an `f`: its text, or a shared group's master moved here, becomes the value.
     Result<void> end_formula();
     // The open cell, a dependent of shared formula `group`, takes its master's text moved to it.
-    // Fails once the dependents' texts pass the part's budget.
+    // Fails once the dependents pass the workbook's budget.
     [[gnu::noinline]] Result<void> take_shared_formula(uint64_t group, coords::CellPos pos);
     void end_value(std::string_view text);
     // A number read as a cell's value: a date or time under a temporal style.
@@ -331,7 +332,9 @@ private:
         coords::CellPos pos;
     };
     std::unordered_map<uint64_t, SharedMaster> shared_masters_;
-    uint64_t shared_formula_budget_;  // bytes of master text the dependents may still copy
+    SharedFormulaBudget own_budget_;  // when the caller gives none
+    SharedFormulaBudget& budget_;     // what the dependents may still store
+    std::string moved_;               // a dependent's text, built within the budget
 
     std::string value_text_;
     bool in_value_ = false;
@@ -788,13 +791,13 @@ Result<void> SheetReader::take_shared_formula(uint64_t group, coords::CellPos po
     const auto master = shared_masters_.find(group);
     if (master == shared_masters_.end()) return {};
     const SharedMaster& m = master->second;
-    // Each dependent holds its own copy of the master's text: a few bytes of markup can stand for
-    // kilobytes of formula, so the copies are charged against a budget in proportion to the part.
-    if (m.text.size() > shared_formula_budget_)
-        return fail(VelmoError::xml("shared formulas expand to more than " +
-                                    std::to_string(shared_formula_limit(part_.size())) + " bytes of formula text"));
-    shared_formula_budget_ -= m.text.size();
-    value_ = Formula{formula::move_references(m.text, int64_t{pos.row} - m.pos.row, int64_t{pos.col} - m.pos.col)};
+    // Each dependent holds its own text, the master's moved to it, and pays for it before it is
+    // stored; the text is built no longer than what is left could pay for.
+    const bool built = formula::move_references_within(m.text, int64_t{pos.row} - m.pos.row,
+                                                       int64_t{pos.col} - m.pos.col, budget_.left(), moved_);
+    if (!built || !budget_.take(SharedFormulaBudget::cost_of(moved_.size())))
+        return fail(VelmoError::xml("shared formulas expand to more than " + std::to_string(budget_.limit()) + " bytes"));
+    value_ = Formula{moved_};  // a copy of its own size: the scratch may have grown past it
     return {};
 }
 
@@ -1128,8 +1131,9 @@ std::vector<std::optional<TemporalKind>> temporal_kinds_by_style(const StyleShee
 
 Result<ParsedSheet> parse_sheet(std::string_view part, const SharedStrings& shared_strings,
                                 const std::shared_ptr<const StyleSheet>& stylesheet,
-                                const std::vector<std::optional<TemporalKind>>& temporal_kinds, bool date1904) {
-    return SheetReader(part, shared_strings, stylesheet, temporal_kinds, date1904).run();
+                                const std::vector<std::optional<TemporalKind>>& temporal_kinds, bool date1904,
+                                SharedFormulaBudget* budget) {
+    return SheetReader(part, shared_strings, stylesheet, temporal_kinds, date1904, budget).run();
 }
 
 }  // namespace velmo::reader

@@ -40,18 +40,47 @@ struct ParsedSheet {
 // so the sheet reader does not classify number formats per cell.
 std::vector<std::optional<TemporalKind>> temporal_kinds_by_style(const StyleSheet& styles);
 
-// The bytes of formula text that the dependents of a part's shared formulas may copy from their
-// masters in all. Real sheets copy less than one byte per byte of their part; a few bytes of
-// markup per dependent of a long master would otherwise expand a small file to gigabytes.
-constexpr uint64_t shared_formula_limit(uint64_t part_size) { return (uint64_t{256} << 20) + 16 * part_size; }
+// What the dependents of shared formulas may store, for one whole workbook. A dependent holds its
+// master's text moved to its own cell: a few bytes of markup can stand for kilobytes of formula,
+// and moved references grow ("A1" becomes "A1040000"), so each dependent is charged what it really
+// stores, and the budget is in proportion to the file rather than to what the file inflates to.
+class SharedFormulaBudget {
+public:
+    // A cell in the cell map: its entry (80 bytes), its index slot and the room the map keeps to grow.
+    static constexpr uint64_t kCellBytes = 128;
+    // A formula text's heap block beyond the text: its terminator, the allocator's header and rounding.
+    static constexpr uint64_t kTextBlockBytes = 32;
+    // What a dependent whose formula text is `length` bytes costs.
+    static constexpr uint64_t cost_of(uint64_t length) { return kCellBytes + kTextBlockBytes + length; }
+    // The budget of a package whose worksheet parts take `stored_bytes` of the file (compressed). Real
+    // workbooks store tens of bytes of dependents for each such byte (a 70-character formula shared
+    // down ten columns, 50); 64 MiB serves small files whose parts compress further.
+    static constexpr uint64_t limit_for(uint64_t stored_bytes) { return (uint64_t{64} << 20) + 256 * stored_bytes; }
+
+    explicit SharedFormulaBudget(uint64_t limit) : limit_(limit), left_(limit) {}
+    uint64_t limit() const { return limit_; }
+    uint64_t left() const { return left_; }
+    // Charges `cost`; false, charging nothing, when it is more than what is left.
+    bool take(uint64_t cost) {
+        if (cost > left_) return false;
+        left_ -= cost;
+        return true;
+    }
+
+private:
+    uint64_t limit_;
+    uint64_t left_;
+};
 
 // Parses the worksheet part `part` (the whole inflated entry; it must outlive the call only).
 // Every cell shares `stylesheet` (null means the empty style sheet); `temporal_kinds` is
 // temporal_kinds_by_style(*stylesheet); `date1904` selects the 1904 date system for date and
-// date-time serials. Fails only with an XML error, one of them shared formulas that expand past
-// shared_formula_limit.
+// date-time serials. The dependents of shared formulas are charged to `budget`, the workbook's
+// (null: one of the part's own, as if it were a file's only worksheet, stored). Fails only with an
+// XML error, one of them shared formulas that expand past the budget.
 Result<ParsedSheet> parse_sheet(std::string_view part, const SharedStrings& shared_strings,
                                 const std::shared_ptr<const StyleSheet>& stylesheet,
-                                const std::vector<std::optional<TemporalKind>>& temporal_kinds, bool date1904);
+                                const std::vector<std::optional<TemporalKind>>& temporal_kinds, bool date1904,
+                                SharedFormulaBudget* budget = nullptr);
 
 }  // namespace velmo::reader

@@ -40,6 +40,8 @@ public:
 
     // Entries in central-directory order.
     const std::vector<Entry>& entries() const { return entries_; }
+    // The archive's size in bytes.
+    uint64_t size() const { return size_; }
     // The entry of exactly this name, or nullptr when the archive holds none.
     const Entry* find(std::string_view name) const;
     // The one entry that names the same part as `name` (part_names.hpp), spelled so or not;

@@ -52,5 +52,34 @@ TEST(MoveReferences, RoundTripsAndSurvivesArbitraryText) {
     }
 }
 
+// Within a limit the text comes out whole or not at all, and the text built on the way, the
+// scratch's room included, never passes the limit, however the references grow.
+TEST(MoveReferences, WithinALimitStopsAtIt) {
+    std::string grown;  // "A1+A1+..." moved a million rows down: 20 times "A1000001", 179 bytes
+    for (int i = 0; i < 20; ++i) grown += i ? "+A1" : "A1";
+    struct Case {
+        std::string text;
+        int64_t rows;
+        size_t limit;
+        bool whole;
+    } cases[] = {
+        {grown, 1'000'000, 179, true}, {grown, 1'000'000, 178, false}, {grown, 1'000'000, 40, false},
+        {grown, 1'048'576, 119, true}, {grown, 1'048'576, 118, false},  // 20 times "#REF!"
+        {"SUM(A1:B2)", 0, 10, true},   {"SUM(A1:B2)", 0, 9, false},    {"", 5, 0, true},
+    };
+    for (const Case& c : cases) {
+        std::string fresh, used = "left over from an earlier text";
+        for (std::string* out : {&fresh, &used}) {
+            EXPECT_EQ(move_references_within(c.text, c.rows, 0, c.limit, *out), c.whole) << c.text << " within " << c.limit;
+            if (c.whole) {
+                EXPECT_EQ(*out, move_references(c.text, c.rows, 0));
+            }
+            EXPECT_LE(out->size(), c.limit);
+        }
+        // A string's smallest room on the heap is 30 bytes.
+        EXPECT_LE(fresh.capacity(), std::max(c.limit, size_t{30})) << c.text << " within " << c.limit;
+    }
+}
+
 }  // namespace
 }  // namespace velmo::formula

@@ -282,26 +282,49 @@ TEST(SheetReader, SharedFormulasExpandAndArrayFormulasKeepTheirBlock) {
     EXPECT_EQ(ws.find_cell("B2")->array(), nullptr);
 }
 
-// A long master copied into its dependents: the copies stop at the budget of the part, in either
-// spelling of a dependent, and the error names the limit.
-TEST(SheetReader, SharedFormulaCopiesStopAtThePartsBudget) {
-    const std::string master(size_t{4} << 20, '1');
-    for (const char* dependent : {"<f t=\"shared\" si=\"0\"/><v>1</v>", "<f t=\"shared\" si=\"0\"></f>"}) {
-        for (int n : {80, 81}) {
-            std::string body = "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" si=\"0\">" + master + "</f></c></row>";
-            for (int row = 2; row < n + 2; ++row)
-                body += "<row r=\"" + std::to_string(row) + "\"><c r=\"A" + std::to_string(row) + "\">" + dependent + "</c></row>";
-            body += "</sheetData>";
-            Reader r;
-            auto p = r.try_parse(body);
-            const bool fits = uint64_t(n) * master.size() <= reader::shared_formula_limit(r.doc.size());
-            ASSERT_EQ(p.has_value(), fits) << dependent << " " << n;
-            if (fits) {
-                EXPECT_EQ(p->worksheet.find_cell("A" + std::to_string(n + 1))->value, formula(master));
-            } else {
-                EXPECT_EQ(p.error().display(), "xml: shared formulas expand to more than " +
-                                                   std::to_string(reader::shared_formula_limit(r.doc.size())) +
-                                                   " bytes of formula text");
+// Each dependent of a shared formula pays its cell and the text moved to it ("A1" grown to "A100",
+// or "#REF!" off the grid), in either spelling of a dependent, out of one budget for every sheet read
+// with it. A budget one byte short refuses the last dependent, naming the limit and charging nothing.
+TEST(SheetReader, SharedFormulaDependentsPayWhatTheyStoreOutOfOneBudget) {
+    using reader::SharedFormulaBudget;
+    struct Case {
+        std::vector<std::vector<uint32_t>> sheets;  // the rows of each sheet's dependents of A{master}
+        uint32_t master;                            // "A1+A1+A1" at A{master}
+        std::vector<const char*> texts;             // the dependents', all sheets in order
+    } cases[] = {
+        {{{100}}, 1, {"A100+A100+A100"}},
+        {{{2, 9}}, 1, {"A2+A2+A2", "A9+A9+A9"}},
+        {{{2}}, 5, {"#REF!+#REF!+#REF!"}},
+        {{{3, 40}, {}, {500}}, 1, {"A3+A3+A3", "A40+A40+A40", "A500+A500+A500"}},
+    };
+    for (const std::string dependent : {"<f t=\"shared\" si=\"0\"/><v>1</v>", "<f t=\"shared\" si=\"0\"></f>"}) {
+        for (const Case& c : cases) {
+            uint64_t cost = 0;
+            for (const std::string_view text : c.texts) cost += SharedFormulaBudget::cost_of(text.size());
+            for (const uint64_t limit : {cost, cost - 1}) {
+                SCOPED_TRACE(std::string(c.texts.back()) + ", budget " + std::to_string(limit) + ", " + dependent);
+                SharedFormulaBudget budget(limit);
+                size_t read = 0, stored = 0;
+                for (const auto& rows : c.sheets) {
+                    const auto cell = [](uint32_t row, const std::string& inner) {
+                        const std::string r = std::to_string(row);
+                        return "<row r=\"" + r + "\"><c r=\"A" + r + "\">" + inner + "</c></row>";
+                    };
+                    std::string body = cell(c.master, "<f t=\"shared\" si=\"0\">A1+A1+A1</f>");
+                    for (const uint32_t row : rows) body += cell(row, dependent);
+                    Reader r;
+                    r.doc = "<worksheet><sheetData>" + body + "</sheetData></worksheet>";
+                    auto p = reader::parse_sheet(r.doc, r.shared, r.styles, r.kinds, false, &budget);
+                    if (!p) {
+                        EXPECT_EQ(p.error().display(), "xml: shared formulas expand to more than " + std::to_string(limit) + " bytes");
+                        break;
+                    }
+                    ++read;
+                    for (const uint32_t row : rows)
+                        EXPECT_EQ(p->worksheet.find_cell("A" + std::to_string(row))->value, formula(c.texts[stored++]));
+                }
+                EXPECT_EQ(read, limit == cost ? c.sheets.size() : c.sheets.size() - 1);
+                EXPECT_EQ(budget.left(), limit == cost ? 0 : SharedFormulaBudget::cost_of(std::string_view(c.texts.back()).size()) - 1);
             }
         }
     }
