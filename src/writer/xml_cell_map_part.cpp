@@ -1,0 +1,50 @@
+#include "writer/xml_cell_map_part.hpp"
+
+#include <algorithm>
+
+#include "model/coords.hpp"
+#include "reader/xml_cell_map_reader.hpp"
+
+namespace velmo::writer {
+
+std::string rewrite_xml_cell_map(const XmlCellMap& map) {
+    const std::string& text = map.text;
+    std::string out;
+    out.reserve(text.size());
+    std::size_t at = 0;
+    for (const MappedCell& c : map.cells) {
+        // Entries lie in document order, apart, each within the text; one that does not is left as is.
+        if (c.begin < at || c.end > text.size() || c.ref_begin < c.begin || c.ref_end > c.end || c.ref_end < c.ref_begin)
+            continue;
+        if (!c.at) {
+            out.append(text, at, c.begin - at);
+            at = c.end;
+        } else if (*c.at != c.loaded) {
+            out.append(text, at, c.ref_begin - at);
+            coords::append_a1(out, c.at->row, c.at->col);
+            at = c.ref_end;
+        }
+    }
+    out.append(text, at);
+    return out;
+}
+
+RewrittenMaps rewritten_map_parts(const Workbook& wb) {
+    RewrittenMaps out;
+    for (const Worksheet& ws : wb.sheets)
+        for (const XmlCellMap& map : ws.xml_cell_maps)
+            if (map.hold == XmlCellMap::Hold::Follows && map.changed() && !map.emptied())
+                out.try_emplace(map.part, rewrite_xml_cell_map(map));
+    return out;
+}
+
+void drop_emptied_map_rels(std::vector<SheetRelEntry>& rels, const Worksheet& ws) {
+    for (const XmlCellMap& map : ws.xml_cell_maps) {
+        if (!map.emptied()) continue;
+        std::erase_if(rels, [&](const SheetRelEntry& e) {
+            return e.id == map.rel_id && e.rel_type == reader::kTableSingleCellsRelType;
+        });
+    }
+}
+
+}  // namespace velmo::writer
