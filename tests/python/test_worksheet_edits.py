@@ -3,14 +3,17 @@ cell records, frozen panes, print settings and the auto filter, with what a save
 
 import posixpath
 import random
+import re
 import zipfile
 from xml.etree import ElementTree
 
 import pytest
+from python_calamine import CalamineWorkbook
 
 import velmo
-from package_check import check_package
-from test_save import hand_made
+from package_check import _resolve, check_package, package_problems, raw_entries
+from test_corpus import OTHER
+from test_save import hand_made, read_part, saved
 from test_snapshots import patch_part
 
 M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
@@ -274,6 +277,246 @@ def test_which_relationships_place_a_pivot_table(tmp_path, targets, refused):
     else:
         ws.insert_rows(1)
         assert ws["C6"].value == 52
+
+
+# ---- cells bound to XML maps ----
+# A map part names the cells it binds: its entries go with their cells, and go when their cells go;
+# a part left binding nothing leaves the package.
+
+MAP_CT = "application/vnd.openxmlformats-officedocument.spreadsheetml.tableSingleCells+xml"
+MAP_PART = "xl/tables/tableSingleCells1.xml"
+MAP_ENTRY = re.compile(r"<singleXmlCell\b[^>]*?(?:/>|>.*?</singleXmlCell>)", re.S)
+
+
+def map_xml(*refs):
+    """A map part with one entry per ref, numbered from 1; an entry whose ref is None is left out."""
+    return ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n'
+            f'<singleXmlCells xmlns="{M[1:-1]}">' + "".join(
+                f'<singleXmlCell id="{n}" r="{ref}" connectionId="0"><xmlCellPr id="1" uniqueName="f{n}"><xmlPr '
+                f'mapId="1" xpath="/root/f{n}" xmlDataType="string"/></xmlCellPr></singleXmlCell>'
+                for n, ref in enumerate(refs, 1) if ref) + "</singleXmlCells>")
+
+
+def own_rels(part):
+    folder, base = part.rsplit("/", 1)
+    return f"{folder}/_rels/{base}.rels"
+
+
+def map_book(tmp_path, targets=(("../tables/tableSingleCells1.xml", None),), part=MAP_PART, text=None, second=()):
+    """Sheet "Data" holds its own references as text in A1:F8; its relationships name each (target,
+    mode) as a map of single cells, and those of a sheet "More" each of `second`. The part binds B2,
+    C2 and D4 unless `text` replaces it, and has relationships of its own to xl/maps/bound.xml."""
+    from test_save import CT_HEAD, WS_CT, rel, rels
+    cells = "".join(f'<row r="{r}">' + "".join(f'<c r="{c}{r}" t="inlineStr"><is><t>{c}{r}</t></is></c>' for c in "ABCDEF")
+                    + "</row>" for r in range(1, 9))
+    sheets = [(title, f"xl/worksheets/sheet{n}.xml", cells,
+               rels(*(rel(f"rId{i + 1}", "tableSingleCells", t, mode) for i, (t, mode) in enumerate(listed))))
+              for n, (title, listed) in enumerate([("Data", targets), ("More", second)][: 2 if second else 1], 1)]
+    types = (CT_HEAD + "".join(f'<Override PartName="/{p}" ContentType="{WS_CT}"/>' for _, p, *_ in sheets)
+             + f'<Override PartName="/{part}" ContentType="{MAP_CT}"/></Types>')
+    return hand_made(tmp_path / "bound.xlsx", sheets, content_types=types, extra=[
+        (part, map_xml("B2", "C2", "D4") if text is None else text),
+        (own_rels(part), rels(rel("rId1", "customXml", posixpath.relpath("xl/maps/bound.xml", posixpath.dirname(part))))),
+        ("xl/maps/bound.xml", "<bound/>")])
+
+
+def bound_cells(path):
+    """Sheet title -> (map part, the references of its entries), for each map a sheet's
+    relationships reach."""
+    with zipfile.ZipFile(path) as z:
+        names = set(z.namelist())
+        targets = {r.get("Id"): _resolve("xl/workbook.xml", r.get("Target"))
+                   for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
+        out = {}
+        for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter(M + "sheet"):
+            part = targets[sheet.get("{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id")]
+            for r in ElementTree.fromstring(z.read(own_rels(part))) if own_rels(part) in names else []:
+                if r.get("Type").endswith("/tableSingleCells"):
+                    bound = _resolve(part, r.get("Target"))
+                    entries = ElementTree.fromstring(z.read(bound)).iter(M + "singleXmlCell")
+                    out[sheet.get("name")] = (bound, [e.get("r") for e in entries])
+        return out
+
+
+def cell_at(ref):
+    letters = ref.rstrip("0123456789")
+    return velmo.column_index_from_string(letters), int(ref[len(letters):])
+
+
+def follow(edit, ref):
+    """Where an edit (method name and arguments) takes the cell at `ref`; None when it removes it."""
+    name, *args = edit
+    col, row = cell_at(ref)
+    if name == "move_range":
+        first, _, last = args[0].partition(":")
+        (c1, r1), (c2, r2) = cell_at(first), cell_at(last or first)
+        inside = lambda c, r: c1 <= c <= c2 and r1 <= r <= r2  # noqa: E731
+        if inside(col - args[2], row - args[1]) and not inside(col, row):
+            return None
+        if inside(col, row):
+            col, row = col + args[2], row + args[1]
+    else:
+        at, n = args
+        p = row if name.endswith("rows") else col
+        if p >= at and name.startswith("delete"):
+            if p < at + n:
+                return None
+            p -= n
+        elif p >= at:
+            p += n
+        col, row = (col, p) if name.endswith("rows") else (p, row)
+    return f"{velmo.get_column_letter(col)}{row}"
+
+
+def apply(ws, edit):
+    name, *args = edit
+    if name == "move_range":
+        ws.move_range(args[0], rows=args[1], cols=args[2])
+    else:
+        getattr(ws, name)(*args)
+
+
+# The entries bind B2, C2 and D4: edits before, across and after them, and moves over them.
+@pytest.mark.parametrize("edit, refs", [
+    (("insert_rows", 1, 2), ("B4", "C4", "D6")),
+    (("insert_rows", 3, 1), ("B2", "C2", "D5")),
+    (("insert_rows", 5, 3), ("B2", "C2", "D4")),
+    (("delete_rows", 1, 1), ("B1", "C1", "D3")),
+    (("delete_rows", 2, 1), (None, None, "D3")),
+    (("delete_rows", 2, 3), (None, None, None)),
+    (("delete_rows", 5, 4), ("B2", "C2", "D4")),
+    (("insert_cols", 1, 1), ("C2", "D2", "E4")),
+    (("insert_cols", 3, 2), ("B2", "E2", "F4")),
+    (("insert_cols", 5, 1), ("B2", "C2", "D4")),
+    (("delete_cols", 1, 1), ("A2", "B2", "C4")),
+    (("delete_cols", 3, 1), ("B2", None, "C4")),
+    (("delete_cols", 2, 3), (None, None, None)),
+    (("move_range", "B2:C2", 5, 0), ("B7", "C7", "D4")),
+    (("move_range", "B2:D4", 1, 1), ("C3", "D3", "E5")),
+    (("move_range", "B2:C2", 2, 2), ("D4", "E4", None)),
+    (("move_range", "F1:F8", 0, -4), (None, "C2", "D4")),
+    (("move_range", "A1:A8", 0, 4), ("B2", "C2", "D4")),
+])
+def test_cells_bound_to_an_xml_map_take_the_binding_along(tmp_path, edit, refs):
+    src = map_book(tmp_path)
+    wb = velmo.load_workbook(src)
+    apply(wb["Data"], edit)
+    assert tuple(follow(edit, r) for r in ("B2", "C2", "D4")) == refs
+    out = saved(wb, tmp_path / "out.xlsx")
+    before, after = raw_entries(src), raw_entries(out)
+    kept = [r for r in refs if r]
+    if kept:
+        assert bound_cells(out) == {"Data": (MAP_PART, kept)}
+        # Only the references change; untouched, the part is copied as it lay.
+        assert read_part(out, MAP_PART).decode() == map_xml(*refs)
+        assert (after[MAP_PART] == before[MAP_PART]) is (refs == ("B2", "C2", "D4"))
+        assert all(after[n] == before[n] for n in (own_rels(MAP_PART), "xl/maps/bound.xml"))
+    else:
+        # With its relationship, its declaration and what it alone reached.
+        assert bound_cells(out) == {}
+        assert not {MAP_PART, own_rels(MAP_PART), "xl/maps/bound.xml"} & set(after)
+        assert MAP_CT not in read_part(out, "[Content_Types].xml").decode()
+    # Each entry binds the cell it bound: the text loaded there.
+    back = velmo.load_workbook(out)["Data"]
+    assert [back[r].value for r in kept] == [old for old, r in zip(("B2", "C2", "D4"), refs) if r]
+    grid = CalamineWorkbook.from_path(out).get_sheet_by_name("Data").to_python(skip_empty_area=False)
+    assert [grid[cell_at(r)[1] - 1][cell_at(r)[0] - 1] for r in kept] == [back[r].value for r in kept]
+
+
+SHARED = 'operation moves cells bound to the XML map in "{}", which other relationships reach too'
+UNREAD = 'operation may move cells bound to the XML map in "{}", which cannot be read'
+
+
+# Which relationships bind cells; a map that cannot follow refuses what would move its cells (one
+# that cannot be read, any edit that moves cells), and is saved as it was.
+@pytest.mark.parametrize("book, outcome", [
+    (dict(targets=[("/xl/tables/tableSingleCells1.xml", None)]), "moved"),
+    (dict(targets=[("../BINDINGS/cells.xml", None)], part="xl/bindings/cells.xml"), "moved"),
+    (dict(targets=[("../tables/tableSingleCells1.xml", "External")]), "free"),
+    (dict(targets=[("../tables/missing.xml", None)]), "free"),
+    (dict(targets=[("../tables/tableSingleCells1.xml", None), ("./tableSingleCells1.xml/../../tables/tableSingleCells1.xml", None)]),
+     SHARED),
+    (dict(second=[("/xl/tables/tableSingleCells1.xml", None)]), SHARED),
+    (dict(text=map_xml("B2", "C2", "$D$4")), UNREAD),
+    (dict(text=map_xml("B2")[:-5]), UNREAD),
+    (dict(text="<table/>"), UNREAD),
+])
+def test_maps_that_cannot_follow_refuse_and_other_parts_do_not_bind(tmp_path, book, outcome):
+    src = map_book(tmp_path, **book)
+    wb = velmo.load_workbook(src)
+    ws = wb["Data"]
+    part = book.get("part", MAP_PART)
+    if outcome in ("moved", "free"):
+        ws.insert_rows(1)
+        assert ws["B3"].value == "B2"
+    else:
+        with pytest.raises(ValueError) as e:
+            ws.insert_rows(1)
+        assert e.value.args == (outcome.format(part),)
+        assert ws["B2"].value == "B2"
+    # Rows after every bound cell: only a map that cannot be read is in the way.
+    if outcome == UNREAD:
+        with pytest.raises(ValueError, match="cannot be read"):
+            ws.delete_rows(9)
+    else:
+        ws.delete_rows(9)
+    out = str(tmp_path / "out.xlsx")
+    wb.save(out)
+    assert set(package_problems(out)) <= set(package_problems(src))  # a broken map or target stays so
+    text = read_part(out, part).decode()
+    assert text == (map_xml("B3", "C3", "D5") if outcome == "moved" else read_part(src, part).decode())
+
+
+def holds_map(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            return any(n.endswith(".rels") and b"/tableSingleCells" in z.read(n) for n in z.namelist())
+    except Exception:  # damaged or encrypted: their own tests say what a load makes of them
+        return False
+
+
+MAPPED = sorted(p.name for p in OTHER.glob("*.xls[xm]") if holds_map(p)) if OTHER.is_dir() else []
+# Edits placed by the bound cells' extent (first and last column and row).
+CORPUS_EDITS = {
+    "rows inserted at the first": lambda c1, r1, c2, r2: ("insert_rows", r1, 1),
+    "columns inserted before the last": lambda c1, r1, c2, r2: ("insert_cols", c2, 2),
+    "first row deleted": lambda c1, r1, c2, r2: ("delete_rows", r1, 1),
+    "first column deleted": lambda c1, r1, c2, r2: ("delete_cols", c1, 1),
+    "rows deleted after": lambda c1, r1, c2, r2: ("delete_rows", r2 + 1, 3),
+    "moved over themselves": lambda c1, r1, c2, r2: (
+        "move_range", f"{velmo.get_column_letter(c1)}{r1}:{velmo.get_column_letter(c2)}{r2}", 1, 1),
+}
+
+
+@pytest.mark.parametrize("how", CORPUS_EDITS)
+@pytest.mark.parametrize("name", MAPPED)
+def test_maps_of_other_producers_follow_their_cells(tmp_path, name, how):
+    src = str(OTHER / name)
+    ((title, (part, refs)),) = bound_cells(src).items()
+    wb = velmo.load_workbook(src)
+    ws = wb[title]
+    for table in ws.tables.keys():  # tables refuse such edits; the map is what is looked at here
+        del ws.tables[table]
+    cols, rows = zip(*map(cell_at, refs))
+    edit = CORPUS_EDITS[how](min(cols), min(rows), max(cols), max(rows))
+    loaded = [ws[r].value for r in refs]
+    apply(ws, edit)
+    moved = [follow(edit, r) for r in refs]
+    kept = [r for r in moved if r]
+    out = saved(wb, tmp_path / name)
+    text = read_part(src, part).decode()
+    if kept:
+        assert bound_cells(out) == {title: (part, kept)}
+        to = iter(moved)
+        rebound = MAP_ENTRY.sub(lambda m: "" if (r := next(to)) is None else re.sub(r'(\sr=")[^"]*', r"\g<1>" + r, m[0], count=1), text)
+        assert read_part(out, part).decode() == rebound
+        assert (raw_entries(out)[part] == raw_entries(src)[part]) is (moved == refs)
+    else:
+        assert bound_cells(out) == {} and part not in raw_entries(out)
+    back = velmo.load_workbook(out)[title]
+    assert [back[r].value for r in kept] == [v for v, r in zip(loaded, moved) if r]
+    copy = CalamineWorkbook.from_path(out)
+    assert all(copy.get_sheet_by_name(s).to_python() is not None for s in copy.sheet_names)
 
 
 # ---- merged ranges and sizes ----
