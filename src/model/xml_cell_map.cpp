@@ -31,18 +31,11 @@ bool XmlCellMap::emptied() const {
 }
 
 Result<void> check_maps_follow(const std::vector<XmlCellMap>& maps, const CellEdit& edit) {
+    if (!moves_cells(edit)) return {};
     for (const XmlCellMap& map : maps) {
         if (map.hold == XmlCellMap::Hold::Follows) continue;
-        if (map.hold == XmlCellMap::Hold::Unread) {
-            if (!moves_cells(edit)) continue;
-            return fail(VelmoError::invalid_format("operation may move cells bound to the XML map in " + quoted(map.part) +
-                                                   ", which cannot be read"));
-        }
-        for (const MappedCell& c : map.cells) {
-            if (!c.at || after(edit, *c.at) == c.at) continue;
-            return fail(VelmoError::invalid_format("operation moves cells bound to the XML map in " + quoted(map.part) +
-                                                   ", which other relationships reach too"));
-        }
+        const char* why = map.hold == XmlCellMap::Hold::Unread ? ", which cannot be read" : ", which other relationships reach too";
+        return fail(VelmoError::invalid_format("operation may move cells bound to the XML map in " + quoted(map.part) + why));
     }
     return {};
 }

@@ -27,17 +27,18 @@ struct MappedCell {
 };
 
 struct XmlCellMap {
-    // Whether the entries can follow the sheet's edits.
+    // Whether the entries can follow the sheet's edits. A map that cannot holds no entries: every
+    // edit that moves cells refuses, wherever they are.
     enum class Hold : std::uint8_t {
         Follows,  // read, and reached by this one relationship alone
-        Shared,   // read, but other relationships reach the part too: an edit that would change it
-                  // would change it for them as well
+        Shared,   // other relationships reach the part too: what follows one sheet's edits would
+                  // change it for them as well
         Unread,   // the part is no plain list of cells: where its cells stand is not known
     };
     std::string part;    // the entry name in the source package
     std::string rel_id;  // the id of the sheet relationship that reaches it
     Hold hold = Hold::Follows;
-    std::string text;    // the part as loaded; kept only while its entries can follow
+    std::string text;    // the part as loaded, while its entries can follow
     std::vector<MappedCell> cells;
     bool operator==(const XmlCellMap&) const = default;
 
@@ -47,8 +48,7 @@ struct XmlCellMap {
     bool emptied() const;
 };
 
-// Refuses `edit` when it would move or drop an entry of a map that cannot follow (a map that could
-// not be read refuses every edit that moves cells, since its cells are unknown), naming the part.
+// Refuses `edit` when it moves cells and the sheet has a map that cannot follow, naming the part.
 // Nothing changes either way.
 Result<void> check_maps_follow(const std::vector<XmlCellMap>& maps, const CellEdit& edit);
 

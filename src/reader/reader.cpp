@@ -105,6 +105,7 @@ struct LoadContext {
     // small file could make the load take any amount of memory.
     PartsRead* parts_read;
     PivotsRead* pivots_read;
+    PartsRead* maps_read;  // XML map parts
 };
 
 // The cell under exactly `key`, created empty with the workbook's style sheet when absent.
@@ -185,22 +186,26 @@ void note_pivot_tables(const LoadContext& ctx, std::string_view sheet_path, cons
     }
 }
 
-// The cells the sheet's relationships bind to XML maps. A part that is missing binds nothing; one
-// that cannot be read, or says no plainly where its cells are, is noted as unread, so that edits
-// which move cells refuse rather than leave it behind them. The load never fails for it: the part
-// is carried, whatever it holds.
+// The cells the sheet's relationships bind to XML maps, each part read once per package. A part
+// that is missing binds nothing; one that cannot be read, or says not plainly where its cells are,
+// is noted as unread, so that edits which move cells refuse rather than leave it behind them. The
+// load never fails for it: the part is carried, whatever it holds.
 void note_xml_cell_maps(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
                         Worksheet& ws) {
     for (const SheetRelEntry& rel : rels) {
         if (rel.rel_type != kTableSingleCellsRelType || rel.target_mode == "External") continue;
         const auto entry = ctx.archive.find_part(resolve_sheet_target(sheet_path, rel.target));
         if (!entry || !*entry) continue;
-        XmlCellMap map{(*entry)->name, rel.id, XmlCellMap::Hold::Unread, {}, {}};
-        if (auto text = ctx.archive.read(**entry)) {
-            if (auto cells = parse_xml_cell_map(*text)) {
-                map.hold = XmlCellMap::Hold::Follows;
-                map.text = std::move(*text);
-                map.cells = std::move(*cells);
+        XmlCellMap map{(*entry)->name, rel.id, XmlCellMap::Hold::Shared, {}, {}};
+        // Reached again: the first reach is told so below.
+        if (ctx.maps_read->insert(map.part).second) {
+            map.hold = XmlCellMap::Hold::Unread;
+            if (auto text = ctx.archive.read(**entry)) {
+                if (auto cells = parse_xml_cell_map(*text)) {
+                    map.hold = XmlCellMap::Hold::Follows;
+                    map.text = std::move(*text);
+                    map.cells = std::move(*cells);
+                }
             }
         }
         ws.xml_cell_maps.push_back(std::move(map));
@@ -209,8 +214,7 @@ void note_xml_cell_maps(const LoadContext& ctx, std::string_view sheet_path, con
 
 // A map part that several relationships reach (of one sheet or of several), that the load read as
 // another kind of part, or whose relationship's id the sheet gives another relationship too, cannot
-// follow the edits of one sheet alone: its cells stay where they are, and edits that would move
-// them refuse.
+// follow the edits of one sheet alone: its sheets refuse edits that move cells.
 void hold_shared_maps(Workbook& wb, const PartsRead& parts_read) {
     std::unordered_map<std::string_view, size_t, zip::PartNameHash, zip::PartNameEqual> reached;
     for (const Worksheet& ws : wb.sheets)
@@ -221,8 +225,7 @@ void hold_shared_maps(Workbook& wb, const PartsRead& parts_read) {
             if (map.hold != XmlCellMap::Hold::Follows) continue;
             const auto same_id = std::count_if(rels.begin(), rels.end(), [&](const SheetRelEntry& e) { return e.id == map.rel_id; });
             if (reached[map.part] == 1 && same_id == 1 && !parts_read.contains(map.part)) continue;
-            map.hold = XmlCellMap::Hold::Shared;
-            std::string().swap(map.text);
+            map = XmlCellMap{std::move(map.part), std::move(map.rel_id), XmlCellMap::Hold::Shared, {}, {}};
         }
     }
 }
@@ -350,7 +353,9 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     const auto temporal_kinds = temporal_kinds_by_style(*styles);
     PartsRead parts_read;
     PivotsRead pivots_read;
-    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read, &pivots_read};
+    PartsRead maps_read;
+    const LoadContext ctx{archive, shared_strings, styles, temporal_kinds, sheets.date1904, &parts_read, &pivots_read,
+                          &maps_read};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {

@@ -1,7 +1,5 @@
 #include "writer/xml_cell_map_part.hpp"
 
-#include <algorithm>
-
 #include "model/coords.hpp"
 #include "reader/xml_cell_map_reader.hpp"
 
@@ -12,10 +10,8 @@ std::string rewrite_xml_cell_map(const XmlCellMap& map) {
     std::string out;
     out.reserve(text.size());
     std::size_t at = 0;
+    // The reader gives the entries in document order, apart, each within the text.
     for (const MappedCell& c : map.cells) {
-        // Entries lie in document order, apart, each within the text; one that does not is left as is.
-        if (c.begin < at || c.end > text.size() || c.ref_begin < c.begin || c.ref_end > c.end || c.ref_end < c.ref_begin)
-            continue;
         if (!c.at) {
             out.append(text, at, c.begin - at);
             at = c.end;
