@@ -220,11 +220,12 @@ void hold_shared_maps(Workbook& wb, const PartsRead& parts_read) {
     for (const Worksheet& ws : wb.sheets)
         for (const XmlCellMap& map : ws.xml_cell_maps) ++reached[map.part];
     for (size_t i = 0; i < wb.sheets.size(); ++i) {
-        const std::vector<SheetRelEntry>& rels = wb.sheet_relationships[i];
+        if (wb.sheets[i].xml_cell_maps.empty()) continue;
+        std::unordered_map<std::string_view, size_t> ids;
+        for (const SheetRelEntry& e : wb.sheet_relationships[i]) ++ids[e.id];
         for (XmlCellMap& map : wb.sheets[i].xml_cell_maps) {
             if (map.hold != XmlCellMap::Hold::Follows) continue;
-            const auto same_id = std::count_if(rels.begin(), rels.end(), [&](const SheetRelEntry& e) { return e.id == map.rel_id; });
-            if (reached[map.part] == 1 && same_id == 1 && !parts_read.contains(map.part)) continue;
+            if (reached[map.part] == 1 && ids[map.rel_id] == 1 && !parts_read.contains(map.part)) continue;
             map = XmlCellMap{std::move(map.part), std::move(map.rel_id), XmlCellMap::Hold::Shared, {}, {}};
         }
     }

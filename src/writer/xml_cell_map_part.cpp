@@ -1,5 +1,8 @@
 #include "writer/xml_cell_map_part.hpp"
 
+#include <string_view>
+#include <unordered_set>
+
 #include "model/coords.hpp"
 #include "reader/xml_cell_map_reader.hpp"
 
@@ -35,12 +38,13 @@ RewrittenMaps rewritten_map_parts(const Workbook& wb) {
 }
 
 void drop_emptied_map_rels(std::vector<SheetRelEntry>& rels, const Worksheet& ws) {
-    for (const XmlCellMap& map : ws.xml_cell_maps) {
-        if (!map.emptied()) continue;
-        std::erase_if(rels, [&](const SheetRelEntry& e) {
-            return e.id == map.rel_id && e.rel_type == reader::kTableSingleCellsRelType;
-        });
-    }
+    std::unordered_set<std::string_view> emptied;
+    for (const XmlCellMap& map : ws.xml_cell_maps)
+        if (map.emptied()) emptied.insert(map.rel_id);
+    if (emptied.empty()) return;
+    std::erase_if(rels, [&](const SheetRelEntry& e) {
+        return e.rel_type == reader::kTableSingleCellsRelType && emptied.contains(e.id);
+    });
 }
 
 }  // namespace velmo::writer
