@@ -187,8 +187,8 @@ void note_pivot_tables(const LoadContext& ctx, std::string_view sheet_path, cons
 }
 
 // The cells the sheet's relationships bind to XML maps, each part read once per package. A part
-// that is missing binds nothing; one that cannot be read, or says not plainly where its cells are,
-// is noted as unread, so that edits which move cells refuse rather than leave it behind them. The
+// that is missing binds nothing; one that cannot be read, or does not say plainly where its cells
+// are, is noted as unread, so that edits which move cells refuse rather than leave it behind them. The
 // load never fails for it: the part is carried, whatever it holds.
 void note_xml_cell_maps(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
                         Worksheet& ws) {
@@ -197,7 +197,7 @@ void note_xml_cell_maps(const LoadContext& ctx, std::string_view sheet_path, con
         const auto entry = ctx.archive.find_part(resolve_sheet_target(sheet_path, rel.target));
         if (!entry || !*entry) continue;
         XmlCellMap map{(*entry)->name, rel.id, XmlCellMap::Hold::Shared, {}, {}};
-        // Reached again: the first reach is told so below.
+        // A part reached before is not read again; hold_shared_maps then holds its first reach too.
         if (ctx.maps_read->insert(map.part).second) {
             map.hold = XmlCellMap::Hold::Unread;
             if (auto text = ctx.archive.read(**entry)) {
