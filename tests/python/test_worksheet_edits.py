@@ -13,7 +13,7 @@ from python_calamine import CalamineWorkbook
 import velmo
 from package_check import _resolve, check_package, package_problems, raw_entries
 from test_corpus import OTHER
-from test_save import hand_made, read_part, saved
+from test_save import hand_made, read_part, rels_of, saved
 from test_snapshots import patch_part
 
 M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
@@ -297,7 +297,11 @@ def map_xml(*refs):
         'xmlDataType="string"/></xmlCellPr></singleXmlCell>' for n, r in enumerate(refs, 1) if r) + "</singleXmlCells>")
 
 
-def map_book(tmp_path, targets=(("../tables/tableSingleCells1.xml", None),), part=MAP, text=map_xml("B2", "C2", "D4")):
+ELSEWHERE = ("https://example.com/cells.xml", "External")  # names a map, but none of the package
+
+
+def map_book(tmp_path, targets=(("../tables/tableSingleCells1.xml", None), ELSEWHERE), part=MAP,
+             text=map_xml("B2", "C2", "D4")):
     """Sheet "Data" holds its own references as text in A1:F8 and names each (target, mode) as a map;
     the part has relationships of its own to xl/maps/bound.xml."""
     from test_save import CT_HEAD, WS_CT, rel, rels
@@ -322,7 +326,7 @@ def bound_cells(path):
             part = sheets[sheet.get("{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id")]
             own = posixpath.join(posixpath.dirname(part), "_rels", posixpath.basename(part) + ".rels")
             for r in ElementTree.fromstring(z.read(own)) if own in z.namelist() else []:
-                if r.get("Type").endswith("/tableSingleCells"):
+                if r.get("Type").endswith("/tableSingleCells") and not r.get("TargetMode"):
                     bound = _resolve(part, r.get("Target"))
                     out[sheet.get("name")] = (bound, [e.get("r") for e in ElementTree.fromstring(z.read(bound))])
     return out
@@ -361,41 +365,46 @@ def test_cells_bound_to_an_xml_map_take_the_binding_along(tmp_path, edit, refs):
     if any(refs):  # only the references change, and an untouched part is copied as it lay
         assert read_part(out, MAP).decode() == map_xml(*refs)
         assert [after[n] == before[n] for n in WITH_MAP] == [refs == ("B2", "C2", "D4"), True, True]
-    else:
+    else:  # with its own relationship alone
         assert not set(WITH_MAP) & set(after) and MAP_CT not in read_part(out, "[Content_Types].xml").decode()
+        assert rels_of(out, "xl/worksheets/_rels/sheet1.xml.rels") == [("rId2", "tableSingleCells", *ELSEWHERE)]
 
 
 # Which relationships and parts bind cells; a map that cannot follow (its part cannot be read, or
 # other relationships reach it) refuses every edit that moves cells, even after the cells it binds,
 # and an insert that would push a bound cell off the grid is refused; and what a save writes.
+PUSHED = "row insert at 1 with amount 1 would push XML map cell D1048576 past row 1048576"
 @pytest.mark.parametrize("book, refused, written", [
     (dict(targets=[("/xl/tables/tableSingleCells1.xml", None)]), None, ("B3", "C3", "D5")),
     (dict(targets=[("../BINDINGS/cells.xml", None)], part="xl/bindings/cells.xml"), None, ("B3", "C3", "D5")),
-    (dict(text=f'<x:singleXmlCells xmlns:x="{M[1:-1]}"><x:singleXmlCell r="b2"/><x:singleXmlCell r="&#67;2"/>'
+    (dict(text=f'<x:singleXmlCells xmlns:x="{M[1:-1]}">note<x:singleXmlCell r="b2"/><x:singleXmlCell r="&#67;2"/>'
                '</x:singleXmlCells>'),
-     None, f'<x:singleXmlCells xmlns:x="{M[1:-1]}"><x:singleXmlCell r="B3"/><x:singleXmlCell r="C3"/></x:singleXmlCells>'),
+     None, f'<x:singleXmlCells xmlns:x="{M[1:-1]}">note<x:singleXmlCell r="B3"/><x:singleXmlCell r="C3"/></x:singleXmlCells>'),
     (dict(targets=[("../tables/tableSingleCells1.xml", "External")]), None, None),
     (dict(targets=[("../tables/missing.xml", None)]), None, None),
     (dict(targets=[("../tables/tableSingleCells1.xml", None), ("./x/../../tables/tableSingleCells1.xml", None)]), SHARED, None),
+    (dict(targets=[("../tables/tableSingleCells1.xml", None), ("../styles.xml", None)]), UNREAD.format("xl/styles.xml"), None),
     (dict(text=map_xml("B2", "C2", "$D$4")), UNREAD, None),
     (dict(text=map_xml("B2", "XFE2")), UNREAD, None),
     (dict(text=map_xml("B2").replace(M[1:-1], "urn:other")), UNREAD, None),
     (dict(text=map_xml("B2").replace("</singleXmlCells>", "<extLst/></singleXmlCells>")), UNREAD, None),
     (dict(text=map_xml("B2")[:-5]), UNREAD, None),
-    (dict(text=map_xml("B2", "D1048576")), "row insert at 1 with amount 1 would push XML map cell D1048576 past row 1048576",
-     ("B2", "D1048575")),
+    (dict(text=map_xml("B2").replace('mapId="1"', "mapId=1")), UNREAD, None),
+    (dict(text=map_xml("B2", "D1048576")), PUSHED, ("B2", "D1048575")),
 ])
 def test_maps_that_cannot_follow_refuse_and_other_parts_bind_nothing(tmp_path, book, refused, written):
     src = map_book(tmp_path, **book)
     wb = velmo.load_workbook(src)
     ws, part = wb["Data"], book.get("part", MAP)
-    for edit, at, refusal in [("insert_rows", 1, refused), ("delete_rows", 9, refused if refused in (UNREAD, SHARED) else None)]:
+    fixed = refused not in (None, PUSHED)
+    for edit, refusal in [(("insert_rows", 1), refused), (("delete_rows", 9), fixed and refused),
+                          (("move_range", "A9", 1, 0), fixed and refused), (("move_range", "A1:F9", 0, 0), None)]:
         if refusal:
             with pytest.raises(ValueError) as e:
-                getattr(ws, edit)(at)
+                getattr(ws, edit[0])(*edit[1:])
             assert e.value.args == (refusal.format(part),)
         else:
-            getattr(ws, edit)(at)
+            getattr(ws, edit[0])(*edit[1:])
     assert ws["B3" if refused is None else "B2"].value == "B2"
     out = str(tmp_path / "out.xlsx")
     wb.save(out)
