@@ -382,6 +382,8 @@ PUSHED = "row insert at 1 with amount 1 would push XML map cell D1048576 past ro
      None, f'<x:singleXmlCells xmlns:x="{M[1:-1]}">note<x:singleXmlCell r="B3"/><x:singleXmlCell r="C3"/></x:singleXmlCells>'),
     (dict(targets=[("../tables/tableSingleCells1.xml", "External")]), None, None),
     (dict(targets=[("../tables/missing.xml", None)]), None, None),
+    (dict(text=map_xml("B2", "C2").replace("<xmlCellPr ", '<xmlCellPr xmlns="urn:x" ', 1)), None,  # in its scope alone
+     map_xml("B3", "C3").replace("<xmlCellPr ", '<xmlCellPr xmlns="urn:x" ', 1)),
     (dict(targets=[("../tables/tableSingleCells1.xml", None), ("./x/../../tables/tableSingleCells1.xml", None)]), SHARED, None),
     (dict(targets=[("../tables/tableSingleCells1.xml", None), ("../styles.xml", None)]), UNREAD.format("xl/styles.xml"), None),
     (dict(text=map_xml("B2", "C2", "$D$4")), UNREAD, None),
