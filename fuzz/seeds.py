@@ -15,7 +15,7 @@ MAIN = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
 OREL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
 PREL = "http://schemas.openxmlformats.org/package/2006/relationships"
 TARGETS = ["zip_archive", "xml_tokenizer", "shared_strings", "styles", "workbook", "sheet_rels",
-           "sheet", "table", "comments", "package", "roundtrip", "legacy_drawing"]
+           "sheet", "table", "comments", "package", "roundtrip", "legacy_drawing", "xml_cell_map"]
 
 
 class Seeds:
@@ -62,7 +62,7 @@ class Seeds:
             elif name.startswith("xl/worksheets/") and name.endswith(".xml"):
                 self.add("sheet", b"\0" + content)
             elif name.startswith("xl/tables/"):
-                self.add("table", content)
+                self.add("xml_cell_map" if b"singleXmlCells" in content else "table", content)
             elif name.startswith("xl/comments"):
                 self.add("comments", content)
             elif name.endswith(".vml"):
@@ -226,6 +226,13 @@ def hand_made(seeds):
     spelled["xl/comments1.xml"] = (f'<comments {ns}><authors>' + alt("<author>A</author>") + '</authors><commentList>' +
                                    alt('<comment ref="A1" authorId="0"><text><t>n</t></text></comment>') + "</commentList></comments>")
     seeds.add_package(package(spelled))
+
+    # Cells bound to an XML map: the desktop application's form, prefixed, and odd references.
+    for refs, prefix in ((["A2", "B2", "D3"], ""), (["b3", "&#67;4"], "x:"), (["A1048576", "XFD1", "A0"], "")):
+        seeds.add("xml_cell_map", f'<{prefix}singleXmlCells xmlns{":x" if prefix else ""}="{MAIN}">' + "".join(
+            f'<{prefix}singleXmlCell id="{i}" r="{r}" connectionId="0"><{prefix}xmlCellPr id="1"><{prefix}xmlPr mapId="1" '
+            f'xpath="/a/b{i}" xmlDataType="string"/></{prefix}xmlCellPr></{prefix}singleXmlCell>' for i, r in enumerate(refs, 1))
+            + f"</{prefix}singleXmlCells>")
 
     for doc in [
         '<?xml version="1.0"?><!DOCTYPE a [<!ENTITY x "y"><!ENTITY z "&x;&x;">]><a>&z;</a>',

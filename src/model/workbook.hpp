@@ -26,6 +26,7 @@
 #include "model/table.hpp"
 #include "model/value.hpp"
 #include "model/value_block.hpp"
+#include "model/xml_cell_map.hpp"
 
 namespace velmo {
 
@@ -61,6 +62,9 @@ public:
     // The pivot tables the source's relationships placed on the sheet; their parts are carried as
     // they were, so edits that would move their cells refuse instead.
     std::vector<PivotTableLocation> pivot_tables;
+    // The cells the source's relationships bind to XML maps, one list per map part; they follow
+    // the edits that move cells.
+    std::vector<XmlCellMap> xml_cell_maps;
     std::vector<ConditionalFormatting> conditional_formatting;
     std::optional<std::string> freeze_panes;
     std::optional<std::string> print_area_text;  // stored form: absolute, no sheet prefix, joined by ","

@@ -101,8 +101,9 @@ std::string block_text(coords::CellPos p, uint32_t rows, uint32_t cols) {
 
 // What inserting `n` lines at `at` would carry past the grid's last line, named for the refusal:
 // the first such cell in reading order (with its array formula's block or its link's range), else
-// the first such merged range. What only formats a line is cut at the edge instead, and tables never
-// move (one at or after `at` refuses the edit before this).
+// the first such merged range, else the first cell an XML map binds (bound, even an empty cell is
+// content). What only formats a line is cut at the edge instead, and tables never move (one at or
+// after `at` refuses the edit before this).
 std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint32_t at, uint32_t n) {
     const uint64_t limit = axis_limit(axis);
     // A record whose last line is at or after `at` moves (or grows) by n.
@@ -134,6 +135,9 @@ std::optional<std::string> pushed_off_grid(const Worksheet& ws, Axis axis, uint3
         if (r && pushed(axis == Axis::Rows ? std::max(r->row1, r->row2) : std::max(r->col1, r->col2)))
             return "merged range " + text;
     }
+    for (const XmlCellMap& map : ws.xml_cell_maps)
+        for (const MappedCell& c : map.cells)
+            if (c.at && pushed(pos_on(axis, *c.at))) return "XML map cell " + coords::rc_to_a1(c.at->row, c.at->col);
     return std::nullopt;
 }
 
@@ -238,6 +242,8 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
                                                    " would push " + *what + " past " + word + " " + dec(limit)));
         }
     }
+    const CellEdit edit = CellEdit::shift(axis == Axis::Rows, at, delta);
+    if (auto ok = check_maps_follow(xml_cell_maps, edit); !ok) return ok;
 
     // The cell's new position on the axis, or none when it is dropped: in a deleted band, or a cell
     // that only formats pushed past the grid. Unparsed keys never get here.
@@ -314,7 +320,8 @@ Result<void> Worksheet::shift_axis(Axis axis, uint32_t at, int64_t delta) {
     // Heights and formats of rows, or widths and formats of columns; the other axis's are untouched.
     shift_lines(axis == Axis::Rows ? row_heights : column_widths, at, insert, n, limit);
     shift_lines(axis == Axis::Rows ? row_formats : column_formats, at, insert, n, limit);
-    if (legacy_drawing) legacy_drawing->edits.push_back(CellEdit::shift(axis == Axis::Rows, at, delta));
+    maps_follow(xml_cell_maps, edit);
+    if (legacy_drawing) legacy_drawing->edits.push_back(edit);
     return {};
 }
 
@@ -352,6 +359,8 @@ Result<void> Worksheet::move_range(std::string_view range, int64_t rows, int64_t
     if (const Table* t = first_table_where(tables, meets(dst))) return fail(VelmoError::table_intersection(t->ref_range));
     if (const PivotTableLocation* p = first_pivot_where(pivot_tables, meets(src))) return fail(pivot_intersection(*p));
     if (const PivotTableLocation* p = first_pivot_where(pivot_tables, meets(dst))) return fail(pivot_intersection(*p));
+    const CellEdit edit = CellEdit::move(src, rows, cols);
+    if (auto ok = check_maps_follow(xml_cell_maps, edit); !ok) return ok;
 
     auto inside = [](const coords::RangePos& rect, coords::CellPos p) {
         return rect.col1 <= p.col && p.col <= rect.col2 && rect.row1 <= p.row && p.row <= rect.row2;
@@ -389,7 +398,8 @@ Result<void> Worksheet::move_range(std::string_view range, int64_t rows, int64_t
         return CellMap::Rekey::keep();
     });
     invalidate_used_range();
-    if (legacy_drawing && (rows != 0 || cols != 0)) legacy_drawing->edits.push_back(CellEdit::move(src, rows, cols));
+    maps_follow(xml_cell_maps, edit);
+    if (legacy_drawing && (rows != 0 || cols != 0)) legacy_drawing->edits.push_back(edit);
     return {};
 }
 

@@ -25,6 +25,7 @@
 #include "reader/table_reader.hpp"
 #include "reader/workbook_elements.hpp"
 #include "reader/workbook_rels.hpp"
+#include "reader/xml_cell_map_reader.hpp"
 #include "zip/archive_reader.hpp"
 
 namespace velmo::reader {
@@ -105,6 +106,7 @@ struct LoadContext {
     PartsRead* parts_read;
     PivotsRead* pivots_read;
     SharedFormulaBudget* shared_formulas;  // one for all the sheets
+    PartsRead* maps_read;                  // XML map parts
 };
 
 // The cell under exactly `key`, created empty with the workbook's style sheet when absent.
@@ -185,6 +187,51 @@ void note_pivot_tables(const LoadContext& ctx, std::string_view sheet_path, cons
     }
 }
 
+// The cells the sheet's relationships bind to XML maps, each part read once per package. A part
+// that is missing binds nothing; one that cannot be read, or does not say plainly where its cells
+// are, is noted as unread, so that edits which move cells refuse rather than leave it behind them. The
+// load never fails for it: the part is carried, whatever it holds.
+void note_xml_cell_maps(const LoadContext& ctx, std::string_view sheet_path, const std::vector<SheetRelEntry>& rels,
+                        Worksheet& ws) {
+    for (const SheetRelEntry& rel : rels) {
+        if (rel.rel_type != kTableSingleCellsRelType || rel.target_mode == "External") continue;
+        const auto entry = ctx.archive.find_part(resolve_sheet_target(sheet_path, rel.target));
+        if (!entry || !*entry) continue;
+        XmlCellMap map{(*entry)->name, rel.id, XmlCellMap::Hold::Shared, {}, {}};
+        // A part reached before is not read again; hold_shared_maps then holds its first reach too.
+        if (ctx.maps_read->insert(map.part).second) {
+            map.hold = XmlCellMap::Hold::Unread;
+            if (auto text = ctx.archive.read(**entry)) {
+                if (auto cells = parse_xml_cell_map(*text)) {
+                    map.hold = XmlCellMap::Hold::Follows;
+                    map.text = std::move(*text);
+                    map.cells = std::move(*cells);
+                }
+            }
+        }
+        ws.xml_cell_maps.push_back(std::move(map));
+    }
+}
+
+// A map part that several relationships reach (of one sheet or of several), that the load read as
+// another kind of part, or whose relationship's id the sheet gives another relationship too, cannot
+// follow the edits of one sheet alone: its sheets refuse edits that move cells.
+void hold_shared_maps(Workbook& wb, const PartsRead& parts_read) {
+    std::unordered_map<std::string_view, size_t, zip::PartNameHash, zip::PartNameEqual> reached;
+    for (const Worksheet& ws : wb.sheets)
+        for (const XmlCellMap& map : ws.xml_cell_maps) ++reached[map.part];
+    for (size_t i = 0; i < wb.sheets.size(); ++i) {
+        if (wb.sheets[i].xml_cell_maps.empty()) continue;
+        std::unordered_map<std::string_view, size_t> ids;
+        for (const SheetRelEntry& e : wb.sheet_relationships[i]) ++ids[e.id];
+        for (XmlCellMap& map : wb.sheets[i].xml_cell_maps) {
+            if (map.hold != XmlCellMap::Hold::Follows) continue;
+            if (reached[map.part] == 1 && ids[map.rel_id] == 1 && !parts_read.contains(map.part)) continue;
+            map = XmlCellMap{std::move(map.part), std::move(map.rel_id), XmlCellMap::Hold::Shared, {}, {}};
+        }
+    }
+}
+
 Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& wb) {
     if (!ctx.parts_read->insert(ref.path).second)
         return fail(VelmoError::invalid_format("worksheet part " + ref.path + " belongs to more than one sheet"));
@@ -250,6 +297,7 @@ Result<void> load_sheet(const LoadContext& ctx, const SheetRef& ref, Workbook& w
     }
 
     note_pivot_tables(ctx, ref.path, rels, ws);
+    note_xml_cell_maps(ctx, ref.path, rels, ws);
     attach_hyperlinks(ws, parsed.hyperlinks, rels, ctx.styles);
 
     // A save writes the sheet as "xl/worksheets/sheetN.xml": from there, targets relative to a
@@ -323,13 +371,15 @@ Result<Workbook> load_package(const zip::ArchiveReader& archive, Workbook wb) {
     PartsRead parts_read;
     PivotsRead pivots_read;
     SharedFormulaBudget shared_formulas = shared_formula_budget(archive, sheets);
-    const LoadContext ctx{archive,     shared_strings, styles, temporal_kinds, sheets.date1904,
-                          &parts_read, &pivots_read,   &shared_formulas};
+    PartsRead maps_read;
+    const LoadContext ctx{archive,     shared_strings, styles,           temporal_kinds, sheets.date1904,
+                          &parts_read, &pivots_read,   &shared_formulas, &maps_read};
     wb.sheets.reserve(sheets.sheets.size());
     wb.sheet_relationships.reserve(sheets.sheets.size());
     for (const SheetRef& ref : sheets.sheets) {
         if (auto r = load_sheet(ctx, ref, wb); !r) return fail(r.error());
     }
+    hold_shared_maps(wb, parts_read);
 
     // Print areas, print titles and sheet-scope names from the defined names are applied here.
     apply_defined_names(wb, std::move(*defined_names));

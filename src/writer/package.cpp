@@ -25,6 +25,7 @@
 #include "writer/table_part.hpp"
 #include "writer/text_check.hpp"
 #include "writer/workbook_carried.hpp"
+#include "writer/xml_cell_map_part.hpp"
 #include "xml/xml_writer.hpp"
 #include "zip/archive_reader.hpp"
 #include "zip/archive_writer.hpp"
@@ -147,6 +148,7 @@ struct CopiedEntry {
     const Worksheet* drawing_of = nullptr;
     bool rels = false;  // the drawing's relationships part rather than the drawing
     bool content_types = false;  // the content types as loaded, in the place of the file's
+    const std::string* text = nullptr;  // the part as this save rewrote it, in the place of its bytes
 };
 
 VelmoError source_changed(const std::string& path, std::string_view how = {}) {
@@ -282,6 +284,7 @@ Result<void> write_copied(zip::ArchiveWriter& zw, zip::StoredCheck& check, const
         const StoredPart& types = *wb.source_content_types;
         return zw.add_raw(content_types_entry(types), types.stored);
     }
+    if (c.text) return zw.add(c.source->name, *c.text);
     if (!c.drawing_of) return copy_intact(zw, check, src, *c.source, source);
     const SourceDrawing& d = *c.drawing_of->legacy_drawing;
     if (!c.rels) return add_intact(zw, check, stored_drawing_entry(d, d.part), d.stored, source);
@@ -443,6 +446,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
                                       plan.writes_drawing && !plan.has_comments);
         if (!rels) return fail(std::move(rels.error()));
         plan.rels = std::move(*rels);
+        drop_emptied_map_rels(plan.rels.entries, ws);
     }
 
     // The names this save writes, known before the first is written, so that the content types
@@ -472,6 +476,7 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
 
     std::optional<zip::ArchiveReader> src;
     std::vector<CopiedEntry> copy;
+    RewrittenMaps maps;  // the texts some entries of `copy` point at
     if (!source) {
         if (auto r = zw.add(kContentTypesEntry, generated_content_types_xml(parts)); !r) return r;
         if (auto r = zw.add(kPackageRelsEntry, generated_package_rels_xml()); !r) return r;
@@ -519,6 +524,14 @@ Result<void> write_package(const Workbook& wb, zip::Output& out, const std::opti
         auto planned = plan_copy(wb, *source, to_copy, reached, package, copied_drawings);
         if (!planned) return fail(std::move(planned.error()));
         copy = std::move(*planned);
+        // A map part whose entries moved keeps its place in the copy, with the model's text.
+        maps = rewritten_map_parts(wb);
+        if (!maps.empty()) {
+            for (CopiedEntry& c : copy) {
+                if (!c.source || c.drawing_of || c.content_types) continue;
+                if (const auto it = maps.find(c.source->name); it != maps.end()) c.text = &it->second;
+            }
+        }
         if (std::any_of(copy.begin(), copy.end(), [](const CopiedEntry& c) { return c.drawing_of && !c.source && !c.rels; }))
             parts.vml_drawings = true;
 

@@ -22,7 +22,8 @@ namespace velmo::writer {
 // part and its relationships, the styles, the shared strings (when any cell holds text), then per
 // sheet its part, comments and legacy drawing, table parts (each followed by its own relationships
 // as loaded, when it has any) and relationships part (when its settled list is not empty), and
-// last, with a source, every source entry this save does not regenerate, raw and in source order.
+// last, with a source, every source entry this save does not regenerate, raw and in source order
+// (but for a map of single cells whose entries moved: written in its place with their new cells).
 // The source's shared strings, worksheet parts and worksheet relationships parts are never copied,
 // nor the relationships part of any part this save writes; a part only relationships this save
 // replaces reached (an old table part, a comments part) is left out.

@@ -3,14 +3,17 @@ cell records, frozen panes, print settings and the auto filter, with what a save
 
 import posixpath
 import random
+import re
 import zipfile
 from xml.etree import ElementTree
 
 import pytest
+from python_calamine import CalamineWorkbook
 
 import velmo
-from package_check import check_package
-from test_save import hand_made
+from package_check import _resolve, check_package, package_problems, raw_entries
+from test_corpus import OTHER
+from test_save import hand_made, read_part, rels_of, saved
 from test_snapshots import patch_part
 
 M = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
@@ -274,6 +277,176 @@ def test_which_relationships_place_a_pivot_table(tmp_path, targets, refused):
     else:
         ws.insert_rows(1)
         assert ws["C6"].value == 52
+
+
+# ---- cells bound to XML maps ----
+# A map part names the cells it binds: its entries go with their cells and go when their cells go,
+# and a part left binding nothing leaves the package with what only it reached.
+
+MAP = "xl/tables/tableSingleCells1.xml"
+MAP_CT = "application/vnd.openxmlformats-officedocument.spreadsheetml.tableSingleCells+xml"
+WITH_MAP = [MAP, "xl/tables/_rels/tableSingleCells1.xml.rels", "xl/maps/bound.xml"]
+UNREAD = 'operation may move cells bound to the XML map in "{}", which cannot be read'
+SHARED = 'operation may move cells bound to the XML map in "{}", which other relationships reach too'
+
+
+def map_xml(*refs):
+    """A map part with an entry per ref, numbered from 1; an entry whose ref is None is left out."""
+    return (f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\r\n<singleXmlCells xmlns="{M[1:-1]}">' + "".join(
+        f'<singleXmlCell id="{n}" r="{r}" connectionId="0"><xmlCellPr id="1"><xmlPr mapId="1" xpath="/r/f{n}" '
+        'xmlDataType="string"/></xmlCellPr></singleXmlCell>' for n, r in enumerate(refs, 1) if r) + "</singleXmlCells>")
+
+
+ELSEWHERE = ("https://example.com/cells.xml", "External")  # names a map, but none of the package
+
+
+def map_book(tmp_path, targets=(("../tables/tableSingleCells1.xml", None), ELSEWHERE), part=MAP,
+             text=map_xml("B2", "C2", "D4")):
+    """Sheet "Data" holds its own references as text in A1:F8 and names each (target, mode) as a map;
+    the part has relationships of its own to xl/maps/bound.xml."""
+    from test_save import CT_HEAD, WS_CT, rel, rels
+    cells = "".join(f'<row r="{r}">' + "".join(f'<c r="{c}{r}" t="inlineStr"><is><t>{c}{r}</t></is></c>' for c in "ABCDEF")
+                    + "</row>" for r in range(1, 9))
+    sheet_rels = rels(*(rel(f"rId{i}", "tableSingleCells", *t) for i, t in enumerate(targets, 1)))
+    folder, base = part.rsplit("/", 1)
+    own = rels(rel("rId1", "customXml", posixpath.relpath("xl/maps/bound.xml", folder)))
+    return hand_made(tmp_path / "bound.xlsx", [("Data", "xl/worksheets/sheet1.xml", cells, sheet_rels)],
+                     content_types=f'{CT_HEAD}<Override PartName="/xl/worksheets/sheet1.xml" ContentType="{WS_CT}"/>'
+                                   f'<Override PartName="/{part}" ContentType="{MAP_CT}"/></Types>',
+                     extra=[(part, text), (f"{folder}/_rels/{base}.rels", own), ("xl/maps/bound.xml", "<bound/>")])
+
+
+def bound_cells(path):
+    """Sheet title -> (map part, the references of its entries) for each map a sheet's relationships reach."""
+    out = {}
+    with zipfile.ZipFile(path) as z:
+        sheets = {r.get("Id"): _resolve("xl/workbook.xml", r.get("Target"))
+                  for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
+        for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter(M + "sheet"):
+            part = sheets[sheet.get("{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id")]
+            own = posixpath.join(posixpath.dirname(part), "_rels", posixpath.basename(part) + ".rels")
+            for r in ElementTree.fromstring(z.read(own)) if own in z.namelist() else []:
+                if r.get("Type").endswith("/tableSingleCells") and not r.get("TargetMode"):
+                    bound = _resolve(part, r.get("Target"))
+                    out[sheet.get("name")] = (bound, [e.get("r") for e in ElementTree.fromstring(z.read(bound))])
+    return out
+
+
+def follows(out, title, part, texts):
+    """Where each of `texts` stands in the saved sheet as another reader sees it (None: gone); the map binds those cells."""
+    grid = CalamineWorkbook.from_path(out).get_sheet_by_name(title).to_python(skip_empty_area=False)
+    where = {v: f"{velmo.get_column_letter(c)}{r}" for r, row in enumerate(grid, 1) for c, v in enumerate(row, 1) if v in texts}
+    kept = [where[t] for t in texts if t in where]
+    assert bound_cells(out) == ({title: (part, kept)} if kept else {})
+    return tuple(where.get(t) for t in texts)
+
+
+# The entries bind B2, C2 and D4: edits before, across and after them, and moves over them.
+@pytest.mark.parametrize("edit, refs", [
+    (("insert_rows", 1, 2), ("B4", "C4", "D6")),
+    (("insert_rows", 3, 1), ("B2", "C2", "D5")),
+    (("delete_rows", 2, 1), (None, None, "D3")),
+    (("delete_rows", 2, 3), (None, None, None)),
+    (("delete_rows", 5, 4), ("B2", "C2", "D4")),
+    (("insert_cols", 3, 2), ("B2", "E2", "F4")),
+    (("delete_cols", 1, 1), ("A2", "B2", "C4")),
+    (("delete_cols", 3, 1), ("B2", None, "C4")),
+    (("move_range", "B2:D4", 1, 1), ("C3", "D3", "E5")),
+    (("move_range", "B2:C2", 2, 2), ("D4", "E4", None)),
+    (("move_range", "F1:F8", 0, -4), (None, "C2", "D4")),
+])
+def test_cells_bound_to_an_xml_map_take_the_binding_along(tmp_path, edit, refs):
+    src = map_book(tmp_path)
+    wb = velmo.load_workbook(src)
+    getattr(wb["Data"], edit[0])(*edit[1:])
+    out = saved(wb, tmp_path / "out.xlsx")
+    assert follows(out, "Data", MAP, ("B2", "C2", "D4")) == refs
+    before, after = raw_entries(src), raw_entries(out)
+    if any(refs):  # only the references change, and an untouched part is copied as it lay
+        assert read_part(out, MAP).decode() == map_xml(*refs)
+        assert [after[n] == before[n] for n in WITH_MAP] == [refs == ("B2", "C2", "D4"), True, True]
+    else:  # with its own relationship alone
+        assert not set(WITH_MAP) & set(after) and MAP_CT not in read_part(out, "[Content_Types].xml").decode()
+        assert rels_of(out, "xl/worksheets/_rels/sheet1.xml.rels") == [("rId2", "tableSingleCells", *ELSEWHERE)]
+
+
+# Which relationships and parts bind cells; a map that cannot follow (its part cannot be read, or
+# other relationships reach it) refuses every edit that moves cells, even after the cells it binds,
+# and an insert that would push a bound cell off the grid is refused; and what a save writes.
+PUSHED = "row insert at 1 with amount 1 would push XML map cell D1048576 past row 1048576"
+@pytest.mark.parametrize("book, refused, written", [
+    (dict(targets=[("/xl/tables/tableSingleCells1.xml", None)]), None, ("B3", "C3", "D5")),
+    (dict(targets=[("../BINDINGS/cells.xml", None)], part="xl/bindings/cells.xml"), None, ("B3", "C3", "D5")),
+    (dict(text=f'<x:singleXmlCells xmlns:x="{M[1:-1]}">note<x:singleXmlCell r="b2"/><x:singleXmlCell r="&#67;2"/>'
+               '</x:singleXmlCells>'),
+     None, f'<x:singleXmlCells xmlns:x="{M[1:-1]}">note<x:singleXmlCell r="B3"/><x:singleXmlCell r="C3"/></x:singleXmlCells>'),
+    (dict(targets=[("../tables/tableSingleCells1.xml", "External")]), None, None),
+    (dict(targets=[("../tables/missing.xml", None)]), None, None),
+    (dict(text=map_xml("B2", "C2").replace("<xmlCellPr ", '<xmlCellPr xmlns="urn:x" ', 1)), None,  # in its scope alone
+     map_xml("B3", "C3").replace("<xmlCellPr ", '<xmlCellPr xmlns="urn:x" ', 1)),
+    (dict(targets=[("../tables/tableSingleCells1.xml", None), ("./x/../../tables/tableSingleCells1.xml", None)]), SHARED, None),
+    (dict(targets=[("../tables/tableSingleCells1.xml", None), ("../styles.xml", None)]), UNREAD.format("xl/styles.xml"), None),
+    (dict(text=map_xml("B2", "C2", "$D$4")), UNREAD, None),
+    (dict(text=map_xml("B2", "XFE2")), UNREAD, None),
+    (dict(text=map_xml("B2").replace(M[1:-1], "urn:other")), UNREAD, None),
+    (dict(text=map_xml("B2").replace("</singleXmlCells>", "<extLst/></singleXmlCells>")), UNREAD, None),
+    (dict(text=map_xml("B2")[:-5]), UNREAD, None),
+    (dict(text=map_xml("B2").replace('mapId="1"', "mapId=1")), UNREAD, None),
+    (dict(text=map_xml("B2", "D1048576")), PUSHED, ("B2", "D1048575")),
+])
+def test_maps_that_cannot_follow_refuse_and_other_parts_bind_nothing(tmp_path, book, refused, written):
+    src = map_book(tmp_path, **book)
+    wb = velmo.load_workbook(src)
+    ws, part = wb["Data"], book.get("part", MAP)
+    fixed = refused not in (None, PUSHED)
+    for edit, refusal in [(("insert_rows", 1), refused), (("delete_rows", 9), fixed and refused),
+                          (("move_range", "A9", 1, 0), fixed and refused), (("move_range", "A1:F9", 0, 0), None)]:
+        if refusal:
+            with pytest.raises(ValueError) as e:
+                getattr(ws, edit[0])(*edit[1:])
+            assert e.value.args == (refusal.format(part),)
+        else:
+            getattr(ws, edit[0])(*edit[1:])
+    assert ws["B3" if refused is None else "B2"].value == "B2"
+    out = str(tmp_path / "out.xlsx")
+    wb.save(out)
+    assert set(package_problems(out)) <= set(package_problems(src))  # a broken map or target stays so
+    expected = map_xml(*written) if isinstance(written, tuple) else written or read_part(src, part).decode()
+    assert read_part(out, part).decode() == expected
+
+
+CORPUS_MAPS = ["55864.xlsx", "55923.xlsx", "55926.xlsx", "56169.xlsx", "56730.xlsx", "57890.xlsx", "59026.xlsx",
+               "CustomXMLMappings-complex-type.xlsx", "CustomXmlMappings-inverse-order.xlsx"]
+
+
+# On the maps of other producers, edits placed by where the bound cells lie: at the first row or
+# column, at the last, after the last, and a move of the block they span.
+@pytest.mark.skipif(not OTHER.is_dir(), reason="corpus of other producers not available")
+@pytest.mark.parametrize("name", CORPUS_MAPS)
+@pytest.mark.parametrize("edit", [("insert_rows", "first", 1), ("insert_cols", "last", 2), ("delete_rows", "first", 1),
+                                  ("delete_cols", "first", 1), ("delete_rows", "after", 3), ("move_range", "block", 1)])
+def test_maps_of_other_producers_follow_their_cells(tmp_path, name, edit):
+    src = str(OTHER / name)
+    ((title, (part, refs)),) = bound_cells(src).items()
+    wb = velmo.load_workbook(src)
+    ws = wb[title]
+    for table in ws.tables.keys():  # tables refuse these edits; the map is what is looked at here
+        del ws.tables[table]
+    texts = [f"bound {i}" for i in range(len(refs))]
+    for ref, text in zip(refs, texts):
+        ws[ref] = text
+    rows = sorted(int(re.sub("[A-Z]", "", r)) for r in refs)
+    cols = sorted(velmo.column_index_from_string(re.sub("[0-9]", "", r)) for r in refs)
+    lines = rows if edit[0].endswith("rows") else cols
+    if edit[0] == "move_range":
+        ws.move_range(f"{velmo.get_column_letter(cols[0])}{rows[0]}:{velmo.get_column_letter(cols[-1])}{rows[-1]}", 1, 1)
+    else:
+        getattr(ws, edit[0])({"first": lines[0], "last": lines[-1], "after": lines[-1] + 1}[edit[1]], edit[2])
+    out = saved(wb, tmp_path / name)
+    moved = follows(out, title, part, texts)
+    # A part the edit left alone is copied as it lay (that only the references change is the
+    # hand-made table's to say).
+    assert (raw_entries(out).get(part) == raw_entries(src)[part]) is (list(moved) == refs)
 
 
 # ---- merged ranges and sizes ----
