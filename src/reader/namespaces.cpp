@@ -17,7 +17,7 @@ std::vector<std::string_view> listed_prefixes(std::string_view list) {
     }
 }
 
-Result<void> NamespaceScope::push(const xml::Event& ev) {
+Result<void> NamespaceScope::push(const xml::Event& ev, bool default_too) {
     open();
     xml::AttrIter it(ev);
     xml::Attribute a;
@@ -26,10 +26,11 @@ Result<void> NamespaceScope::push(const xml::Event& ev) {
         auto more = it.next(a);
         if (!more) return fail(more.error());
         if (!*more) break;
-        if (!a.name.starts_with("xmlns:")) continue;
+        const bool is_default = default_too && a.name == "xmlns";
+        if (!is_default && !a.name.starts_with("xmlns:")) continue;
         auto value = xml::decode_attribute(a.value, scratch, a.offset);
         if (!value) return fail(value.error());
-        bind(a.name.substr(6), *value);
+        bind(is_default ? std::string_view{} : a.name.substr(6), *value);
     }
     return {};
 }

@@ -43,7 +43,8 @@ struct TextHash {
 // pop() on End and right after handling an Empty.
 class NamespaceScope {
 public:
-    Result<void> push(const xml::Event& ev);
+    // With `default_too`, a default namespace the tag declares binds the prefix "" as well.
+    Result<void> push(const xml::Event& ev, bool default_too = false);
     void pop();
     // What push() does, for a reader that reads the declarations itself: open() a tag, then
     // bind() each prefix it declares ("" for the default namespace, which push() leaves out).

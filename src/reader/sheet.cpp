@@ -1112,11 +1112,7 @@ Result<void> SheetReader::read_conditional_formatting() {
 }
 
 Result<void> SheetReader::skip_subtree() {
-    const size_t level = tok_.depth();
-    xml::Event ev;
-    while (tok_.depth() >= level && tok_.next(ev)) {
-    }
-    if (!tok_.ok()) return fail(tok_.error());
+    if (!tok_.skip_element()) return fail(tok_.error());
     return {};
 }
 

@@ -10,24 +10,6 @@ namespace velmo::reader {
 
 namespace {
 
-// Opens the tag's scope, binding what it declares, its default namespace included (as "").
-// False when its attributes do not scan.
-bool enter(NamespaceScope& ns, const xml::Event& ev) {
-    ns.open();
-    xml::AttrIter it(ev);
-    xml::Attribute a;
-    std::string scratch;
-    for (;;) {
-        auto more = it.next(a);
-        if (!more) return false;
-        if (!*more) return true;
-        if (a.name != "xmlns" && !a.name.starts_with("xmlns:")) continue;
-        auto uri = xml::decode_attribute(a.value, scratch, a.offset);
-        if (!uri) return false;
-        ns.bind(a.name == "xmlns" ? std::string_view{} : a.name.substr(6), *uri);
-    }
-}
-
 bool is_main(const NamespaceScope& ns, const xml::Event& ev, std::string_view local) {
     if (ev.local_name != local) return false;
     const auto uri = ns.uri_of(xml::prefix_of(ev.name));
@@ -76,7 +58,8 @@ std::optional<std::vector<MappedCell>> parse_xml_cell_map(std::string_view doc) 
         if (!ev.is_tag()) continue;
         const bool empty = ev.kind == xml::EventKind::Empty;
         const std::size_t level = tok.depth() + (empty ? 1 : 0);  // the root at 1
-        if (!enter(ns, ev)) return std::nullopt;
+        // Bound default namespace included: the entries are told apart by theirs.
+        if (!ns.push(ev, true)) return std::nullopt;
         if (level == 1 && !is_main(ns, ev, "singleXmlCells")) return std::nullopt;
         if (level == 2) {
             // Anything else beside the entries might bind cells too.

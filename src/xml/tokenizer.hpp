@@ -99,6 +99,15 @@ public:
         pos_ = end;
     }
     std::string_view source() const { return doc_; }
+    // Reads past the end tag of the innermost open element, what it holds unread; false at an
+    // error (then ok() is false) or when no element is open.
+    bool skip_element() {
+        const std::size_t depth = open_.size();
+        Event ev;
+        while (depth > 0 && open_.size() >= depth && next(ev)) {
+        }
+        return depth > 0 && ok();
+    }
 
 private:
     bool fail_at(std::size_t offset, std::string detail);
