@@ -144,10 +144,12 @@ TEST(StylesReader, KeptXml) {
         std::function<std::string(const StyleSheet&)> kept;
         const char* want;
     } cases[] = {
+        // The last border: a prefix bound again inside names the outer namespace again past that element's end.
         {R"(<x:borders><border/><x:border y:a="1"><x:left style="thin"><color indexed="8"/></x:left><y:b/></x:border>)"
-         R"(<border><z:left/></border></x:borders>)",
+         R"(<border><z:left/></border><border><left><y:c xmlns:y="urn:z"/></left><y:b/></border></x:borders>)",
          [&](const StyleSheet& s) { return join(s.borders); },
-         R"(<border/>|<border xmlns:y="urn:y" y:a="1"><left style="thin"><color indexed="8"/></left><y:b/></border>|<border/>|)"},
+         R"(<border/>|<border xmlns:y="urn:y" y:a="1"><left style="thin"><color indexed="8"/></left><y:b/></border>|<border/>|)"
+         R"(<border xmlns:y="urn:y"><left><y:c xmlns:y="urn:z"/></left><y:b/></border>|)"},
         {R"(<cellXfs><xf borderId="1" xfId="2" applyBorder="1" applyFont="false" quotePrefix="yes" pivotButton="true">)"
          R"(<alignment wrapText="1"/><extLst/><protection locked="0"/></xf><xf><alignment wrapText="1"/><protection locked="0"/></xf>)"
          R"(<xf/></cellXfs>)",

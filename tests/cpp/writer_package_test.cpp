@@ -246,9 +246,11 @@ TEST(PatchContentTypes, EveryTableDeclarationGoesWhateverItsFormAndTheNewOnesFol
 
 TEST(PatchContentTypes, DeclarationsOfAbsentPartsGoAndMissingOnesAreAdded) {
     // The source declared shared strings and a second sheet; the new package has neither, but a
-    // new comments part on sheet 1 and sheet parts the source named differently.
+    // new comments part on sheet 1 and sheet parts the source named differently. A declaration
+    // naming no part is not this save's to judge.
     const std::string src = std::string(kCtHead) +
                             "<Default Extension=\"xml\" ContentType=\"x\"/>"
+                            "<Override ContentType=\"odd\"/>"
                             "<Override PartName=\"/xl/workbook.xml\" ContentType=\"macro\"/>"
                             "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"ss\"/>"
                             "<Override PartName=\"/xl/worksheets/sheet2.xml\" ContentType=\"ws\"/>"
@@ -259,6 +261,7 @@ TEST(PatchContentTypes, DeclarationsOfAbsentPartsGoAndMissingOnesAreAdded) {
     ASSERT_TRUE(r);
     EXPECT_EQ(*r, std::string(kCtHead) +
                       "<Default Extension=\"xml\" ContentType=\"x\"/>"
+                      "<Override ContentType=\"odd\"/>"
                       "<Override PartName=\"/xl/workbook.xml\" ContentType=\"macro\"/>"
                       "<Override PartName=\"/xl/styles.xml\" ContentType=\"s\"/>"
                       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
