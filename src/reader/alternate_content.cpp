@@ -87,11 +87,8 @@ PartWalk::Role PartWalk::tag(const xml::Event& ev, std::size_t depth) {
 
 PartWalk::Role PartWalk::drop(std::size_t depth, bool empty) {
     if (empty) return Role::PassedOver;
-    if (options_.walk_dropped) {
-        drop_depth_ = depth;
-        return Role::PassedOver;
-    }
-    (void)tok_.skip_element();  // a failure is the tokenizer's, reported at its next event
+    if (options_.walk_dropped) drop_depth_ = depth;
+    else (void)tok_.skip_element();  // a failure is the tokenizer's, reported at its next event
     return Role::PassedOver;
 }
 

@@ -30,7 +30,7 @@ Result<CommentMap> parse_comments_xml(std::string_view doc, std::shared_ptr<cons
     std::size_t text_start = 0;
     unsigned texts = 0;  // text elements met in the comment: only a lone one is kept whole
     std::size_t text_end_size = 0;  // the plain text's length where it ended
-    // The bindings of the open elements, for a text element kept whole.
+    // One branch of each alternative, and the bindings of the open elements for a text kept whole.
     PartWalk walk(tok);
     PlainElements plain;
     std::string scratch;

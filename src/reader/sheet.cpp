@@ -282,7 +282,6 @@ private:
     Result<void> read_conditional_formatting();
     Result<void> skip_subtree();
 
-
     std::string_view part_;
     xml::Tokenizer tok_;
     xml::Event ev_;

@@ -21,6 +21,8 @@ inline constexpr std::string_view kPivotTableRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/pivotTable";
 inline constexpr std::string_view kVmlDrawingRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/vmlDrawing";
+inline constexpr std::string_view kTableSingleCellsRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/tableSingleCells";
 
 // Every Relationship element with Id, Type and Target, in document order (TargetMode when given).
 // Fails only with an XML error.

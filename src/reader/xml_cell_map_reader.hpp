@@ -10,9 +10,6 @@
 
 namespace velmo::reader {
 
-inline constexpr std::string_view kTableSingleCellsRelType =
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/tableSingleCells";
-
 // The entries in document order, each at the cell it names (`at` equal to `loaded`). None unless
 // the part says plainly where every cell it binds stands: a whole XML document whose root is
 // singleXmlCells of the spreadsheet namespace, holding singleXmlCell elements alone, each with one

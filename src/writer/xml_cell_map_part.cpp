@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "model/coords.hpp"
-#include "reader/xml_cell_map_reader.hpp"
+#include "reader/sheet_rels.hpp"
 
 namespace velmo::writer {
 

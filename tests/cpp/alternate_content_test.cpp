@@ -145,8 +145,7 @@ std::string walked(std::string_view doc, reader::PartWalkOptions options, bool c
         out += std::string{role, kind} + std::string(ev.local_name) + std::to_string(walk.level()) + " ";
         // A reader that keeps a Whole wrapper reads past it itself.
         if (capture_whole && walk.role() == reader::PartWalk::Role::Whole && ev.kind == xml::EventKind::Start)
-            while (tok.depth() >= walk.level() && tok.next(ev)) {
-            }
+            tok.skip_element();
     }
     EXPECT_TRUE(tok.ok());
     return out;

@@ -53,6 +53,19 @@ def _resolve(source_part, target):
     return posixpath.normpath(posixpath.join(base, target)).lstrip("/")
 
 
+def sheet_parts(z):
+    """Sheet name -> the entry of its part, for each sheet whose relationship reaches an entry of `z`."""
+    entries = {_part_key(n): n for n in z.namelist()}
+    rels = {r.get("Id"): r.get("Target") for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
+    out = {}
+    for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter():
+        if _local(sheet.tag) == "sheet" and sheet.get(R_ID) in rels:
+            name = entries.get(_part_key(_resolve("xl/workbook.xml", rels[sheet.get(R_ID)])))
+            if name is not None:
+                out[sheet.get("name")] = name
+    return out
+
+
 def package_problems(path):
     problems = []
     with zipfile.ZipFile(path) as z:
@@ -250,7 +263,6 @@ def cell_formats(path):
     part; and the format of a cell not written."""
     out = {}
     with zipfile.ZipFile(path) as z:
-        parts = {_part_key(n): n for n in z.namelist()}
         styles = ElementTree.fromstring(z.read("xl/styles.xml"))
         sections = {_local(el.tag): list(el) for el in styles}
         borders, fonts, fills = (sections.get(s, []) for s in ("borders", "fonts", "fills"))
@@ -261,12 +273,8 @@ def cell_formats(path):
             layout = (_canonical(at(borders, xf, "borderId")), _canonical(kids.get("alignment")),
                       _canonical(kids.get("protection")))
             formats.append(CellFormat(layout, _font_look(at(fonts, xf, "fontId")), _fill_look(at(fills, xf, "fillId"))))
-        rels = {r.get("Id"): r.get("Target") for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
-        for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter():
-            if _local(sheet.tag) != "sheet" or sheet.get(R_ID) not in rels:
-                continue
-            name = parts.get(_part_key(_resolve("xl/workbook.xml", rels[sheet.get(R_ID)])))
-            if name is None or "worksheets/" not in name:
+        for title, name in sheet_parts(z).items():
+            if "worksheets/" not in name:
                 continue
             at_cell = CellPositions()
             for event, el in ElementTree.iterparse(z.open(name), events=("start", "end")):
@@ -278,7 +286,7 @@ def cell_formats(path):
                         el.clear()
                 elif tag == "c" and event == "start":
                     s = int(el.get("s", "0"))
-                    out[(sheet.get("name"), at_cell.cell(el))] = formats[s] if s < len(formats) else None
+                    out[(title, at_cell.cell(el))] = formats[s] if s < len(formats) else None
     return out, formats[0] if formats else None
 
 

@@ -11,7 +11,7 @@ import pytest
 from python_calamine import CalamineWorkbook
 
 import velmo
-from package_check import _resolve, check_package, package_problems, raw_entries
+from package_check import _resolve, check_package, package_problems, raw_entries, sheet_parts
 from test_corpus import OTHER
 from test_save import hand_made, read_part, rels_of, saved
 from test_snapshots import patch_part
@@ -320,15 +320,12 @@ def bound_cells(path):
     """Sheet title -> (map part, the references of its entries) for each map a sheet's relationships reach."""
     out = {}
     with zipfile.ZipFile(path) as z:
-        sheets = {r.get("Id"): _resolve("xl/workbook.xml", r.get("Target"))
-                  for r in ElementTree.fromstring(z.read("xl/_rels/workbook.xml.rels"))}
-        for sheet in ElementTree.fromstring(z.read("xl/workbook.xml")).iter(M + "sheet"):
-            part = sheets[sheet.get("{http://schemas.openxmlformats.org/officeDocument/2006/relationships}id")]
+        for title, part in sheet_parts(z).items():
             own = posixpath.join(posixpath.dirname(part), "_rels", posixpath.basename(part) + ".rels")
             for r in ElementTree.fromstring(z.read(own)) if own in z.namelist() else []:
                 if r.get("Type").endswith("/tableSingleCells") and not r.get("TargetMode"):
                     bound = _resolve(part, r.get("Target"))
-                    out[sheet.get("name")] = (bound, [e.get("r") for e in ElementTree.fromstring(z.read(bound))])
+                    out[title] = (bound, [e.get("r") for e in ElementTree.fromstring(z.read(bound))])
     return out
 
 
